@@ -1,0 +1,81 @@
+// ImageBuffer layout: strides, bottom-up rows, channel order and clamping, size limits.
+#include "imaging/imagebuffer.h"
+
+#include <gtest/gtest.h>
+
+using namespace vorn;
+
+TEST(ImageBufferCore, StridesRoundToFourBytes)
+{
+    EXPECT_EQ(RowStride(1, 24), 4);
+    EXPECT_EQ(RowStride(5, 24), 16);
+    EXPECT_EQ(RowStride(9, 1), 4);
+    EXPECT_EQ(RowStride(33, 1), 8);
+    EXPECT_EQ(RowStride(5, 8), 8);
+    EXPECT_EQ(RowStride(5, 32), 20);
+    EXPECT_EQ(RowStride(5, 16), -1);
+    auto one = CreateImage(1, 1);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->stride, 4);
+    EXPECT_EQ(one->alphaStride, 4);
+    auto five = CreateImage(5, 2);
+    ASSERT_TRUE(five);
+    EXPECT_EQ(five->stride, 16);
+    EXPECT_EQ(five->alphaStride, 8);
+}
+
+TEST(ImageBufferCore, RowsAreBottomUpAndRedIsByteTwo)
+{
+    auto image = CreateImage(2, 3);
+    ASSERT_TRUE(image);
+    SetPixelRgb(*image, 1, 0, 10, 20, 30);
+    // Top row (y = 0) is the last stored row.
+    const uint8_t *p = image->pixels.get() + 2 * image->stride + 3;
+    EXPECT_EQ(p[0], 30);
+    EXPECT_EQ(p[1], 20);
+    EXPECT_EQ(p[2], 10);
+    EXPECT_EQ(PixelOffset(*image, 1, 0), 2 * image->stride + 3);
+    EXPECT_EQ(AlphaOffset(*image, 1, 2), 1);
+}
+
+TEST(ImageBufferCore, ChannelAccessClampsCoordinates)
+{
+    auto image = CreateFilledImage(3, 3, 1, 2, 3, 255);
+    ASSERT_TRUE(image);
+    SetPixelRgb(*image, 2, 2, 200, 100, 50);
+    EXPECT_EQ(GetChannel(*image, 99, 99, 0), 200);
+    EXPECT_EQ(GetChannel(*image, 5, 7, 2), 50);
+    EXPECT_EQ(GetChannel(*image, -4, -1, 1), 2);
+}
+
+TEST(ImageBufferCore, OneBitPixelsReadAsWhiteOrBlack)
+{
+    auto image = CreateImageBuffer(10, 1, 1);
+    ASSERT_TRUE(image);
+    SetPixelRgb(*image, 9, 0, 0, 0, 1);
+    EXPECT_EQ(image->pixels[1], 0x40);
+    EXPECT_EQ(GetChannel(*image, 9, 0, 0), 255);
+    EXPECT_EQ(GetChannel(*image, 8, 0, 0), 0);
+}
+
+TEST(ImageBufferCore, CopyKeepsAlphaOrItsAbsenceAndFlipReversesRows)
+{
+    auto image = CreateImageBuffer(1, 2, 24);
+    ASSERT_TRUE(image);
+    image->row(0)[0] = 7;
+    auto copy = CopyImage(image.get());
+    ASSERT_TRUE(copy);
+    EXPECT_FALSE(copy->alpha);
+    FlipImageRows(*copy);
+    EXPECT_EQ(copy->row(1)[0], 7);
+    EXPECT_EQ(copy->row(0)[0], 0);
+    EXPECT_FALSE(CopyImage(nullptr));
+}
+
+TEST(ImageBufferCore, HugeOrNegativeSizesGiveNone)
+{
+    EXPECT_FALSE(CreateImage(100000, 100000));
+    EXPECT_FALSE(CreateImage(-1, 10));
+    EXPECT_FALSE(CreateImageBuffer(INT32_MAX, 1, 24));
+    EXPECT_TRUE(CreateImage(0, 0));
+}
