@@ -1,0 +1,29 @@
+// FADE (FADEIN, FADEOUT, FADEINOUT): the input faded from or to a colour.
+#pragma once
+
+#include "scenario/model/block.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn {
+
+class FadeBlock final : public Block {
+public:
+    FadeBlock();
+    FadeBlock(const FadeBlock &other);
+    ~FadeBlock() override;
+
+    bool isKeyFrame(int32_t frame) override;
+    int32_t frameCount() override;
+    int32_t validate(Prompter *reportError) override;
+    int32_t write(LineSink &out) const override;
+
+    enum Mode : int32_t { ModeNone = 0, ModeIn = 1, ModeOut = 2, ModeInOut = 3 };
+
+    int32_t fadeMode = ModeNone;
+    // The fade colour is kept in `bgColor`; `frames` is the length of each fade.
+};
+
+} // namespace vorn

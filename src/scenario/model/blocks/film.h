@@ -1,0 +1,28 @@
+// FILM: the inputs on a moving film strip.
+#pragma once
+
+#include "scenario/model/block.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn {
+
+class FilmBlock final : public Block {
+public:
+    FilmBlock();
+    FilmBlock(const FilmBlock &other);
+    ~FilmBlock() override;
+
+    bool isKeyFrame(int32_t frame) override;
+    int32_t frameCount() override;
+    int32_t write(LineSink &out) const override;
+
+    int32_t direction = 0;    // DirectionUp, DirectionDown, DirectionLeft, DirectionRight
+    int32_t inputCount = 0;   // number of inputs, set by the reader
+    int32_t filmLength = 0;   // pixels the strip moves over the whole block, set by the reader
+    std::vector<ImagePtr> stripCache;  // one fitted picture per input; empty = absent; `lock`
+};
+
+} // namespace vorn

@@ -1,0 +1,48 @@
+// IMAGE: a picture file (FILE) or a frame of another block (BLOCK_FRAME), with its filters.
+#pragma once
+
+#include "scenario/model/block.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn {
+
+class ImageBlock final : public Block {
+public:
+    ImageBlock();
+    ImageBlock(const ImageBlock &other);
+    ~ImageBlock() override;
+
+    bool isKeyFrame(int32_t frame) override;
+    int32_t frameCount() override;
+    int32_t validate(Prompter *reportError) override;
+    int32_t write(LineSink &out) const override;
+
+    // options bits.
+    enum Option : int32_t {
+        Clip = 0x001,
+        PhotoFrame = 0x002,
+        Sepia = 0x004,
+        Mono = 0x008,
+        Nega = 0x010,
+        Angle = 0x020,
+        Discolor = 0x040,
+        Highpass = 0x080,
+        Red = 0x100,
+        Green = 0x200,
+        Blue = 0x400,
+        ThroughColor = 0x800,
+    };
+
+    ImagePtr image;          // the finished picture; guarded by `lock`
+    Rect clip;               // CLIP
+    int32_t options = 0;
+    int32_t angle = 0;       // ANGLE, degrees
+    int32_t photoFrame = 0;  // PHOTO_FRAME width
+    int32_t blockFrame = 0;  // BLOCK_FRAME: the frame of the first input
+    // The through-colour (THROUGH_COLOR) is kept in `color`.
+};
+
+} // namespace vorn

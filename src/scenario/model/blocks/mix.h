@@ -1,0 +1,27 @@
+// MIX: the inputs drawn together, each in its rectangle from its offset on.
+#pragma once
+
+#include "scenario/model/block.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn {
+
+class MixBlock final : public Block {
+public:
+    MixBlock();
+    MixBlock(const MixBlock &other);
+    ~MixBlock() override;
+
+    bool isKeyFrame(int32_t frame) override;
+    int32_t frameCount() override;
+    int32_t write(LineSink &out) const override;
+
+    enum Mode : int32_t { ModePlain = 256, ModeOr = 512 };
+
+    int32_t mixMode = ModePlain;
+};
+
+} // namespace vorn

@@ -1,0 +1,23 @@
+// SHAKE: the input picture shaken frame by frame.
+#pragma once
+
+#include "scenario/model/block.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn {
+
+class ShakeBlock final : public Block {
+public:
+    ShakeBlock();
+    ShakeBlock(const ShakeBlock &other);
+    ~ShakeBlock() override;
+
+    bool isKeyFrame(int32_t frame) override;
+    int32_t frameCount() override;
+    int32_t write(LineSink &out) const override;
+};
+
+} // namespace vorn

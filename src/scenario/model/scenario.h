@@ -1,0 +1,103 @@
+// Scenario: the in-memory form of one scenario file: global settings, blocks in reading order,
+// the MAIN input and the checkpoints.
+#pragma once
+
+#include "base/sjis.h"
+#include "imaging/imagebuffer.h"
+#include "scenario/model/block.h"
+#include "scenario/model/blockinput.h"
+#include "timeline/checkpoint.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+class Prompter;
+
+// A `$(name) = value` definition: the name as written and the value in decimal.
+struct ScenarioVariable {
+    SjisString name;
+    SjisString value;
+};
+
+// A MACRO definition. Parameters keep the order of the definition; `value` is the argument of
+// the expansion being prepared (empty at first).
+struct MacroParameter {
+    SjisString name;
+    SjisString value;
+};
+
+struct MacroDefinition {
+    SjisString name;
+    std::vector<MacroParameter> parameters;
+    std::string body;             // bytes between the parameter list and ENDMACRO
+    int32_t expansionCount = 0;   // raised by each expansion
+};
+
+class Scenario {
+public:
+    Scenario();
+    // Deep copy for the editor: settings, texts, blocks (each by the class its kind selects,
+    // unlinked), checkpoints and the prompter; totalFrames 0; no currentDirectory, variables or
+    // macros. A block of a kind outside the table is reported through the prompter with
+    // "シナリオコピーコンストラクタにおいて問題が発生しました。" and leaves copyFailed() true: such
+    // a copy must not be used (copyOf gives none instead).
+    Scenario(const Scenario &other);
+    Scenario &operator=(const Scenario &) = delete;
+    ~Scenario();
+
+    // The copy of `other`, or none after the failure was reported.
+    static std::unique_ptr<Scenario> copyOf(const Scenario &other);
+    bool copyFailed() const { return m_copyFailed; }
+
+    // The first block whose name equals `name` byte for byte; null when none.
+    Block *findBlock(std::string_view name) const;
+    // Gives a new scenario its MAIN block (a SERIES-class block of kind MAIN named " ") as the
+    // head of `blocks` and the target of mainInput. 0, or -1 when it cannot be made or the
+    // scenario has a MAIN block already.
+    int32_t createMain();
+    // Depth-first from mainInput: the name of a block that reaches itself, or none.
+    std::optional<SjisString> findLoop(std::set<SjisString> &visited) const;
+    std::optional<SjisString> findLoop() const;
+
+    // The frame through mainInput; the picture is the caller's until release.
+    ImageBuffer *render(int32_t frame);
+    void release(ImageBuffer *image, int32_t frame);
+
+    // Copy the text; 0, or -1 when memory runs out (the text is then absent).
+    int32_t setPath(std::string_view text);
+    int32_t setAudio(std::string_view text);
+    int32_t setVersion(std::string_view text);
+
+    std::optional<SjisString> version;           // written in the file header when present
+    std::optional<SjisString> path;              // the first file read, or the name saved as
+    std::optional<SjisString> currentDirectory;  // directory of the file being read (Shift-JIS)
+    std::optional<SjisString> audio;             // AUDIO, full path
+    bool usesAudioLink = false;                  // an ALINK_VOLUME_ALPHA input was read
+    std::vector<std::unique_ptr<Block>> blocks;  // reading order
+    BlockInput mainInput;                        // designates the MAIN block once there is one
+    int32_t screenWidth = -1;                    // SCREEN; -1 = not given
+    int32_t screenHeight = -1;
+    int32_t boardBreak = 1000;
+    int32_t totalFrames = 0;                     // MAIN's frame count, computed at linking
+    int32_t frameRate = 30;
+    int32_t scale = 1;                           // frames per second = frameRate / scale
+    int32_t previewScale = 4;
+    int32_t startFrame = 0;
+    std::vector<ScenarioVariable> variables;     // newest first (index 0)
+    std::vector<MacroDefinition> macros;         // newest first (index 0)
+    // Where errors are shown and questions asked (the owner's errorHandler and
+    // confirmHandler); may be null, which drops messages and answers no.
+    Prompter *prompter = nullptr;
+    std::vector<Checkpoint> checkpoints;         // reading order
+
+private:
+    bool m_copyFailed = false;
+};
+
+} // namespace vorn
