@@ -1,0 +1,309 @@
+// DrawImage clipping and blend arithmetic, MixImages, ShakeImage and BlurImage.
+#include "imaging/compose.h"
+#include "pixelprobe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace vorn;
+using vorn::test::pixelAt;
+using vorn::test::Rgba;
+using vorn::test::setPixel;
+
+namespace {
+
+// The blend rule as defined: trunc(v + 0.5) of a double, 255 above 255.
+int roundedByte(double v)
+{
+    return v > 255.0 ? 255 : int(std::trunc(v + 0.5));
+}
+
+// A w x h picture in which pixel (x, y) is (10 x + y, 100 + y, 7, alpha).
+ImagePtr numbered(int32_t w, int32_t h, uint8_t alpha)
+{
+    ImagePtr image = CreateImage(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            setPixel(*image, x, y, {10 * x + y, 100 + y, 7, alpha});
+    return image;
+}
+
+} // namespace
+
+TEST(DrawImage, ClipsAtEveryEdge)
+{
+    const Rgba plate{1, 2, 3, 0};
+    auto fresh = [&] { return CreateFilledImage(4, 3, 1, 2, 3, 0); };
+    ImagePtr src = numbered(3, 2, 255);
+
+    // Fully outside on each side: nothing changes.
+    for (auto [x, y] : {std::pair{-3, 0}, {4, 0}, {0, -2}, {0, 3}}) {
+        ImagePtr dst = fresh();
+        DrawImage(*dst, src.get(), x, y, BLEND_ALPHA);
+        for (int32_t yy = 0; yy < 3; ++yy)
+            for (int32_t xx = 0; xx < 4; ++xx)
+                EXPECT_EQ(pixelAt(*dst, xx, yy), plate) << x << "," << y;
+    }
+
+    // At (-1, -1) the first row and column are cut off.
+    ImagePtr dst = fresh();
+    DrawImage(*dst, src.get(), -1, -1, BLEND_ALPHA);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{11, 101, 7, 255}));
+    EXPECT_EQ(pixelAt(*dst, 1, 0), (Rgba{21, 101, 7, 255}));
+    EXPECT_EQ(pixelAt(*dst, 2, 0), plate);
+    EXPECT_EQ(pixelAt(*dst, 0, 1), plate);
+
+    // In the bottom-right corner only the source's top-left pixel lands.
+    dst = fresh();
+    DrawImage(*dst, src.get(), 3, 2, BLEND_COPY);
+    EXPECT_EQ(pixelAt(*dst, 3, 2), (Rgba{0, 100, 7, 255}));
+    EXPECT_EQ(pixelAt(*dst, 2, 2), plate);
+    EXPECT_EQ(pixelAt(*dst, 3, 1), plate);
+
+    // Positions far enough out to overflow x + width in 32 bits draw nothing.
+    dst = fresh();
+    DrawImage(*dst, src.get(), INT32_MAX, INT32_MIN, BLEND_ALPHA);
+    DrawImage(*dst, src.get(), INT32_MIN, 0, BLEND_ALPHA);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), plate);
+}
+
+TEST(DrawImage, IgnoresWhatItCannotDraw)
+{
+    ImagePtr dst = CreateFilledImage(2, 2, 5, 5, 5, 5);
+    ImagePtr src = CreateFilledImage(2, 2, 9, 9, 9, 255);
+    DrawImage(*dst, nullptr, 0, 0, BLEND_ALPHA);
+    DrawImage(*dst, src.get(), 0, 0, 0x400);  // not a mode
+    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA | BLEND_ADD);
+    ImagePtr deep = CreateImageBuffer(2, 2, 32);
+    DrawImage(*dst, deep.get(), 0, 0, BLEND_COPY);
+    EXPECT_EQ(pixelAt(*dst, 1, 1), (Rgba{5, 5, 5, 5}));
+    // A destination without an alpha plane is not a drawing surface.
+    ImagePtr bare = CreateImageBuffer(2, 2, 24);
+    DrawImage(*bare, src.get(), 0, 0, BLEND_ALPHA);
+    EXPECT_EQ(pixelAt(*bare, 0, 0), (Rgba{0, 0, 0, -1}));
+}
+
+TEST(DrawImage, AlphaBlendIsExactForEveryValue)
+{
+    // Source pixel (x, y) has colour x in every channel; destination colour y; one alpha per
+    // pass. Every combination of source, destination and alpha is checked once.
+    ImagePtr src = CreateImage(256, 1);
+    for (int32_t x = 0; x < 256; ++x)
+        setPixel(*src, x, 0, {x, x, x, 0});
+    for (int a = 0; a < 256; ++a) {
+        std::fill_n(src->alpha.get(), 256, uint8_t(a));
+        ImagePtr dst = CreateImage(256, 256);
+        for (int32_t y = 0; y < 256; ++y)
+            for (int32_t x = 0; x < 256; ++x)
+                setPixel(*dst, x, y, {y, y, y, (x + y) & 255});
+        for (int32_t y = 0; y < 256; ++y)
+            DrawImage(*dst, src.get(), 0, y, BLEND_ALPHA);
+        for (int32_t y = 0; y < 256; ++y)
+            for (int32_t x = 0; x < 256; ++x) {
+                const int want = roundedByte((double(x) * a + double(y) * (255 - a)) / 255.0);
+                const Rgba got = pixelAt(*dst, x, y);
+                ASSERT_EQ(got, (Rgba{want, want, want, std::max(a, (x + y) & 255)}))
+                    << "s=" << x << " d=" << y << " a=" << a;
+            }
+    }
+}
+
+TEST(DrawImage, LightenIsExactForEveryValue)
+{
+    ImagePtr src = CreateImage(256, 256);
+    for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x)
+            setPixel(*src, x, y, {x, x, 255 - x, y});
+    ImagePtr dst = CreateFilledImage(256, 256, 60, 60, 60, 100);
+    DrawImage(*dst, src.get(), 0, 0, BLEND_LIGHTEN);
+    for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+            const int t = roundedByte(double(x) * y / 255.0);
+            const int tb = roundedByte(double(255 - x) * y / 255.0);
+            ASSERT_EQ(pixelAt(*dst, x, y),
+                      (Rgba{std::max(60, t), std::max(60, t), std::max(60, tb), std::max(100, y)}))
+                << x << "," << y;
+        }
+}
+
+TEST(DrawImage, WideRowsMixOpaqueClearAndPartialStretches)
+{
+    // Rows longer than the blender's working chunk, with whole opaque and clear stretches.
+    const int32_t w = 1300;
+    ImagePtr src = CreateImage(w, 2);
+    ImagePtr dst = CreateFilledImage(w, 2, 40, 80, 120, 0);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const int a = x < 512 ? 255 : x < 1024 ? 0 : (x * 7) & 255;
+            setPixel(*src, x, y, {x & 255, (x >> 2) & 255, 200, a});
+        }
+    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const Rgba s = pixelAt(*src, x, y);
+            auto mix = [&](int sv, int dv) {
+                return roundedByte((double(sv) * s.a + double(dv) * (255 - s.a)) / 255.0);
+            };
+            ASSERT_EQ(pixelAt(*dst, x, y), (Rgba{mix(s.r, 40), mix(s.g, 80), mix(s.b, 120), s.a}))
+                << x;
+        }
+}
+
+TEST(DrawImage, ModeArithmeticAndAlphaPlane)
+{
+    // The worked examples: half-transparent over transparent black, saturating add.
+    ImagePtr dst = CreateImage(1, 1);
+    ImagePtr src = CreateFilledImage(1, 1, 200, 100, 0, 128);
+    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{100, 50, 0, 128}));
+
+    dst = CreateFilledImage(1, 1, 100, 0, 0, 200);
+    src = CreateFilledImage(1, 1, 200, 200, 200, 30);
+    DrawImage(*dst, src.get(), 0, 0, BLEND_ADD);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{255, 200, 200, 200}));  // alpha never decreases
+
+    dst = CreateFilledImage(1, 1, 0x0F, 0x30, 0, 0x0C);
+    src = CreateFilledImage(1, 1, 0xF0, 0x03, 0, 0x30);
+    DrawImage(*dst, src.get(), 0, 0, BLEND_OR);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{0xFF, 0x33, 0, 0x3C}));
+
+    // COPY is the one mode that can make the destination transparent again.
+    dst = CreateFilledImage(1, 1, 9, 9, 9, 255);
+    src = CreateFilledImage(1, 1, 1, 2, 3, 0);
+    DrawImage(*dst, src.get(), 0, 0, BLEND_COPY);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{1, 2, 3, 0}));
+
+    // A transparent source pixel leaves ALPHA's destination alone; an opaque one replaces it.
+    dst = CreateFilledImage(2, 1, 50, 60, 70, 10);
+    src = CreateImage(2, 1);
+    setPixel(*src, 0, 0, {200, 201, 202, 0});
+    setPixel(*src, 1, 0, {200, 201, 202, 255});
+    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA);
+    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{50, 60, 70, 10}));
+    EXPECT_EQ(pixelAt(*dst, 1, 0), (Rgba{200, 201, 202, 255}));
+}
+
+TEST(DrawImage, SourceWithoutAlphaCountsAsOpaque)
+{
+    ImagePtr src = CreateImageBuffer(1, 1, 24);
+    setPixel(*src, 0, 0, {10, 200, 0x41, -1});
+    auto drawn = [&](int32_t mode) {
+        ImagePtr dst = CreateFilledImage(1, 1, 100, 100, 0x12, 3);
+        DrawImage(*dst, src.get(), 0, 0, mode);
+        return pixelAt(*dst, 0, 0);
+    };
+    EXPECT_EQ(drawn(BLEND_ALPHA), (Rgba{10, 200, 0x41, 255}));
+    EXPECT_EQ(drawn(BLEND_ADD), (Rgba{10, 200, 0x41, 255}));  // copied, as without alpha always
+    EXPECT_EQ(drawn(BLEND_LIGHTEN), (Rgba{100, 200, 0x41, 255}));
+    EXPECT_EQ(drawn(BLEND_COPY), (Rgba{10, 200, 0x41, 255}));
+    EXPECT_EQ(drawn(BLEND_OR), (Rgba{110, 236, 0x53, 255}));
+}
+
+TEST(DrawImage, OntoItselfReadsTheOriginal)
+{
+    ImagePtr image = numbered(4, 1, 255);
+    DrawImage(*image, image.get(), 1, 0, BLEND_COPY);
+    EXPECT_EQ(pixelAt(*image, 0, 0).r, 0);
+    EXPECT_EQ(pixelAt(*image, 1, 0).r, 0);
+    EXPECT_EQ(pixelAt(*image, 2, 0).r, 10);
+    EXPECT_EQ(pixelAt(*image, 3, 0).r, 20);
+}
+
+TEST(MixImages, RefusesBadArgumentsAndDarkensSlightly)
+{
+    ImagePtr white = CreateFilledImage(3, 2, 255, 255, 255, 40);
+    ImagePtr white2 = CreateFilledImage(3, 2, 255, 255, 255, 90);
+    EXPECT_FALSE(MixImages(white.get(), white2.get(), 101));
+    EXPECT_FALSE(MixImages(white.get(), white2.get(), -1));
+    EXPECT_FALSE(MixImages(white.get(), nullptr, 50));
+    ImagePtr other = CreateFilledImage(3, 3, 255, 255, 255, 255);
+    EXPECT_FALSE(MixImages(white.get(), other.get(), 50));
+    ImagePtr bare = CreateImageBuffer(3, 2, 24);
+    EXPECT_FALSE(MixImages(white.get(), bare.get(), 50));
+
+    for (int percent : {0, 100}) {
+        ImagePtr mixed = MixImages(white.get(), white2.get(), percent);
+        ASSERT_TRUE(mixed);
+        EXPECT_EQ(pixelAt(*mixed, 2, 1), (Rgba{254, 254, 254, 90})) << percent;
+    }
+    ImagePtr half = MixImages(white.get(), white2.get(), 50);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(pixelAt(*half, 0, 0), (Rgba{252, 252, 252, 90}));
+
+    // Weights 178 and 76 at 30 %: each product is shifted on its own.
+    ImagePtr a = CreateFilledImage(1, 1, 100, 0, 255, 200);
+    ImagePtr b = CreateFilledImage(1, 1, 200, 255, 0, 10);
+    ImagePtr mix = MixImages(a.get(), b.get(), 30);
+    ASSERT_TRUE(mix);
+    EXPECT_EQ(pixelAt(*mix, 0, 0), (Rgba{128, 75, 177, 200}));
+}
+
+TEST(ShakeImage, FourPhaseCycle)
+{
+    ImagePtr pic = CreateImage(20, 2);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 20; ++x)
+            setPixel(*pic, x, y, {10 * x + 5, 3, 250, 255});
+    auto colourAt = [&](int x) { return 10 * x + 5; };
+
+    ImagePtr right = ShakeImage(pic.get(), 1);
+    ASSERT_TRUE(right);
+    EXPECT_EQ(pixelAt(*right, 4, 1), (Rgba{0, 0, 0, 0}));
+    EXPECT_EQ(pixelAt(*right, 5, 1), (Rgba{colourAt(0), 3, 250, 255}));
+    EXPECT_EQ(pixelAt(*right, 19, 0), (Rgba{colourAt(14), 3, 250, 255}));
+
+    ImagePtr left = ShakeImage(pic.get(), 3);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(pixelAt(*left, 0, 0), (Rgba{colourAt(5), 3, 250, 255}));
+    EXPECT_EQ(pixelAt(*left, 14, 0), (Rgba{colourAt(19), 3, 250, 255}));
+    EXPECT_EQ(pixelAt(*left, 15, 0), (Rgba{0, 0, 0, 0}));
+
+    // Phases 0 and 2 mix left and right at 50 % (weights 127 / 256 each).
+    auto half = [](int v) { return (v * 127) >> 8; };
+    for (int frame : {0, 2, 4}) {
+        ImagePtr mixed = ShakeImage(pic.get(), frame);
+        ASSERT_TRUE(mixed) << frame;
+        EXPECT_EQ(pixelAt(*mixed, 10, 0),
+                  (Rgba{half(colourAt(15)) + half(colourAt(5)), 2 * half(3), 2 * half(250), 255}));
+        EXPECT_EQ(pixelAt(*mixed, 2, 0), (Rgba{half(colourAt(7)), half(3), half(250), 255}));
+        EXPECT_EQ(pixelAt(*mixed, 17, 1), (Rgba{half(colourAt(12)), half(3), half(250), 255}));
+    }
+    ImagePtr five = ShakeImage(pic.get(), 5);
+    EXPECT_TRUE(vorn::test::samePixels(*five, *right));
+    ImagePtr minusOne = ShakeImage(pic.get(), -1);
+    EXPECT_TRUE(vorn::test::samePixels(*minusOne, *left));
+    EXPECT_FALSE(ShakeImage(nullptr, 0));
+}
+
+TEST(BlurImage, MeanOfNeighboursWithRepeatedEdges)
+{
+    ImagePtr flat = CreateFilledImage(6, 4, 17, 130, 254, 33);
+    ImagePtr same = BlurImage(flat.get());
+    ASSERT_TRUE(same);
+    EXPECT_FALSE(same->alpha);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 6; ++x)
+            ASSERT_EQ(pixelAt(*same, x, y), (Rgba{17, 130, 254, -1})) << x << "," << y;
+
+    // A corner pixel weighs four ninths at the corner, two beside it, one diagonally.
+    ImagePtr corner = CreateImage(4, 4);
+    setPixel(*corner, 0, 0, {90, 0, 0, 255});
+    setPixel(*corner, 2, 2, {0, 5, 4, 255});  // 5 / 9 rounds up, 4 / 9 down
+    ImagePtr out = BlurImage(corner.get());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(pixelAt(*out, 0, 0).r, 40);
+    EXPECT_EQ(pixelAt(*out, 1, 0).r, 20);
+    EXPECT_EQ(pixelAt(*out, 0, 1).r, 20);
+    EXPECT_EQ(pixelAt(*out, 1, 1).r, 10);
+    EXPECT_EQ(pixelAt(*out, 2, 0).r, 0);
+    EXPECT_EQ(pixelAt(*out, 3, 3), (Rgba{0, 1, 0, -1}));
+    EXPECT_EQ(pixelAt(*out, 1, 1), (Rgba{10, 1, 0, -1}));
+
+    ImagePtr tiny = CreateFilledImage(1, 1, 8, 9, 10, 255);
+    ImagePtr blurredTiny = BlurImage(tiny.get());
+    ASSERT_TRUE(blurredTiny);
+    EXPECT_EQ(pixelAt(*blurredTiny, 0, 0), (Rgba{8, 9, 10, -1}));
+    EXPECT_FALSE(BlurImage(nullptr));
+}

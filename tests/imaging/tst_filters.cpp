@@ -1,0 +1,189 @@
+// Colour filters: exact pixel values, thresholds, borders and the alpha plane.
+#include "imaging/filters.h"
+#include "pixelprobe.h"
+
+#include <gtest/gtest.h>
+
+using namespace vorn;
+using vorn::test::pixelAt;
+using vorn::test::Rgba;
+using vorn::test::setPixel;
+
+namespace {
+
+// A picture whose pixels are listed left to right, one row.
+ImagePtr rowOf(std::initializer_list<Rgba> pixels)
+{
+    ImagePtr image = CreateImage(int32_t(pixels.size()), 1);
+    int32_t x = 0;
+    for (const Rgba &p : pixels)
+        setPixel(*image, x++, 0, p);
+    return image;
+}
+
+} // namespace
+
+TEST(Filters, MissingOrUnsupportedInputGivesNone)
+{
+    EXPECT_FALSE(SepiaImage(nullptr));
+    EXPECT_FALSE(MonoImage(nullptr));
+    EXPECT_FALSE(NegaImage(nullptr));
+    EXPECT_FALSE(DiscolorImage(nullptr, 0.5));
+    EXPECT_FALSE(HighpassImage(nullptr));
+    EXPECT_FALSE(ExpandTo24Bit(nullptr));
+    EXPECT_FALSE(KeepChannel(nullptr, 0));
+    EXPECT_FALSE(PhotoFrameImage(nullptr, 10));
+    ImagePtr bits = CreateImageBuffer(8, 2, 1);
+    EXPECT_FALSE(MonoImage(bits.get()));
+    ImagePtr grey = CreateImageBuffer(8, 2, 8);
+    EXPECT_FALSE(ExpandTo24Bit(grey.get()));
+    EXPECT_EQ(ThroughColorImage(*grey, 0, 0, 0), -1);
+}
+
+TEST(Filters, SepiaRetonesLumaAndMakesVisiblePixelsOpaque)
+{
+    ImagePtr in = rowOf({{255, 255, 255, 255}, {0, 0, 0, 255}, {100, 100, 100, 0},
+                         {255, 255, 255, 128}, {0, 2, 0, 255}, {44, 44, 44, 255},
+                         {42, 42, 42, 255}});
+    ImagePtr out = SepiaImage(in.get());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(pixelAt(*out, 0, 0), (Rgba{255, 253, 212, 255}));
+    EXPECT_EQ(pixelAt(*out, 1, 0), (Rgba{19, 0, 0, 255}));
+    EXPECT_EQ(pixelAt(*out, 2, 0), (Rgba{0, 0, 0, 0}));       // transparent stays black
+    EXPECT_EQ(pixelAt(*out, 3, 0), (Rgba{255, 253, 212, 255}));  // half alpha becomes opaque
+    EXPECT_EQ(pixelAt(*out, 4, 0), (Rgba{20, 0, 0, 255}));    // luma 1: green truncates to 0
+    EXPECT_EQ(pixelAt(*out, 5, 0), (Rgba{63, 42, 1, 255}));
+    EXPECT_EQ(pixelAt(*out, 6, 0), (Rgba{61, 40, 0, 255}));
+    // The input is left alone.
+    EXPECT_EQ(pixelAt(*in, 2, 0), (Rgba{100, 100, 100, 0}));
+
+    // Without an alpha plane every pixel counts as visible.
+    ImagePtr plain = CreateImageBuffer(1, 1, 24);
+    ImagePtr toned = SepiaImage(plain.get());
+    ASSERT_TRUE(toned);
+    EXPECT_EQ(pixelAt(*toned, 0, 0), (Rgba{19, 0, 0, 255}));
+}
+
+TEST(Filters, MonoNegaAndKeepChannel)
+{
+    ImagePtr in = rowOf({{255, 255, 255, 7}, {255, 0, 0, 8}, {0, 255, 0, 9}, {0, 0, 255, 10}});
+    ImagePtr mono = MonoImage(in.get());
+    ASSERT_TRUE(mono);
+    EXPECT_EQ(pixelAt(*mono, 0, 0), (Rgba{255, 255, 255, 7}));  // 258 before the limit
+    EXPECT_EQ(pixelAt(*mono, 1, 0), (Rgba{79, 79, 79, 8}));
+    EXPECT_EQ(pixelAt(*mono, 2, 0), (Rgba{150, 150, 150, 9}));
+    EXPECT_EQ(pixelAt(*mono, 3, 0), (Rgba{28, 28, 28, 10}));
+
+    ImagePtr neg = rowOf({{0, 1, 255, 33}});
+    ImagePtr nega = NegaImage(neg.get());
+    ASSERT_TRUE(nega);
+    EXPECT_EQ(pixelAt(*nega, 0, 0), (Rgba{255, 254, 0, 33}));
+
+    ImagePtr c = rowOf({{10, 20, 30, 40}});
+    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 0), 0, 0), (Rgba{10, 0, 0, 40}));
+    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 1), 0, 0), (Rgba{0, 20, 0, 40}));
+    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 2), 0, 0), (Rgba{0, 0, 30, 40}));
+    EXPECT_FALSE(KeepChannel(c.get(), 3));
+    EXPECT_FALSE(KeepChannel(c.get(), -1));
+}
+
+TEST(Filters, DiscolorThresholdFollowsHistogramAndFactor)
+{
+    // Red takes 0, 100, 200, 255; green is 90 throughout; blue is 0 or 255.
+    ImagePtr in = rowOf({{0, 90, 0, 1}, {100, 90, 255, 2}, {200, 90, 0, 3}, {255, 90, 255, 4}});
+    ImagePtr half = DiscolorImage(in.get(), 0.5);
+    ASSERT_TRUE(half);
+    // Red threshold 127: the walk stops once half the range plus the counts pass 2 f N.
+    EXPECT_EQ(pixelAt(*half, 0, 0), (Rgba{0, 0, 0, 1}));
+    EXPECT_EQ(pixelAt(*half, 1, 0), (Rgba{0, 0, 255, 2}));
+    EXPECT_EQ(pixelAt(*half, 2, 0), (Rgba{255, 0, 0, 3}));
+    EXPECT_EQ(pixelAt(*half, 3, 0), (Rgba{255, 0, 255, 4}));
+    // A smaller factor stops the walk earlier: red threshold 200, and 200 itself goes dark.
+    ImagePtr quarter = DiscolorImage(in.get(), 0.25);
+    ASSERT_TRUE(quarter);
+    EXPECT_EQ(pixelAt(*quarter, 2, 0).r, 0);
+    EXPECT_EQ(pixelAt(*quarter, 3, 0).r, 255);
+    // Blue has half its pixels at 255: with f = 0.25 the walk stops at once, so even 255 is
+    // at or below the threshold.
+    EXPECT_EQ(pixelAt(*quarter, 1, 0).b, 0);
+
+    ImagePtr empty = CreateImage(0, 0);
+    EXPECT_TRUE(DiscolorImage(empty.get(), 0.5));
+}
+
+TEST(Filters, HighpassFindsEdgesAndIgnoresFlatAreas)
+{
+    ImagePtr flat = CreateFilledImage(9, 7, 120, 30, 200, 255);
+    ImagePtr none = HighpassImage(flat.get());
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->bitCount, 1);
+    EXPECT_FALSE(none->alpha);
+    for (int32_t y = 0; y < 7; ++y)
+        for (int32_t x = 0; x < 9; ++x)
+            EXPECT_EQ(GetChannel(*none, x, y, 0), 0) << x << "," << y;
+
+    // A bright dot in the middle and one in a corner (whose outside neighbours repeat it).
+    ImagePtr dots = CreateFilledImage(5, 5, 100, 100, 100, 255);
+    SetPixelRgb(*dots, 2, 2, 200, 200, 200);
+    SetPixelRgb(*dots, 0, 0, 200, 100, 100);
+    ImagePtr edges = HighpassImage(dots.get());
+    ASSERT_TRUE(edges);
+    for (int32_t y = 0; y < 5; ++y)
+        for (int32_t x = 0; x < 5; ++x) {
+            const bool expected = (x == 2 && y == 2) || (x == 0 && y == 0);
+            EXPECT_EQ(GetChannel(*edges, x, y, 0), expected ? 255 : 0) << x << "," << y;
+        }
+
+    ImagePtr wide = ExpandTo24Bit(edges.get());
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->bitCount, 24);
+    EXPECT_FALSE(wide->alpha);
+    EXPECT_EQ(pixelAt(*wide, 0, 0), (Rgba{255, 255, 255, -1}));
+    EXPECT_EQ(pixelAt(*wide, 1, 0), (Rgba{0, 0, 0, -1}));
+    EXPECT_EQ(pixelAt(*wide, 2, 2), (Rgba{255, 255, 255, -1}));
+    EXPECT_EQ(pixelAt(*wide, 4, 4), (Rgba{0, 0, 0, -1}));
+}
+
+TEST(Filters, PhotoFrameBorderIsAPercentOfTheLongerSide)
+{
+    ImagePtr in = CreateFilledImage(200, 100, 10, 20, 30, 77);
+    ImagePtr framed = PhotoFrameImage(in.get(), 10);
+    ASSERT_TRUE(framed);
+    const Rgba white{255, 255, 255, 77};
+    const Rgba inner{10, 20, 30, 77};
+    EXPECT_EQ(pixelAt(*framed, 19, 50), white);
+    EXPECT_EQ(pixelAt(*framed, 20, 50), inner);
+    EXPECT_EQ(pixelAt(*framed, 180, 50), white);
+    EXPECT_EQ(pixelAt(*framed, 179, 50), inner);
+    EXPECT_EQ(pixelAt(*framed, 100, 19), white);
+    EXPECT_EQ(pixelAt(*framed, 100, 20), inner);
+    EXPECT_EQ(pixelAt(*framed, 100, 80), white);
+    EXPECT_EQ(pixelAt(*framed, 100, 79), inner);
+    EXPECT_EQ(pixelAt(*framed, 0, 0), white);
+    EXPECT_EQ(pixelAt(*framed, 199, 99), white);
+
+    ImagePtr same = PhotoFrameImage(in.get(), 0);
+    ASSERT_TRUE(same);
+    EXPECT_TRUE(vorn::test::samePixels(*same, *in));
+
+    // A border wider than the picture whitens all of it and stays inside the buffer.
+    ImagePtr all = PhotoFrameImage(in.get(), 300);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(pixelAt(*all, 100, 50), white);
+}
+
+TEST(Filters, ThroughColorClearsExactlyTheMatchingPixels)
+{
+    ImagePtr in = rowOf({{0, 0, 0, 255}, {1, 0, 0, 255}, {0, 0, 1, 200}, {0, 0, 0, 90}});
+    EXPECT_EQ(ThroughColorImage(*in, 0, 0, 0), 0);
+    EXPECT_EQ(pixelAt(*in, 0, 0).a, 0);
+    EXPECT_EQ(pixelAt(*in, 1, 0).a, 255);
+    EXPECT_EQ(pixelAt(*in, 2, 0).a, 200);
+    EXPECT_EQ(pixelAt(*in, 3, 0).a, 0);
+    EXPECT_EQ(ThroughColorImage(*in, 1, 0, 0), 0);
+    EXPECT_EQ(pixelAt(*in, 1, 0).a, 0);
+    EXPECT_EQ(pixelAt(*in, 2, 0).a, 200);  // (0, 0, 1) is another colour
+
+    ImagePtr plain = CreateImageBuffer(2, 2, 24);
+    EXPECT_EQ(ThroughColorImage(*plain, 0, 0, 0), -1);
+}

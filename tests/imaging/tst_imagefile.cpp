@@ -1,0 +1,187 @@
+// LoadImageFile: exact pixels and row order for lossless files, JPEG, and refusal of bad files.
+#include "imaging/imagefile.h"
+#include "pixelprobe.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace vorn;
+using vorn::test::pixelAt;
+using vorn::test::Rgba;
+namespace fs = std::filesystem;
+
+namespace {
+
+class LoadImageFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path()
+                / ("vorn-imagefile-" + std::to_string(::getpid()) + "-"
+                   + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    fs::path path(const char *name) const { return m_dir / name; }
+
+    static QImage patterned(int w, int h)
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.setPixel(x, y, qRgb(40 * x + 3, 50 * y + 7, (x * 7 + y * 11) & 255));
+        return image;
+    }
+
+    static void writeBytes(const fs::path &p, const std::string &bytes)
+    {
+        std::ofstream(p, std::ios::binary) << bytes;
+    }
+
+    static std::string readBytes(const fs::path &p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path m_dir;
+};
+
+} // namespace
+
+TEST_F(LoadImageFileTest, LosslessFilesGiveExactPixelsBottomUp)
+{
+    const QImage source = patterned(5, 3);
+    for (const char *name : {"p.png", "p.bmp", "p.ppm"}) {
+        ASSERT_TRUE(source.save(QString::fromUtf8(path(name).c_str()))) << name;
+        ImagePtr image = LoadImageFile(path(name));
+        ASSERT_TRUE(image) << name;
+        EXPECT_EQ(image->width, 5);
+        EXPECT_EQ(image->height, 3);
+        EXPECT_EQ(image->bitCount, 24);
+        EXPECT_FALSE(image->alpha);
+        EXPECT_EQ(image->stride, 16);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x) {
+                const QRgb c = source.pixel(x, y);
+                ASSERT_EQ(pixelAt(*image, x, y), (Rgba{qRed(c), qGreen(c), qBlue(c), -1}))
+                    << name << " " << x << "," << y;
+            }
+        // The top row of the picture is the last row in memory, blue first.
+        const uint8_t *top = image->pixels.get() + 2 * image->stride;
+        EXPECT_EQ(top[0], qBlue(source.pixel(0, 0)));
+        EXPECT_EQ(top[2], qRed(source.pixel(0, 0)));
+    }
+}
+
+TEST_F(LoadImageFileTest, AlphaPaletteAndGreyFilesKeepTheirColours)
+{
+    QImage withAlpha(2, 1, QImage::Format_ARGB32);
+    withAlpha.setPixel(0, 0, qRgba(200, 100, 50, 128));
+    withAlpha.setPixel(1, 0, qRgba(10, 20, 30, 0));
+    ASSERT_TRUE(withAlpha.save(QString::fromUtf8(path("a.png").c_str())));
+    ImagePtr a = LoadImageFile(path("a.png"));
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(a->alpha);
+    EXPECT_EQ(pixelAt(*a, 0, 0), (Rgba{200, 100, 50, -1}));
+    EXPECT_EQ(pixelAt(*a, 1, 0), (Rgba{10, 20, 30, -1}));
+
+    QImage indexed(3, 2, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(1, 2, 3), qRgb(250, 128, 0)});
+    indexed.fill(0);
+    indexed.setPixel(2, 1, 1);
+    ASSERT_TRUE(indexed.save(QString::fromUtf8(path("i.gif").c_str()), "GIF")
+                || indexed.save(QString::fromUtf8(path("i.gif").c_str()), "PNG"));
+    ImagePtr i = LoadImageFile(path("i.gif"));
+    ASSERT_TRUE(i);
+    EXPECT_EQ(pixelAt(*i, 0, 0), (Rgba{1, 2, 3, -1}));
+    EXPECT_EQ(pixelAt(*i, 2, 1), (Rgba{250, 128, 0, -1}));
+
+    QImage grey(2, 2, QImage::Format_Grayscale8);
+    grey.fill(0);
+    grey.setPixel(1, 0, qRgb(77, 77, 77));
+    ASSERT_TRUE(grey.save(QString::fromUtf8(path("g.png").c_str())));
+    ImagePtr g = LoadImageFile(path("g.png"));
+    ASSERT_TRUE(g);
+    EXPECT_EQ(pixelAt(*g, 1, 0), (Rgba{77, 77, 77, -1}));
+    EXPECT_EQ(pixelAt(*g, 0, 1), (Rgba{0, 0, 0, -1}));
+}
+
+TEST_F(LoadImageFileTest, JpegKeepsOrientationAndColourWithinCompressionError)
+{
+    // Top half orange, bottom half dark blue, blocks aligned to the 8-pixel grid.
+    QImage source(16, 16, QImage::Format_RGB32);
+    source.fill(qRgb(240, 120, 20));
+    for (int y = 8; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            source.setPixel(x, y, qRgb(10, 20, 120));
+    // A misleading extension: the content decides the format.
+    ASSERT_TRUE(source.save(QString::fromUtf8(path("photo.bmp").c_str()), "JPEG", 100));
+    ImagePtr image = LoadImageFile(path("photo.bmp"));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, 16);
+    ASSERT_EQ(image->height, 16);
+    auto near = [](Rgba got, Rgba want) {
+        return std::abs(got.r - want.r) <= 4 && std::abs(got.g - want.g) <= 4
+               && std::abs(got.b - want.b) <= 4;
+    };
+    EXPECT_TRUE(near(pixelAt(*image, 3, 2), {240, 120, 20, -1})) << pixelAt(*image, 3, 2);
+    EXPECT_TRUE(near(pixelAt(*image, 12, 13), {10, 20, 120, -1})) << pixelAt(*image, 12, 13);
+}
+
+TEST_F(LoadImageFileTest, BadFilesGiveNone)
+{
+    EXPECT_FALSE(LoadImageFile(path("missing.png")));
+    EXPECT_FALSE(LoadImageFile(m_dir));  // a directory
+
+    writeBytes(path("text.jpg"), "This is not a picture.\n");
+    EXPECT_FALSE(LoadImageFile(path("text.jpg")));
+    writeBytes(path("empty.png"), "");
+    EXPECT_FALSE(LoadImageFile(path("empty.png")));
+
+    // Cut inside the header: nothing can be decoded.
+    ASSERT_TRUE(patterned(40, 30).save(QString::fromUtf8(path("whole.png").c_str())));
+    ASSERT_TRUE(patterned(40, 30).save(QString::fromUtf8(path("whole.jpg").c_str()), "JPEG"));
+    for (const char *name : {"whole.png", "whole.jpg"}) {
+        const std::string bytes = readBytes(path(name));
+        writeBytes(path("cut"), bytes.substr(0, 20));
+        EXPECT_FALSE(LoadImageFile(path("cut"))) << name;
+        // Cut in the pixel data: whatever the decoder recovers keeps the declared size.
+        writeBytes(path("half"), bytes.substr(0, bytes.size() / 2));
+        if (ImagePtr half = LoadImageFile(path("half"))) {
+            EXPECT_EQ(half->width, 40) << name;
+            EXPECT_EQ(half->height, 30) << name;
+        }
+    }
+}
+
+TEST_F(LoadImageFileTest, HugeDeclaredSizeIsRefusedBeforeDecoding)
+{
+    // A BMP header declaring 40000 x 40000 pixels at 24 bits (4.8 GB) and no pixel data.
+    std::string bmp(54, '\0');
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 54 + 64);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 40000);
+    put32(22, 40000);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    bmp += std::string(64, '\x7f');
+    writeBytes(path("huge.bmp"), bmp);
+    EXPECT_FALSE(LoadImageFile(path("huge.bmp")));
+}
