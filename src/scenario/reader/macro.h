@@ -1,0 +1,28 @@
+// MACRO and CALL: macro definitions and their textual expansion.
+#pragma once
+
+#include "base/sjis.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vorn {
+
+class Scenario;
+class SourceText;
+struct MacroDefinition;
+
+// The MACRO statement, from just after its keyword: reads the definition up to ENDMACRO and
+// puts it at the front of scenario.macros. 0 or -1 (reported).
+int32_t readMacroDefinition(Scenario &scenario, SourceText &text);
+
+// The CALL statement, from just after its keyword: reads the arguments, expands the macro and
+// reads the expansion into the scenario. 0 or -1 (reported).
+int32_t callMacro(Scenario &scenario, SourceText &text);
+
+// The body of `macro` with every $(PARAMETER) replaced by the parameter's value (parameters in
+// order, each pass searching the text the earlier passes made) and every $$ by the expansion
+// counter as "%04d"; raises the counter.
+std::string expandMacro(MacroDefinition &macro);
+
+} // namespace vorn

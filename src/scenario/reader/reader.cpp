@@ -1,0 +1,446 @@
+// The scenario text reader: files, the statement loop, global statements and value readers.
+#include "scenario/reader/reader.h"
+
+#include "base/prompter.h"
+#include "base/result.h"
+#include "base/scenariopath.h"
+#include "scenario/model/scenario.h"
+#include "scenario/reader/blockgrammar.h"
+#include "scenario/reader/expression.h"
+#include "scenario/reader/macro.h"
+#include "scenario/reader/readerstate.h"
+#include "scenario/reader/sourcetext.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace vorn {
+
+namespace {
+
+constexpr std::string_view ErrorHeading = "シナリオ読み込み時にエラーが発生しました。\n";
+constexpr std::string_view StatementDelimiters = " \t\n(";
+constexpr std::string_view IntegerDelimiters = " \t\n}";
+constexpr std::string_view QuotedDelimiters = "\t\"\n}";
+constexpr size_t TokenBufferSize = 256;  // 255 bytes and the terminating NUL
+constexpr uint64_t SizeToConfirm = 10u * 1024u * 1024u;
+
+thread_local int t_nesting = 0;
+thread_local size_t t_expansionBytes = 0;
+
+void showError(Scenario &scenario, std::string_view text)
+{
+    if (scenario.prompter)
+        scenario.prompter->showError(text);
+}
+
+// The directory against which relative names are resolved: the directory of the file being
+// read, or the process's working directory for a text read at the top level.
+SjisString directoryForNames(const Scenario &scenario)
+{
+    if (scenario.currentDirectory)
+        return *scenario.currentDirectory;
+    std::error_code error;
+    const auto cwd = std::filesystem::current_path(error);
+    if (error)
+        return SjisString();
+    return pathToSjis(cwd).value_or(SjisString());
+}
+
+enum class ReadOutcome { Ok, Failed, Declined };
+
+// Reads the whole file. Over SizeToConfirm bytes it asks first; a "no" declines silently.
+ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
+                          std::string_view nameSjis, std::string &data)
+{
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        return ReadOutcome::Failed;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return ReadOutcome::Failed;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        return ReadOutcome::Failed;
+    if (static_cast<uint64_t>(size) > SizeToConfirm) {
+        const std::string question =
+            formatMessage("%s\nは、ファイルサイズが異常に大きいと思われます。続けますか？",
+                          sjisToUtf8(nameSjis));
+        if (!scenario.prompter || !scenario.prompter->askYesNo(question))
+            return ReadOutcome::Declined;
+    }
+    // Positions in a text are int32.
+    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(INT32_MAX))
+        return ReadOutcome::Failed;
+    in.seekg(0, std::ios::beg);
+    try {
+        data.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc &) {
+        return ReadOutcome::Failed;
+    }
+    if (size > 0 && !in.read(data.data(), size))
+        return ReadOutcome::Failed;
+    return ReadOutcome::Ok;
+}
+
+int32_t readVariableDefinition(Scenario &scenario, SourceText &text)
+{
+    auto fail = [&]() {
+        reportError(scenario, "不正な記述があります。", &text);
+        return Failed;
+    };
+    if (text.peek() != '(')
+        return fail();
+    text.advance();
+    text.skip(Blanks);
+    auto name = readToken(scenario, text, TokenBufferSize, " \t\n)");
+    if (!name)
+        return fail();
+    text.skip(Blanks);
+    if (text.peek() != ')')
+        return fail();
+    text.advance();
+    text.skip(Blanks);
+    if (text.peek() != '=')
+        return fail();
+    text.advance();
+    text.skip(Blanks);
+    int32_t value = 0;
+    if (readExpressionValue(scenario, text, value, "数値") != Ok)
+        return fail();
+    scenario.variables.insert(scenario.variables.begin(),
+                              ScenarioVariable{std::move(*name), std::to_string(value)});
+    return Ok;
+}
+
+int32_t readScreen(Scenario &scenario, SourceText &text)
+{
+    text.skip(Blanks);
+    if (readInteger(scenario, text, scenario.screenWidth, "スクリーン幅", CheckLowest, 0, 0) != Ok)
+        return Failed;
+    text.skip(Blanks);
+    return readInteger(scenario, text, scenario.screenHeight, "スクリーン高", CheckLowest, 0, 0);
+}
+
+int32_t readSetting(Scenario &scenario, SourceText &text, int32_t &field, std::string_view label)
+{
+    text.skip(Blanks);
+    return readInteger(scenario, text, field, label, CheckLowest, 0, 0);
+}
+
+int32_t readAudio(Scenario &scenario, SourceText &text)
+{
+    text.skip(Blanks);
+    auto name = readQuotedString(scenario, text, "オーディオファイル名");
+    if (!name)
+        return Failed;
+    SjisString full = isAbsoluteScenarioName(*name)
+                          ? *name
+                          : directoryForNames(scenario) + "\\" + *name;
+    // Opened for existence only: a directory or a name that cannot exist here is no song.
+    bool exists = false;
+    if (auto local = resolveScenarioName(full, std::string_view())) {
+        std::error_code error;
+        exists = std::filesystem::exists(*local, error) &&
+                 !std::filesystem::is_directory(*local, error);
+    }
+    if (!exists) {
+        reportError(scenario, "音楽ファイルを開くことができません。", &text);
+        return Failed;
+    }
+    scenario.audio = std::move(full);
+    return Ok;
+}
+
+int32_t readInclude(Scenario &scenario, SourceText &text)
+{
+    text.skip(Blanks);
+    auto name = readQuotedString(scenario, text, "ファイル名");
+    if (!name)
+        return Failed;
+    ReaderNesting nesting(scenario);
+    if (!nesting.entered()) {
+        reportError(scenario, "INCLUDE の入れ子が深すぎます。", &text);
+        return Failed;
+    }
+    return load(scenario, *name);
+}
+
+int32_t readBlock(Scenario &scenario, SourceText &text, BlockParser parser,
+                  std::string_view keyword)
+{
+    std::unique_ptr<Block> block = parser(scenario, text, keyword);
+    if (!block)
+        return Failed;
+    block->directory = scenario.currentDirectory;
+    if (keyword == "MAIN") {
+        if (scenario.mainInput.block) {
+            reportError(scenario, "複数のMAINブロックが定義されています。", &text);
+            return Failed;
+        }
+        scenario.mainInput.block = block.get();
+    }
+    scenario.blocks.push_back(std::move(block));
+    return Ok;
+}
+
+int32_t runStatements(Scenario &scenario, SourceText &text)
+{
+    for (;;) {
+        text.skip(Blanks);
+        if (text.atEnd())
+            return Ok;
+        auto keyword = readToken(scenario, text, TokenBufferSize, StatementDelimiters);
+        if (!keyword)
+            return Failed;
+        const std::string_view word = *keyword;
+        int32_t result = Failed;
+        if (word == "$") {
+            result = readVariableDefinition(scenario, text);
+        } else if (word == "SCREEN" || word == "FOLDER") {
+            result = readScreen(scenario, text);
+        } else if (word == "AUDIO") {
+            result = readAudio(scenario, text);
+        } else if (word == "FRAMERATE") {
+            result = readSetting(scenario, text, scenario.frameRate, "フレームレート値");
+        } else if (word == "SCALE") {
+            result = readSetting(scenario, text, scenario.scale, "スケール値");
+        } else if (word == "PREVIEWSCALE") {
+            result = readSetting(scenario, text, scenario.previewScale,
+                                 "プレビュー用フレームレート低減率");
+        } else if (word == "BOARDBREAK") {
+            result = readSetting(scenario, text, scenario.boardBreak, "いたわりモード用期間");
+        } else if (word == "STARTFRAME") {
+            result = readSetting(scenario, text, scenario.startFrame, "開始フレーム");
+        } else if (word == "INCLUDE") {
+            result = readInclude(scenario, text);
+        } else if (word == "MACRO") {
+            result = readMacroDefinition(scenario, text);
+        } else if (word == "CALL") {
+            result = callMacro(scenario, text);
+        } else if (word == "CHECKPOINT") {
+            result = readCheckpointBlock(scenario, text);
+        } else if (BlockParser parser = findBlockParser(word)) {
+            result = readBlock(scenario, text, parser, word);
+        } else {
+            reportError(scenario, formatMessage("%s の記述はできません。", sjisToUtf8(word)),
+                        &text);
+            result = Failed;
+        }
+        if (result != Ok)
+            return Failed;
+    }
+}
+
+} // namespace
+
+ReaderNesting::ReaderNesting(Scenario &)
+{
+    ++t_nesting;
+    m_entered = t_nesting <= MaxReadNesting;
+}
+
+ReaderNesting::~ReaderNesting()
+{
+    --t_nesting;
+}
+
+bool ReaderNesting::chargeExpansion(size_t bytes)
+{
+    if (bytes > MaxExpansionBytes - t_expansionBytes)
+        return false;
+    t_expansionBytes += bytes;
+    return true;
+}
+
+int32_t load(Scenario &scenario, std::string_view fileName)
+{
+    if (t_nesting == 0)
+        t_expansionBytes = 0;
+    if (!scenario.path)
+        scenario.path = SjisString(fileName);
+
+    const SjisString directory = directoryForNames(scenario);
+    const auto local = resolveScenarioName(fileName, directory);
+    std::string data;
+    ReadOutcome outcome = local ? readWholeFile(scenario, *local, fileName, data)
+                                : ReadOutcome::Failed;
+    if (outcome == ReadOutcome::Declined)
+        return Failed;
+    if (outcome == ReadOutcome::Failed) {
+        reportError(scenario, "シナリオファイルのロードに失敗しました。", nullptr);
+        return Failed;
+    }
+
+    // Names in this file are relative to its own directory; the working directory is left
+    // alone (other threads share it).
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(*local, error);
+    if (error)
+        absolute = *local;
+    auto fileDirectory = pathToSjis(absolute.lexically_normal().parent_path());
+    if (!fileDirectory) {
+        reportError(scenario,
+                    "ファイルのあるフォルダ名を Shift-JIS で表すことができません。", nullptr);
+        return Failed;
+    }
+    std::optional<SjisString> previous = scenario.currentDirectory;
+    scenario.currentDirectory = std::move(*fileDirectory);
+
+    SourceText text(std::move(data), SjisString(fileName), sjisToUtf8(fileName));
+    text.prepare();
+    if (runStatements(scenario, text) != Ok)
+        return Failed;
+    scenario.currentDirectory = std::move(previous);
+    return Ok;
+}
+
+int32_t loadText(Scenario &scenario, const SourceText &source)
+{
+    if (t_nesting == 0)
+        t_expansionBytes = 0;
+    SourceText text(std::string(source.data()), std::nullopt, source.displayName());
+    text.prepare();
+    return runStatements(scenario, text);
+}
+
+void reportError(Scenario &scenario, std::string_view message, const SourceText *text)
+{
+    std::string composed(ErrorHeading);
+    if (text) {
+        const std::string name = text->fileName()
+                                     ? sjisToUtf8(scenarioBaseName(*text->fileName()))
+                                     : text->displayName();
+        composed += name;
+        composed += " : ";
+        composed += std::to_string(text->lineNumber());
+        composed += "行目 :\n";
+    }
+    composed += message;
+    showError(scenario, composed);
+}
+
+std::string formatMessage(std::string_view pattern, std::string_view argument)
+{
+    const size_t at = pattern.find("%s");
+    if (at == std::string_view::npos)
+        return std::string(pattern);
+    std::string out;
+    out.reserve(pattern.size() + argument.size());
+    out.append(pattern.substr(0, at));
+    out.append(argument);
+    out.append(pattern.substr(at + 2));
+    return out;
+}
+
+std::optional<SjisString> readToken(Scenario &scenario, SourceText &text, size_t bufferSize,
+                                    std::string_view delimiters)
+{
+    auto token = text.takeToken(delimiters);
+    if (!token) {
+        reportError(scenario, "不明なエラーが発生しました。", &text);
+        return std::nullopt;
+    }
+    if (bufferSize != 0 && token->size() + 1 > bufferSize) {
+        reportError(scenario, "一時バッファをオーバーフローしました。", &text);
+        return std::nullopt;
+    }
+    return SjisString(*token);
+}
+
+int32_t readInteger(Scenario &scenario, SourceText &text, int32_t &value, std::string_view label,
+                    int checks, int32_t lowest, int32_t highest)
+{
+    text.skip(Blanks);
+    int32_t result = 0;
+    const char first = text.peek();
+    if (first == '(' || first == '$') {
+        const int32_t start = text.position();
+        const VariableLookup lookup = [&scenario](std::string_view name) -> const std::string * {
+            for (const ScenarioVariable &variable : scenario.variables) {
+                if (variable.name == name)
+                    return &variable.value;
+            }
+            return nullptr;
+        };
+        const int32_t code = AnalyzeExpression(text, result, lookup);
+        if (code != Ok) {
+            text.setPosition(start);
+            reportError(scenario,
+                        code == NullArgument ? "0 による割り算が発生しました。"
+                                             : "変数または演算式が正しく記述されていません。",
+                        &text);
+            return Failed;
+        }
+    } else {
+        auto token = text.takeToken(IntegerDelimiters);
+        if (!token) {
+            reportError(scenario, "シナリオ解析時に問題が発生しました。", &text);
+            return Failed;
+        }
+        const std::string_view digits = *token;
+        bool negative = false;
+        for (size_t i = 0; i < digits.size(); ++i) {
+            const char c = digits[i];
+            if (i == 0 && c == '-') {
+                negative = true;
+                continue;
+            }
+            if (c < '0' || c > '9') {
+                reportError(scenario, formatMessage("%sを正しく記述してください。", label), &text);
+                return Failed;
+            }
+        }
+        const int32_t magnitude = wrapDecimal(digits.substr(negative ? 1 : 0));
+        result = negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(magnitude))
+                          : magnitude;
+    }
+    if ((checks & CheckHighest) && result > highest) {
+        reportError(scenario, formatMessage("%sの上限値を超えています。", label), &text);
+        return Failed;
+    }
+    if ((checks & CheckLowest) && result < lowest) {
+        reportError(scenario, formatMessage("%sの下限値を超えています。", label), &text);
+        return Failed;
+    }
+    value = result;
+    return Ok;
+}
+
+int32_t readExpressionValue(Scenario &scenario, SourceText &text, int32_t &value,
+                            std::string_view label)
+{
+    return readInteger(scenario, text, value, label, 0, 0, 0);
+}
+
+std::optional<SjisString> readQuotedString(Scenario &scenario, SourceText &text,
+                                           std::string_view label)
+{
+    const auto reportQuotes = [&]() {
+        reportError(scenario,
+                    formatMessage("%sは正しくダブルクォーテーション(\")で括って下さい。", label),
+                    &text);
+    };
+    text.skip(Blanks);
+    if (text.peek() != '"') {
+        reportQuotes();
+        return std::nullopt;
+    }
+    text.advance();
+    auto body = readToken(scenario, text, 0, QuotedDelimiters);
+    if (!body) {
+        reportError(scenario, "シナリオ解析時に問題が発生しました。", &text);
+        return std::nullopt;
+    }
+    if (text.peek() != '"') {
+        reportQuotes();
+        return std::nullopt;
+    }
+    text.advance();
+    return body;
+}
+
+} // namespace vorn

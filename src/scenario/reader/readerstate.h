@@ -1,0 +1,36 @@
+// Bounds on nested reading (INCLUDE files and CALL expansions) shared by the reader and macros.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorn {
+
+class Scenario;
+
+// Deepest nesting of INCLUDE files and CALL expansions: a file that includes itself or a macro
+// that calls itself is stopped with a message instead of recursing until the stack runs out.
+inline constexpr int MaxReadNesting = 64;
+// Most bytes of macro expansion read by one top-level load: macros that call each other twice
+// per level would otherwise expand exponentially within the nesting bound.
+inline constexpr size_t MaxExpansionBytes = size_t(256) << 20;
+
+// One level of nested reading on the calling thread, for as long as the object lives. The
+// count is per thread: the reader runs on one thread per scenario.
+class ReaderNesting {
+public:
+    explicit ReaderNesting(Scenario &scenario);
+    ~ReaderNesting();
+    ReaderNesting(const ReaderNesting &) = delete;
+    ReaderNesting &operator=(const ReaderNesting &) = delete;
+
+    // False when this level is deeper than MaxReadNesting (the caller reports and fails).
+    bool entered() const { return m_entered; }
+    // Counts an expansion against the budget of the current top-level load; false when over.
+    bool chargeExpansion(size_t bytes);
+
+private:
+    bool m_entered;
+};
+
+} // namespace vorn
