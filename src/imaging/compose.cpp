@@ -32,11 +32,14 @@ static_assert(div255IsExact());
 // Pixels processed per step of the alpha blends; the per-byte alpha copy lives on the stack.
 constexpr int32_t ChunkPixels = 512;
 
-// Repeats each alpha byte three times so the colour loop can run over bytes.
+// Repeats each alpha byte three times so the colour loop can run over bytes. One 4-byte store
+// per pixel, each overlapping the next one's first byte: a3 needs one byte of slack.
 void spreadAlpha(uint8_t *a3, const uint8_t *a, int32_t n)
 {
-    for (int32_t i = 0; i < n; ++i)
-        a3[3 * i] = a3[3 * i + 1] = a3[3 * i + 2] = a[i];
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t four = a[i] * 0x01010101u;
+        std::memcpy(a3 + 3 * ptrdiff_t(i), &four, 4);
+    }
 }
 
 void maxAlpha(uint8_t *da, const uint8_t *sa, int32_t n)
@@ -48,7 +51,7 @@ void maxAlpha(uint8_t *da, const uint8_t *sa, int32_t n)
 // d = (s a + d (255 - a)) / 255 rounded; a = 255 gives s and a = 0 leaves d as it was.
 void blendAlphaRow(uint8_t *d, const uint8_t *s, const uint8_t *a, int32_t n)
 {
-    uint8_t a3[3 * ChunkPixels];
+    uint8_t a3[3 * ChunkPixels + 1];
     for (int32_t start = 0; start < n; start += ChunkPixels) {
         const int32_t m = std::min(ChunkPixels, n - start);
         const uint8_t *sa = a + start;
@@ -79,7 +82,7 @@ void blendAlphaRow(uint8_t *d, const uint8_t *s, const uint8_t *a, int32_t n)
 // d = max(d, s a / 255 rounded).
 void blendLightenRow(uint8_t *d, const uint8_t *s, const uint8_t *a, int32_t n)
 {
-    uint8_t a3[3 * ChunkPixels];
+    uint8_t a3[3 * ChunkPixels + 1];
     for (int32_t start = 0; start < n; start += ChunkPixels) {
         const int32_t m = std::min(ChunkPixels, n - start);
         spreadAlpha(a3, a + start, m);
