@@ -1,0 +1,99 @@
+// Small WAV writers for the audio tests: exact headers, and sample data whose values equal
+// their index so that seams and off-by-ones show.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorn::test {
+
+struct WavSpec {
+    uint16_t channels = 2;
+    uint32_t samplesPerSec = 44100;
+    uint16_t bitsPerSample = 16;
+    bool extensible = false;             // a 40-byte WAVE_FORMAT_EXTENSIBLE 'fmt ' chunk
+    std::optional<uint32_t> avgBytesPerSec;   // default: rate × block align
+    std::optional<uint32_t> declaredDataBytes; // default: the data's real size
+};
+
+inline void putU16(std::vector<uint8_t> &out, uint16_t v)
+{
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+inline void putU32(std::vector<uint8_t> &out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+
+inline void putTag(std::vector<uint8_t> &out, const char *tag)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(tag[i]));
+}
+
+// The 'fmt ' chunk's body, 16 bytes or 40 for the extensible form.
+inline std::vector<uint8_t> formatChunk(const WavSpec &spec)
+{
+    const uint16_t blockAlign = uint16_t(spec.channels * ((spec.bitsPerSample + 7) / 8));
+    std::vector<uint8_t> fmt;
+    putU16(fmt, spec.extensible ? 0xFFFE : 1);
+    putU16(fmt, spec.channels);
+    putU32(fmt, spec.samplesPerSec);
+    putU32(fmt, spec.avgBytesPerSec.value_or(spec.samplesPerSec * blockAlign));
+    putU16(fmt, blockAlign);
+    putU16(fmt, spec.bitsPerSample);
+    if (spec.extensible) {
+        putU16(fmt, 22);                  // cbSize
+        putU16(fmt, spec.bitsPerSample);  // valid bits
+        putU32(fmt, spec.channels == 1 ? 0x4 : 0x3);
+        // KSDATAFORMAT_SUBTYPE_PCM
+        const uint8_t pcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        fmt.insert(fmt.end(), pcm, pcm + 16);
+    }
+    return fmt;
+}
+
+inline std::vector<uint8_t> wavBytes(const WavSpec &spec, const std::vector<uint8_t> &data)
+{
+    const std::vector<uint8_t> fmt = formatChunk(spec);
+    std::vector<uint8_t> out;
+    out.reserve(28 + fmt.size() + data.size());
+    putTag(out, "RIFF");
+    putU32(out, uint32_t(4 + 8 + fmt.size() + 8 + data.size() + (data.size() & 1)));
+    putTag(out, "WAVE");
+    putTag(out, "fmt ");
+    putU32(out, uint32_t(fmt.size()));
+    out.insert(out.end(), fmt.begin(), fmt.end());
+    putTag(out, "data");
+    putU32(out, spec.declaredDataBytes.value_or(uint32_t(data.size())));
+    out.insert(out.end(), data.begin(), data.end());
+    if (data.size() & 1)
+        out.push_back(0);
+    return out;
+}
+
+// Sample n (counting across channels) holds n: as a 16-bit value that wraps at 65,536, or as
+// an 8-bit byte that wraps at 256.
+inline std::vector<uint8_t> indexData(size_t bytes, int bitsPerSample)
+{
+    std::vector<uint8_t> data(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        data[i] = bitsPerSample == 16 ? uint8_t(i % 2 == 0 ? (i / 2) : ((i / 2) >> 8)) : uint8_t(i);
+    return data;
+}
+
+inline void writeFile(const std::filesystem::path &path, const std::vector<uint8_t> &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+} // namespace vorn::test

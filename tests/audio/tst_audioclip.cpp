@@ -1,0 +1,427 @@
+// Tests of AudioClip: what loads and what is refused, the sample buffer, time conversions,
+// the time line's end and the row envelope.
+#include "audio/audioclip.h"
+#include "audio/testwav.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <climits>
+#include <thread>
+#include <unistd.h>
+
+namespace vorn {
+namespace {
+
+using test::WavSpec;
+using test::indexData;
+using test::wavBytes;
+
+class AudioClipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = std::filesystem::temp_directory_path()
+                / ("vorn-tst-audioclip-" + std::to_string(getpid()) + "-" + info->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::filesystem::path write(const std::vector<uint8_t> &bytes, const std::string &name = "song.wav")
+    {
+        const auto path = m_dir / name;
+        test::writeFile(path, bytes);
+        return path;
+    }
+
+    bool load(AudioClip &clip, const std::vector<uint8_t> &bytes)
+    {
+        clip.setPath(write(bytes));
+        return clip.load();
+    }
+
+    // Writes a file through libsndfile's own writer, for containers and codings ours lacks.
+    std::filesystem::path writeWithSndfile(int format, int channels, int frames, const std::string &name)
+    {
+        const auto path = m_dir / name;
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+        if (file) {
+            std::vector<short> samples(size_t(frames) * channels, 1000);
+            sf_write_short(file, samples.data(), sf_count_t(samples.size()));
+            sf_close(file);
+        }
+        return path;
+    }
+
+    std::filesystem::path m_dir;
+};
+
+TEST_F(AudioClipTest, SmallestSongIs131072Bytes)
+{
+    AudioClip exact;
+    EXPECT_TRUE(load(exact, wavBytes({}, indexData(131072, 16))));
+    EXPECT_EQ(exact.streamLength(), 32768);
+    EXPECT_EQ(exact.bufferSize(), 131072);
+
+    AudioClip shorter;
+    EXPECT_FALSE(load(shorter, wavBytes({}, indexData(131068, 16))));
+    EXPECT_FALSE(shorter.isLoaded());
+    EXPECT_EQ(shorter.bufferSize(), 0);
+}
+
+TEST_F(AudioClipTest, RefusesOtherDepthsChannelCountsAndCodings)
+{
+    WavSpec deep;
+    deep.bitsPerSample = 24;
+    AudioClip clip24;
+    EXPECT_FALSE(load(clip24, wavBytes(deep, std::vector<uint8_t>(300000))));
+    deep.bitsPerSample = 32;
+    AudioClip clip32;
+    EXPECT_FALSE(load(clip32, wavBytes(deep, std::vector<uint8_t>(300000))));
+    WavSpec wide;
+    wide.channels = 3;
+    AudioClip clip3;
+    EXPECT_FALSE(load(clip3, wavBytes(wide, std::vector<uint8_t>(300000))));
+
+    // 8-bit A-law would be handed to the device as if it were linear PCM.
+    AudioClip alaw;
+    alaw.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_ALAW, 2, 100000, "alaw.wav"));
+    EXPECT_FALSE(alaw.load());
+    // Big-endian RIFX stores its samples the wrong way round for the device.
+    AudioClip rifx;
+    rifx.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 2, 100000, "rifx.wav"));
+    EXPECT_FALSE(rifx.load());
+    // The same samples in a little-endian RIFF load.
+    AudioClip riff;
+    riff.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 100000, "riff.wav"));
+    EXPECT_TRUE(riff.load());
+    EXPECT_EQ(riff.sampleAt(1, 99999), 1000);
+}
+
+TEST_F(AudioClipTest, RefusesFilesThatAreNoWav)
+{
+    AudioClip missing;
+    missing.setPath(m_dir / "no such file.wav");
+    EXPECT_FALSE(missing.load());
+
+    AudioClip empty;
+    EXPECT_FALSE(load(empty, {}));
+
+    const std::string text = "SCREEN 640, 480\r\nMAIN\r\n";
+    std::vector<uint8_t> textBytes(text.begin(), text.end());
+    textBytes.resize(200000, ' ');
+    AudioClip scenario;
+    EXPECT_FALSE(load(scenario, textBytes));
+
+    AudioClip aiff;
+    aiff.setPath(writeWithSndfile(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 100000, "song.aiff"));
+    EXPECT_FALSE(aiff.load());
+
+    // Every conversion divides by the byte rate.
+    WavSpec noRate;
+    noRate.avgBytesPerSec = 0;
+    AudioClip zeroRate;
+    EXPECT_FALSE(load(zeroRate, wavBytes(noRate, indexData(200000, 16))));
+}
+
+TEST_F(AudioClipTest, BufferRoundsUpTo64KiBOfSilence)
+{
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes({}, indexData(200000, 16))));
+    EXPECT_EQ(clip.streamLength(), 50000);
+    EXPECT_EQ(clip.bufferSize(), 262144);
+    // Every sample of the data reads back as its index: no seam, no offset.
+    for (int32_t frame = 0; frame < 50000; ++frame) {
+        ASSERT_EQ(clip.sampleAt(0, frame), int16_t(uint16_t(2 * frame))) << frame;
+        ASSERT_EQ(clip.sampleAt(1, frame), int16_t(uint16_t(2 * frame + 1))) << frame;
+    }
+    for (int32_t offset = 200000; offset < 262144; ++offset)
+        ASSERT_EQ(clip.samples()[offset], 0) << offset;
+    EXPECT_EQ(clip.sampleAt(0, 50000), 0);
+    EXPECT_EQ(clip.sampleAt(1, 65535), 0);
+    EXPECT_EQ(clip.sampleAt(0, 65536), 0);  // past the buffer
+    EXPECT_EQ(clip.sampleAt(0, INT32_MAX), 0);
+    // Out-of-range arguments read nothing rather than memory before the buffer.
+    EXPECT_EQ(clip.sampleAt(0, -1), 0);
+    EXPECT_EQ(clip.sampleAt(-1, 0), 0);
+    EXPECT_EQ(clip.sampleAt(2, 1000), 2002);  // channel past the last: the next frame's first
+}
+
+TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
+{
+    WavSpec spec;
+    spec.channels = 1;
+    spec.bitsPerSample = 8;
+    spec.samplesPerSec = 22050;
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(140000, 8))));
+    EXPECT_EQ(clip.blockAlign(), 1);
+    EXPECT_EQ(clip.bufferSize(), 196608);
+    EXPECT_EQ(clip.sampleAt(0, 0), -32768);
+    EXPECT_EQ(clip.sampleAt(0, 128), 0);
+    EXPECT_EQ(clip.sampleAt(0, 255), 32512);
+    EXPECT_EQ(clip.sampleAt(0, 256 + 7), (7 - 128) * 256);
+    EXPECT_EQ(clip.samples()[140000], 128);
+    EXPECT_EQ(clip.samples()[196607], 128);
+    EXPECT_EQ(clip.sampleAt(0, 140000), 0);
+    EXPECT_EQ(clip.sampleAt(0, 196608), 0);
+    EXPECT_EQ(clip.silenceByte(), 128);
+}
+
+TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeed)
+{
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400 * 2, 16))));
+    EXPECT_EQ(clip.blockAlign(), 4);
+    EXPECT_EQ(clip.lengthMs(), 2000);
+    EXPECT_EQ(clip.speedDivisor(), 1);
+    EXPECT_EQ(clip.deviceFormat(), clip.format());
+
+    for (int32_t divisor : {1, 2, 4}) {
+        SCOPED_TRACE(divisor);
+        clip.setSpeed(divisor);
+        EXPECT_EQ(clip.deviceSamplesPerSec(), 44100u / divisor);
+        EXPECT_EQ(clip.deviceAvgBytesPerSec(), 176400u / divisor);
+        EXPECT_EQ(clip.samplesPerSec(), 44100u);
+        EXPECT_EQ(clip.avgBytesPerSec(), 176400u);
+        EXPECT_EQ(clip.blockAlign(), 4);
+        EXPECT_EQ(clip.msToSampleFrames(1000), 44100);
+        EXPECT_EQ(clip.sampleFramesToMs(22050), 500);
+        EXPECT_EQ(clip.msToSampleFrames(1), 44);     // 44.1 rounds down
+        EXPECT_EQ(clip.msToSampleFrames(10), 441);
+        EXPECT_EQ(clip.sampleFramesToMs(22), 0);     // 0.499 ms
+        EXPECT_EQ(clip.sampleFramesToMs(23), 1);     // 0.522 ms
+        EXPECT_EQ(clip.msToSampleFrames(0), 0);
+        // Only the two rates change in the device's copy.
+        auto expected = clip.format();
+        auto device = clip.deviceFormat();
+        ASSERT_EQ(device.size(), expected.size());
+        std::fill(expected.begin() + 4, expected.begin() + 12, 0);
+        std::fill(device.begin() + 4, device.begin() + 12, 0);
+        EXPECT_EQ(device, expected);
+    }
+    clip.setSpeed(3);  // refused: keeps quarter speed
+    EXPECT_EQ(clip.speedDivisor(), 4);
+    EXPECT_EQ(clip.deviceSamplesPerSec(), 11025u);
+}
+
+TEST_F(AudioClipTest, OutOfRangeTimesSaturate)
+{
+    AudioClip empty;
+    EXPECT_EQ(empty.msToSampleFrames(1000), 0);
+    EXPECT_EQ(empty.sampleFramesToMs(1000), 0);
+
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400, 16))));
+    // A negative time is read as unsigned: 4,294,967,295 ms is past every int32 frame.
+    EXPECT_EQ(clip.msToSampleFrames(-1), INT32_MAX);
+    EXPECT_EQ(clip.msToSampleFrames(INT32_MIN), INT32_MAX);
+    EXPECT_EQ(clip.msToSampleFrames(INT32_MAX), INT32_MAX);
+    // frames × blockAlign is read as unsigned: -1 × 4 is 4,294,967,292 bytes.
+    EXPECT_EQ(clip.sampleFramesToMs(-1), 24347887);
+    EXPECT_EQ(clip.sampleFramesToMs(INT32_MAX / 4), 12173944);
+}
+
+TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
+{
+    // A 60-second song: 8 kHz 16-bit mono, 960,000 bytes in a buffer of 983,040.
+    WavSpec spec;
+    spec.channels = 1;
+    spec.samplesPerSec = 8000;
+    const auto song = wavBytes(spec, indexData(960000, 16));
+
+    AudioClip untimed;
+    ASSERT_TRUE(load(untimed, song));
+    EXPECT_EQ(untimed.lengthMs(), 60000);
+    EXPECT_EQ(untimed.endPosition(), 983040 / 2);
+
+    AudioClip longVideo;
+    longVideo.setVideoLength(90000);
+    ASSERT_TRUE(load(longVideo, song));
+    EXPECT_EQ(longVideo.endPosition(), longVideo.msToSampleFrames(91999));
+    EXPECT_EQ(longVideo.endPosition(), 735992);
+
+    AudioClip shortVideo;
+    shortVideo.setVideoLength(30000);
+    ASSERT_TRUE(load(shortVideo, song));
+    EXPECT_EQ(shortVideo.endPosition(), 491520);
+
+    // Changing the scenario afterwards raises the end, never lowers it.
+    shortVideo.setVideoLength(90000);
+    EXPECT_EQ(shortVideo.endPosition(), 735992);
+    shortVideo.setVideoLength(30000);
+    EXPECT_EQ(shortVideo.videoLengthMs(), 30000);
+    EXPECT_EQ(shortVideo.endPosition(), 735992);
+
+    // Before a song is loaded there is no format to convert with.
+    AudioClip unloaded;
+    unloaded.setVideoLength(90000);
+    EXPECT_EQ(unloaded.endPosition(), 0);
+}
+
+TEST_F(AudioClipTest, RowEnvelope)
+{
+    // Mono 16-bit: frame f holds f, wrapping to -32768 at 32768.
+    WavSpec spec;
+    spec.channels = 1;
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(200000, 16))));
+    const int32_t end = clip.endPosition();
+
+    // Frames 1..99: 4950 / 100 = 49, × 20000 × 1 / 20000.
+    auto e = clip.rowEnvelope(0, 100, 1, end, 20000, 0);
+    EXPECT_EQ(e.positive, 49);
+    EXPECT_EQ(e.negative, 0);
+
+    // Every 10th frame of 0..490, cut off at end 500: 12,250 / 1000 = 12, × 20000 × 10 / 20000.
+    e = clip.rowEnvelope(0, 1000, 10, 500, 20000, 0);
+    EXPECT_EQ(e.positive, 120);
+    EXPECT_EQ(e.negative, 0);
+
+    // Frames 32768..32867 hold -32768..-32669: -3,272,050 / 100 truncates to -32720, and
+    // -32720 × 333 / 20000 = -544.79 truncates to -544.
+    e = clip.rowEnvelope(32768, 100, 1, end, 333, 0);
+    EXPECT_EQ(e.positive, 0);
+    EXPECT_EQ(e.negative, -544);
+
+    // A row that straddles zero: frames 65486..65585 hold -50..49.
+    e = clip.rowEnvelope(65486, 100, 1, end, 20000, 0);
+    EXPECT_EQ(e.positive, 12);   // 1225 / 100
+    EXPECT_EQ(e.negative, -12);  // -1275 / 100
+
+    // The silence after the data, and rows past the buffer, give a dot on the centre line.
+    e = clip.rowEnvelope(100000, 1000, 10, end, 20000, 0);
+    EXPECT_EQ(e.positive, 0);
+    EXPECT_EQ(e.negative, 0);
+    e = clip.rowEnvelope(end - 50, 100, 1, end, 20000, 0);
+    EXPECT_EQ(e.positive, 0);
+    EXPECT_EQ(e.negative, 0);
+
+    // Degenerate arguments neither divide by zero nor loop forever.
+    e = clip.rowEnvelope(1, 0, 0, end, 20000, 0);
+    EXPECT_EQ(e.positive, 1);
+    e = clip.rowEnvelope(INT32_MAX - 5, 100, 1, INT32_MAX, 20000, 0);
+    EXPECT_EQ(e.positive, 0);
+    e = clip.rowEnvelope(32767, 1, INT32_MAX, end, INT32_MAX, 0);
+    EXPECT_EQ(e.positive, INT32_MAX);  // saturates instead of overflowing
+}
+
+TEST_F(AudioClipTest, StereoEnvelopePerChannel)
+{
+    // 8-bit stereo: channel 0 steady at 255 (32512), channel 1 at 0 (-32768).
+    WavSpec spec;
+    spec.bitsPerSample = 8;
+    std::vector<uint8_t> data(140000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i % 2 == 0 ? 255 : 0;
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes(spec, data)));
+    const auto left = clip.rowEnvelope(0, 200, 2, clip.endPosition(), 1000, 0);
+    EXPECT_EQ(left.positive, 1625);  // 100 × 32512 / 200 = 16256, × 1000 × 2 / 20000 = 1625.6
+    EXPECT_EQ(left.negative, 0);
+    const auto right = clip.rowEnvelope(0, 200, 2, clip.endPosition(), 1000, 1);
+    EXPECT_EQ(right.positive, 0);
+    EXPECT_EQ(right.negative, -1638);  // -1638.4 truncated toward zero
+    // Past the data the 128-byte silence is a zero on both sides.
+    const auto tail = clip.rowEnvelope(70000, 200, 2, clip.endPosition(), 1000, 1);
+    EXPECT_EQ(tail.positive, 0);
+    EXPECT_EQ(tail.negative, 0);
+}
+
+TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
+{
+    WavSpec spec;
+    spec.extensible = true;
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(176400, 16))));
+    EXPECT_EQ(clip.format(), test::formatChunk(spec));
+    EXPECT_EQ(clip.format().size(), 40u);
+    clip.setSpeed(2);
+    ASSERT_EQ(clip.deviceFormat().size(), 40u);
+    EXPECT_TRUE(std::equal(clip.format().begin() + 12, clip.format().end(), clip.deviceFormat().begin() + 12));
+    EXPECT_EQ(clip.sampleAt(1, 1000), 2001);
+}
+
+TEST_F(AudioClipTest, EveryTruncatedPrefixFails)
+{
+    const auto whole = wavBytes({}, indexData(131072 + 4000, 16));
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n < 200; ++n)
+        lengths.push_back(n);
+    for (size_t n = 200; n < whole.size(); n += 997)
+        lengths.push_back(n);
+    lengths.push_back(whole.size() - 1);
+    for (size_t n : lengths) {
+        AudioClip clip;
+        EXPECT_FALSE(load(clip, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)))) << n;
+        EXPECT_EQ(clip.bufferSize(), 0) << n;
+    }
+    AudioClip clip;
+    EXPECT_TRUE(load(clip, whole));
+}
+
+TEST_F(AudioClipTest, HugeDeclaredSizesFailWithoutAllocating)
+{
+    for (uint32_t declared : {0xFFFFFFFFu, 0x7FFFFFF0u, 0x80000000u, 140000u}) {
+        WavSpec spec;
+        spec.declaredDataBytes = declared;
+        AudioClip clip;
+        EXPECT_FALSE(load(clip, wavBytes(spec, indexData(131072, 16)))) << declared;
+    }
+
+    // A sparse file that really holds 4 GiB of data: its byte count does not fit an int32.
+    WavSpec spec;
+    spec.declaredDataBytes = 0xFFFFFFF0u;
+    const auto path = write(wavBytes(spec, {}), "huge.wav");
+    std::error_code error;
+    std::filesystem::resize_file(path, 44 + uintmax_t(0xFFFFFFF0u), error);
+    if (error)
+        GTEST_SKIP() << "no sparse file: " << error.message();
+    AudioClip clip;
+    clip.setPath(path);
+    EXPECT_FALSE(clip.load());
+    EXPECT_EQ(clip.bufferSize(), 0);
+}
+
+TEST_F(AudioClipTest, LoadsOnceAndUnloads)
+{
+    AudioClip clip;
+    const auto bytes = wavBytes({}, indexData(131072, 16));
+    ASSERT_TRUE(load(clip, bytes));
+    EXPECT_FALSE(clip.load());
+    EXPECT_TRUE(clip.isLoaded());
+    EXPECT_EQ(clip.sampleAt(1, 5), 11);
+    clip.unload();
+    EXPECT_FALSE(clip.isLoaded());
+    EXPECT_EQ(clip.samples(), nullptr);
+    EXPECT_EQ(clip.sampleAt(1, 5), 0);
+    EXPECT_TRUE(clip.format().empty());
+}
+
+TEST_F(AudioClipTest, ConcurrentLoadsEachGetTheWholeSong)
+{
+    const auto path = write(wavBytes({}, indexData(300000, 16)));
+    std::vector<std::unique_ptr<AudioClip>> clips;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        clips.push_back(std::make_unique<AudioClip>());
+        clips.back()->setPath(path);
+    }
+    for (auto &clip : clips)
+        threads.emplace_back([&clip] { clip->load(); });
+    for (auto &t : threads)
+        t.join();
+    for (auto &clip : clips) {
+        ASSERT_TRUE(clip->isLoaded());
+        EXPECT_EQ(clip->sampleAt(0, 74999), int16_t(uint16_t(149998)));
+    }
+}
+
+} // namespace
+} // namespace vorn
