@@ -1,0 +1,242 @@
+// Mark strips: adding, deleting, hovering and flashing marks, checkpoints in and CHECKPOINT text out.
+#include "timeline/markstrips.h"
+
+#include "testwav.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vorn;
+
+namespace {
+const Colour Cyan{0, 255, 255, 255};
+const Colour Green{0, 255, 0, 255};
+const Colour Olive{204, 204, 0, 255};
+const Colour Red{204, 0, 0, 255};
+
+std::vector<int32_t> times(const MarkStrip &strip)
+{
+    std::vector<int32_t> result;
+    for (const Mark &mark : strip.marks())
+        result.push_back(mark.time);
+    return result;
+}
+
+// A 44.1 kHz 16-bit stereo song of about three seconds (176,400 bytes per second, blockAlign 4).
+std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
+{
+    return test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100,
+                           [](int, int32_t) { return int16_t(0); });
+}
+} // namespace
+
+TEST(MarkStrips, StripsHaveFixedColoursAndMarksTakeThem)
+{
+    MarkStrips strips;
+    const Colour expected[] = {Cyan, Green, Olive, Red};
+    for (int k = 0; k < MarkStrips::StripCount; ++k) {
+        strips.strip(k).addMark(100 * k, 10 * k);
+        EXPECT_EQ(strips.strip(k).colour(), expected[k]);
+        EXPECT_EQ(strips.strip(k).marks().at(0), (Mark{100 * k, 10 * k, expected[k]}));
+    }
+}
+
+TEST(MarkStrips, TextOrdersMarksOfAllWrittenStripsByTime)
+{
+    MarkStrips strips;
+    strips.strip(2).addMark(5000, 50);
+    strips.strip(0).addMark(1000, 10);
+    strips.strip(1).addMark(3000, 30);
+    strips.strip(3).addMark(3000, 30);  // key frames are never written
+    strips.strip(3).addMark(7000, 70);
+    EXPECT_EQ(strips.buildCheckpointText(30, 1),
+              "CHECKPOINT\r\n{\r\n"
+              "\tCF\t30\t0\t255\t255\t# 1000\r\n"
+              "\tCF\t90\t0\t255\t0\t# 3000\r\n"
+              "\tCF\t150\t204\t204\t0\t# 5000\r\n"
+              "}\r\n");
+}
+
+TEST(MarkStrips, TextOfNoMarksAndOfOneMark)
+{
+    MarkStrips strips;
+    EXPECT_EQ(strips.buildCheckpointText(2997, 100), "CHECKPOINT\r\n{\r\n}\r\n");
+    strips.strip(1).addMark(1234, 54420);
+    EXPECT_EQ(strips.buildCheckpointText(2997, 100),
+              "CHECKPOINT\r\n{\r\n\tCF\t37\t0\t255\t0\t# 1234\r\n}\r\n");
+}
+
+TEST(MarkStrips, TextSortsSignedTimesAndKeepsEqualTimesInStripOrder)
+{
+    MarkStrips strips;
+    strips.strip(2).addMark(500, 1);
+    strips.strip(2).addMark(-40, 2);
+    strips.strip(0).addMark(500, 3);
+    EXPECT_EQ(strips.buildCheckpointText(0, 100),  // a rate that cannot convert gives frame 0
+              "CHECKPOINT\r\n{\r\n"
+              "\tCF\t0\t204\t204\t0\t# -40\r\n"
+              "\tCF\t0\t0\t255\t255\t# 500\r\n"
+              "\tCF\t0\t204\t204\t0\t# 500\r\n"
+              "}\r\n");
+}
+
+TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
+{
+    MarkStrips strips;
+    MarkStrip &strip = strips.strip(1);
+    strip.addMark(100, 700);
+    strip.addMark(200, 900);
+    strip.addMark(300, 700);
+    EXPECT_FALSE(strip.removeHoveredMark());  // nothing hovered
+    EXPECT_EQ(times(strip), (std::vector<int32_t>{100, 200, 300}));
+
+    strip.setHoverPos(700);
+    strips.strip(3).setHoverPos(900);
+    EXPECT_EQ(strips.removeHoveredMark(), 1u << 1);  // the key-frame strip is left alone
+    EXPECT_EQ(times(strip), (std::vector<int32_t>{200, 300}));
+    EXPECT_EQ(strip.hoverPos(), -1);
+    EXPECT_EQ(strips.strip(3).hoverPos(), 900);
+
+    // A hover that no longer matches a mark is still forgotten.
+    strip.setHoverPos(12345);
+    EXPECT_TRUE(strip.removeHoveredMark());
+    EXPECT_EQ(times(strip), (std::vector<int32_t>{200, 300}));
+    EXPECT_EQ(strip.hoverPos(), -1);
+}
+
+TEST(MarkStrips, ClearForgetsMarksHoverLitAndSelectedMark)
+{
+    TimeLine timeLine;
+    timeLine.setSelectedMark(700);
+    MarkStrips strips;
+    strips.strip(0).tick(true, 1000, 700);
+    strips.strip(0).setHoverPos(700);
+    strips.strip(2).addMark(5, 5);
+    strips.clearAll(timeLine);
+    for (int k = 0; k < MarkStrips::StripCount; ++k) {
+        EXPECT_TRUE(strips.strip(k).marks().empty());
+        EXPECT_EQ(strips.strip(k).hoverPos(), -1);
+        EXPECT_FALSE(strips.strip(k).isLit());
+    }
+    EXPECT_EQ(timeLine.selectedMark(), -1);
+}
+
+TEST(MarkStrips, NearestMarkIsFirstOfTheSmallestDistance)
+{
+    const StripView view{0, 1000, 80, 1000};  // one row per position
+    MarkStrip strip(Green);
+    EXPECT_FALSE(strip.nearestMark(view, 100));
+    strip.addMark(0, 108);  // 8 px below
+    strip.addMark(0, 95);   // 5 px above
+    EXPECT_EQ(strip.nearestMark(view, 100), 1u);
+
+    MarkStrip tie(Green);
+    tie.addMark(0, 105);
+    tie.addMark(0, 95);
+    tie.addMark(0, 105);
+    EXPECT_EQ(tie.nearestMark(view, 100), 0u);
+
+    // Marks outside the visible stretch count too, however far.
+    MarkStrip outside(Green);
+    outside.addMark(0, 5000);
+    outside.addMark(0, 2147483647);
+    EXPECT_EQ(outside.nearestMark(view, 999), 0u);
+}
+
+TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
+{
+    MarkStrip strip(Olive);
+    strip.addMark(1030, 0);
+    EXPECT_TRUE(strip.hasMarkJustAhead(1000));    // 30 ms ahead
+    EXPECT_FALSE(strip.hasMarkJustAhead(980));    // exactly 50 ms ahead
+    EXPECT_TRUE(strip.hasMarkJustAhead(981));     // 49 ms
+    EXPECT_FALSE(strip.hasMarkJustAhead(1030));   // at the playback time
+    EXPECT_FALSE(strip.hasMarkJustAhead(1040));   // passed
+    EXPECT_FALSE(strip.hasMarkJustAhead(-2147483647 - 1));  // no overflow in t - ms
+
+    strip.setHoverPos(0);
+    EXPECT_EQ(strip.tick(false, 1000, 0), LitChange::LightUp);
+    EXPECT_TRUE(strip.isLit());
+    EXPECT_EQ(strip.hoverPos(), -1);
+    EXPECT_EQ(strip.tick(false, 1010, 0), LitChange::None);
+    EXPECT_EQ(strip.tick(false, 1030, 0), LitChange::GoDark);
+    EXPECT_EQ(strip.tick(false, 1035, 0), LitChange::None);
+
+    EXPECT_EQ(strip.tick(true, 2000, 88200), LitChange::LightUp);
+    EXPECT_EQ(strip.marks().back(), (Mark{2000, 88200, Olive}));
+    EXPECT_EQ(strip.tick(true, 2005, 88420), LitChange::None);  // still lit
+    EXPECT_EQ(strip.marks().size(), 3u);
+}
+
+TEST(MarkStrips, KeyFrameTimesUse64BitArithmetic)
+{
+    EXPECT_EQ(keyFrameTimeMs(37, 2997, 100), 1234);  // truncated, not rounded
+    EXPECT_EQ(keyFrameTimeMs(30000, 2997, 100), 1001001);  // 3e9 before the division
+    EXPECT_EQ(keyFrameTimeMs(2147483647, 1, 2147483647), 2147483647);
+    EXPECT_EQ(keyFrameTimeMs(-2147483647 - 1, 1, 2147483647), -2147483647 - 1);
+    EXPECT_EQ(keyFrameTimeMs(2147483647, 2147483647, 1), 1000);
+    EXPECT_FALSE(keyFrameTimeMs(10, 0, 100));
+    EXPECT_FALSE(keyFrameTimeMs(10, 30, 0));
+}
+
+TEST(MarkStrips, KeyFramesWithoutSongSitAtTheirFrames)
+{
+    TimeLine timeLine;
+    timeLine.setSelectedMark(30);
+    MarkStrips strips;
+    strips.strip(3).addMark(1, 1);
+    auto isKey = [](int32_t f) { return f % 30 == 0 || f == 45; };
+    strips.rebuildKeyFrameMarks(timeLine, isKey, 91, 30, 1, nullptr);
+    EXPECT_EQ(timeLine.selectedMark(), -1);
+    const std::vector<Mark> expected{
+        {0, 0, Red}, {1000, 30, Red}, {1500, 45, Red}, {2000, 60, Red}, {3000, 90, Red}};
+    EXPECT_EQ(strips.strip(3).marks(), expected);
+
+    strips.rebuildKeyFrameMarks(timeLine, isKey, 46, 0, 1, nullptr);
+    const std::vector<Mark> timeless{{0, 0, Red}, {0, 30, Red}, {0, 45, Red}};
+    EXPECT_EQ(strips.strip(3).marks(), timeless);
+    EXPECT_TRUE(strips.buildCheckpointText(30, 1) == "CHECKPOINT\r\n{\r\n}\r\n");
+}
+
+TEST(MarkStrips, KeyFramesWithSongSitAtSampleFrames)
+{
+    test::TempDir dir;
+    const auto song = loadSong(dir);
+    ASSERT_TRUE(song);
+    TimeLine timeLine;
+    MarkStrips strips;
+    auto isKey = [](int32_t f) { return f == 0 || f == 30 || f == 45; };
+    strips.rebuildKeyFrameMarks(timeLine, isKey, 100, 30, 1, song.get());
+    const std::vector<Mark> expected{{0, 0, Red}, {1000, 44100, Red}, {1500, 66150, Red}};
+    EXPECT_EQ(strips.strip(3).marks(), expected);
+
+    strips.rebuildKeyFrameMarks(timeLine, isKey, 100, 30, 0, song.get());
+    EXPECT_TRUE(strips.strip(3).marks().empty());
+}
+
+TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
+{
+    test::TempDir dir;
+    const auto song = loadSong(dir);
+    ASSERT_TRUE(song);
+    const std::vector<Checkpoint> checkpoints{
+        {1000, 30, {0, 255, 0, 255}},
+        {500, 15, {0, 255, 255, 0}},   // alpha does not take part
+        {2000, 60, {255, 0, 0, 255}},  // any other colour goes to strip 2
+        {250, 8, {255, 255, 255, 255}},
+    };
+    MarkStrips strips;
+    strips.addCheckpoints(checkpoints, *song);
+    EXPECT_EQ(strips.strip(0).marks(), (std::vector<Mark>{{500, 22050, Cyan}}));
+    EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{{1000, 44100, Green}}));
+    EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{{2000, 88200, Olive}, {250, 11025, Olive}}));
+    EXPECT_TRUE(strips.strip(3).marks().empty());
+    EXPECT_EQ(strips.buildCheckpointText(30, 1),
+              "CHECKPOINT\r\n{\r\n"
+              "\tCF\t8\t204\t204\t0\t# 250\r\n"
+              "\tCF\t15\t0\t255\t255\t# 500\r\n"
+              "\tCF\t30\t0\t255\t0\t# 1000\r\n"
+              "\tCF\t60\t204\t204\t0\t# 2000\r\n"
+              "}\r\n");
+}
