@@ -1,0 +1,420 @@
+// The area-averaging resampler, its nearest-neighbour variant and FitImage.
+#include "imaging/resample.h"
+
+#include "imaging/compose.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+// Positions are fixed point with 1024 units per pixel. floor and ceil of v / 1024 are shifts,
+// which round toward minus infinity for negative values as well.
+constexpr int64_t floorPixel(int64_t v) { return v >> 10; }
+constexpr int64_t ceilPixel(int64_t v) { return (v + 1023) >> 10; }
+constexpr int64_t fracUnits(int64_t v) { return v & 1023; }
+
+template<typename T>
+std::unique_ptr<T[]> allocateArray(int64_t count)
+{
+    if (count < 0 || count > MaxPlaneBytes / int64_t(sizeof(T)))
+        return nullptr;
+    return std::unique_ptr<T[]>(new (std::nothrow) T[count > 0 ? count : 1]);
+}
+
+// The common part of both resamplers: the normalised destination start, the output size and
+// the source span.
+struct Frame {
+    int64_t dx = 0, dy = 0;
+    int32_t outW = 0, outH = 0;
+    int64_t firstCol = 0, firstRow = 0;  // floor(sx / 1024), floor(sy / 1024)
+    int64_t srcCols = 0, srcRows = 0;
+};
+
+bool makeFrame(const ImageBuffer *src, int64_t dx, int64_t dy, int64_t dw, int64_t dh,
+               int64_t sx, int64_t sy, int64_t sw, int64_t sh, Frame &f)
+{
+    if (!src || src->bitCount != 24 || !src->pixels || src->width <= 0 || src->height <= 0)
+        return false;
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0)
+        return false;
+    // Only the fraction of the destination start matters: a negative start is moved up by
+    // whole pixels into 0..1023.
+    if (dx < 0)
+        dx = fracUnits(dx);
+    if (dy < 0)
+        dy = fracUnits(dy);
+    const int64_t outW = ceilPixel(dx + dw) - floorPixel(dx);
+    const int64_t outH = ceilPixel(dy + dh) - floorPixel(dy);
+    if (outW <= 0 || outH <= 0 || outW > std::numeric_limits<int32_t>::max()
+        || outH > std::numeric_limits<int32_t>::max())
+        return false;
+    f.dx = dx;
+    f.dy = dy;
+    f.outW = static_cast<int32_t>(outW);
+    f.outH = static_cast<int32_t>(outH);
+    f.firstCol = floorPixel(sx);
+    f.firstRow = floorPixel(sy);
+    f.srcCols = ceilPixel(sx + sw) - f.firstCol;
+    f.srcRows = ceilPixel(sy + sh) - f.firstRow;
+    // The source area must at least touch the picture; parts of it outside repeat the edge.
+    return f.firstCol < src->width && f.firstCol + f.srcCols > 0 && f.firstRow < src->height
+           && f.firstRow + f.srcRows > 0;
+}
+
+int32_t clampIndex(int64_t i, int32_t size)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(i, 0, size - 1));
+}
+
+// The source pixels behind one output column (or row) and their weights in 1/1024 pixel, in
+// the order they are summed: the partly covered first pixel, the fully covered ones (weight
+// 1024), the partly covered last one. `n` is the covered length the sum is divided by.
+struct Span {
+    int32_t firstTap = 0;
+    int32_t tapCount = 0;
+    int32_t n = 0;
+};
+
+struct Taps {
+    std::vector<Span> spans;
+    std::vector<int32_t> index;   // pixel (or table row) index, already clamped
+    std::vector<int32_t> weight;  // 1/1024 pixel
+};
+
+// Walks the covered intervals of one axis. `boundary(i)` is the last source unit (inclusive)
+// that output pixel i reaches, `start` the first unit of output pixel 0 and `last` the last
+// unit of the source area. Mirrors the accumulation rules exactly, including their quirks: a
+// last pixel entered by exactly one unit is counted in n but gets no weight, and the final
+// pixel is clamped to the area (stepping one unit back when the area is exhausted).
+// `indexOf` maps a pixel number to the stored (clamped) index.
+template<typename Boundary, typename IndexOf>
+bool buildTaps(int32_t outCount, int64_t start, int64_t last, Boundary boundary, IndexOf indexOf,
+               Taps &taps)
+{
+    try {
+        taps.spans.resize(outCount);
+        taps.index.clear();
+        taps.weight.clear();
+        taps.index.reserve(size_t(outCount) * 2);
+        taps.weight.reserve(size_t(outCount) * 2);
+        int64_t left = start;
+        for (int32_t c = 0; c < outCount; ++c) {
+            int64_t right = boundary(c);
+            if (right > last) {
+                right = last;
+                if (left > last)
+                    left = last - 1;
+            }
+            Span &span = taps.spans[c];
+            span.firstTap = static_cast<int32_t>(taps.index.size());
+            if (right < left) {
+                // Magnified more than 1024 times: the interval is empty. Sample the pixel
+                // under the current position instead of dividing by zero.
+                taps.index.push_back(indexOf(floorPixel(std::min(left, last))));
+                taps.weight.push_back(1);
+                span.n = 1;
+            } else {
+                const int64_t n = right - left + 1;
+                if (n > std::numeric_limits<int32_t>::max())
+                    return false;
+                span.n = static_cast<int32_t>(n);
+                const int64_t lp = floorPixel(left);
+                const int64_t rp = floorPixel(right);
+                if (lp == rp) {
+                    taps.index.push_back(indexOf(lp));
+                    taps.weight.push_back(static_cast<int32_t>(n));
+                } else {
+                    if (fracUnits(left) != 0) {
+                        taps.index.push_back(indexOf(lp));
+                        taps.weight.push_back(static_cast<int32_t>(1024 - fracUnits(left)));
+                    }
+                    for (int64_t i = ceilPixel(left); i <= rp - 1; ++i) {
+                        taps.index.push_back(indexOf(i));
+                        taps.weight.push_back(1024);
+                    }
+                    if (fracUnits(right) != 0) {
+                        taps.index.push_back(indexOf(rp));
+                        taps.weight.push_back(static_cast<int32_t>(fracUnits(right) + 1));
+                    }
+                }
+            }
+            span.tapCount = static_cast<int32_t>(taps.index.size()) - span.firstTap;
+            left = right + 1;
+        }
+    } catch (const std::bad_alloc &) {
+        return false;
+    } catch (const std::length_error &) {
+        return false;
+    }
+    return true;
+}
+
+// One row of the horizontal pass: four doubles (blue, green, red, alpha) per output column.
+// Weights are whole 1/1024 units, so the weighted sum is an exact integer S in 1/1024 units
+// and the cell, sum x 1024 / n, is exactly the one rounding of S / n.
+void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
+                   double *cells)
+{
+    const Span *spans = taps.spans.data();
+    const int32_t *index = taps.index.data();
+    const int32_t *weight = taps.weight.data();
+    for (int32_t c = 0; c < outW; ++c) {
+        const Span &span = spans[c];
+        int64_t b = 0, g = 0, r = 0, a = 0;
+        const int32_t end = span.firstTap + span.tapCount;
+        for (int32_t k = span.firstTap; k < end; ++k) {
+            const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
+            const int64_t w = weight[k];
+            b += p[0] * w;
+            g += p[1] * w;
+            r += p[2] * w;
+            a += (alpha ? alpha[index[k]] : 255) * w;
+        }
+        const double n = span.n;
+        double *cell = cells + 4 * ptrdiff_t(c);
+        cell[0] = double(b) / n;
+        cell[1] = double(g) / n;
+        cell[2] = double(r) / n;
+        cell[3] = double(a) / n;
+    }
+}
+
+// Table rows computed on demand, remembering the few most recent ones: consecutive output rows
+// share at most a boundary row (two near the clamped end), so each table row is computed once.
+class RowCache {
+public:
+    bool init(int32_t cellsPerRow)
+    {
+        m_cellsPerRow = cellsPerRow;
+        for (Slot &slot : m_slots) {
+            slot.cells = allocateArray<double>(int64_t(cellsPerRow));
+            if (!slot.cells)
+                return false;
+            slot.row = -1;
+        }
+        return true;
+    }
+
+    template<typename Fill>
+    const double *get(int32_t row, Fill fill)
+    {
+        for (Slot &slot : m_slots) {
+            if (slot.row == row)
+                return slot.cells.get();
+        }
+        Slot &slot = m_slots[m_next];
+        m_next = (m_next + 1) % SlotCount;
+        slot.row = row;
+        fill(row, slot.cells.get());
+        return slot.cells.get();
+    }
+
+private:
+    static constexpr int SlotCount = 3;
+    struct Slot {
+        std::unique_ptr<double[]> cells;
+        int32_t row = -1;
+    };
+    Slot m_slots[SlotCount];
+    int m_next = 0;
+    int32_t m_cellsPerRow = 0;
+};
+
+uint8_t toByte(double value)
+{
+    const double v = std::trunc(value + 0.5);
+    if (!(v > 0))
+        return 0;
+    return v >= 255 ? 255 : static_cast<uint8_t>(v);
+}
+
+} // namespace
+
+ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, int32_t dstW,
+                       int32_t dstH, int32_t srcX, int32_t srcY, int32_t srcW, int32_t srcH)
+{
+    Frame f;
+    if (!makeFrame(source, dstX, dstY, dstW, dstH, srcX, srcY, srcW, srcH, f))
+        return nullptr;
+    const int32_t outW = f.outW;
+    const int32_t outH = f.outH;
+    const int64_t sx = srcX, sy = srcY, sw = srcW, sh = srcH;
+    const int32_t srcWidth = source->width;
+    const int32_t srcHeight = source->height;
+
+    ImagePtr out = CreateImage(outW, outH);
+    if (!out)
+        return nullptr;
+
+    // Horizontal pass: which source pixels each output column covers. When the sizes match
+    // and the starts agree to 1/16 pixel the columns map one to one.
+    Taps columns;
+    const bool copyColumns = outW == f.srcCols && (f.dx >> 6) == (sx >> 6);
+    if (copyColumns) {
+        try {
+            columns.spans.resize(outW);
+            columns.index.resize(outW);
+            columns.weight.assign(outW, 1);
+        } catch (const std::exception &) {
+            return nullptr;
+        }
+        for (int32_t c = 0; c < outW; ++c) {
+            columns.spans[c] = Span{c, 1, 1};
+            columns.index[c] = clampIndex(f.firstCol + c, srcWidth);
+        }
+    } else {
+        const int64_t fdx = fracUnits(f.dx);
+        const double swd = double(sw), dwd = double(dstW);
+        auto boundary = [&](int32_t c) {
+            return int64_t(std::trunc(double((int64_t(c) + 1) * 1024 - fdx) * swd / dwd)) + sx;
+        };
+        auto indexOf = [&](int64_t pixel) { return clampIndex(pixel, srcWidth); };
+        if (!buildTaps(outW, sx, sx + sw - 1, boundary, indexOf, columns))
+            return nullptr;
+    }
+
+    // Vertical pass over table rows, numbered from floor(sy / 1024); positions count from the
+    // fraction of sy.
+    Taps rows;
+    {
+        const int64_t fdy = fracUnits(f.dy);
+        const int64_t fsy = fracUnits(sy);
+        const double shd = double(sh), dhd = double(dstH);
+        auto boundary = [&](int32_t r) {
+            return int64_t(std::trunc(double((int64_t(r) + 1) * 1024 - fdy) * shd / dhd
+                                      + double(fsy)));
+        };
+        // Table rows are kept unclamped here (relative numbers); the picture row is clamped
+        // when the table row is computed.
+        auto indexOf = [&](int64_t row) {
+            return static_cast<int32_t>(std::clamp<int64_t>(row, -1, f.srcRows));
+        };
+        if (!buildTaps(outH, fsy, fsy + sh - 1, boundary, indexOf, rows))
+            return nullptr;
+    }
+
+    const int64_t cellsPerRow = int64_t(outW) * 4;
+    RowCache cache;
+    auto accumulator = allocateArray<double>(cellsPerRow);
+    if (!accumulator || !cache.init(static_cast<int32_t>(cellsPerRow)))
+        return nullptr;
+
+    auto fillRow = [&](int32_t tableRow, double *cells) {
+        const int32_t y = clampIndex(f.firstRow + tableRow, srcHeight);
+        const uint8_t *alpha = source->alpha ? source->alphaRow(y) : nullptr;
+        if (copyColumns) {
+            const uint8_t *p = source->row(y);
+            for (int32_t c = 0; c < outW; ++c) {
+                const int32_t i = columns.index[c];
+                cells[4 * c + 0] = p[3 * i + 0];
+                cells[4 * c + 1] = p[3 * i + 1];
+                cells[4 * c + 2] = p[3 * i + 2];
+                cells[4 * c + 3] = alpha ? alpha[i] : 255;
+            }
+        } else {
+            horizontalRow(source->row(y), alpha, columns, outW, cells);
+        }
+    };
+
+    double *acc = accumulator.get();
+    for (int32_t r = 0; r < outH; ++r) {
+        const Span &span = rows.spans[r];
+        // Per output pixel the sum runs over the table rows in order, each cell weighted by
+        // its covered part (cell x w / 1024; exact for full rows), then x 1024 / n: the same
+        // operations in the same order as a column-by-column walk, so the same doubles.
+        std::fill(acc, acc + cellsPerRow, 0.0);
+        for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k) {
+            const double *cells = cache.get(rows.index[k], fillRow);
+            const double w = rows.weight[k];
+            for (int64_t i = 0; i < cellsPerRow; ++i)
+                acc[i] += cells[i] * w / 1024.0;
+        }
+        const double n = span.n;
+        uint8_t *dst = out->row(r);
+        uint8_t *dstAlpha = out->alphaRow(r);
+        for (int32_t c = 0; c < outW; ++c) {
+            dst[3 * c + 0] = toByte(acc[4 * c + 0] * 1024.0 / n);
+            dst[3 * c + 1] = toByte(acc[4 * c + 1] * 1024.0 / n);
+            dst[3 * c + 2] = toByte(acc[4 * c + 2] * 1024.0 / n);
+            dstAlpha[c] = toByte(acc[4 * c + 3] * 1024.0 / n);
+        }
+    }
+    return out;
+}
+
+ImagePtr ResampleImageNearest(const ImageBuffer *source, int32_t dstX, int32_t dstY,
+                              int32_t dstW, int32_t dstH, int32_t srcX, int32_t srcY,
+                              int32_t srcW, int32_t srcH)
+{
+    Frame f;
+    if (!makeFrame(source, dstX, dstY, dstW, dstH, srcX, srcY, srcW, srcH, f))
+        return nullptr;
+    ImagePtr out = CreateImage(f.outW, f.outH);
+    auto colOffset = allocateArray<int32_t>(f.outW);
+    auto rowOffset = allocateArray<int32_t>(f.outH);
+    if (!out || !colOffset || !rowOffset)
+        return nullptr;
+    // Integer division truncating toward zero, as the scenario files were made with.
+    for (int32_t c = 0; c < f.outW; ++c)
+        colOffset[c] = clampIndex(int64_t(c) * f.srcCols / f.outW + srcX / 1024, source->width);
+    for (int32_t r = 0; r < f.outH; ++r)
+        rowOffset[r] = clampIndex(int64_t(r) * f.srcRows / f.outH + srcY / 1024, source->height);
+    for (int32_t r = 0; r < f.outH; ++r) {
+        const uint8_t *src = source->row(rowOffset[r]);
+        const uint8_t *srcAlpha = source->alpha ? source->alphaRow(rowOffset[r]) : nullptr;
+        uint8_t *dst = out->row(r);
+        uint8_t *dstAlpha = out->alphaRow(r);
+        for (int32_t c = 0; c < f.outW; ++c) {
+            const int32_t i = colOffset[c];
+            std::memcpy(dst + 3 * ptrdiff_t(c), src + 3 * ptrdiff_t(i), 3);
+            dstAlpha[c] = srcAlpha ? srcAlpha[i] : 255;
+        }
+    }
+    return out;
+}
+
+ImagePtr FitImage(const ImageBuffer *source, int32_t width, int32_t height, int32_t flags)
+{
+    if (!source || source->width <= 0 || source->height <= 0 || width <= 0 || height <= 0)
+        return nullptr;
+    const int64_t W = source->width, H = source->height;
+    const int64_t wide = W * height, tall = H * width;
+    int64_t sw = width, sh = height;
+    if (flags & FIT_INSIDE) {
+        if (wide > tall)
+            sh = H * width / W;
+        else if (wide < tall)
+            sw = W * height / H;
+    } else if (flags & FIT_COVER) {
+        if (wide < tall)
+            sh = H * width / W;
+        else if (wide > tall)
+            sw = W * height / H;
+    } else {
+        return nullptr;
+    }
+    // A very thin picture keeps one row or column instead of vanishing.
+    sw = std::max<int64_t>(sw, 1);
+    sh = std::max<int64_t>(sh, 1);
+    constexpr int64_t maxUnits = std::numeric_limits<int32_t>::max();
+    if (sw * 1024 > maxUnits || sh * 1024 > maxUnits || W * 1024 > maxUnits
+        || H * 1024 > maxUnits)
+        return nullptr;
+    auto resample = (flags & FIT_NEAREST) ? ResampleImageNearest : ResampleImage;
+    ImagePtr scaled = resample(source, 0, 0, int32_t(sw * 1024), int32_t(sh * 1024), 0, 0,
+                               int32_t(W * 1024), int32_t(H * 1024));
+    ImagePtr canvas = CreateImage(width, height);
+    if (!scaled || !canvas)
+        return nullptr;
+    DrawImage(*canvas, scaled.get(), int32_t((width - sw) / 2), int32_t((height - sh) / 2),
+              BLEND_COPY);
+    return canvas;
+}
+
+} // namespace vorn
