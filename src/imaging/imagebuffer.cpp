@@ -16,9 +16,11 @@ std::unique_ptr<uint8_t[]> allocatePlane(int64_t bytes)
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]());
 }
 
+// -1 when the rounded width does not fit an int32 (such a plane could not be allocated anyway).
 int32_t alphaStrideFor(int32_t width)
 {
-    return (width + 3) & ~3;
+    const int64_t bytes = (int64_t(width) + 3) & ~int64_t(3);
+    return bytes > INT32_MAX ? -1 : static_cast<int32_t>(bytes);
 }
 
 int32_t clampTo(int32_t v, int32_t size)
@@ -100,6 +102,8 @@ int32_t AddAlphaPlane(ImageBuffer *buffer)
     if (!buffer)
         return -1;
     buffer->alphaStride = alphaStrideFor(buffer->width);
+    if (buffer->alphaStride < 0)
+        return -1;
     buffer->alpha = allocatePlane(int64_t(buffer->alphaStride) * buffer->height);
     return buffer->alpha ? 0 : -1;
 }

@@ -79,3 +79,12 @@ TEST(ImageBufferCore, HugeOrNegativeSizesGiveNone)
     EXPECT_FALSE(CreateImageBuffer(INT32_MAX, 1, 24));
     EXPECT_TRUE(CreateImage(0, 0));
 }
+
+TEST(ImageBufferCore, AlphaStrideThatCannotBeRepresentedRefusesThePlane)
+{
+    // A 1-bit row of INT32_MAX pixels fits an int32 stride; its alpha row would not.
+    auto image = CreateImageBuffer(INT32_MAX, 0, 1);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(AddAlphaPlane(image.get()), -1);
+    EXPECT_FALSE(image->alpha);
+}
