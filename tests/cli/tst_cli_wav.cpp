@@ -1,0 +1,129 @@
+// Tests of `vorn-scenario wav`: the JSON of a loaded song, the refusal message and exit codes.
+#include "audio/testwav.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStringList>
+
+#include <unistd.h>
+
+namespace {
+
+struct WavRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+WavRun runWav(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(VORN_SCENARIO_BIN), QStringList{QStringLiteral("wav")} + args);
+    WavRun run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+const std::string LoadFailed = "オーディオ処理の初期化に失敗しました。\n";
+
+class CliWavTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = std::filesystem::temp_directory_path()
+                / ("vorn-tst-cli-wav-" + std::to_string(getpid()) + "-" + info->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    QString write(const std::vector<uint8_t> &bytes, const std::string &name)
+    {
+        const auto path = m_dir / name;
+        vorn::test::writeFile(path, bytes);
+        return QString::fromStdString(path.string());
+    }
+
+    std::filesystem::path m_dir;
+};
+
+TEST_F(CliWavTest, DemoSong)
+{
+    const QString song = QStringLiteral(VORN_SOURCE_DIR "/examples/demo/song.wav");
+    // 30 s of 44.1 kHz 16-bit stereo: 5,292,000 bytes in 81 blocks of 64 KiB.
+    WavRun run = runWav({song});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "{\"channels\": 2, \"samplesPerSec\": 44100, \"avgBytesPerSec\": 176400, "
+              "\"bitsPerSample\": 16, \"blockAlign\": 4, \"formatSize\": 16, "
+              "\"streamLength\": 1323000, \"bufferSize\": 5308416, \"lengthMs\": 30000, "
+              "\"endPosition\": 1327104}\n");
+
+    // A 60 s video pulls the time line to 61,999 ms.
+    run = runWav({QStringLiteral("--video-ms"), QStringLiteral("60000"), song});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"lengthMs\": 30000, \"endPosition\": 2734156}"), std::string::npos) << run.out;
+}
+
+TEST_F(CliWavTest, EightBitMonoWithExtensibleFormat)
+{
+    vorn::test::WavSpec spec;
+    spec.channels = 1;
+    spec.bitsPerSample = 8;
+    spec.samplesPerSec = 11025;
+    spec.extensible = true;
+    const QString song = write(vorn::test::wavBytes(spec, std::vector<uint8_t>(200000, 128)), "mono8.wav");
+    const WavRun run = runWav({song, QStringLiteral("--video-ms"), QStringLiteral("1000")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // endPosition: the 262,144-frame buffer outlasts 2,999 ms (33,064 frames).
+    EXPECT_EQ(run.out,
+              "{\"channels\": 1, \"samplesPerSec\": 11025, \"avgBytesPerSec\": 11025, "
+              "\"bitsPerSample\": 8, \"blockAlign\": 1, \"formatSize\": 40, "
+              "\"streamLength\": 200000, \"bufferSize\": 262144, \"lengthMs\": 18141, "
+              "\"endPosition\": 262144}\n");
+}
+
+TEST_F(CliWavTest, RefusedSongs)
+{
+    const QString missing = QString::fromStdString((m_dir / "missing.wav").string());
+    const QString tooShort = write(vorn::test::wavBytes({}, std::vector<uint8_t>(131068)), "short.wav");
+    const QString text = write(std::vector<uint8_t>(200000, 'x'), "text.wav");
+    for (const QString &song : {missing, tooShort, text}) {
+        const WavRun run = runWav({song});
+        EXPECT_EQ(run.exitCode, 1) << song.toStdString();
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        // Qt may add its own start-up notes; the message is the last line.
+        ASSERT_GE(run.err.size(), LoadFailed.size());
+        EXPECT_EQ(run.err.substr(run.err.size() - LoadFailed.size()), LoadFailed) << run.err;
+    }
+}
+
+TEST_F(CliWavTest, UsageErrors)
+{
+    const QString song = QStringLiteral(VORN_SOURCE_DIR "/examples/demo/song.wav");
+    const std::vector<QStringList> cases = {
+        {},
+        {song, QStringLiteral("--video-ms")},
+        {song, QStringLiteral("--video-ms"), QStringLiteral("12x")},
+        {song, QStringLiteral("--video-ms"), QStringLiteral("99999999999")},
+        {song, song},
+        {song, QStringLiteral("--speed")},
+    };
+    for (const QStringList &args : cases) {
+        const WavRun run = runWav(args);
+        EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find("usage: vorn-scenario wav SONG.wav [--video-ms MS]"), std::string::npos)
+            << run.err;
+    }
+    const WavRun help = runWav({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("usage: vorn-scenario wav"), std::string::npos) << help.out;
+}
+
+} // namespace
