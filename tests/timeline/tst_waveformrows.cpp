@@ -7,13 +7,6 @@
 
 using namespace vorn;
 
-TEST(WaveformRows, CentreLines)
-{
-    EXPECT_EQ(waveformCentreLines(0, 200), (std::vector<int32_t>{50, 150}));
-    EXPECT_EQ(waveformCentreLines(2, 201), (std::vector<int32_t>{50, 150}));
-    EXPECT_EQ(waveformCentreLines(1, 201), (std::vector<int32_t>{100}));
-}
-
 // 300 rows of 1,000 frames on a 300-pixel strip, reading every tenth frame: frames that are a
 // multiple of ten hold the row's loudness (row n + 1, times 100), every other frame a value that
 // would show if it were read.
@@ -56,6 +49,8 @@ TEST(WaveformRows, LastRowStopsAtTheEndOfTheStretch)
     ASSERT_TRUE(song);
     const WaveformRows walk = waveformRows(*song, StripView{0, 1005, 200, 100});
     EXPECT_EQ(walk.channelCount, 1);
+    EXPECT_EQ(waveformCentreLines(walk.channelCount, 200), (std::vector<int32_t>{100}));
+    EXPECT_EQ(waveformCentreLines(0, 200), (std::vector<int32_t>{50, 150}));  // no song
     EXPECT_EQ(walk.samplesPerRow, 10);
     EXPECT_EQ(walk.step, 1);
     ASSERT_EQ(walk.rows.size(), 101u);
