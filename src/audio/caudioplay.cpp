@@ -1,0 +1,796 @@
+// CAudioPlay: the playback thread, its message handling, double buffering and position.
+#include "audio/caudioplay.h"
+
+#include "audio/portaudio/portaudiodevice.h"
+#include "base/check.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace vorn {
+
+namespace {
+
+constexpr int32_t BlockBytes = AudioClip::BlockBytes;
+
+// Held around every sound-device call of every engine: the interface thread asks for the
+// position while the engine thread drives the device.
+std::timed_mutex &deviceLock()
+{
+    static std::timed_mutex lock;
+    return lock;
+}
+
+// The interface thread's 5 ms tick would rather skip a reading than stall behind a slow
+// device call (an open can take a while).
+constexpr std::chrono::milliseconds PositionLockWait{20};
+
+// Live engine threads, so that the program can let them finish before it exits.
+struct EngineCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int live = 0;
+};
+
+EngineCount &engineCount()
+{
+    static EngineCount count;
+    return count;
+}
+
+int32_t saturateToInt32(int64_t value)
+{
+    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
+
+} // namespace
+
+class CAudioPlay::Engine {
+public:
+    Engine(AudioReplySink sink, SoundDeviceFactory factory, Options options)
+        : m_sink(std::move(sink)), m_factory(std::move(factory)), m_options(options)
+    {
+    }
+
+    void post(int32_t message, int32_t wParam)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_ended)
+                return;
+            m_queue.push_back({message, wParam});
+        }
+        m_queueChanged.notify_one();
+    }
+
+    void run();
+    bool waitEnded(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_queueMutex);
+        return m_queueChanged.wait_for(lock, timeout, [this] { return m_ended; });
+    }
+
+    int32_t position(int32_t &ms, int32_t &frames) const;
+    void setPath(const std::filesystem::path &path);
+    void setSpeed(int32_t divisor);
+    void setVideoLength(int32_t ms);
+
+    std::atomic<int32_t> m_state{Empty};
+    std::atomic<int32_t> m_readPosition{0};
+    std::atomic<bool> m_quitWait{false};
+    std::atomic<bool> m_hasCpuClock{false};
+    std::atomic<clockid_t> m_cpuClock{};
+    AudioClip m_clip;
+
+private:
+    struct Message {
+        int32_t message;
+        int32_t wParam;
+    };
+
+    static void deviceCallback(void *instance, SoundNotification notification);
+
+    bool popMessage(Message &message, std::chrono::steady_clock::time_point deadline, bool timed);
+    bool handle(const Message &message);
+    void reply(AudioReply reply, int32_t wParam)
+    {
+        if (m_sink)
+            m_sink(reply, wParam);
+    }
+
+    bool load();
+    void play();
+    void start();
+    void refill();
+    void stop();
+    void pause();
+    void seek(int32_t position);
+    void deviceClosed();
+    void deviceFailed();
+    void quit();
+
+    bool openDevice();
+    bool closeDevice(bool resetFirst);
+    bool fill();
+    bool queue();
+    void closeIfDrained();
+    void abandonPlayback(AudioReply reply);
+    template<typename Call> int32_t deviceCall(Call call)
+    {
+        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        return call(*m_device);
+    }
+
+    AudioReplySink m_sink;
+    SoundDeviceFactory m_factory;
+    const Options m_options;
+
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueChanged;
+    std::deque<Message> m_queue;
+    bool m_ended = false;
+
+    // Guards the clip's setters against the load and the open on the engine thread.
+    mutable std::mutex m_clipMutex;
+    bool m_loadInProgress = false;
+    bool m_loaded = false;
+    int32_t m_pendingVideoLengthMs = -1;
+
+    // Read by position() on the interface thread: the device pointer and the base position
+    // change only under the device lock; the format values are set once by the load.
+    std::unique_ptr<SoundDevice> m_device;
+    int32_t m_basePosition = 0;
+    std::atomic<int32_t> m_blockAlign{0};
+    std::atomic<uint32_t> m_avgBytesPerSec{0};
+
+    // Engine thread only.
+    std::unique_ptr<uint8_t[]> m_blocks[2];
+    SoundBuffer m_headers[2];
+    int32_t m_bufferIndex = 0;
+    bool m_filled[2] = {false, false};
+    bool m_deviceOpen = false;       // opened and not yet closed by us
+    bool m_deviceNeedsClose = false; // a close failed: try again before the next open
+    int32_t m_queuedBuffers = 0;     // written in this run and not yet reported done
+    // Notifications still owed by the device. Each run's notifications arrive before the
+    // next run's Opened, so while a Closed is owed every BufferDone or Failed belongs to a run
+    // already closed, and only the last owed Opened belongs to the open device.
+    int32_t m_opensPending = 0;
+    int32_t m_closesPending = 0;
+};
+
+void CAudioPlay::Engine::deviceCallback(void *instance, SoundNotification notification)
+{
+    // Relays only: the engine thread does the work.
+    auto *engine = static_cast<Engine *>(instance);
+    switch (notification) {
+    case SoundNotification::Opened:
+        engine->post(AP_DEVICE_OPENED, 0);
+        break;
+    case SoundNotification::Closed:
+        engine->post(AP_DEVICE_CLOSED, 0);
+        break;
+    case SoundNotification::BufferDone:
+        engine->post(AP_BUFFER_DONE, 0);
+        break;
+    case SoundNotification::Failed:
+        engine->post(AP_DEVICE_FAILED, 0);
+        break;
+    }
+}
+
+bool CAudioPlay::Engine::popMessage(Message &message, std::chrono::steady_clock::time_point deadline,
+                                    bool timed)
+{
+    std::unique_lock<std::mutex> lock(m_queueMutex);
+    auto ready = [this] { return !m_queue.empty(); };
+    if (timed) {
+        if (!m_queueChanged.wait_until(lock, deadline, ready))
+            return false;
+    } else {
+        m_queueChanged.wait(lock, ready);
+    }
+    message = m_queue.front();
+    m_queue.pop_front();
+    return true;
+}
+
+void CAudioPlay::Engine::run()
+{
+    clockid_t clock{};
+    if (pthread_getcpuclockid(pthread_self(), &clock) == 0) {
+        m_cpuClock.store(clock);
+        m_hasCpuClock.store(true);
+    }
+
+    for (;;) {
+        Message message{};
+        popMessage(message, {}, false);
+        if (!handle(message))
+            break;
+    }
+
+    // Nothing of the device may outlive the thread: its callback points at this object.
+    {
+        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        if (m_device && m_deviceOpen) {
+            m_device->reset();
+            for (SoundBuffer &header : m_headers)
+                if (header.prepared)
+                    m_device->unprepare(header);
+            m_device->close();
+        }
+        m_device.reset();
+    }
+    m_blocks[0].reset();
+    m_blocks[1].reset();
+    m_hasCpuClock.store(false);
+    m_state.store(Empty);
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_ended = true;
+        m_queue.clear();
+    }
+    m_queueChanged.notify_all();
+}
+
+bool CAudioPlay::Engine::handle(const Message &message)
+{
+    switch (message.message) {
+    case AP_LOAD:
+        return load();
+    case AP_PLAY:
+        play();
+        break;
+    case AP_STOP:
+        stop();
+        break;
+    case AP_PAUSE:
+        pause();
+        break;
+    case AP_QUIT:
+        quit();
+        return false;
+    case AP_SEEK:
+        seek(message.wParam);
+        break;
+    case AP_DEVICE_OPENED:
+        start();
+        break;
+    case AP_DEVICE_CLOSED:
+        deviceClosed();
+        break;
+    case AP_BUFFER_DONE:
+        refill();
+        break;
+    case AP_DEVICE_FAILED:
+        deviceFailed();
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+bool CAudioPlay::Engine::load()
+{
+    if (m_state.load() != Empty || m_loaded) {
+        // A second load must not end an engine that already holds its song.
+        reply(AP_LOADED, 1);
+        return true;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_clipMutex);
+        m_loadInProgress = true;
+    }
+    bool ok = m_clip.load();
+    if (ok) {
+        // Zeroed, like the blocks the headers point at from the start.
+        m_blocks[0].reset(new (std::nothrow) uint8_t[BlockBytes]());
+        m_blocks[1].reset(new (std::nothrow) uint8_t[BlockBytes]());
+        ok = m_blocks[0] && m_blocks[1];
+    }
+    std::unique_ptr<SoundDevice> device;
+    if (ok) {
+        device = m_factory ? m_factory() : createDefaultSoundDevice();
+        // Without a device the song still loads; playing then answers AP_STARTED(1).
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_clipMutex);
+        m_loadInProgress = false;
+        m_loaded = ok;
+        if (ok && m_pendingVideoLengthMs >= 0)
+            m_clip.setVideoLength(m_pendingVideoLengthMs);
+        m_pendingVideoLengthMs = -1;
+    }
+    if (!ok) {
+        reply(AP_LOADED, 1);
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        m_headers[i].data = m_blocks[i].get();
+        m_headers[i].length = BlockBytes;
+        m_headers[i].prepared = false;
+    }
+    m_blockAlign.store(m_clip.blockAlign());
+    m_avgBytesPerSec.store(m_clip.avgBytesPerSec());
+    {
+        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        m_device = std::move(device);
+        m_basePosition = 0;
+    }
+    m_readPosition.store(0);
+    m_state.store(Ready);
+    reply(AP_LOADED, 0);
+    return true;
+}
+
+bool CAudioPlay::Engine::openDevice()
+{
+    if (!m_device)
+        return false;
+    if (m_deviceNeedsClose) {
+        if (deviceCall([](SoundDevice &d) { return d.close(); }) == 0)
+            ++m_closesPending;
+        m_deviceNeedsClose = false;
+    }
+    SoundFormat format;
+    {
+        std::lock_guard<std::mutex> lock(m_clipMutex);
+        format.channels = m_clip.channels();
+        format.bitsPerSample = m_clip.bitsPerSample();
+        format.samplesPerSec = m_clip.deviceSamplesPerSec();
+        format.blockAlign = m_clip.blockAlign();
+    }
+    int32_t result = 0;
+    {
+        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        // Set with the open, so a position read in between never mixes two runs.
+        m_basePosition = m_readPosition.load();
+        result = m_device->open(format, &Engine::deviceCallback, this);
+    }
+    if (result != 0)
+        return false;
+    m_deviceOpen = true;
+    ++m_opensPending;
+    m_queuedBuffers = 0;
+    m_bufferIndex = 0;
+    m_filled[0] = m_filled[1] = false;
+    for (SoundBuffer &header : m_headers) {
+        if (deviceCall([&header](SoundDevice &d) { return d.prepare(header); }) != 0) {
+            closeDevice(false);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Unprepares the headers and closes the device; true when the close succeeded (its Closed
+// notification is then owed). The device counts as closed either way.
+bool CAudioPlay::Engine::closeDevice(bool resetFirst)
+{
+    bool ok = true;
+    if (resetFirst && deviceCall([](SoundDevice &d) { return d.reset(); }) != 0)
+        ok = false;
+    for (SoundBuffer &header : m_headers) {
+        if (header.prepared)
+            deviceCall([&header](SoundDevice &d) { return d.unprepare(header); });
+        header.prepared = false;
+    }
+    if (deviceCall([](SoundDevice &d) { return d.close(); }) == 0) {
+        ++m_closesPending;
+        m_deviceNeedsClose = false;
+    } else {
+        ok = false;
+        m_deviceNeedsClose = true;
+    }
+    m_deviceOpen = false;
+    m_queuedBuffers = 0;
+    m_filled[0] = m_filled[1] = false;
+    return ok;
+}
+
+void CAudioPlay::Engine::play()
+{
+    const int32_t state = m_state.load();
+    if (state == Seeking)
+        return;  // the seek reopens the device by itself
+    if (state != Ready) {
+        reply(AP_STARTED, 1);
+        return;
+    }
+    if (m_deviceOpen)
+        closeDevice(true);  // the tail after the end was still playing: start afresh
+    m_state.store(Opening);
+    if (!openDevice()) {
+        m_state.store(Ready);
+        reply(AP_STARTED, 1);
+    }
+}
+
+void CAudioPlay::Engine::start()
+{
+    if (m_opensPending > 0)
+        --m_opensPending;
+    if (m_opensPending > 0 || !m_deviceOpen || m_closesPending > 0)
+        return;  // the Opened of a run that has been closed since
+    const int32_t state = m_state.load();
+    if (state != Opening && state != Seeking) {
+        reply(AP_STARTED, 1);
+        return;
+    }
+    const AudioReply answer = state == Opening ? AP_STARTED : AP_RESTARTED;
+    m_state.store(Playing);
+    for (int i = 0; i < 2; ++i) {
+        m_filled[m_bufferIndex] = fill();
+        m_bufferIndex ^= 1;
+    }
+    bool ok = true;
+    for (int i = 0; i < 2 && ok; ++i) {
+        ok = queue();
+        m_bufferIndex ^= 1;
+    }
+    if (!ok) {
+        abandonPlayback(AP_STARTED);
+        return;
+    }
+    reply(answer, 0);
+    closeIfDrained();
+}
+
+// Copies the next 64 KiB at the read position into the current block, or silence past the
+// song's data. At the end of the time line the engine becomes Ready and fills nothing.
+bool CAudioPlay::Engine::fill()
+{
+    if (m_state.load() != Playing)
+        return false;
+    const int32_t readPosition = m_readPosition.load();
+    if (readPosition >= m_clip.endPosition()) {
+        m_state.store(Ready);
+        m_readPosition.store(0);
+        reply(AP_FINISHED, 0);
+        return false;
+    }
+    const int32_t blockAlign = m_blockAlign.load();
+    const int64_t offset = int64_t(readPosition) * blockAlign;
+    const int64_t bufferSize = m_clip.bufferSize();
+    uint8_t *block = m_blocks[m_bufferIndex].get();
+    const int64_t available = std::clamp<int64_t>(bufferSize - offset, 0, BlockBytes);
+    if (available > 0)
+        std::memcpy(block, m_clip.samples() + offset, size_t(available));
+    if (available < BlockBytes)
+        std::memset(block + available, m_clip.silenceByte(), size_t(BlockBytes - available));
+    m_readPosition.store(saturateToInt32(int64_t(readPosition) + BlockBytes / blockAlign));
+    return true;
+}
+
+// Hands the current block to the device if it was filled. Also after the end was reached:
+// the last block before the end still has to be heard.
+bool CAudioPlay::Engine::queue()
+{
+    if (!m_filled[m_bufferIndex] || !m_deviceOpen)
+        return true;
+    m_filled[m_bufferIndex] = false;
+    SoundBuffer &header = m_headers[m_bufferIndex];
+    if (deviceCall([&header](SoundDevice &d) { return d.write(header); }) != 0)
+        return false;
+    ++m_queuedBuffers;
+    return true;
+}
+
+void CAudioPlay::Engine::refill()
+{
+    if (!m_deviceOpen || m_closesPending > 0 || m_opensPending > 0)
+        return;  // left over from a run that has been closed
+    if (m_queuedBuffers > 0)
+        --m_queuedBuffers;
+    if (m_state.load() == Playing) {
+        // The buffers are queued in turn, so the one reported done is the current one.
+        m_filled[m_bufferIndex] = fill();
+        if (!queue()) {
+            abandonPlayback(AP_STOPPED);
+            return;
+        }
+        m_bufferIndex ^= 1;
+    }
+    closeIfDrained();
+}
+
+// After the end the device plays out what is queued and is then closed, so that the next
+// play opens it afresh.
+void CAudioPlay::Engine::closeIfDrained()
+{
+    if (m_state.load() == Ready && m_deviceOpen && m_queuedBuffers == 0)
+        closeDevice(false);
+}
+
+// The device refused a call while playing: give it up and return to Ready.
+void CAudioPlay::Engine::abandonPlayback(AudioReply answer)
+{
+    if (m_deviceOpen)
+        closeDevice(true);
+    m_state.store(Ready);
+    reply(answer, 1);
+}
+
+void CAudioPlay::Engine::stop()
+{
+    const int32_t state = m_state.load();
+    if (state == Ready) {
+        // A stop while stopped rewinds to the start.
+        if (m_deviceOpen)
+            closeDevice(true);
+        m_readPosition.store(0);
+        reply(AP_STOPPED, 0);
+        return;
+    }
+    if (state != Playing && state != Opening && state != Seeking)
+        return;
+    m_readPosition.store(0);
+    if (m_deviceOpen && !closeDevice(true)) {
+        m_state.store(Ready);
+        reply(AP_STOPPED, 1);
+        return;
+    }
+    m_state.store(Stopping);
+    if (m_closesPending == 0) {
+        m_state.store(Ready);
+        reply(AP_STOPPED, 0);
+    }
+}
+
+void CAudioPlay::Engine::pause()
+{
+    const int32_t state = m_state.load();
+    if (state != Playing && state != Opening && state != Seeking)
+        return;
+    // The read position stays: resuming starts at the first block not yet queued.
+    if (m_deviceOpen && !closeDevice(true)) {
+        m_state.store(Ready);
+        reply(AP_PAUSED, 1);
+        return;
+    }
+    m_state.store(Pausing);
+    if (m_closesPending == 0) {
+        m_state.store(Ready);
+        reply(AP_PAUSED, 0);
+    }
+}
+
+void CAudioPlay::Engine::seek(int32_t position)
+{
+    const int32_t state = m_state.load();
+    bool failed = false;
+    if (state == Playing) {
+        m_state.store(Seeking);
+        failed = !closeDevice(true);
+    } else if (state == Ready && m_deviceOpen) {
+        closeDevice(true);  // the tail after the end: the user has moved on
+    }
+    // Playback starts on a 64 KiB boundary of the sample buffer: round the byte offset up.
+    const int64_t blockAlign = std::max(1, m_blockAlign.load());
+    const int64_t frame = std::clamp<int64_t>(position, 0, std::max(0, m_clip.endPosition()));
+    const int64_t offset = (frame * blockAlign + BlockBytes - 1) / BlockBytes * BlockBytes;
+    const int64_t maxOffset = int64_t(std::numeric_limits<int32_t>::max()) / BlockBytes * BlockBytes;
+    const int32_t readPosition = int32_t(std::min(offset, maxOffset) / blockAlign);
+    m_readPosition.store(readPosition);
+    {
+        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        m_basePosition = readPosition;
+    }
+    m_bufferIndex = 0;
+    if (failed) {
+        m_state.store(Ready);
+        reply(AP_STOPPED, 1);
+    }
+}
+
+void CAudioPlay::Engine::deviceClosed()
+{
+    if (m_closesPending == 0)
+        return;
+    if (--m_closesPending > 0)
+        return;
+    switch (m_state.load()) {
+    case Stopping:
+        m_state.store(Ready);
+        reply(AP_STOPPED, 0);
+        break;
+    case Pausing:
+        m_state.store(Ready);
+        reply(AP_PAUSED, 0);
+        break;
+    case Seeking:
+        // Open again at the new read position; the Opened that follows restarts playback.
+        if (!m_deviceOpen && !openDevice()) {
+            m_state.store(Ready);
+            reply(AP_STARTED, 1);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CAudioPlay::Engine::deviceFailed()
+{
+    if (!m_deviceOpen || m_closesPending > 0)
+        return;  // about a run that is already closed
+    const int32_t state = m_state.load();
+    closeDevice(true);
+    m_state.store(Ready);
+    if (state == Opening || state == Seeking)
+        reply(AP_STARTED, 1);
+    else if (state == Playing)
+        reply(AP_STOPPED, 1);
+}
+
+void CAudioPlay::Engine::quit()
+{
+    m_quitWait.store(true);
+    if (m_deviceOpen)
+        closeDevice(true);
+    // Wait for the device to acknowledge every close, so that nothing of it is still running
+    // when the thread ends; a device that never answers is given up after the timeout.
+    const auto deadline = std::chrono::steady_clock::now() + m_options.closeAcknowledgeTimeout;
+    while (m_closesPending > 0) {
+        Message message{};
+        if (!popMessage(message, deadline, true))
+            break;
+        if (message.message == AP_DEVICE_CLOSED)
+            --m_closesPending;
+    }
+    m_quitWait.store(false);
+}
+
+int32_t CAudioPlay::Engine::position(int32_t &ms, int32_t &frames) const
+{
+    std::unique_lock<std::timed_mutex> lock(deviceLock(), std::defer_lock);
+    if (!lock.try_lock_for(PositionLockWait))
+        return -1;
+    if (!m_device)
+        return -1;
+    int64_t bytes = 0;
+    if (m_device->position(bytes) != 0)
+        return -1;
+    const int64_t base = m_basePosition;
+    lock.unlock();
+
+    const int64_t blockAlign = m_blockAlign.load();
+    const uint32_t avgBytesPerSec = m_avgBytesPerSec.load();
+    if (blockAlign <= 0 || avgBytesPerSec == 0 || bytes < 0)
+        return -1;
+    // Bytes played are song bytes at every speed, so both answers are song time.
+    frames = saturateToInt32(bytes / blockAlign + base);
+    const double songBytes = double(base * blockAlign + bytes);
+    ms = saturateToInt32(int64_t(songBytes * 1000.0 / avgBytesPerSec + 0.5));
+    return 0;
+}
+
+void CAudioPlay::Engine::setPath(const std::filesystem::path &path)
+{
+    std::lock_guard<std::mutex> lock(m_clipMutex);
+    if (m_loadInProgress || m_loaded)
+        return;
+    m_clip.setPath(path);
+}
+
+void CAudioPlay::Engine::setSpeed(int32_t divisor)
+{
+    std::lock_guard<std::mutex> lock(m_clipMutex);
+    VORN_CHECK(divisor == 1 || divisor == 2 || divisor == 4, return);
+    if (m_loadInProgress || !m_loaded)
+        return;  // the load starts at normal speed
+    m_clip.setSpeed(divisor);
+}
+
+void CAudioPlay::Engine::setVideoLength(int32_t ms)
+{
+    std::lock_guard<std::mutex> lock(m_clipMutex);
+    if (m_loadInProgress)
+        m_pendingVideoLengthMs = ms;
+    else
+        m_clip.setVideoLength(ms);
+}
+
+CAudioPlay::CAudioPlay(AudioReplySink sink, SoundDeviceFactory deviceFactory, Options options)
+    : m_engine(std::make_shared<Engine>(std::move(sink), std::move(deviceFactory), options))
+{
+    {
+        std::lock_guard<std::mutex> lock(engineCount().mutex);
+        ++engineCount().live;
+    }
+    // The thread keeps the engine alive until it has ended; the handle can go at any time.
+    std::thread([engine = m_engine]() mutable {
+        engine->run();
+        engine.reset();
+        {
+            std::lock_guard<std::mutex> lock(engineCount().mutex);
+            --engineCount().live;
+        }
+        engineCount().changed.notify_all();
+    }).detach();
+}
+
+CAudioPlay::~CAudioPlay()
+{
+    m_engine->post(AP_QUIT, 0);
+}
+
+void CAudioPlay::setPath(const std::filesystem::path &path)
+{
+    m_engine->setPath(path);
+}
+
+void CAudioPlay::post(AudioMessage message, int32_t wParam)
+{
+    m_engine->post(message, wParam);
+}
+
+CAudioPlay::State CAudioPlay::state() const
+{
+    return State(m_engine->m_state.load());
+}
+
+int32_t CAudioPlay::readPosition() const
+{
+    return m_engine->m_readPosition.load();
+}
+
+int32_t CAudioPlay::position(int32_t &ms, int32_t &frames) const
+{
+    return m_engine->position(ms, frames);
+}
+
+const AudioClip &CAudioPlay::clip() const
+{
+    return m_engine->m_clip;
+}
+
+void CAudioPlay::setSpeed(int32_t divisor)
+{
+    m_engine->setSpeed(divisor);
+}
+
+void CAudioPlay::setVideoLength(int32_t ms)
+{
+    m_engine->setVideoLength(ms);
+}
+
+bool CAudioPlay::waitEnded(std::chrono::milliseconds timeout) const
+{
+    return m_engine->waitEnded(timeout);
+}
+
+bool CAudioPlay::quitWaiting() const
+{
+    return m_engine->m_quitWait.load();
+}
+
+int64_t CAudioPlay::threadCpuNs() const
+{
+    if (!m_engine->m_hasCpuClock.load())
+        return -1;
+    timespec ts{};
+    if (clock_gettime(m_engine->m_cpuClock.load(), &ts) != 0)
+        return -1;
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool CAudioPlay::waitForAllEngines(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(engineCount().mutex);
+    return engineCount().changed.wait_for(lock, timeout, [] { return engineCount().live == 0; });
+}
+
+} // namespace vorn

@@ -1,0 +1,53 @@
+// PortAudioDevice: the real sound output, and the choice of device the program plays on.
+#pragma once
+
+#include "audio/sounddevice.h"
+
+#include <memory>
+
+namespace vorn {
+
+// Plays on PortAudio's default output. Buffers are copied to the stream from its realtime
+// callback, which relays each finished buffer to a thread of the device that delivers the
+// notifications; position() is what the listener hears now, with the output latency that
+// PortAudio reports for every callback taken off.
+//
+// PortAudio is initialised while at least one device object exists. ALSA's and JACK's
+// diagnostics on stderr are silenced for the process.
+class PortAudioDevice : public SoundDevice {
+public:
+    PortAudioDevice();
+    ~PortAudioDevice() override;
+    PortAudioDevice(const PortAudioDevice &) = delete;
+    PortAudioDevice &operator=(const PortAudioDevice &) = delete;
+
+    // True when PortAudio started and has a default output device.
+    bool hasOutput() const;
+
+    int32_t open(const SoundFormat &format, SoundCallback callback, void *instance) override;
+    int32_t prepare(SoundBuffer &buffer) override;
+    int32_t unprepare(SoundBuffer &buffer) override;
+    int32_t write(SoundBuffer &buffer) override;
+    int32_t reset() override;
+    int32_t close() override;
+    int32_t position(int64_t &bytesPlayed) override;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The device an engine plays on: PortAudio when it has an output device, else a simulated
+// device on the real clock, so that the cursor still moves and marks are still placed. The
+// first time there is no output this is said once on stderr.
+std::unique_ptr<SoundDevice> createDefaultSoundDevice();
+
+// True once createDefaultSoundDevice() has fallen back to the simulated device (for the
+// status bar).
+bool soundDeviceMissing();
+
+// What the program says when there is no sound device (UTF-8).
+extern const char *const NoSoundDeviceMessage;
+
+} // namespace vorn
