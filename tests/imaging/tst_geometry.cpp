@@ -1,0 +1,473 @@
+// Tests of resampling, fitting, rotation and pan-and-zoom: exact pixels, and the fast code
+// checked against plain walks of the same arithmetic.
+#include "imaging/compose.h"
+#include "imaging/filmstrip.h"
+#include "imaging/panzoom.h"
+#include "imaging/resample.h"
+#include "imaging/rotate.h"
+
+#include "imaging/pixelprobe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+using test::pixelAt;
+using test::Rgba;
+using test::samePixels;
+using test::setPixel;
+
+// A picture whose every pixel differs: colour and alpha from a seeded generator.
+ImagePtr noisePicture(int32_t w, int32_t h, uint32_t seed)
+{
+    ImagePtr image = CreateImage(w, h);
+    std::mt19937 gen(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            setPixel(*image, x, y,
+                     {int(gen() & 255), int(gen() & 255), int(gen() & 255), int(gen() & 255)});
+    return image;
+}
+
+// ---- A column-by-column walk of the area-averaging rules, with the whole table of doubles.
+
+double channelOf(const ImageBuffer &src, int64_t x, int64_t y, int ch)
+{
+    x = std::clamp<int64_t>(x, 0, src.width - 1);
+    y = std::clamp<int64_t>(y, 0, src.height - 1);
+    const Rgba p = pixelAt(src, int32_t(x), int32_t(y));
+    const int v[4] = {p.b, p.g, p.r, p.a};
+    return v[ch];
+}
+
+ImagePtr referenceResample(const ImageBuffer &src, int64_t dx, int64_t dy, int64_t dw,
+                           int64_t dh, int64_t sx, int64_t sy, int64_t sw, int64_t sh)
+{
+    if (dx < 0)
+        dx = ((dx % 1024) + 1024) % 1024;
+    if (dy < 0)
+        dy = ((dy % 1024) + 1024) % 1024;
+    auto fl = [](int64_t v) { return v >> 10; };
+    auto ce = [](int64_t v) { return (v + 1023) >> 10; };
+    auto fr = [](int64_t v) { return v & 1023; };
+    const int64_t outW = ce(dx + dw) - fl(dx), outH = ce(dy + dh) - fl(dy);
+    const int64_t srcCols = ce(sx + sw) - fl(sx), srcRows = ce(sy + sh) - fl(sy);
+    std::vector<double> table(size_t(outW * srcRows * 4));
+    auto cell = [&](int64_t c, int64_t r, int ch) -> double & {
+        return table[size_t((r * outW + c) * 4 + ch)];
+    };
+    for (int64_t r = 0; r < srcRows; ++r) {
+        const int64_t y = fl(sy) + r;
+        if (outW == srcCols && (dx >> 6) == (sx >> 6)) {
+            for (int64_t c = 0; c < outW; ++c)
+                for (int ch = 0; ch < 4; ++ch)
+                    cell(c, r, ch) = channelOf(src, fl(sx) + c, y, ch);
+            continue;
+        }
+        int64_t left = sx;
+        const int64_t last = sx + sw - 1;
+        for (int64_t c = 0; c < outW; ++c) {
+            int64_t right = int64_t(std::trunc(double((c + 1) * 1024 - fr(dx)) * double(sw)
+                                               / double(dw)))
+                            + sx;
+            if (right > last) {
+                right = last;
+                if (left > last)
+                    left = last - 1;
+            }
+            const int64_t n = right - left + 1;
+            for (int ch = 0; ch < 4; ++ch) {
+                double sum = 0;
+                if (fl(left) == fl(right)) {
+                    sum = channelOf(src, fl(left), y, ch) * double(n) / 1024;
+                } else {
+                    if (fr(left) != 0)
+                        sum += channelOf(src, fl(left), y, ch) * double(1024 - fr(left)) / 1024;
+                    for (int64_t i = ce(left); i <= fl(right) - 1; ++i)
+                        sum += channelOf(src, i, y, ch);
+                    if (fr(right) != 0)
+                        sum += channelOf(src, fl(right), y, ch) * double(fr(right) + 1) / 1024;
+                }
+                cell(c, r, ch) = sum * 1024 / double(n);
+            }
+            left = right + 1;
+        }
+    }
+    ImagePtr out = CreateImage(int32_t(outW), int32_t(outH));
+    for (int64_t c = 0; c < outW; ++c) {
+        int64_t top = fr(sy);
+        const int64_t last = fr(sy) + sh - 1;
+        for (int64_t r = 0; r < outH; ++r) {
+            int64_t bottom = int64_t(std::trunc(double((r + 1) * 1024 - fr(dy)) * double(sh)
+                                                    / double(dh)
+                                                + double(fr(sy))));
+            if (bottom > last) {
+                bottom = last;
+                if (top > last)
+                    top = last - 1;
+            }
+            const int64_t n = bottom - top + 1;
+            int v[4];
+            for (int ch = 0; ch < 4; ++ch) {
+                auto at = [&](int64_t row) {
+                    return cell(c, std::clamp<int64_t>(row, 0, srcRows - 1), ch);
+                };
+                double sum = 0;
+                if (fl(top) == fl(bottom)) {
+                    sum = at(fl(top)) * double(n) / 1024;
+                } else {
+                    if (fr(top) != 0)
+                        sum += at(fl(top)) * double(1024 - fr(top)) / 1024;
+                    for (int64_t i = ce(top); i <= fl(bottom) - 1; ++i)
+                        sum += at(i);
+                    if (fr(bottom) != 0)
+                        sum += at(fl(bottom)) * double(fr(bottom) + 1) / 1024;
+                }
+                const double value = std::trunc(sum * 1024 / double(n) + 0.5);
+                v[ch] = int(std::clamp(value, 0.0, 255.0));
+            }
+            setPixel(*out, int32_t(c), int32_t(r), {v[2], v[1], v[0], v[3]});
+            top = bottom + 1;
+        }
+    }
+    return out;
+}
+
+TEST(ResampleImage, SameAreaIsAnExactCopy)
+{
+    const ImagePtr src = noisePicture(4, 4, 1);
+    const ImagePtr copy = ResampleImage(src.get(), 0, 0, 4096, 4096, 0, 0, 4096, 4096);
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(samePixels(*src, *copy));
+    // Starts that agree to 1/16 pixel still map columns one to one; from 1/16 on the columns
+    // are averaged.
+    const ImagePtr nudged = ResampleImage(src.get(), 63, 0, 4096 - 63, 4096, 0, 0, 4096, 4096);
+    ASSERT_TRUE(nudged);
+    EXPECT_TRUE(samePixels(*src, *nudged));
+    const ImagePtr moved = ResampleImage(src.get(), 64, 0, 4096 - 64, 4096, 0, 0, 4096, 4096);
+    ASSERT_TRUE(moved);
+    ASSERT_EQ(moved->width, 4);
+    EXPECT_FALSE(samePixels(*src, *moved));
+}
+
+TEST(ResampleImage, HalvingTwoByTwoGivesTheRoundedMean)
+{
+    ImagePtr src = CreateImage(2, 2);
+    setPixel(*src, 0, 0, {10, 0, 255, 255});
+    setPixel(*src, 1, 0, {11, 1, 255, 0});
+    setPixel(*src, 0, 1, {12, 0, 254, 1});
+    setPixel(*src, 1, 1, {14, 0, 254, 0});
+    const ImagePtr out = ResampleImage(src.get(), 0, 0, 1024, 1024, 0, 0, 2048, 2048);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->width, 1);
+    ASSERT_EQ(out->height, 1);
+    // means 11.75, 0.25, 254.5, 64
+    EXPECT_EQ(pixelAt(*out, 0, 0), (Rgba{12, 0, 255, 64}));
+}
+
+TEST(ResampleImage, NegativeAndPositiveHalfPixelStartsGiveOneSize)
+{
+    const ImagePtr src = noisePicture(10, 8, 2);
+    const ImagePtr minus = ResampleImage(src.get(), -512, -512, 5000, 3000, 0, 0, 10240, 8192);
+    const ImagePtr plus = ResampleImage(src.get(), 512, 512, 5000, 3000, 0, 0, 10240, 8192);
+    ASSERT_TRUE(minus && plus);
+    EXPECT_EQ(minus->width, plus->width);
+    EXPECT_EQ(minus->height, plus->height);
+    EXPECT_EQ(plus->width, 6);   // ceil((512 + 5000) / 1024)
+    EXPECT_EQ(plus->height, 4);  // ceil((512 + 3000) / 1024)
+    EXPECT_TRUE(samePixels(*minus, *plus));
+}
+
+TEST(ResampleImage, MatchesThePlainWalkOverManyScales)
+{
+    const ImagePtr src = noisePicture(37, 29, 3);
+    std::mt19937 gen(4);
+    for (int round = 0; round < 300; ++round) {
+        // At most 1024-fold magnification: beyond it the plain walk divides by zero.
+        const int32_t sw = 40 + int32_t(gen() % (20 * 1024));
+        const int32_t sh = 40 + int32_t(gen() % (20 * 1024));
+        const int32_t sx = int32_t(gen() % (37 * 1024 - sw + 1));
+        const int32_t sy = int32_t(gen() % (29 * 1024 - sh + 1));
+        const int32_t dw = 1 + int32_t(gen() % (40 * 1024));
+        const int32_t dh = 1 + int32_t(gen() % (40 * 1024));
+        const int32_t dx = int32_t(gen() % 4096) - 2048;
+        const int32_t dy = int32_t(gen() % 4096) - 2048;
+        const ImagePtr fast = ResampleImage(src.get(), dx, dy, dw, dh, sx, sy, sw, sh);
+        const ImagePtr slow = referenceResample(*src, dx, dy, dw, dh, sx, sy, sw, sh);
+        ASSERT_TRUE(fast);
+        ASSERT_TRUE(samePixels(*fast, *slow))
+            << "dst " << dx << " " << dy << " " << dw << " " << dh << " src " << sx << " " << sy
+            << " " << sw << " " << sh;
+    }
+    // Whole-pixel scales, which hit the exact boundaries, and the identity shortcut.
+    for (int32_t k : {1, 2, 3, 7}) {
+        const ImagePtr down = ResampleImage(src.get(), 0, 0, 37 * 1024 / k, 29 * 1024 / k, 0, 0,
+                                            37 * 1024, 29 * 1024);
+        EXPECT_TRUE(samePixels(*down, *referenceResample(*src, 0, 0, 37 * 1024 / k,
+                                                         29 * 1024 / k, 0, 0, 37 * 1024,
+                                                         29 * 1024)));
+        const ImagePtr up = ResampleImage(src.get(), 0, 0, 37 * 1024 * k, 29 * 1024 * k, 0, 0,
+                                          37 * 1024, 29 * 1024);
+        EXPECT_TRUE(samePixels(*up, *referenceResample(*src, 0, 0, 37 * 1024 * k,
+                                                       29 * 1024 * k, 0, 0, 37 * 1024,
+                                                       29 * 1024)));
+    }
+}
+
+TEST(ResampleImage, RefusesUnusableArgumentsAndAbsurdSizes)
+{
+    const ImagePtr src = noisePicture(8, 8, 5);
+    EXPECT_FALSE(ResampleImage(nullptr, 0, 0, 1024, 1024, 0, 0, 1024, 1024));
+    EXPECT_FALSE(ResampleImage(src.get(), 0, 0, 0, 1024, 0, 0, 1024, 1024));
+    EXPECT_FALSE(ResampleImage(src.get(), 0, 0, 1024, 1024, 0, 0, 0, 1024));
+    EXPECT_FALSE(ResampleImage(src.get(), 0, 0, 1024, 1024, 9 * 1024, 0, 1024, 1024));
+    EXPECT_FALSE(ResampleImage(src.get(), 0, 0, INT32_MAX, INT32_MAX, 0, 0, 8192, 8192));
+    EXPECT_FALSE(ResampleImageNearest(src.get(), 0, 0, INT32_MAX, INT32_MAX, 0, 0, 8192, 8192));
+}
+
+TEST(ResampleImage, MagnifyingOnePixelBeyond1024TimesRepeatsIt)
+{
+    ImagePtr src = CreateFilledImage(1, 1, 9, 99, 199, 250);
+    // 2000 pixels from one: some output columns cover less than 1/1024 of the source.
+    const ImagePtr out = ResampleImage(src.get(), 0, 0, 2000 * 1024, 3 * 1024, 0, 0, 1024, 1024);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->width, 2000);
+    for (int32_t x = 0; x < out->width; ++x)
+        ASSERT_EQ(pixelAt(*out, x, 1), (Rgba{9, 99, 199, 250})) << x;
+}
+
+TEST(ResampleImageNearest, PicksColumnsByIntegerDivision)
+{
+    const ImagePtr src = noisePicture(6, 4, 6);
+    const ImagePtr out = ResampleImageNearest(src.get(), 0, 0, 4 * 1024, 2 * 1024, 1024, 1024,
+                                              3 * 1024, 2 * 1024);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->width, 4);
+    ASSERT_EQ(out->height, 2);
+    const int cols[4] = {1, 1, 2, 3};  // c * 3 / 4 + 1
+    for (int32_t r = 0; r < 2; ++r)
+        for (int32_t c = 0; c < 4; ++c)
+            EXPECT_EQ(pixelAt(*out, c, r), pixelAt(*src, cols[c], r + 1));
+}
+
+TEST(FitImage, InsideLeavesBarsAndCoverCrops)
+{
+    ImagePtr src = CreateImage(400, 300);
+    for (int32_t y = 0; y < 300; ++y)
+        for (int32_t x = 0; x < 400; ++x)
+            setPixel(*src, x, y, {x % 256, y % 256, (x * 7 + y) % 256, 255});
+
+    const ImagePtr inside = FitImage(src.get(), 200, 200, FIT_INSIDE | FIT_COVER);
+    ASSERT_TRUE(inside);
+    ASSERT_EQ(inside->width, 200);
+    ASSERT_EQ(inside->height, 200);
+    const ImagePtr scaledInside =
+        ResampleImage(src.get(), 0, 0, 200 * 1024, 150 * 1024, 0, 0, 400 * 1024, 300 * 1024);
+    for (int32_t y = 0; y < 200; ++y) {
+        for (int32_t x = 0; x < 200; x += 13) {
+            if (y < 25 || y >= 175)
+                ASSERT_EQ(pixelAt(*inside, x, y), (Rgba{0, 0, 0, 0})) << x << "," << y;
+            else
+                ASSERT_EQ(pixelAt(*inside, x, y), pixelAt(*scaledInside, x, y - 25));
+        }
+    }
+
+    const ImagePtr cover = FitImage(src.get(), 200, 200, FIT_COVER);
+    ASSERT_TRUE(cover);
+    const ImagePtr scaledCover =
+        ResampleImage(src.get(), 0, 0, 266 * 1024, 200 * 1024, 0, 0, 400 * 1024, 300 * 1024);
+    ASSERT_EQ(scaledCover->width, 266);
+    for (int32_t y = 0; y < 200; y += 7)
+        for (int32_t x = 0; x < 200; ++x)
+            ASSERT_EQ(pixelAt(*cover, x, y), pixelAt(*scaledCover, x + 33, y));
+
+    EXPECT_FALSE(FitImage(src.get(), 200, 200, FIT_NEAREST));
+    const ImagePtr nearest = FitImage(src.get(), 200, 200, FIT_INSIDE | FIT_NEAREST);
+    ASSERT_TRUE(nearest);
+    EXPECT_EQ(pixelAt(*nearest, 199, 25), pixelAt(*src, 398, 0));
+}
+
+TEST(FitImage, AThinPictureKeepsARow)
+{
+    const ImagePtr src = CreateFilledImage(1000, 1, 50, 60, 70, 255);
+    const ImagePtr out = FitImage(src.get(), 10, 10, FIT_INSIDE);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(pixelAt(*out, 5, 4), (Rgba{50, 60, 70, 255}));
+    EXPECT_EQ(pixelAt(*out, 5, 5).a, 0);
+}
+
+// ---- Rotation.
+
+ImagePtr referenceRotate(const ImageBuffer &src, int32_t degrees)
+{
+    const double a = double(degrees % 360) * std::numbers::pi / 180.0;
+    const double C = std::cos(a), S = std::sin(a);
+    const int32_t W = src.width, H = src.height;
+    const int32_t newW = int32_t(std::fabs(H * S) + std::fabs(W * C) + 0.5);
+    const int32_t newH = int32_t(std::fabs(H * C) + std::fabs(W * S) + 0.5);
+    ImagePtr out = CreateImage(newW, newH);
+    const int32_t c = int32_t(C * 1024 + 0.5), s = int32_t(S * 1024 + 0.5);
+    for (int32_t y = 0; y < newH; ++y) {
+        int32_t u = -(newW / 2) * c - (y - newH / 2) * s;
+        int32_t v = (y - newH / 2) * c - (newW / 2) * s;
+        for (int32_t x = 0; x < newW; ++x) {
+            const int32_t sx = (u >> 10) + W / 2, sy = (v >> 10) + H / 2;
+            u += c;
+            v += s;
+            if (sx < 0 || sy < 0 || sx >= W || sy >= H)
+                continue;
+            const Rgba p = pixelAt(src, sx, sy);
+            setPixel(*out, x, y, {p.r * p.a / 255, p.g * p.a / 255, p.b * p.a / 255, p.a});
+        }
+    }
+    return out;
+}
+
+TEST(RotateImage, MatchesThePlainWalkAtManyAngles)
+{
+    const ImagePtr src = noisePicture(23, 14, 7);
+    for (int32_t deg = -725; deg <= 725; deg += 11) {
+        const ImagePtr fast = RotateImage(src.get(), deg);
+        ASSERT_TRUE(fast);
+        ASSERT_TRUE(samePixels(*fast, *referenceRotate(*src, deg))) << deg;
+    }
+}
+
+TEST(RotateImage, ZeroPremultipliesAndQuarterTurnsPutTheTopOnTheLeft)
+{
+    ImagePtr src = CreateFilledImage(40, 20, 200, 100, 50, 255);
+    setPixel(*src, 1, 0, {200, 100, 51, 128});
+    for (int32_t y = 1; y <= 3; ++y)
+        for (int32_t x = 35; x <= 37; ++x)
+            setPixel(*src, x, y, {255, 0, 0, 255});  // a red mark near the top-right corner
+
+    const ImagePtr same = RotateImage(src.get(), 0);
+    ASSERT_EQ(same->width, 40);
+    ASSERT_EQ(same->height, 20);
+    EXPECT_EQ(pixelAt(*same, 1, 0), (Rgba{100, 50, 25, 128}));
+    EXPECT_EQ(pixelAt(*same, 0, 1), (Rgba{200, 100, 50, 255}));
+
+    auto redBox = [](const ImageBuffer &image) {
+        int32_t l = image.width, t = image.height, r = -1, b = -1;
+        for (int32_t y = 0; y < image.height; ++y)
+            for (int32_t x = 0; x < image.width; ++x)
+                if (pixelAt(image, x, y) == Rgba{255, 0, 0, 255}) {
+                    l = std::min(l, x);
+                    t = std::min(t, y);
+                    r = std::max(r, x);
+                    b = std::max(b, y);
+                }
+        return std::array<int32_t, 4>{l, t, r, b};
+    };
+
+    // Counter-clockwise: the top edge goes to the left, the mark to the top-left.
+    const ImagePtr left = RotateImage(src.get(), 90);
+    ASSERT_EQ(left->width, 20);
+    ASSERT_EQ(left->height, 40);
+    // Destination (x, y) samples source (40 - y, x): the turn is about the pixel corner at the
+    // centre, so row 0 lies outside the source and stays transparent.
+    EXPECT_EQ(redBox(*left), (std::array<int32_t, 4>{1, 3, 3, 5}));
+    EXPECT_EQ(pixelAt(*left, 0, 39), (Rgba{100, 50, 25, 128}));  // source (1, 0)
+    EXPECT_EQ(pixelAt(*left, 5, 0).a, 0);
+
+    const ImagePtr minus = RotateImage(src.get(), -90);
+    const ImagePtr threeQuarters = RotateImage(src.get(), 270);
+    ASSERT_TRUE(minus && threeQuarters);
+    EXPECT_TRUE(samePixels(*minus, *threeQuarters));
+    ASSERT_EQ(minus->width, 20);
+    ASSERT_EQ(minus->height, 40);
+    // Clockwise: the mark goes to the bottom-right (sin -90 degrees is -1023/1024 here, so
+    // the picture is a part in 1024 smaller).
+    const auto box = redBox(*minus);
+    EXPECT_GE(box[0], 15);
+    EXPECT_GE(box[1], 34);
+    EXPECT_LE(box[2], 19);
+    EXPECT_LE(box[3], 39);
+}
+
+TEST(RotateImage, ATooLargeResultIsRefused)
+{
+    // 46341 x 1 turned by 45 degrees needs 32768 x 32768 pixels: more than a plane may hold.
+    const ImagePtr line = CreateImage(46341, 1);
+    ASSERT_TRUE(line);
+    EXPECT_FALSE(RotateImage(line.get(), 45));
+    EXPECT_FALSE(RotateImage(nullptr, 45));
+}
+
+// ---- Pan and zoom.
+
+TEST(PanZoomImage, FirstAndLastFramesShowTheStartAndEndRectangles)
+{
+    const ImagePtr src = noisePicture(100, 80, 8);
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x)
+            src->alphaRow(y)[x] = 255;
+    PanZoomRects rects;
+    rects.srcStart = {0, 0, 50, 40};
+    rects.srcEnd = {50, 40, 100, 80};
+    rects.dstStart = {10, 10, 60, 50};
+    rects.dstEnd = {0, 0, 50, 40};
+    rects.clipStart = {0, 0, 120, 90};
+    rects.clipEnd = {5, 0, 120, 90};
+    const int32_t n = 25;
+
+    ImagePtr first = CreateImage(120, 90);
+    ASSERT_EQ(PanZoomImage(first.get(), src.get(), 120, 90, rects, 0, n, 0), 0);
+    for (int32_t y = 0; y < 90; ++y) {
+        for (int32_t x = 0; x < 120; ++x) {
+            const bool inside = x >= 10 && x < 60 && y >= 10 && y < 50;
+            if (inside)
+                ASSERT_EQ(pixelAt(*first, x, y), pixelAt(*src, x - 10, y - 10));
+            else
+                ASSERT_EQ(pixelAt(*first, x, y).a, 0);
+        }
+    }
+
+    ImagePtr last = CreateImage(120, 90);
+    ASSERT_EQ(PanZoomImage(last.get(), src.get(), 120, 90, rects, n - 1, n, 0), 0);
+    for (int32_t y = 0; y < 40; ++y)
+        for (int32_t x = 0; x < 50; ++x) {
+            if (x < 5)  // left of the clip at its end position
+                ASSERT_EQ(pixelAt(*last, x, y).a, 0);
+            else
+                ASSERT_EQ(pixelAt(*last, x, y), pixelAt(*src, x + 50, y + 40));
+        }
+    EXPECT_EQ(pixelAt(*last, 60, 45).a, 0);
+}
+
+TEST(PanZoomImage, MissingPicturesAndSingleFrames)
+{
+    const ImagePtr src = CreateFilledImage(10, 10, 1, 2, 3, 255);
+    ImagePtr dst = CreateImage(10, 10);
+    PanZoomRects rects;
+    rects.srcStart = rects.srcEnd = {0, 0, 10, 10};
+    rects.dstStart = {0, 0, 5, 5};
+    rects.dstEnd = {0, 0, 10, 10};
+    rects.clipStart = rects.clipEnd = {0, 0, 10, 10};
+    EXPECT_EQ(PanZoomImage(nullptr, src.get(), 10, 10, rects, 0, 2, 0), -4);
+    EXPECT_EQ(PanZoomImage(dst.get(), nullptr, 10, 10, rects, 0, 2, 0), -4);
+    // One frame shows the start rectangles instead of dividing by zero.
+    ASSERT_EQ(PanZoomImage(dst.get(), src.get(), 10, 10, rects, 0, 1, BLEND_LIGHTEN), 0);
+    EXPECT_EQ(pixelAt(*dst, 4, 4), (Rgba{1, 2, 3, 255}));
+    EXPECT_EQ(pixelAt(*dst, 5, 5).a, 0);
+}
+
+TEST(FilmStrip, LengthAndFrameOffset)
+{
+    EXPECT_EQ(FilmStripLength(160, 3), 420);
+    EXPECT_EQ(FilmFrameOffset(160, 3), 260);
+    EXPECT_EQ(FilmStripLength(15, 3), 0);
+    EXPECT_EQ(FilmStripLength(1 << 30, 1 << 20), (int64_t(1) << 26) * 13 * (1 << 20)
+                                                      + (int64_t(1) << 26) * 3);
+}
+
+} // namespace
+} // namespace vorn
