@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -147,6 +148,14 @@ protected:
     int32_t writeHead(LineSink &out) const;
     // Shows "message" (UTF-8) through reportError when there is one.
     static void report(Prompter *reportError, std::string_view message);
+    // `pattern` with each "%s" replaced by the next argument, in order.
+    static std::string fillMessage(std::string_view pattern,
+                                   std::initializer_list<std::string_view> arguments);
+    // True when `local` names a file that can be opened for reading (not a directory).
+    static bool isReadableFile(const std::filesystem::path &local);
+    // For kinds with one input: every input starts at frame 0; the first input's frame count
+    // (0 without inputs).
+    int32_t firstInputLength();
     // The first input, or null.
     BlockInput *firstInput() const;
 

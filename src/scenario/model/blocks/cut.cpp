@@ -1,0 +1,80 @@
+// CUT: fields, copy, length, the frame mapping, key frames, validation and its lines.
+#include "scenario/model/blocks/cut.h"
+
+#include "base/result.h"
+#include "scenario/model/blocks/layout.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace vorn {
+
+CutBlock::CutBlock() : Block(BlockKind::Cut) {}
+
+CutBlock::CutBlock(const CutBlock &other)
+    : Block(other), start(other.start), end(other.end), skip(other.skip)
+{
+}
+
+CutBlock::~CutBlock() = default;
+
+int32_t CutBlock::mappedFrame(int32_t frame) const
+{
+    // SKIP 0 passes the reader (its bound is >= 0); it would divide by zero, so it holds each
+    // picture for one frame like SKIP 1.
+    const int64_t step = skip < 1 ? 1 : skip;
+    const int64_t held = (frame / step) * step;
+    const int64_t mapped = start >= end ? int64_t(start) - held : int64_t(start) + held;
+    return int32_t(std::clamp<int64_t>(mapped, INT32_MIN, INT32_MAX));
+}
+
+bool CutBlock::isKeyFrame(int32_t frame)
+{
+    const int32_t total = frameCount();
+    if (frame == 0 || frame == total - 1)
+        return true;
+    BlockInput *input = firstInput();
+    return input && input->isKeyFrame(mappedFrame(frame));
+}
+
+int32_t CutBlock::frameCount()
+{
+    if (frameCountCache >= 0)
+        return frameCountCache;
+    for (auto &input : inputs)
+        input->startOffset = 0;
+    return cacheFrameCount(std::llabs(int64_t(end) - start) + 1);
+}
+
+int32_t CutBlock::validate(Prompter *reportError)
+{
+    BlockInput *input = firstInput();
+    const int32_t inputLength = input ? input->frameCount() : 0;
+    const auto inRange = [inputLength](int32_t value) { return value >= 0 && value < inputLength; };
+    if (!inRange(start) || !inRange(end)) {
+        report(reportError,
+               fillMessage("ブロック CUT では、入力ブロック %s に対して不正なフレーム番号が指定されています。",
+                           {input ? sjisToUtf8(input->nameOf()) : std::string()}));
+        return Failed;
+    }
+    return Ok;
+}
+
+int32_t CutBlock::write(LineSink &out) const
+{
+    LinePrinter print(out);
+    print.merge(writeHead(out));
+    if (const BlockInput *input = firstInput())
+        print(layout::inputLine(*input));
+    if (skip != 1)
+        print("\tSKIP\t\t" + num(skip));
+    if (start != 0)
+        print("\tSTART\t\t" + num(start));
+    if (end != -1)
+        print("\tEND\t\t" + num(end));
+    print("}");
+    return print.result();
+}
+
+} // namespace vorn

@@ -1,0 +1,95 @@
+// IMAGE: fields, copy, length, key frames, validation and its lines.
+#include "scenario/model/blocks/image.h"
+
+#include "base/result.h"
+#include "scenario/model/blocks/layout.h"
+
+namespace vorn {
+
+ImageBlock::ImageBlock() : Block(BlockKind::Image) {}
+
+// The finished picture is not copied: the copy builds its own.
+ImageBlock::ImageBlock(const ImageBlock &other)
+    : Block(other),
+      clip(other.clip),
+      options(other.options),
+      angle(other.angle),
+      photoFrame(other.photoFrame),
+      blockFrame(other.blockFrame)
+{
+}
+
+ImageBlock::~ImageBlock() = default;
+
+bool ImageBlock::isKeyFrame(int32_t)
+{
+    return true;
+}
+
+int32_t ImageBlock::frameCount()
+{
+    return cacheFrameCount(0);
+}
+
+int32_t ImageBlock::validate(Prompter *reportError)
+{
+    // A BLOCK_FRAME picture reads no file and needs no path.
+    if (!file) {
+        path.reset();
+        return Ok;
+    }
+    const auto local = localFilePath();
+    if (!local || !isReadableFile(*local)) {
+        report(reportError,
+               fillMessage("ブロック %s で指定されたファイルを開くことができません。\nファイル：%s",
+                           {displayName(), sjisToUtf8(*file)}));
+        return CannotOpen;
+    }
+    const int32_t built = buildPath();
+    if (built == NoDirectory)
+        path = *file;  // an absolute name opened above needs no directory
+    else if (built < 0)
+        return built;
+    return Ok;
+}
+
+int32_t ImageBlock::write(LineSink &out) const
+{
+    LinePrinter print(out);
+    print.merge(writeHead(out));
+    if (file) {
+        print("\tFILE\t\t" + inQuotes(*file));
+    } else {
+        const BlockInput *input = firstInput();
+        print("\tBLOCK_FRAME\t" + inQuotes(input ? input->nameOf() : SjisString()) + "\t" +
+              num(blockFrame));
+    }
+    if (options & Sepia)
+        print("\tSEPIA");
+    if (options & Mono)
+        print("\tMONO");
+    if (options & Nega)
+        print("\tNEGA");
+    if (options & Discolor)
+        print("\tDISCOLOR");
+    if (options & Highpass)
+        print("\tHIGHPASS");
+    if (options & Red)
+        print("\tRED");
+    if (options & Green)
+        print("\tGREEN");
+    if (options & Blue)
+        print("\tBLUE");
+    if (options & PhotoFrame)
+        print("\tPHOTO_FRAME\t" + num(photoFrame));
+    if (options & Clip)
+        print("\tCLIP\t" + layout::rectFields(clip));
+    if (options & Angle)
+        print("\tANGLE\t\t" + num(angle));
+    if (options & ThroughColor)
+        print("\tTHROUGH_COLOR" + layout::rgbFields(color));
+    print("}");
+    return print.result();
+}
+
+} // namespace vorn

@@ -1,0 +1,53 @@
+// ROTATE: fields, copy, length, key frames and its lines.
+#include "scenario/model/blocks/rotate.h"
+
+#include "scenario/model/blocks/layout.h"
+
+namespace vorn {
+
+RotateBlock::RotateBlock() : Block(BlockKind::Rotate) {}
+
+RotateBlock::RotateBlock(const RotateBlock &other)
+    : Block(other),
+      angleStart(other.angleStart),
+      angleEnd(other.angleEnd),
+      hasCenter(other.hasCenter),
+      centerX(other.centerX),
+      centerY(other.centerY)
+{
+}
+
+RotateBlock::~RotateBlock() = default;
+
+bool RotateBlock::isKeyFrame(int32_t frame)
+{
+    return frame == 0 || frame == frames - 1 || frame == frames / 2;
+}
+
+int32_t RotateBlock::frameCount()
+{
+    if (frameCountCache >= 0)
+        return frameCountCache;
+    for (auto &input : inputs)
+        input->startOffset = 0;
+    return cacheFrameCount(frames);
+}
+
+int32_t RotateBlock::write(LineSink &out) const
+{
+    LinePrinter print(out);
+    print.merge(writeHead(out));
+    if (const BlockInput *input = firstInput())
+        print(layout::inputLine(*input) + layout::rectFields(input->rect));
+    if (hasCenter)
+        print("\tCENTER\t\t" + num(centerX) + "\t" + num(centerY));
+    print("\tANGLE\t\t" + num(angleStart) + "\t" + num(angleEnd));
+    print("\tBGCOLOR\t" + layout::rgbFields(bgColor));
+    if (bgImage)
+        print("\tBGIMAGE\t\t" + inQuotes(bgImage->nameOf()));
+    print("\tFRAMES\t\t" + num(frames));
+    print("}");
+    return print.result();
+}
+
+} // namespace vorn

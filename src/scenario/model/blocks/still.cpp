@@ -1,0 +1,39 @@
+// STILL: copy, length, key frames and its lines.
+#include "scenario/model/blocks/still.h"
+
+#include "scenario/model/blocks/layout.h"
+
+namespace vorn {
+
+StillBlock::StillBlock() : Block(BlockKind::Still) {}
+StillBlock::StillBlock(const StillBlock &other) : Block(other) {}
+StillBlock::~StillBlock() = default;
+
+bool StillBlock::isKeyFrame(int32_t frame)
+{
+    return frame == 0;
+}
+
+int32_t StillBlock::frameCount()
+{
+    if (frameCountCache >= 0)
+        return frameCountCache;
+    for (auto &input : inputs)
+        input->startOffset = 0;
+    return cacheFrameCount(frames);
+}
+
+int32_t StillBlock::write(LineSink &out) const
+{
+    LinePrinter print(out);
+    print.merge(writeHead(out));
+    for (const auto &input : inputs)
+        print(layout::inputLine(*input) + layout::rectFields(input->rect) +
+              (input->cutMode == MaxCut ? "\tMAX_CUT" : ""));
+    print("\tBGCOLOR\t" + layout::rgbFields(bgColor));
+    print("\tFRAMES\t\t" + num(frames));
+    print("}");
+    return print.result();
+}
+
+} // namespace vorn

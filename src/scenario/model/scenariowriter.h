@@ -1,0 +1,44 @@
+// The scenario file writer: a whole Scenario in the canonical layout (Shift-JIS, CR LF).
+#pragma once
+
+#include "base/sjis.h"
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorn {
+
+class LineSink;
+class Scenario;
+
+// Writes `scenario` to `fileName` (a path of this machine; its text goes into the header's
+// "File name" line, encoded to Shift-JIS). The file is written beside the target under a
+// temporary name and renamed over it only when every line was written, so a failed save
+// leaves an existing file as it was. 0, or -1 when the file cannot be created or written.
+// The scenario is not changed.
+int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName);
+
+// The lines of the layout into `out`: the header (with `fileNameSjis` and `date`), settings,
+// blocks and checkpoints. 0, or the first negative code of the sink (every line is still tried).
+int32_t writeScenarioLines(const Scenario &scenario, std::string_view fileNameSjis,
+                           std::string_view date, LineSink &out);
+
+// The header's date, "YYYY/MM/DD(Www) hh:mm:ss" with the English weekday whatever the locale:
+// from SOURCE_DATE_EPOCH (seconds since 1970, shown in UTC as reproducible builds expect) when
+// that is set to a number, otherwise the current local time.
+std::string scenarioHeaderDate();
+std::string formatHeaderDate(const std::tm &time);
+
+// The total time in seconds with three decimals ("10.000"): totalFrames x scale / frameRate.
+// A frame rate of 0 or below has no time: "0.000".
+std::string formatTotalTime(int32_t totalFrames, int32_t scale, int32_t frameRate);
+
+// A path of this machine as Shift-JIS for the header; characters that Shift-JIS cannot hold
+// become '?'.
+SjisString headerFileName(const std::filesystem::path &fileName);
+
+} // namespace vorn
