@@ -177,6 +177,33 @@ void strokeOutline(ShapeCanvas &canvas, const std::vector<ShapePoint> &points, i
     painter.drawPath(path);
 }
 
+// Pixels of an ellipse centred in the rectangle [l, r) x [t, b), with doubled radii dx and dy
+// (the curve through the outermost pixel centres has r - l - 1 and b - t - 1): pixel (x, y)
+// belongs to it when its centre lies inside or on the curve. For the one-pixel case the
+// doubled radii are r - l and b - t, the ellipse inscribed in the pixels' outer edges.
+struct EllipseDisc {
+    int64_t l, t, r, b;
+    int64_t dx, dy;
+
+    bool contains(int64_t x, int64_t y) const
+    {
+        if (dx < 0 || dy < 0)
+            return false;
+        // Offsets from the centre, doubled: 2x - (l + r - 1).
+        const Wide X = 2 * x - (l + r - 1), Y = 2 * y - (t + b - 1);
+        const Wide DX = dx, DY = dy;
+        if (DX == 0 || DY == 0)
+            return (DX == 0 ? X == 0 : X * X <= DX * DX) && (DY == 0 ? Y == 0 : Y * Y <= DY * DY);
+        constexpr Wide exactLimit = Wide(1) << 31;  // keeps the products below 2^126
+        auto small = [&](Wide v) { return v < exactLimit && -v < exactLimit; };
+        if (small(X) && small(Y) && small(DX) && small(DY))
+            return X * X * DY * DY + Y * Y * DX * DX <= DX * DX * DY * DY;
+        const long double x2 = (long double)(X) / (long double)(DX);
+        const long double y2 = (long double)(Y) / (long double)(DY);
+        return x2 * x2 + y2 * y2 <= 1.0L;
+    }
+};
+
 int32_t writeLine(LineSink &out, const char *format, auto... values)
 {
     char buffer[128];
@@ -276,33 +303,38 @@ std::unique_ptr<Shape> ShapePolygon::clone() const
 
 int32_t ShapeEllipse::Draw(ShapeCanvas &canvas) const
 {
-    // GDI's Ellipse spans right - left pixels (right and bottom just outside); its curve runs
-    // through the centres of the outermost pixels.
     const int64_t l = std::min(left, right), r = std::max(left, right);
     const int64_t t = std::min(top, bottom), b = std::max(top, bottom);
     if (r - l < 1 || b - t < 1)
         return 0;
-    QPainter &painter = canvas.painter();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill == 1 ? Qt::white : Qt::black);
-    if (fill == 1) {
-        // The inside: pixel centres strictly inside the curve through the outer centres.
-        painter.drawEllipse(QRectF(l + 0.5, t + 0.5, double(r - l - 1), double(b - t - 1)));
+    // Doubled sizes keep the centre on the integer grid. The thin curve runs through the
+    // centres of the outermost pixels (doubled radii r - l - 1 and b - t - 1); a pen of width
+    // w covers the ring between that curve grown and shrunk by w / 2.
+    const int64_t rx = r - l - 1, ry = b - t - 1;
+    const int64_t pen = std::max<int32_t>(width, 1);
+    const EllipseDisc outer{l, t, r, b, rx + pen, ry + pen};
+    const EllipseDisc inner{l, t, r, b, rx - pen, ry - pen};
+    const int64_t grow = (pen - 1) / 2 + 1;
+    const int64_t x0 = std::max<int64_t>(l - grow, 0);
+    const int64_t x1 = std::min<int64_t>(r + grow, canvas.width());
+    const int64_t y0 = std::max<int64_t>(t - grow, 0);
+    const int64_t y1 = std::min<int64_t>(b + grow, canvas.height());
+    for (int64_t y = y0; y < y1; ++y) {
+        for (int64_t x = x0; x < x1; ++x) {
+            bool lit;
+            if (pen == 1) {
+                // One pixel: the pixels of the disc that touch its outside (4-neighbours), an
+                // unbroken curve that spans exactly l..r-1 and t..b-1.
+                lit = outer.contains(x, y)
+                      && (fill == 1 || !outer.contains(x - 1, y) || !outer.contains(x + 1, y)
+                          || !outer.contains(x, y - 1) || !outer.contains(x, y + 1));
+            } else {
+                lit = outer.contains(x, y) && (fill == 1 || !inner.contains(x, y));
+            }
+            if (lit)
+                canvas.plot(int32_t(x), int32_t(y));
+        }
     }
-    painter.setBrush(Qt::NoBrush);
-    if (width <= 1) {
-        // A cosmetic Qt pen lights the pixels right of and below the curve's points, so the
-        // curve through the outer pixels' corners lights exactly l..r-1 and t..b-1.
-        QPen pen(Qt::white);
-        pen.setWidth(1);
-        pen.setCosmetic(true);
-        painter.setPen(pen);
-        painter.drawEllipse(QRectF(double(l), double(t), double(r - l - 1), double(b - t - 1)));
-    } else {
-        painter.setPen(widePen(width));
-        painter.drawEllipse(QRectF(l + 0.5, t + 0.5, double(r - l - 1), double(b - t - 1)));
-    }
-    painter.setPen(Qt::NoPen);
     return 0;
 }
 
