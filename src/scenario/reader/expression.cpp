@@ -181,9 +181,13 @@ int32_t wrapDecimal(std::string_view digits)
 
 std::optional<std::string_view> GetInsideParenthesis(SourceText &text)
 {
+    // On failure the position stays where it was, so a message names the line of the group.
+    const int32_t start = text.position();
     text.skipTo('(');
-    if (text.atEnd())
+    if (text.atEnd()) {
+        text.setPosition(start);
         return std::nullopt;
+    }
     const std::string_view data = text.data();
     const int32_t open = text.position();
     int32_t depth = 0;
@@ -192,11 +196,12 @@ std::optional<std::string_view> GetInsideParenthesis(SourceText &text)
             ++depth;
         } else if (data[p] == ')' && --depth == 0) {
             if (p == open + 1)
-                return std::nullopt;
+                break;
             text.setPosition(p + 1);
             return data.substr(open + 1, p - open - 1);
         }
     }
+    text.setPosition(start);
     return std::nullopt;
 }
 

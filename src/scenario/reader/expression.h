@@ -26,7 +26,7 @@ inline constexpr int MaxExpressionNesting = 1000;
 // of more than ten digits, and INT32_MIN / -1, which gives INT32_MIN); nothing overflows.
 
 // Finds the first '(' at or after the position and its matching ')'; gives the bytes strictly
-// between them and moves the position just after the ')'. None (position unspecified) when
+// between them and moves the position just after the ')'. None (position unchanged) when
 // there is no '(', no matching ')', or nothing between them.
 std::optional<std::string_view> GetInsideParenthesis(SourceText &text);
 

@@ -29,6 +29,7 @@ constexpr uint64_t SizeToConfirm = 10u * 1024u * 1024u;
 
 thread_local int t_nesting = 0;
 thread_local size_t t_expansionBytes = 0;
+thread_local size_t t_expansions = 0;
 
 void showError(Scenario &scenario, std::string_view text)
 {
@@ -250,16 +251,19 @@ ReaderNesting::~ReaderNesting()
 
 bool ReaderNesting::chargeExpansion(size_t bytes)
 {
-    if (bytes > MaxExpansionBytes - t_expansionBytes)
+    if (t_expansions >= MaxExpansions || bytes > MaxExpansionBytes - t_expansionBytes)
         return false;
+    ++t_expansions;
     t_expansionBytes += bytes;
     return true;
 }
 
 int32_t load(Scenario &scenario, std::string_view fileName)
 {
-    if (t_nesting == 0)
+    if (t_nesting == 0) {
         t_expansionBytes = 0;
+        t_expansions = 0;
+    }
     if (!scenario.path)
         scenario.path = SjisString(fileName);
 
@@ -300,8 +304,10 @@ int32_t load(Scenario &scenario, std::string_view fileName)
 
 int32_t loadText(Scenario &scenario, const SourceText &source)
 {
-    if (t_nesting == 0)
+    if (t_nesting == 0) {
         t_expansionBytes = 0;
+        t_expansions = 0;
+    }
     SourceText text(std::string(source.data()), std::nullopt, source.displayName());
     text.prepare();
     return runStatements(scenario, text);

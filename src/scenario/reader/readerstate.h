@@ -11,8 +11,9 @@ class Scenario;
 // Deepest nesting of INCLUDE files and CALL expansions: a file that includes itself or a macro
 // that calls itself is stopped with a message instead of recursing until the stack runs out.
 inline constexpr int MaxReadNesting = 64;
-// Most bytes of macro expansion read by one top-level load: macros that call each other twice
-// per level would otherwise expand exponentially within the nesting bound.
+// Most macro expansions, and most bytes of them, read by one top-level load: macros that call
+// each other twice per level would otherwise expand exponentially within the nesting bound.
+inline constexpr size_t MaxExpansions = 1000000;
 inline constexpr size_t MaxExpansionBytes = size_t(256) << 20;
 
 // One level of nested reading on the calling thread, for as long as the object lives. The

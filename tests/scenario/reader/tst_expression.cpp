@@ -1,0 +1,194 @@
+// SourceText byte operations and the expression evaluator's grouping and wrap-around.
+#include "scenario/reader/expression.h"
+#include "scenario/reader/sourcetext.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace vorn {
+namespace {
+
+SourceText makeText(std::string data)
+{
+    return SourceText(std::move(data), SjisString("a.txt"), "a.txt");
+}
+
+TEST(SourceText, TokensNeedADelimiterBeforeTheEnd)
+{
+    SourceText text = makeText("SCREEN 640");
+    auto first = text.takeToken(" \t\n");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, "SCREEN");
+    EXPECT_EQ(text.position(), 6);
+    // Empty token: the position stays.
+    EXPECT_FALSE(text.takeToken(" \t\n"));
+    EXPECT_EQ(text.position(), 6);
+    text.skip(" ");
+    // "640" runs to the very end of the text: no token, position unchanged.
+    EXPECT_FALSE(text.takeToken(" \t\n"));
+    EXPECT_EQ(text.position(), 7);
+    EXPECT_EQ(text.peek(), '6');
+}
+
+TEST(SourceText, ByteOperationsStopAtTheEnd)
+{
+    SourceText text = makeText("ab\ncd\n");
+    EXPECT_EQ(text.take(), 'a');
+    text.skipTo('\n');
+    EXPECT_EQ(text.position(), 2);
+    EXPECT_EQ(text.lineNumber(), 1);
+    text.advance();
+    EXPECT_EQ(text.lineNumber(), 2);
+    text.skipTo('x');
+    EXPECT_TRUE(text.atEnd());
+    EXPECT_EQ(text.position(), 6);
+    EXPECT_EQ(text.lineNumber(), 3);
+    EXPECT_EQ(text.take(), 0);
+    EXPECT_EQ(text.peek(), 0);
+    text.advance();
+    EXPECT_EQ(text.position(), 6);
+    // The line count also goes back with the position.
+    text.setPosition(1);
+    EXPECT_EQ(text.lineNumber(), 1);
+    text.setPosition(1000);
+    EXPECT_EQ(text.position(), 6);
+    text.skip("");
+    EXPECT_EQ(text.data(), "ab\ncd\n");
+}
+
+TEST(SourceText, PrepareBlanksCommentsAndCarriageReturnsEverywhere)
+{
+    SourceText text = makeText("A \"x#y\"\r\nB # c\r\n#\nC#");
+    text.prepare();
+    EXPECT_EQ(text.data(), "A \"x    \nB     \n \nC ");
+}
+
+int32_t eval(std::string_view expression, int32_t &value)
+{
+    return AnalyzeExpressionMain(expression, value);
+}
+
+int32_t evalOk(std::string_view expression)
+{
+    int32_t value = 12345;
+    EXPECT_EQ(eval(expression, value), 0) << expression;
+    return value;
+}
+
+TEST(Expression, GroupsAsTheRightmostSplitDoes)
+{
+    EXPECT_EQ(evalOk("(7/2)"), 3);
+    EXPECT_EQ(evalOk("(0-7/2)"), -3);
+    EXPECT_EQ(evalOk("((1+2)*3)"), 9);
+    EXPECT_EQ(evalOk("(1+2*3)"), 7);
+    EXPECT_EQ(evalOk("(2*(3+4)-5)"), 9);
+    EXPECT_EQ(evalOk("10-2-3"), 5);
+    EXPECT_EQ(evalOk("100/10/5"), 2);
+    // An empty operand is 0: a leading '-' negates, an operator before '-' groups unusually.
+    EXPECT_EQ(evalOk("-5"), -5);
+    EXPECT_EQ(evalOk("2*-3"), -3);
+    EXPECT_EQ(evalOk("1+"), 1);
+    EXPECT_EQ(evalOk(""), 0);
+    EXPECT_EQ(evalOk("8/2*3"), 12);
+    EXPECT_EQ(evalOk("(((4)))"), 4);
+    EXPECT_EQ(evalOk("(1)+(2)*(3)"), 7);
+}
+
+TEST(Expression, FailuresAndDivisionByZero)
+{
+    int32_t value = 0;
+    EXPECT_EQ(eval("5/0", value), -5);
+    EXPECT_EQ(eval("5/(2-2)", value), -5);
+    EXPECT_EQ(eval("()", value), -1);
+    EXPECT_EQ(eval("(1", value), -1);
+    EXPECT_EQ(eval("1)", value), -1);
+    EXPECT_EQ(eval("(1)(2)", value), -1);
+    // The left part is evaluated first: its failure wins over a later division by zero.
+    EXPECT_EQ(eval("(1)(2)+5/0", value), -1);
+    EXPECT_EQ(eval("5/0+(1)(2)", value), -5);
+    // Depth is counted from the end, so an unbalanced text may still split and divide by 0.
+    EXPECT_EQ(eval("5/0+)(", value), -5);
+}
+
+TEST(Expression, ResultsWrapAroundIn32Bits)
+{
+    EXPECT_EQ(evalOk("2147483647+1"), INT32_MIN);
+    EXPECT_EQ(evalOk("0-2147483647-2"), INT32_MAX);
+    EXPECT_EQ(evalOk("65536*65536"), 0);
+    EXPECT_EQ(evalOk("65536*32768"), INT32_MIN);
+    EXPECT_EQ(evalOk("(0-2147483647-1)/(0-1)"), INT32_MIN);
+    EXPECT_EQ(evalOk("4294967296"), 0);
+    EXPECT_EQ(evalOk("4294967297"), 1);
+    EXPECT_EQ(evalOk("99999999999999999999999"), wrapDecimal("99999999999999999999999"));
+    EXPECT_EQ(wrapDecimal("2147483648"), INT32_MIN);
+}
+
+TEST(Expression, DeepAndLongTextsStayBounded)
+{
+    // Nesting within the bound works; beyond it the expression fails instead of recursing on.
+    std::string nested = std::string(500, '(') + "7" + std::string(500, ')');
+    EXPECT_EQ(evalOk(nested), 7);
+    std::string tooDeep = std::string(100000, '(') + "7" + std::string(100000, ')');
+    int32_t value = 0;
+    EXPECT_EQ(eval(tooDeep, value), -1);
+    // A long flat sum is a left fold, not one recursion per operator.
+    std::string sum = "0";
+    for (int i = 0; i < 200000; ++i)
+        sum += "+1";
+    EXPECT_EQ(evalOk(sum), 200000);
+}
+
+VariableLookup lookupIn(const std::map<std::string, std::string> &variables)
+{
+    return [&variables](std::string_view name) -> const std::string * {
+        auto it = variables.find(std::string(name));
+        return it == variables.end() ? nullptr : &it->second;
+    };
+}
+
+TEST(Expression, CutsTheExpressionOutOfTheText)
+{
+    const std::map<std::string, std::string> variables{{"LEN", "30"}, {"NEG", "-2"}};
+    const auto lookup = lookupIn(variables);
+    int32_t value = 0;
+
+    SourceText group = makeText("(1 2\n+ $( LEN )) rest");
+    ASSERT_EQ(AnalyzeExpression(group, value, lookup), 0);
+    EXPECT_EQ(value, 42);  // blanks join digits: 12 + 30
+    EXPECT_EQ(group.data().substr(group.position()), " rest");
+
+    // A bare reference is the value; what follows is not part of it.
+    SourceText bare = makeText("$(LEN)*2 ");
+    ASSERT_EQ(AnalyzeExpression(bare, value, lookup), 0);
+    EXPECT_EQ(value, 30);
+    EXPECT_EQ(bare.position(), 6);
+
+    SourceText negative = makeText("(3*$(NEG)) ");
+    ASSERT_EQ(AnalyzeExpression(negative, value, lookup), 0);
+    EXPECT_EQ(value, -2);  // 3*-2 groups as (3*0)-2
+
+    for (const char *bad : {"$(MISSING) ", "(1.5*2) ", "$ (LEN) ", "() ", "(1+2 ", "(0x10) ",
+                            "($(LEN) ", "$() "}) {
+        SourceText text = makeText(bad);
+        EXPECT_EQ(AnalyzeExpression(text, value, lookup), -1) << bad;
+    }
+}
+
+TEST(Expression, InsideParenthesis)
+{
+    SourceText text = makeText("ab (x(y)z) c");
+    auto inside = GetInsideParenthesis(text);
+    ASSERT_TRUE(inside);
+    EXPECT_EQ(*inside, "x(y)z");
+    EXPECT_EQ(text.position(), 10);
+    SourceText empty = makeText("()");
+    EXPECT_FALSE(GetInsideParenthesis(empty));
+    SourceText open = makeText("(abc");
+    EXPECT_FALSE(GetInsideParenthesis(open));
+    SourceText none = makeText("abc");
+    EXPECT_FALSE(GetInsideParenthesis(none));
+}
+
+} // namespace
+} // namespace vorn

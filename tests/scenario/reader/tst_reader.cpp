@@ -1,0 +1,305 @@
+// The text reader: global statements, values, INCLUDE, macros, messages with file and line.
+#include "readertest.h"
+
+#include "scenario/reader/sourcetext.h"
+
+#include <gtest/gtest.h>
+
+namespace vorn::test {
+namespace {
+
+const char *const Garbage = "の記述はできません。";
+
+TEST(Reader, GlobalStatementsSetTheScenario)
+{
+    TempDir dir;
+    auto loaded = loadString(dir,
+                             "SCREEN 640 480\r\n"
+                             "FRAMERATE # a comment, then the value on the next line\r\n"
+                             "  2997\r\n"
+                             "SCALE\t100\n"
+                             "PREVIEWSCALE 2 BOARDBREAK 500\n"
+                             "STARTFRAME (10*3)\n"
+                             "FOLDER 320 (200+40)\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    const Scenario &s = loaded->scenario;
+    EXPECT_EQ(s.screenWidth, 320);
+    EXPECT_EQ(s.screenHeight, 240);
+    EXPECT_EQ(s.frameRate, 2997);
+    EXPECT_EQ(s.scale, 100);
+    EXPECT_EQ(s.previewScale, 2);
+    EXPECT_EQ(s.boardBreak, 500);
+    EXPECT_EQ(s.startFrame, 30);
+    EXPECT_TRUE(loaded->prompter.errors.empty());
+    // The path is the first file's name; the directory is restored after a successful read.
+    EXPECT_EQ(s.path, pathToSjis(dir.path() / "test.txt"));
+    EXPECT_FALSE(s.currentDirectory);
+}
+
+struct ErrorCase {
+    std::string text;
+    int line;
+    std::string message;
+};
+
+TEST(Reader, ValueAndStatementErrorsNameFileAndLine)
+{
+    const std::string longWord(255, 'K');
+    const std::vector<ErrorCase> cases = {
+        // A value may not run to the end of the text.
+        {"SCREEN 1 1\nSTARTFRAME 5", 2, "シナリオ解析時に問題が発生しました。"},
+        {"SCREEN -1 480\n", 1, "スクリーン幅の下限値を超えています。"},
+        {"SCREEN 1e3 480\n", 1, "スクリーン幅を正しく記述してください。"},
+        {"SCREEN +5 480\n", 1, "スクリーン幅を正しく記述してください。"},
+        {"SCREEN 640\n\n -480\n", 3, "スクリーン高の下限値を超えています。"},
+        {"\n\nSCRREN 640 480\n", 3, std::string("SCRREN ") + Garbage},
+        {"screen 640 480\n", 1, std::string("screen ") + Garbage},
+        {std::string(256, 'K') + "\n", 1, "一時バッファをオーバーフローしました。"},
+        {"SCREEN (5/0) 1\n", 1, "0 による割り算が発生しました。"},
+        {"SCREEN\n(5/(2-2)) 1\n", 2, "0 による割り算が発生しました。"},
+        {"SCREEN (1.5*2) 1\n", 1, "変数または演算式が正しく記述されていません。"},
+        {"SCREEN $(A) 1\n", 1, "変数または演算式が正しく記述されていません。"},
+        // An expression error names the line where the expression begins.
+        {"SCREEN (1\n+\nx) 1\n", 1, "変数または演算式が正しく記述されていません。"},
+        {"FRAMERATE -2\n", 1, "フレームレート値の下限値を超えています。"},
+        {"SCALE x\n", 1, "スケール値を正しく記述してください。"},
+        {"PREVIEWSCALE -1\n", 1, "プレビュー用フレームレート低減率の下限値を超えています。"},
+        {"BOARDBREAK -1\n", 1, "いたわりモード用期間の下限値を超えています。"},
+        {"STARTFRAME -1\n", 1, "開始フレームの下限値を超えています。"},
+        {"INCLUDE x.txt\n", 1, "ファイル名は正しくダブルクォーテーション(\")で括って下さい。"},
+        {"INCLUDE \"x.txt\n\"\n", 1, "ファイル名は正しくダブルクォーテーション(\")で括って下さい。"},
+        // '#' starts a comment also inside quotes: the closing quote is blanked.
+        {"AUDIO \"a#b.wav\"\n", 1, "オーディオファイル名は正しくダブルクォーテーション(\")で括って下さい。"},
+        {"AUDIO \"missing.wav\"\n", 1, "音楽ファイルを開くことができません。"},
+        {"AUDIO \"C:\\song.wav\"\n", 1, "音楽ファイルを開くことができません。"},
+        {"$ (A) = 1\n", 1, "不正な記述があります。"},
+        {"$(A) 1\n", 1, "不正な記述があります。"},
+        {"MAIN2 {\n", 1, std::string("MAIN2 ") + Garbage},
+    };
+    for (const ErrorCase &c : cases) {
+        TempDir dir;
+        auto loaded = loadString(dir, c.text);
+        EXPECT_EQ(loaded->result, -1) << c.text;
+        ASSERT_EQ(loaded->prompter.errors.size(), 1u) << c.text;
+        EXPECT_EQ(loaded->prompter.errors[0], readingError("test.txt", c.line, c.message)) << c.text;
+    }
+
+    TempDir dir;
+    auto keyword = loadString(dir, longWord + " 1\n");
+    ASSERT_EQ(keyword->prompter.errors.size(), 1u);
+    EXPECT_EQ(keyword->prompter.errors[0], readingError("test.txt", 1, longWord + " " + Garbage));
+}
+
+TEST(Reader, TwoMessagesWhereTheLanguageGivesTwo)
+{
+    TempDir dir;
+    // An empty quoted string: the token reader's message, then the string reader's.
+    auto empty = loadString(dir, "INCLUDE \"\"\n");
+    EXPECT_EQ(empty->result, -1);
+    EXPECT_EQ(empty->prompter.errors,
+              (std::vector<std::string>{
+                  readingError("test.txt", 1, "不明なエラーが発生しました。"),
+                  readingError("test.txt", 1, "シナリオ解析時に問題が発生しました。")}));
+    // A failed value in a variable definition: the value's message, then the definition's.
+    auto variable = loadString(dir, "$(A) = (1/0)\n");
+    EXPECT_EQ(variable->prompter.errors,
+              (std::vector<std::string>{
+                  readingError("test.txt", 1, "0 による割り算が発生しました。"),
+                  readingError("test.txt", 1, "不正な記述があります。")}));
+}
+
+TEST(Reader, VariablesHoldValuesNewestFirst)
+{
+    TempDir dir;
+    auto loaded = loadString(dir,
+                             "$(A) = 5\n"
+                             "$( B ) = ($(A)+1)\n"
+                             "$(A) = 7\n"
+                             "SCREEN $(A) $(B)\n"
+                             "STARTFRAME (2*-3 + 10)\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    EXPECT_EQ(loaded->scenario.screenWidth, 7);
+    EXPECT_EQ(loaded->scenario.screenHeight, 6);  // B kept the value, not the formula
+    EXPECT_EQ(loaded->scenario.startFrame, 7);    // (2*0)-3+10
+    ASSERT_EQ(loaded->scenario.variables.size(), 3u);
+    EXPECT_EQ(loaded->scenario.variables[0].name, "A");
+    EXPECT_EQ(loaded->scenario.variables[0].value, "7");
+
+    // A bare reference reads only the reference; the rest is the next keyword.
+    auto bare = loadString(dir, "$(A) = 5\nSCREEN $(A)*2 1\n");
+    ASSERT_EQ(bare->prompter.errors.size(), 1u);
+    EXPECT_EQ(bare->lastError(), readingError("test.txt", 2, "スクリーン高を正しく記述してください。"));
+}
+
+TEST(Reader, IncludeReadsRelativeToTheIncludingFile)
+{
+    TempDir dir;
+    dir.write("sub/song.wav", "RIFF");
+    dir.write("sub/inner.txt", "STARTFRAME 9\nAUDIO \"song.wav\"\n");
+    dir.write("sub/part.txt", "FRAMERATE 24\nINCLUDE \"inner.txt\"\n");
+    auto loaded = loadString(dir, "SCREEN 1 2\nINCLUDE \"sub/part.txt\"\nSCALE 3\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    EXPECT_EQ(loaded->scenario.frameRate, 24);
+    EXPECT_EQ(loaded->scenario.startFrame, 9);
+    EXPECT_EQ(loaded->scenario.scale, 3);
+    EXPECT_EQ(loaded->scenario.audio, pathToSjis(dir.path() / "sub").value() + "\\song.wav");
+    EXPECT_EQ(loaded->scenario.path, pathToSjis(dir.path() / "test.txt"));
+
+    // An error inside an included file names that file (without its folder) and its line.
+    dir.write("sub/bad.txt", "\nSCREEN 1 1\nFRAMERATE x\n");
+    auto bad = loadString(dir, "INCLUDE \"sub\\bad.txt\"\n", "main.txt");
+    ASSERT_EQ(bad->prompter.errors.size(), 1u);
+    EXPECT_EQ(bad->lastError(), readingError("bad.txt", 3, "フレームレート値を正しく記述してください。"));
+
+    // A missing file: no file and line.
+    auto missing = loadString(dir, "INCLUDE \"nothing.txt\"\n");
+    EXPECT_EQ(missing->result, -1);
+    EXPECT_EQ(missing->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
+}
+
+TEST(Reader, SelfIncludeStopsWithAMessage)
+{
+    TempDir dir;
+    dir.write("a.txt", "SCREEN 1 1\nINCLUDE \"b.txt\"\n");
+    dir.write("b.txt", "\nINCLUDE \"a.txt\"\n");
+    auto loaded = loadFile(dir.path() / "a.txt");
+    EXPECT_EQ(loaded->result, -1);
+    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
+    // 64 levels are read; the 65th INCLUDE is refused where it stands.
+    EXPECT_EQ(loaded->lastError(), readingError("a.txt", 2, "INCLUDE の入れ子が深すぎます。"));
+}
+
+TEST(Reader, MissingFileAndSizeQuestion)
+{
+    TempDir dir;
+    auto loaded = std::make_unique<Loaded>();
+    EXPECT_EQ(load(loaded->scenario, pathToSjis(dir.path() / "none.txt").value()), -1);
+    EXPECT_EQ(loaded->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
+    EXPECT_EQ(load(loaded->scenario, pathToSjis(dir.path()).value()), -1);  // a folder
+
+    const size_t limit = 10u * 1024u * 1024u;
+    std::string exact = "SCREEN 3 4\n";
+    exact.resize(limit, ' ');
+    auto atLimit = loadString(dir, exact, "exact.txt");
+    EXPECT_EQ(atLimit->result, 0);
+    EXPECT_TRUE(atLimit->prompter.questions.empty());
+
+    std::string over = exact + "\n";
+    const auto file = dir.write("big.txt", over);
+    const SjisString name = pathToSjis(file).value();
+    for (bool answer : {false, true}) {
+        Loaded big;
+        big.prompter.answer = answer;
+        EXPECT_EQ(load(big.scenario, name), answer ? 0 : -1);
+        ASSERT_EQ(big.prompter.questions.size(), 1u);
+        EXPECT_EQ(big.prompter.questions[0],
+                  name + "\nは、ファイルサイズが異常に大きいと思われます。続けますか？");
+        EXPECT_TRUE(big.prompter.errors.empty());  // "no" stops without a message
+        EXPECT_EQ(big.scenario.screenWidth, answer ? 3 : -1);
+    }
+}
+
+TEST(Macro, ExpandsParametersAndCounter)
+{
+    TempDir dir;
+    auto loaded = loadString(dir,
+                             "MACRO SET($(W) $(H),$(N) )\n"
+                             "SCREEN $(W) $(H)   # parameters anywhere\n"
+                             "$($(N)$$) = ($(W)+$(H))\n"
+                             "ENDMACRO\n"
+                             "CALL SET(\"4\" \"5\",\"V\" )\n"
+                             "CALL SET( \"10\"\n\"20\" \"V\" )\n"
+                             "STARTFRAME ($(V0000)*100+$(V0001))\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    EXPECT_EQ(loaded->scenario.screenWidth, 10);
+    EXPECT_EQ(loaded->scenario.screenHeight, 20);
+    EXPECT_EQ(loaded->scenario.startFrame, 930);
+    ASSERT_EQ(loaded->scenario.macros.size(), 1u);
+    EXPECT_EQ(loaded->scenario.macros[0].expansionCount, 2);
+}
+
+TEST(Macro, Errors)
+{
+    const std::vector<ErrorCase> cases = {
+        {"CALL M( )\nMACRO M()\nENDMACRO\n", 1, "マクロ M は定義されていません。"},
+        {"MACRO M\n", 2, "引数定義がありません。"},
+        {"MACRO M(X)\nENDMACRO\n", 1, "引数定義が正しくありません。"},
+        {"MACRO M($X)\nENDMACRO\n", 1, "引数定義が正しくありません。"},
+        // The separator rule: "$(B))" swallows the closing parenthesis.
+        {"MACRO M($(A) $(B))\nENDMACRO\n", 2, "引数定義が正しくありません。"},
+        {"$(A) = 1\nMACRO M($(A) )\nENDMACRO\n", 2, "引数名 A は変数名としても使用されています。"},
+        {"MACRO M()\nSCREEN 1 1\n", 3, "不明なエラーが発生しました。"},
+        {"MACRO M()\nSCREEN 1 1\nENDMACRO", 3, "不明なエラーが発生しました。"},
+        {"MACRO M($(A) )\nENDMACRO\nCALL M(\"1\")\n", 4, "引数定義が正しくありません。"},
+        {"MACRO M($(A) )\nENDMACRO\nCALL M \"1\" )\n", 3, "引数定義が正しくありません。"},
+        {"MACRO M($(A) )\nENDMACRO\nCALL M(1 )\n", 3, "引数定義が正しくありません。"},
+        {"MACRO M($(A) )\nENDMACRO\nCALL M(\"1\" \"2\" )\n", 3, "引数が多すぎます。"},
+        {"MACRO M($(A) $(B) )\nENDMACRO\nCALL M(\"1\" )\n", 3, "引数が少なすぎます。"},
+    };
+    for (const ErrorCase &c : cases) {
+        TempDir dir;
+        auto loaded = loadString(dir, c.text);
+        EXPECT_EQ(loaded->result, -1) << c.text;
+        ASSERT_EQ(loaded->prompter.errors.size(), 1u) << c.text;
+        EXPECT_EQ(loaded->prompter.errors[0], readingError("test.txt", c.line, c.message)) << c.text;
+    }
+}
+
+TEST(Macro, ErrorsInsideAnExpansionCountItsOwnLines)
+{
+    TempDir dir;
+    auto loaded = loadString(dir,
+                             "SCREEN 1 1\n"
+                             "MACRO SHOW($(LEN) )  # line 1 of the body is the rest of this one\n"
+                             "FRAMERATE $(LEN)\n"
+                             "SCALE $(LEN)\n"
+                             "ENDMACRO\n"
+                             "CALL SHOW(\"-1\" )\n");
+    EXPECT_EQ(loaded->result, -1);
+    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
+    EXPECT_EQ(loaded->lastError(),
+              readingError("マクロ展開 SHOW", 2, "フレームレート値の下限値を超えています。"));
+}
+
+TEST(Macro, BodyEndsAtTheFirstEndmacroToken)
+{
+    TempDir dir;
+    // XENDMACRO ends the body at its 'E'; words starting with E before it do not.
+    auto loaded = loadString(dir,
+                             "MACRO M( )\nSCREEN 8 9 EXTRA XENDMACRO\nCALL M()\n");
+    EXPECT_EQ(loaded->result, -1);
+    EXPECT_EQ(loaded->lastError(), readingError("マクロ展開 M", 2, std::string("EXTRA ") + Garbage));
+}
+
+TEST(Macro, SelfCallAndRunawayExpansionStop)
+{
+    TempDir dir;
+    auto self = loadString(dir, "MACRO M()\nCALL M()\nENDMACRO\nCALL M()\n");
+    EXPECT_EQ(self->result, -1);
+    ASSERT_EQ(self->prompter.errors.size(), 1u);
+    EXPECT_EQ(self->lastError(), readingError("マクロ展開 M", 2, "CALL の入れ子が深すぎます。"));
+
+    // Each macro calls the one before twice: 2^30 expansions within the nesting bound.
+    std::string text = "MACRO M0()\nSCALE 1\nENDMACRO\n";
+    for (int i = 1; i <= 30; ++i) {
+        text += "MACRO M" + std::to_string(i) + "()\nCALL M" + std::to_string(i - 1) +
+                "() CALL M" + std::to_string(i - 1) + "()\nENDMACRO\n";
+    }
+    text += "CALL M30()\n";
+    auto runaway = loadString(dir, text);
+    EXPECT_EQ(runaway->result, -1);
+    ASSERT_EQ(runaway->prompter.errors.size(), 1u);
+    EXPECT_NE(runaway->lastError().find("マクロ展開の合計が大きすぎます。"), std::string::npos);
+}
+
+TEST(Reader, LoadTextUsesTheDisplayName)
+{
+    Loaded loaded;
+    const SourceText text(std::string("SCREEN 2 3\nBAD 1\n"), std::nullopt, "マクロ展開 X");
+    EXPECT_EQ(loadText(loaded.scenario, text), -1);
+    EXPECT_EQ(loaded.scenario.screenWidth, 2);
+    EXPECT_EQ(loaded.lastError(), readingError("マクロ展開 X", 2, std::string("BAD ") + Garbage));
+}
+
+} // namespace
+} // namespace vorn::test
