@@ -1,0 +1,73 @@
+// Helpers of the model tests: a prompter that records, a sink that records, hand linking.
+#pragma once
+
+#include "base/linesink.h"
+#include "base/prompter.h"
+#include "scenario/model/blockinput.h"
+#include "scenario/model/blocks.h"
+#include "scenario/model/scenario.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn::test {
+
+class RecordingPrompter final : public Prompter {
+public:
+    void showError(std::string_view text) override { errors.emplace_back(text); }
+    bool askYesNo(std::string_view text) override
+    {
+        questions.emplace_back(text);
+        return true;
+    }
+    std::vector<std::string> errors;
+    std::vector<std::string> questions;
+};
+
+class RecordingSink final : public LineSink {
+public:
+    int32_t line(std::string_view bytes) override
+    {
+        lines.emplace_back(bytes);
+        return 0;
+    }
+    std::vector<std::string> lines;
+};
+
+// Appends a block of type T named `name` to the scenario and returns it.
+template <typename T, typename... Args>
+T *addBlock(Scenario &scenario, std::string name, Args &&...args)
+{
+    auto block = std::make_unique<T>(std::forward<Args>(args)...);
+    block->name = std::move(name);
+    block->scenario = &scenario;
+    T *raw = block.get();
+    scenario.blocks.push_back(std::move(block));
+    return raw;
+}
+
+// A STILL of `frames` frames: a source of known length for the length and key-frame rules.
+inline StillBlock *addStill(Scenario &scenario, std::string name, int32_t frames)
+{
+    auto *still = addBlock<StillBlock>(scenario, std::move(name));
+    still->frames = frames;
+    return still;
+}
+
+// Adds an input naming `target` to `block`, linked by hand, and returns it.
+inline BlockInput *addInput(Scenario &scenario, Block &block, Block *target,
+                            int32_t mode = InputShown)
+{
+    auto input = std::make_unique<BlockInput>(target ? target->name.value_or("") : "", mode);
+    input->scenario = &scenario;
+    input->block = target;
+    if (target)
+        target->refCount++;
+    BlockInput *raw = input.get();
+    block.inputs.push_back(std::move(input));
+    return raw;
+}
+
+} // namespace vorn::test

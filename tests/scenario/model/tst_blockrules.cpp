@@ -1,0 +1,455 @@
+// Each kind's length, key frames and validation on hand-linked models.
+#include "modeltest.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace vorn {
+namespace {
+
+using test::addBlock;
+using test::addInput;
+using test::addStill;
+using test::RecordingPrompter;
+
+// The frames in 0 .. count - 1 that a block reports as key frames.
+std::vector<int32_t> keyFrames(Block &block, int32_t count)
+{
+    std::vector<int32_t> frames;
+    for (int32_t f = 0; f < count; ++f)
+        if (block.isKeyFrame(f))
+            frames.push_back(f);
+    return frames;
+}
+
+using Frames = std::vector<int32_t>;
+
+TEST(FrameCountTest, SourcesHaveNoLength)
+{
+    Scenario scenario;
+    auto *image = addBlock<ImageBlock>(scenario, "i");
+    image->frames = 50;
+    EXPECT_EQ(image->frameCount(), 0);
+    EXPECT_EQ(addBlock<TextBlock>(scenario, "t")->frameCount(), 0);
+    EXPECT_EQ(addBlock<DrawBlock>(scenario, "d")->frameCount(), 0);
+    EXPECT_TRUE(image->isKeyFrame(0));
+    EXPECT_TRUE(image->isKeyFrame(12345));
+}
+
+TEST(FrameCountTest, HoldingKindsUseFramesAndStartInputsAtZero)
+{
+    Scenario scenario;
+    auto *source = addBlock<ImageBlock>(scenario, "src");
+    auto *still = addStill(scenario, "still", 25);
+    auto *plain = addInput(scenario, *still, source);
+    auto *maxCut = addInput(scenario, *still, source);
+    maxCut->cutMode = MaxCut;
+    EXPECT_EQ(still->frameCount(), 25);  // MAX_CUT changes the picture, not the length
+    EXPECT_EQ(plain->startOffset, 0);
+    EXPECT_EQ(maxCut->startOffset, 0);
+
+    auto *film = addBlock<FilmBlock>(scenario, "film");
+    film->frames = 90;
+    addInput(scenario, *film, source);
+    addInput(scenario, *film, source);
+    EXPECT_EQ(film->frameCount(), 90);
+    auto *rotate = addBlock<RotateBlock>(scenario, "rot");
+    rotate->frames = 5;
+    EXPECT_EQ(rotate->frameCount(), 5);
+    auto *focus = addBlock<ActionBlock>(scenario, "focus", BlockKind::Focus);
+    focus->frames = 7;
+    EXPECT_EQ(focus->frameCount(), 7);
+}
+
+TEST(FrameCountTest, LengthIsKeptUntilReset)
+{
+    Scenario scenario;
+    auto *still = addStill(scenario, "s", 10);
+    EXPECT_EQ(still->frameCount(), 10);
+    still->frames = 20;
+    EXPECT_EQ(still->frameCount(), 10);
+    still->frameCountCache = -1;
+    EXPECT_EQ(still->frameCount(), 20);
+}
+
+TEST(FrameCountTest, SeriesAddsAndCrossfadeOverlaps)
+{
+    Scenario scenario;
+    auto *a = addStill(scenario, "a", 100);
+    auto *b = addStill(scenario, "b", 80);
+    auto *c = addStill(scenario, "c", 40);
+
+    auto *series = addBlock<SeriesBlock>(scenario, "series");
+    auto *s0 = addInput(scenario, *series, a);
+    auto *s1 = addInput(scenario, *series, b);
+    auto *s2 = addInput(scenario, *series, c);
+    EXPECT_EQ(series->frameCount(), 220);
+    EXPECT_EQ(s0->startOffset, 0);
+    EXPECT_EQ(s1->startOffset, 100);
+    EXPECT_EQ(s2->startOffset, 180);
+    EXPECT_EQ(addBlock<SeriesBlock>(scenario, "empty", BlockKind::Main)->frameCount(), 0);
+
+    auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
+    cross->frames = 20;
+    auto *c0 = addInput(scenario, *cross, a);
+    auto *c1 = addInput(scenario, *cross, b);
+    EXPECT_EQ(cross->frameCount(), 160);
+    EXPECT_EQ(c0->startOffset, 0);
+    EXPECT_EQ(c1->startOffset, 80);
+
+    auto *three = addBlock<CrossfadeBlock>(scenario, "three");
+    three->frames = 10;
+    addInput(scenario, *three, a);
+    addInput(scenario, *three, b);
+    auto *t2 = addInput(scenario, *three, c);
+    EXPECT_EQ(three->frameCount(), 200);
+    EXPECT_EQ(t2->startOffset, 160);
+
+    // An overlap longer than the inputs (rejected by validation) gives no negative length.
+    auto *bad = addBlock<CrossfadeBlock>(scenario, "bad");
+    bad->frames = 500;
+    addInput(scenario, *bad, a);
+    addInput(scenario, *bad, b);
+    EXPECT_EQ(bad->frameCount(), 0);
+}
+
+TEST(FrameCountTest, MixTakesTheLatestEnd)
+{
+    Scenario scenario;
+    auto *fifty = addStill(scenario, "fifty", 50);
+    auto *forty = addStill(scenario, "forty", 40);
+    auto *mix = addBlock<MixBlock>(scenario, "mix");
+    auto *late = addInput(scenario, *mix, fifty);
+    late->offset = 30;
+    auto *early = addInput(scenario, *mix, forty);
+    EXPECT_EQ(mix->frameCount(), 80);
+    EXPECT_EQ(late->startOffset, 30);
+    EXPECT_EQ(early->startOffset, 0);
+}
+
+TEST(FrameCountTest, SingleInputKindsFollowTheirInput)
+{
+    Scenario scenario;
+    auto *source = addStill(scenario, "src", 64);
+    for (auto kind : {BlockKind::Fade, BlockKind::Shake, BlockKind::Mosaic, BlockKind::Expand,
+                      BlockKind::Alpha, BlockKind::Shade}) {
+        auto block = createBlock(kind);
+        block->frames = 3;  // FADE's fade length does not change its length
+        addInput(scenario, *block, source);
+        EXPECT_EQ(block->frameCount(), 64) << kindKeyword(kind);
+        EXPECT_EQ(block->inputs[0]->startOffset, 0);
+        EXPECT_EQ(createBlock(kind)->frameCount(), 0) << "without input";
+    }
+}
+
+TEST(FrameCountTest, CutRangeAndMapping)
+{
+    Scenario scenario;
+    auto *source = addStill(scenario, "src", 20);
+    CutBlock cut;
+    addInput(scenario, cut, source);
+    cut.start = 10;
+    cut.end = 0;
+    cut.skip = 2;
+    EXPECT_EQ(cut.frameCount(), 11);
+    Frames mapped;
+    for (int32_t f = 0; f < 11; ++f)
+        mapped.push_back(cut.mappedFrame(f));
+    EXPECT_EQ(mapped, (Frames{10, 10, 8, 8, 6, 6, 4, 4, 2, 2, 0}));
+
+    CutBlock forward;
+    forward.start = 3;
+    forward.end = 7;
+    EXPECT_EQ(forward.frameCount(), 5);
+    EXPECT_EQ(forward.mappedFrame(0), 3);
+    EXPECT_EQ(forward.mappedFrame(4), 7);
+
+    // SKIP 0 is read without complaint; it must not divide by zero.
+    forward.skip = 0;
+    EXPECT_EQ(forward.mappedFrame(2), 5);
+    CutBlock defaults;
+    EXPECT_EQ(defaults.frameCount(), 2);  // END not given (-1): rejected by validation
+}
+
+TEST(KeyFrameTest, HoldingAndMotionKinds)
+{
+    Scenario scenario;
+    auto *still = addStill(scenario, "s", 10);
+    EXPECT_EQ(keyFrames(*still, 10), (Frames{0}));
+    RotateBlock rotate;
+    rotate.frames = 11;
+    EXPECT_EQ(keyFrames(rotate, 11), (Frames{0, 5, 10}));
+    ActionBlock action(BlockKind::Slide);
+    action.frames = 4;
+    EXPECT_EQ(keyFrames(action, 4), (Frames{0, 2, 3}));
+
+    FilmBlock film;
+    film.frames = 20;
+    film.inputCount = 3;  // every (20 / 2) / 2 = 5 frames
+    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 5, 10, 15, 19}));
+    film.inputCount = 30;  // interval 0: only the ends
+    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
+    film.inputCount = 1;
+    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
+}
+
+TEST(KeyFrameTest, SeriesAsksTheCoveringInput)
+{
+    Scenario scenario;
+    auto *a = addStill(scenario, "a", 10);
+    auto *b = addBlock<RotateBlock>(scenario, "b");
+    b->frames = 6;
+    auto *series = addBlock<SeriesBlock>(scenario, "series");
+    addInput(scenario, *series, a);
+    addInput(scenario, *series, b);
+    // a: 0; b at 10: 0, 3, 5 -> 10, 13, 15; ends 0 and 15.
+    EXPECT_EQ(keyFrames(*series, 16), (Frames{0, 10, 13, 15}));
+}
+
+TEST(KeyFrameTest, CrossfadeMarksOverlapEdges)
+{
+    Scenario scenario;
+    auto *a = addStill(scenario, "a", 100);
+    auto *b = addStill(scenario, "b", 80);
+    auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
+    cross->frames = 20;
+    addInput(scenario, *cross, a);
+    addInput(scenario, *cross, b);
+    // a says 0; b starts at 80: its local 0, 10, 20 are 80, 90, 100; the end is 159.
+    EXPECT_EQ(keyFrames(*cross, 160), (Frames{0, 80, 90, 100, 159}));
+}
+
+TEST(KeyFrameTest, MixMarksEachInputsEnds)
+{
+    Scenario scenario;
+    auto *fifty = addStill(scenario, "fifty", 50);
+    auto *forty = addStill(scenario, "forty", 40);
+    auto *mix = addBlock<MixBlock>(scenario, "mix");
+    addInput(scenario, *mix, fifty)->offset = 30;
+    addInput(scenario, *mix, forty);
+    EXPECT_EQ(keyFrames(*mix, 80), (Frames{0, 30, 39, 79}));
+}
+
+TEST(KeyFrameTest, FadeMarksItsFades)
+{
+    Scenario scenario;
+    auto *source = addStill(scenario, "src", 100);
+    FadeBlock fade;
+    fade.frames = 10;
+    addInput(scenario, fade, source);
+    fade.fadeMode = FadeBlock::ModeInOut;
+    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 94, 99}));
+    fade.fadeMode = FadeBlock::ModeIn;
+    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 99}));
+    fade.fadeMode = FadeBlock::ModeOut;
+    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 94, 99}));
+}
+
+TEST(KeyFrameTest, CutAsksForTheMappedFrame)
+{
+    Scenario scenario;
+    auto *source = addBlock<RotateBlock>(scenario, "src");
+    source->frames = 21;  // key frames 0, 10, 20
+    CutBlock cut;
+    addInput(scenario, cut, source);
+    cut.start = 20;
+    cut.end = 4;
+    // frames 0 .. 16 map to 20 .. 4; 10 is frame 10.
+    EXPECT_EQ(keyFrames(cut, 17), (Frames{0, 10, 16}));
+}
+
+TEST(KeyFrameTest, PerFrameEffects)
+{
+    Scenario scenario;
+    auto *source = addBlock<RotateBlock>(scenario, "src");
+    source->frames = 9;  // its own key frames must not show through
+    ShakeBlock shake;
+    addInput(scenario, shake, source);
+    EXPECT_EQ(keyFrames(shake, 9), (Frames{0, 8}));
+    for (auto kind : {BlockKind::Mosaic, BlockKind::Expand, BlockKind::Alpha, BlockKind::Shade}) {
+        auto block = createBlock(kind);
+        addInput(scenario, *block, source);
+        EXPECT_EQ(keyFrames(*block, 9), (Frames{0, 4, 8})) << kindKeyword(kind);
+    }
+}
+
+class ValidateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = std::filesystem::temp_directory_path() /
+                    ("vorn-validate-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(directory);
+        std::ofstream(directory / "there.jpg") << "x";
+    }
+    void TearDown() override { std::filesystem::remove_all(directory); }
+
+    std::filesystem::path directory;
+    RecordingPrompter prompter;
+    Scenario scenario;
+};
+
+TEST_F(ValidateTest, ImageFileMustOpen)
+{
+    auto *image = addBlock<ImageBlock>(scenario, "pic");
+    image->directory = directory.string();
+    image->file = "there.jpg";
+    EXPECT_EQ(image->validate(&prompter), 0);
+    EXPECT_EQ(image->path, directory.string() + "\\there.jpg");
+    EXPECT_TRUE(prompter.errors.empty());
+
+    image->file = "missing.jpg";
+    EXPECT_EQ(image->validate(&prompter), -4);
+    ASSERT_EQ(prompter.errors.size(), 1u);
+    EXPECT_EQ(prompter.errors[0],
+              "ブロック pic で指定されたファイルを開くことができません。\nファイル：missing.jpg");
+
+    image->file = "C:\\there.jpg";
+    EXPECT_EQ(image->validate(&prompter), -4);
+    image->file = ".";  // a directory is not a picture file
+    EXPECT_EQ(image->validate(&prompter), -4);
+    image->file.reset();  // BLOCK_FRAME: no file to open
+    image->directory.reset();
+    EXPECT_EQ(image->validate(&prompter), 0);
+    EXPECT_FALSE(image->path);
+}
+
+TEST_F(ValidateTest, TextFileMustOpenAndStringIsPrepared)
+{
+    auto *text = addBlock<TextBlock>(scenario, "\x95\x5C");  // 表
+    text->directory = directory.string();
+    text->string = "Hello\r\nWorld";
+    EXPECT_EQ(text->validate(&prompter), 0);
+    EXPECT_EQ(text->displayString, "Hello\r\nWorld");
+
+    text->file = "there.jpg";  // no photo data: no placeholders to fill, text unchanged
+    EXPECT_EQ(text->validate(&prompter), 0);
+    EXPECT_EQ(text->displayString, "Hello\r\nWorld");
+
+    text->file = "gone.jpg";
+    EXPECT_EQ(text->validate(&prompter), -1);
+    ASSERT_EQ(prompter.errors.size(), 1u);
+    EXPECT_EQ(prompter.errors[0],
+              "ブロック 表 で指定されたファイルを開くことができません。\nファイル：gone.jpg");
+}
+
+TEST_F(ValidateTest, TextPlaceholdersComeFromThePhoto)
+{
+    const std::filesystem::path photo = std::filesystem::path(VORN_TEST_DATA_DIR) / "exif-tagged.jpg";
+    if (!std::filesystem::exists(photo))
+        GTEST_SKIP() << "no tagged photo in the test data";
+    auto *text = addBlock<TextBlock>(scenario, "t");
+    text->directory = directory.string();
+    text->file = photo.string();
+    text->string = "%MAKER% / %ISO%\r\n%FOCUS%";
+    EXPECT_EQ(text->validate(&prompter), 0);
+    EXPECT_EQ(text->displayString, "VornCam / 400\r\n35 / 1");
+    EXPECT_EQ(text->string, "%MAKER% / %ISO%\r\n%FOCUS%");  // the written text stays
+}
+
+TEST_F(ValidateTest, ActionAfterimageAtMostFrames)
+{
+    ActionBlock action(BlockKind::Zoom);
+    action.name = "z";
+    action.frames = 5;
+    action.afterimage = 5;
+    EXPECT_EQ(action.validate(&prompter), 0);
+    action.afterimage = 6;
+    EXPECT_EQ(action.validate(&prompter), -1);
+    ASSERT_EQ(prompter.errors.size(), 1u);
+    EXPECT_EQ(prompter.errors[0], "ブロック z では、不正な残像フレーム数が指定されています。");
+}
+
+TEST_F(ValidateTest, FadeNeedsModeAndRoom)
+{
+    auto *source = addStill(scenario, "src", 20);
+    FadeBlock fade;
+    fade.name = "f";
+    fade.frames = 10;
+    addInput(scenario, fade, source);
+    EXPECT_EQ(fade.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.back(), "ブロック f に、( IN | OUT | INOUT ) が定義されていません。");
+    fade.fadeMode = FadeBlock::ModeInOut;
+    EXPECT_EQ(fade.validate(&prompter), 0);  // 2 x 10 fits 20
+    fade.frames = 11;
+    EXPECT_EQ(fade.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.back(), "ブロック f では、不正な対象フレーム数が指定されています。");
+    fade.fadeMode = FadeBlock::ModeOut;
+    EXPECT_EQ(fade.validate(&prompter), 0);
+    fade.frames = 21;
+    fade.fadeMode = FadeBlock::ModeIn;
+    EXPECT_EQ(fade.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.size(), 3u);
+}
+
+TEST_F(ValidateTest, CrossfadeInputsMustHoldTheOverlap)
+{
+    auto *longer = addStill(scenario, "long", 40);
+    auto *middle = addStill(scenario, "middle", 39);
+    auto *edge = addStill(scenario, "edge", 20);
+    CrossfadeBlock cross;
+    cross.name = "cf";
+    cross.frames = 20;
+    addInput(scenario, cross, edge);    // first: needs 20
+    addInput(scenario, cross, longer);  // inner: needs 40
+    addInput(scenario, cross, edge);    // last: needs 20
+    EXPECT_EQ(cross.validate(&prompter), 0);
+    cross.inputs[1]->block = middle;
+    EXPECT_EQ(cross.validate(&prompter), -1);
+    ASSERT_EQ(prompter.errors.size(), 1u);
+    EXPECT_EQ(prompter.errors[0],
+              "ブロック cf では、入力ブロック middle に対して不正な対象フレーム数が指定されています。");
+    cross.inputs[1]->block = longer;
+    cross.frames = 21;
+    EXPECT_EQ(cross.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.back(),
+              "ブロック cf では、入力ブロック edge に対して不正な対象フレーム数が指定されています。");
+}
+
+TEST_F(ValidateTest, CutFramesInsideTheInput)
+{
+    auto *source = addStill(scenario, "src", 11);
+    CutBlock cut;
+    cut.name = "c";
+    addInput(scenario, cut, source);
+    cut.start = 10;
+    cut.end = 0;
+    EXPECT_EQ(cut.validate(&prompter), 0);
+    cut.start = 11;
+    EXPECT_EQ(cut.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.back(),
+              "ブロック CUT では、入力ブロック src に対して不正なフレーム番号が指定されています。");
+    cut.start = 0;
+    cut.end = -1;  // END not given
+    EXPECT_EQ(cut.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.size(), 2u);
+}
+
+TEST_F(ValidateTest, ExpandNeedsInOrOut)
+{
+    ExpandBlock expand;
+    expand.name = "e";
+    EXPECT_EQ(expand.validate(&prompter), -1);
+    EXPECT_EQ(prompter.errors.back(), "ブロック e に、( IN | OUT ) が定義されていません。");
+    expand.expandIn = 2;
+    EXPECT_EQ(expand.validate(&prompter), 0);
+}
+
+TEST_F(ValidateTest, OtherKindsAlwaysPass)
+{
+    for (auto kind : {BlockKind::Draw, BlockKind::Still, BlockKind::Rotate, BlockKind::Film,
+                      BlockKind::Mix, BlockKind::Series, BlockKind::Main, BlockKind::Shake,
+                      BlockKind::Mosaic, BlockKind::Alpha, BlockKind::Shade})
+        EXPECT_EQ(createBlock(kind)->validate(&prompter), 0) << kindKeyword(kind);
+    EXPECT_TRUE(prompter.errors.empty());
+    // A null reporter drops the message but still fails.
+    ExpandBlock expand;
+    EXPECT_EQ(expand.validate(nullptr), -1);
+}
+
+} // namespace
+} // namespace vorn

@@ -1,0 +1,557 @@
+// The scenario model: kind codes, a new scenario, lookup, texts and paths, inputs, loops, copies.
+#include "modeltest.h"
+
+#include "scenario/model/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace vorn {
+namespace {
+
+using test::addBlock;
+using test::addInput;
+using test::addStill;
+using test::RecordingPrompter;
+
+TEST(BlockKindTest, CodesAndKeywordsMatchTheTable)
+{
+    const std::vector<std::pair<uint32_t, std::string_view>> table = {
+        {0x0001, "IMAGE"},     {0x0002, "TEXT"},   {0x0003, "DRAW"},   {0x1000, "STILL"},
+        {0x1001, "ROTATE"},    {0x1002, "ACTION"}, {0x1003, "ZOOM"},   {0x1004, "SLIDE"},
+        {0x1005, "FOCUS"},     {0x1006, "FILM"},   {0x2000, "FADE"},   {0x2001, "CROSSFADE"},
+        {0x2002, "MIX"},       {0x2003, "SERIES"}, {0x2004, "SHAKE"},  {0x2005, "MOSAIC"},
+        {0x2006, "EXPAND"},    {0x2007, "CUT"},    {0x2008, "ALPHA"},  {0x2009, "SHADE"},
+        {0x80000000u, "MAIN"},
+    };
+    for (const auto &[code, keyword] : table) {
+        const auto kind = kindFromKeyword(keyword);
+        ASSERT_TRUE(kind) << keyword;
+        EXPECT_EQ(static_cast<uint32_t>(*kind), code) << keyword;
+        EXPECT_EQ(kindKeyword(*kind), keyword);
+        EXPECT_EQ(kindFromCode(static_cast<int32_t>(code)), kind) << keyword;
+        // Each keyword makes a block of its own kind.
+        auto block = createBlock(*kind);
+        ASSERT_TRUE(block);
+        EXPECT_EQ(block->kind, *kind);
+    }
+    EXPECT_EQ(kindCode(BlockKind::Main), INT32_MIN);
+    EXPECT_EQ(kindFromCode(INT32_MIN), BlockKind::Main);
+    EXPECT_EQ(kindKeyword(static_cast<BlockKind>(0x2010)), "");
+    EXPECT_FALSE(kindFromCode(0x2010));
+    EXPECT_FALSE(kindFromCode(0));
+    EXPECT_FALSE(kindFromKeyword("FADEIN"));
+    EXPECT_FALSE(kindFromKeyword("image"));
+    EXPECT_FALSE(createBlock(static_cast<BlockKind>(0x7777)));
+}
+
+TEST(ScenarioTest, NewScenarioHasDefaultsAndOneMainBlock)
+{
+    Scenario scenario;
+    EXPECT_EQ(scenario.screenWidth, -1);
+    EXPECT_EQ(scenario.screenHeight, -1);
+    EXPECT_EQ(scenario.boardBreak, 1000);
+    EXPECT_EQ(scenario.totalFrames, 0);
+    EXPECT_EQ(scenario.frameRate, 30);
+    EXPECT_EQ(scenario.scale, 1);
+    EXPECT_EQ(scenario.previewScale, 4);
+    EXPECT_EQ(scenario.startFrame, 0);
+    EXPECT_FALSE(scenario.version || scenario.path || scenario.currentDirectory || scenario.audio);
+    EXPECT_FALSE(scenario.usesAudioLink);
+    EXPECT_TRUE(scenario.blocks.empty());
+    EXPECT_EQ(scenario.mainInput.block, nullptr);
+
+    ASSERT_EQ(scenario.createMain(), 0);
+    ASSERT_EQ(scenario.blocks.size(), 1u);
+    Block *main = scenario.blocks.front().get();
+    EXPECT_EQ(main->kind, BlockKind::Main);
+    EXPECT_NE(dynamic_cast<SeriesBlock *>(main), nullptr);
+    EXPECT_EQ(main->name, " ");
+    EXPECT_EQ(scenario.mainInput.block, main);
+    EXPECT_EQ(scenario.findBlock(" "), main);
+    // A second MAIN is refused; the list keeps one.
+    EXPECT_EQ(scenario.createMain(), -1);
+    EXPECT_EQ(scenario.blocks.size(), 1u);
+}
+
+TEST(ScenarioTest, FindBlockIsExactAndTakesTheFirst)
+{
+    Scenario scenario;
+    auto *first = addStill(scenario, "Scene", 1);
+    addStill(scenario, "Scene", 2);
+    auto *other = addStill(scenario, "\x95\x5C", 3);  // 表: second byte is a backslash
+    EXPECT_EQ(scenario.findBlock("Scene"), first);
+    EXPECT_EQ(scenario.findBlock("scene"), nullptr);
+    EXPECT_EQ(scenario.findBlock("SCENE"), nullptr);
+    EXPECT_EQ(scenario.findBlock("Scene "), nullptr);
+    EXPECT_EQ(scenario.findBlock("\x95\x5C"), other);
+    EXPECT_EQ(scenario.findBlock(""), nullptr);
+}
+
+TEST(ScenarioTest, SettersCopyTexts)
+{
+    Scenario scenario;
+    EXPECT_EQ(scenario.setPath("a.txt"), 0);
+    EXPECT_EQ(scenario.setAudio("/music/song.wav"), 0);
+    EXPECT_EQ(scenario.setVersion("1.2"), 0);
+    EXPECT_EQ(scenario.path, "a.txt");
+    EXPECT_EQ(scenario.audio, "/music/song.wav");
+    EXPECT_EQ(scenario.version, "1.2");
+
+    ImageBlock block;
+    EXPECT_EQ(block.setName(std::nullopt), -5);
+    EXPECT_EQ(block.setFile(std::nullopt), -5);
+    EXPECT_EQ(block.setDirectory(std::nullopt), -5);
+    EXPECT_FALSE(block.name);
+    std::string text = "pic";
+    EXPECT_EQ(block.setName(text), 0);
+    text = "changed";
+    EXPECT_EQ(block.name, "pic");
+    EXPECT_EQ(block.setName(std::optional<SjisString>("")), 0);
+    EXPECT_EQ(block.name, "");
+}
+
+TEST(BlockPathTest, DriveLetterKeptRelativeAppendedWithOneBackslash)
+{
+    ImageBlock block;
+    // No directory: -3 whatever the file.
+    block.file = "a.jpg";
+    EXPECT_EQ(block.buildPath(), -3);
+    EXPECT_FALSE(block.path);
+
+    block.directory = "/data/show";
+    block.file.reset();
+    EXPECT_EQ(block.buildPath(), 0);
+    EXPECT_FALSE(block.path);
+
+    block.file = "C:\\pictures\\a.jpg";
+    EXPECT_EQ(block.buildPath(), 0);
+    EXPECT_EQ(block.path, "C:\\pictures\\a.jpg");
+
+    block.file = "pictures\\a.jpg";
+    EXPECT_EQ(block.buildPath(), 0);
+    EXPECT_EQ(block.path, "/data/show\\pictures\\a.jpg");
+
+    // The local form decodes first, so 表's trail byte 0x5C is not a separator.
+    block.file = "\x95\x5C.jpg";
+    const auto local = block.localFilePath();
+    ASSERT_TRUE(local);
+    EXPECT_EQ(*local, std::filesystem::path("/data/show/表.jpg"));
+
+    block.file = "C:\\a.jpg";
+    EXPECT_FALSE(block.localFilePath());  // cannot exist here
+    block.file = "/abs/b.jpg";
+    block.directory.reset();
+    EXPECT_EQ(block.localFilePath(), std::filesystem::path("/abs/b.jpg"));
+    block.file = "rel.jpg";
+    EXPECT_FALSE(block.localFilePath());
+}
+
+TEST(BlockInputTest, NameCopyAndRect)
+{
+    Scenario scenario;
+    auto *target = addStill(scenario, "target", 5);
+    BlockInput input("written");
+    EXPECT_EQ(input.nameOf(), "written");
+    EXPECT_EQ(input.inputMode, InputShown);
+    EXPECT_EQ(input.startOffset, -1);
+    EXPECT_FALSE(input.hasRect);
+    input.setRect(1, 2, 3, 4);
+    EXPECT_TRUE(input.hasRect);
+    EXPECT_EQ(input.rect, (Rect{1, 2, 3, 4}));
+    input.block = target;
+    input.scenario = &scenario;
+    input.cutMode = MaxCut;
+    input.offset = 7;
+    input.linkVolumeAlpha = true;
+    input.startOffset = 3;
+    EXPECT_EQ(input.nameOf(), "target");  // a linked input reports its block's name
+    EXPECT_EQ(input.frameCount(), 5);
+
+    BlockInput copy(input);
+    EXPECT_EQ(copy.block, nullptr);
+    EXPECT_EQ(copy.scenario, nullptr);
+    EXPECT_EQ(copy.nameOf(), "written");
+    EXPECT_TRUE(copy.hasRect);
+    EXPECT_EQ(copy.rect, input.rect);
+    EXPECT_EQ(copy.cutMode, MaxCut);
+    EXPECT_EQ(copy.offset, 7);
+    EXPECT_TRUE(copy.linkVolumeAlpha);
+    EXPECT_EQ(copy.startOffset, 3);
+    EXPECT_EQ(copy.frameCount(), 0);
+    EXPECT_EQ(copy.render(0), nullptr);
+
+    BlockInput unnamed;
+    EXPECT_EQ(unnamed.nameOf(), "");
+}
+
+TEST(BlockInputTest, BlankInputGivesTransparentScreenPictures)
+{
+    Scenario scenario;
+    scenario.screenWidth = 4;
+    scenario.screenHeight = 3;
+    auto *target = addStill(scenario, "t", 2);
+    SeriesBlock parent;
+    auto *input = addInput(scenario, parent, target, InputBlank);
+
+    ImageBuffer *first = input->render(0);
+    ImageBuffer *second = input->render(0);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);  // each caller gets its own picture
+    EXPECT_EQ(first->width, 4);
+    EXPECT_EQ(first->height, 3);
+    ASSERT_TRUE(first->alpha);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x) {
+            EXPECT_EQ(first->alphaRow(y)[x], 0);
+            EXPECT_EQ(GetChannel(*first, x, y, 0), 0);
+        }
+    EXPECT_TRUE(input->blankImage);
+    input->release(first, 0);
+    EXPECT_TRUE(input->blankImage);  // kept while frames remain
+    input->release(second, 2);
+    EXPECT_FALSE(input->blankImage);  // dropped after the last frame
+}
+
+TEST(FindLoopTest, ReportsTheBlockMetAgainOnThePath)
+{
+    Scenario scenario;
+    ASSERT_EQ(scenario.createMain(), 0);
+    Block *main = scenario.blocks.front().get();
+    auto *a = addBlock<SeriesBlock>(scenario, "a");
+    auto *b = addBlock<SeriesBlock>(scenario, "b");
+    auto *leaf = addStill(scenario, "leaf", 3);
+    addInput(scenario, *main, a);
+    addInput(scenario, *a, b);
+    addInput(scenario, *a, leaf);
+    addInput(scenario, *b, leaf);  // reached twice by different paths: no loop
+    EXPECT_FALSE(scenario.findLoop());
+
+    // A BGIMAGE naming an ancestor is not walked.
+    leaf->bgImage = std::make_unique<BlockInput>("a");
+    leaf->bgImage->block = a;
+    EXPECT_FALSE(scenario.findLoop());
+
+    addInput(scenario, *b, a);
+    std::set<SjisString> visited;
+    EXPECT_EQ(scenario.findLoop(visited), "a");
+    EXPECT_TRUE(visited.empty());
+
+    SeriesBlock self(BlockKind::Series);
+    self.name = "self";
+    addInput(scenario, self, &self);
+    std::set<SjisString> none;
+    EXPECT_EQ(self.findLoop(none), "self");
+}
+
+TEST(FindLoopTest, SharedSubtreesAreWalkedOnce)
+{
+    // Forty levels, each naming the next level twice: a walk of every path would never end.
+    Scenario scenario;
+    ASSERT_EQ(scenario.createMain(), 0);
+    Block *previous = scenario.blocks.front().get();
+    for (int i = 0; i < 40; ++i) {
+        auto *level = addBlock<SeriesBlock>(scenario, "level" + std::to_string(i));
+        addInput(scenario, *previous, level);
+        addInput(scenario, *previous, level);
+        previous = level;
+    }
+    EXPECT_FALSE(scenario.findLoop());
+    addInput(scenario, *previous, scenario.findBlock("level3"));
+    EXPECT_EQ(scenario.findLoop(), "level3");
+}
+
+// A block of a code outside the table, as a damaged model could hold.
+class StrayBlock final : public Block {
+public:
+    StrayBlock() : Block(static_cast<BlockKind>(0x2010)) {}
+};
+
+// An IMAGE code on an object of another class.
+class FakeImageBlock final : public Block {
+public:
+    FakeImageBlock() : Block(BlockKind::Image) {}
+};
+
+TEST(ScenarioCopyTest, KindOutsideTheTableIsReported)
+{
+    RecordingPrompter prompter;
+    Scenario scenario;
+    scenario.prompter = &prompter;
+    ASSERT_EQ(scenario.createMain(), 0);
+    scenario.blocks.push_back(std::make_unique<StrayBlock>());
+    EXPECT_FALSE(Scenario::copyOf(scenario));
+    ASSERT_EQ(prompter.errors.size(), 1u);
+    EXPECT_EQ(prompter.errors[0], "シナリオコピーコンストラクタにおいて問題が発生しました。");
+
+    Scenario direct(scenario);
+    EXPECT_TRUE(direct.copyFailed());
+
+    // A block whose class does not match its kind cannot be copied by the table either.
+    EXPECT_FALSE(copyBlock(StrayBlock()));
+    EXPECT_FALSE(copyBlock(FakeImageBlock()));
+    EXPECT_TRUE(copyBlock(ImageBlock()));
+}
+
+TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
+{
+    RecordingPrompter prompter;
+    Scenario scenario;
+    scenario.prompter = &prompter;
+    scenario.version = "3";
+    scenario.path = "show.txt";
+    scenario.currentDirectory = "/data";
+    scenario.audio = "/data/song.wav";
+    scenario.usesAudioLink = true;
+    scenario.screenWidth = 640;
+    scenario.screenHeight = 480;
+    scenario.boardBreak = 7;
+    scenario.totalFrames = 99;
+    scenario.frameRate = 2997;
+    scenario.scale = 100;
+    scenario.previewScale = 2;
+    scenario.startFrame = 5;
+    scenario.variables.push_back({"x", "1"});
+    scenario.macros.push_back({"M", {}, "body", 0});
+    scenario.checkpoints.push_back({1234, 37, {0, 255, 0, 255}});
+    scenario.checkpoints.push_back({-1, 5, {1, 2, 3, 255}});
+
+    auto *image = addBlock<ImageBlock>(scenario, "img");
+    image->directory = "/data";
+    image->file = "a.jpg";
+    image->path = "/data\\a.jpg";
+    image->options = ImageBlock::Clip | ImageBlock::Sepia;
+    image->clip = {1, 2, 3, 4};
+    image->angle = 30;
+    image->photoFrame = 5;
+    image->blockFrame = 6;
+    image->color = {9, 8, 7, 0};
+    image->image = CreateImage(2, 2);
+    image->frames = 3;
+
+    auto *text = addBlock<TextBlock>(scenario, "txt");
+    text->string = "A\r\nB";
+    text->displayString = "shown";
+    text->font = "Gothic";
+    text->size = {100, 50};
+    text->fontWidth = 11;
+    text->fontHeight = 22;
+    text->align = TextBlock::AlignLeft;
+    text->valign = TextBlock::VAlignBottom;
+    text->frameOffset = 4;
+    text->options = TextBlock::Angle;
+    text->angle = 45;
+    text->image = CreateImage(1, 1);
+
+    auto *still = addStill(scenario, "still", 10);
+    still->cacheA = CreateImage(1, 1);
+    still->bgColor = {1, 2, 3, 255};
+    auto *rotate = addBlock<RotateBlock>(scenario, "rot");
+    rotate->angleStart = 10;
+    rotate->angleEnd = 20;
+    rotate->hasCenter = true;
+    rotate->centerX = 5;
+    rotate->centerY = 6;
+    auto *zoom = addBlock<ActionBlock>(scenario, "zoom", BlockKind::Zoom);
+    zoom->afterimage = 2;
+    zoom->hasSrcStart = true;
+    zoom->srcStart = {1, 1, 5, 5};
+    zoom->dspEnd = {0, 0, 9, 9};
+    auto *film = addBlock<FilmBlock>(scenario, "film");
+    film->direction = DirectionLeft;
+    film->inputCount = 3;
+    film->filmLength = 1040;
+    auto *fade = addBlock<FadeBlock>(scenario, "fade");
+    fade->fadeMode = FadeBlock::ModeInOut;
+    auto *mix = addBlock<MixBlock>(scenario, "mix");
+    mix->mixMode = MixBlock::ModeOr;
+    auto *mosaic = addBlock<MosaicBlock>(scenario, "mosaic");
+    mosaic->sizeStart = 3;
+    mosaic->sizeEnd = 9;
+    mosaic->hasTgtEnd = true;
+    mosaic->tgtEnd = {1, 2, 3, 4};
+    auto *expand = addBlock<ExpandBlock>(scenario, "expand");
+    expand->direction = DirectionDown;
+    expand->expandIn = 1;
+    auto *cut = addBlock<CutBlock>(scenario, "cut");
+    cut->start = 4;
+    cut->end = 1;
+    cut->skip = 2;
+    auto *alpha = addBlock<AlphaBlock>(scenario, "alpha");
+    alpha->start = 10;
+    alpha->end = 20;
+    auto *shade = addBlock<ShadeBlock>(scenario, "shade");
+    shade->start = 1;
+    shade->end = 4;
+    addBlock<CrossfadeBlock>(scenario, "cf");
+    addBlock<ShakeBlock>(scenario, "shake");
+    addBlock<DrawBlock>(scenario, "draw")->size = {8, 9};
+    ASSERT_EQ(scenario.createMain(), 0);
+    Block *main = scenario.mainInput.block;
+    addInput(scenario, *main, still)->linkVolumeAlpha = true;
+    addInput(scenario, *rotate, still)->setRect(1, 2, 3, 4);
+    rotate->bgImage = std::make_unique<BlockInput>("img");
+    rotate->bgImage->block = image;
+    for (auto &block : scenario.blocks)
+        (void)block->frameCount();
+    still->pending = 2;
+
+    auto copy = Scenario::copyOf(scenario);
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(prompter.errors.empty());
+    EXPECT_EQ(copy->version, "3");
+    EXPECT_EQ(copy->path, "show.txt");
+    EXPECT_EQ(copy->audio, "/data/song.wav");
+    EXPECT_FALSE(copy->currentDirectory);
+    EXPECT_TRUE(copy->usesAudioLink);
+    EXPECT_EQ(copy->screenWidth, 640);
+    EXPECT_EQ(copy->screenHeight, 480);
+    EXPECT_EQ(copy->boardBreak, 7);
+    EXPECT_EQ(copy->totalFrames, 0);
+    EXPECT_EQ(copy->frameRate, 2997);
+    EXPECT_EQ(copy->scale, 100);
+    EXPECT_EQ(copy->previewScale, 2);
+    EXPECT_EQ(copy->startFrame, 5);
+    EXPECT_TRUE(copy->variables.empty());
+    EXPECT_TRUE(copy->macros.empty());
+    EXPECT_EQ(copy->prompter, &prompter);
+    EXPECT_EQ(copy->checkpoints, scenario.checkpoints);
+
+    ASSERT_EQ(copy->blocks.size(), scenario.blocks.size());
+    for (size_t i = 0; i < copy->blocks.size(); ++i) {
+        const Block &from = *scenario.blocks[i];
+        const Block &to = *copy->blocks[i];
+        EXPECT_NE(&from, &to);
+        EXPECT_EQ(typeid(from), typeid(to));
+        EXPECT_EQ(to.kind, from.kind);
+        EXPECT_EQ(to.name, from.name);
+        EXPECT_EQ(to.scenario, nullptr);
+        EXPECT_EQ(to.frameCountCache, -1);
+        EXPECT_EQ(to.refCount, from.refCount);
+        EXPECT_EQ(to.frames, from.frames);
+        EXPECT_EQ(to.color, from.color);
+        EXPECT_EQ(to.bgColor, from.bgColor);
+        EXPECT_FALSE(to.cacheA || to.cacheB);
+        EXPECT_FALSE(to.path);
+        ASSERT_EQ(to.inputs.size(), from.inputs.size());
+        for (const auto &input : to.inputs)
+            EXPECT_EQ(input->block, nullptr);
+    }
+    // MAIN is found by kind and becomes the target of the copy's mainInput.
+    EXPECT_EQ(copy->mainInput.block, copy->findBlock(" "));
+    EXPECT_EQ(copy->mainInput.block->kind, BlockKind::Main);
+    EXPECT_EQ(copy->render(0), nullptr);  // unlinked: nothing until linked again
+    EXPECT_TRUE(copy->mainInput.block->inputs[0]->linkVolumeAlpha);
+    EXPECT_EQ(copy->findBlock("still")->pending, 2);
+
+    const auto &img = dynamic_cast<const ImageBlock &>(*copy->findBlock("img"));
+    EXPECT_EQ(img.directory, "/data");
+    EXPECT_EQ(img.file, "a.jpg");
+    EXPECT_EQ(img.options, ImageBlock::Clip | ImageBlock::Sepia);
+    EXPECT_EQ(img.clip, (Rect{1, 2, 3, 4}));
+    EXPECT_EQ(img.angle, 30);
+    EXPECT_EQ(img.photoFrame, 5);
+    EXPECT_EQ(img.blockFrame, 6);
+    EXPECT_FALSE(img.image);
+
+    const auto &txt = dynamic_cast<const TextBlock &>(*copy->findBlock("txt"));
+    EXPECT_EQ(txt.string, "A\r\nB");
+    EXPECT_NE(txt.string->data(), text->string->data());
+    EXPECT_FALSE(txt.displayString);
+    EXPECT_FALSE(txt.image);
+    EXPECT_EQ(txt.font, "Gothic");
+    EXPECT_EQ(txt.size, (TextBlock::Size{100, 50}));
+    EXPECT_EQ(txt.fontWidth, 11);
+    EXPECT_EQ(txt.fontHeight, 22);
+    EXPECT_EQ(txt.align, TextBlock::AlignLeft);
+    EXPECT_EQ(txt.valign, TextBlock::VAlignBottom);
+    EXPECT_EQ(txt.frameOffset, 4);
+    EXPECT_EQ(txt.options, TextBlock::Angle);
+    EXPECT_EQ(txt.angle, 45);
+
+    const auto &rot = dynamic_cast<const RotateBlock &>(*copy->findBlock("rot"));
+    EXPECT_EQ(rot.angleStart, 10);
+    EXPECT_EQ(rot.angleEnd, 20);
+    EXPECT_TRUE(rot.hasCenter);
+    EXPECT_EQ(rot.centerX, 5);
+    EXPECT_EQ(rot.centerY, 6);
+    EXPECT_EQ(rot.inputs[0]->rect, (Rect{1, 2, 3, 4}));
+    ASSERT_TRUE(rot.bgImage);
+    EXPECT_EQ(rot.bgImage->block, nullptr);
+    EXPECT_EQ(rot.bgImage->nameOf(), "img");
+
+    const auto &zm = dynamic_cast<const ActionBlock &>(*copy->findBlock("zoom"));
+    EXPECT_EQ(zm.kind, BlockKind::Zoom);
+    EXPECT_EQ(zm.afterimage, 2);
+    EXPECT_TRUE(zm.hasSrcStart);
+    EXPECT_EQ(zm.srcStart, (Rect{1, 1, 5, 5}));
+    EXPECT_EQ(zm.dspEnd, (Rect{0, 0, 9, 9}));
+
+    const auto &flm = dynamic_cast<const FilmBlock &>(*copy->findBlock("film"));
+    EXPECT_EQ(flm.direction, DirectionLeft);
+    EXPECT_EQ(flm.inputCount, 3);
+    EXPECT_EQ(flm.filmLength, 1040);
+    EXPECT_EQ(flm.color, (Colour{80, 24, 0, 0}));
+    EXPECT_EQ(dynamic_cast<const FadeBlock &>(*copy->findBlock("fade")).fadeMode,
+              FadeBlock::ModeInOut);
+    EXPECT_EQ(dynamic_cast<const MixBlock &>(*copy->findBlock("mix")).mixMode, MixBlock::ModeOr);
+    const auto &mos = dynamic_cast<const MosaicBlock &>(*copy->findBlock("mosaic"));
+    EXPECT_EQ(mos.sizeStart, 3);
+    EXPECT_EQ(mos.sizeEnd, 9);
+    EXPECT_FALSE(mos.hasTgtStart);
+    EXPECT_TRUE(mos.hasTgtEnd);
+    EXPECT_EQ(mos.tgtEnd, (Rect{1, 2, 3, 4}));
+    const auto &exp = dynamic_cast<const ExpandBlock &>(*copy->findBlock("expand"));
+    EXPECT_EQ(exp.direction, DirectionDown);
+    EXPECT_EQ(exp.expandIn, 1);
+    const auto &ct = dynamic_cast<const CutBlock &>(*copy->findBlock("cut"));
+    EXPECT_EQ(ct.start, 4);
+    EXPECT_EQ(ct.end, 1);
+    EXPECT_EQ(ct.skip, 2);
+    EXPECT_EQ(dynamic_cast<const AlphaBlock &>(*copy->findBlock("alpha")).start, 10);
+    EXPECT_EQ(dynamic_cast<const ShadeBlock &>(*copy->findBlock("shade")).end, 4);
+    EXPECT_EQ(dynamic_cast<const DrawBlock &>(*copy->findBlock("draw")).size,
+              (DrawBlock::Size{8, 9}));
+
+    // The copy is independent: changing it leaves the original as it was.
+    copy->findBlock("cut")->name = "renamed";
+    EXPECT_EQ(cut->name, "cut");
+}
+
+TEST(BlockDefaultsTest, EachKindStartsWithItsDefaults)
+{
+    ImageBlock image;
+    EXPECT_EQ(image.color, (Colour{0, 0, 0, 0}));
+    EXPECT_EQ(image.frameCountCache, -1);
+    EXPECT_EQ(image.refCount, 0);
+    TextBlock text;
+    EXPECT_EQ(text.color, (Colour{255, 255, 255, 255}));
+    EXPECT_EQ(text.fontWidth, 20);
+    EXPECT_EQ(text.fontHeight, 40);
+    EXPECT_EQ(text.align, 1);
+    EXPECT_EQ(text.valign, 17);
+    FilmBlock film;
+    EXPECT_EQ(film.color, (Colour{80, 24, 0, 0}));
+    RotateBlock rotate;
+    EXPECT_EQ(rotate.angleStart, 0);
+    EXPECT_EQ(rotate.angleEnd, 360);
+    EXPECT_TRUE(ActionBlock(BlockKind::Focus).keepAspect);
+    EXPECT_FALSE(ActionBlock(BlockKind::Slide).keepAspect);
+    EXPECT_EQ(MixBlock().mixMode, 256);
+    CutBlock cut;
+    EXPECT_EQ(cut.start, 0);
+    EXPECT_EQ(cut.end, -1);
+    EXPECT_EQ(cut.skip, 1);
+    AlphaBlock alpha;
+    EXPECT_EQ(alpha.start, 255);
+    EXPECT_EQ(alpha.end, 255);
+    EXPECT_EQ(FadeBlock().fadeMode, 0);
+    EXPECT_EQ(ExpandBlock().expandIn, 0);
+}
+
+} // namespace
+} // namespace vorn
