@@ -1,0 +1,174 @@
+// Benchmarks of the playback engine on the simulated device with a driven clock: position
+// accuracy against the device clock, and the engine thread's CPU time while playing.
+#include "audio/caudioplay.h"
+#include "audio/simulateddevice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int64_t StepUs = 5000;              // the interface thread's timer
+constexpr int64_t PlayUs = 10 * 1000000;      // ten seconds of playback
+
+// A 16-bit stereo 44,100 Hz song of `seconds`, written once per run.
+std::filesystem::path songFile(int seconds)
+{
+    const auto path = std::filesystem::temp_directory_path()
+                      / ("vorn_bench_caudioplay_" + std::to_string(getpid()) + ".wav");
+    if (std::filesystem::exists(path))
+        return path;
+    const uint32_t dataBytes = uint32_t(seconds) * 176400;
+    std::vector<uint8_t> bytes;
+    auto u16 = [&](uint16_t v) { bytes.push_back(uint8_t(v)); bytes.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); };
+    auto tag = [&](const char *t) {
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(uint8_t(t[i]));
+    };
+    tag("RIFF"); u32(36 + dataBytes); tag("WAVE");
+    tag("fmt "); u32(16); u16(1); u16(2); u32(44100); u32(176400); u16(4); u16(16);
+    tag("data"); u32(dataBytes);
+    for (uint32_t i = 0; i < dataBytes / 2; ++i)
+        u16(uint16_t(i * 37));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                 std::streamsize(bytes.size()));
+    static const std::filesystem::path written = path;
+    std::atexit([] { std::filesystem::remove(written); });
+    return path;
+}
+
+struct Waiter {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<AudioReply> replies;
+    bool waitFor(AudioReply reply)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 10s, [&] {
+            return std::find(replies.begin(), replies.end(), reply) != replies.end();
+        });
+    }
+};
+
+struct Run {
+    std::vector<double> errorsMs;
+    double engineCpuPercent = 0;
+    bool ok = false;
+};
+
+// Plays ten seconds at the given speed, reading the position every 5 ms of device time the way
+// the interface timer does. The engine is allowed to refill before the clock moves on, as it
+// would in real time, where a refill takes microseconds and a block lasts hundreds of ms.
+Run playTenSeconds(int speed)
+{
+    Run run;
+    auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
+    auto waiter = std::make_shared<Waiter>();
+    CAudioPlay engine(
+        [waiter](AudioReply reply, int32_t) {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->replies.push_back(reply);
+            waiter->changed.notify_all();
+        },
+        [card] { return std::make_unique<SimulatedDevice>(card); });
+    engine.setPath(songFile(12));
+    engine.post(AP_LOAD);
+    if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready)
+        return run;
+    engine.setSpeed(speed);
+    engine.post(AP_PLAY);
+    if (!waiter->waitFor(AP_STARTED) || engine.state() != CAudioPlay::Playing)
+        return run;
+
+    const int64_t cpuBefore = engine.threadCpuNs();
+    run.errorsMs.reserve(PlayUs / StepUs);
+    for (int64_t t = StepUs; t <= PlayUs; t += StepUs) {
+        const int done = card->stats().buffersDone;
+        card->advance(StepUs);
+        if (card->stats().buffersDone != done) {
+            const int writes = done + 2;
+            card->waitUntil([writes](const SimulatedSoundCard::Stats &s) { return s.writes >= writes + 1; });
+        }
+        int32_t ms = 0;
+        int32_t frames = 0;
+        if (engine.position(ms, frames) != 0)
+            return run;
+        // The clock's own answer: t of device time is t / speed of song time.
+        const double trueMs = double(t) / 1000.0 / speed;
+        run.errorsMs.push_back(std::fabs(ms - trueMs));
+    }
+    const int64_t cpuAfter = engine.threadCpuNs();
+    run.engineCpuPercent = double(cpuAfter - cpuBefore) / double(PlayUs * 1000) * 100.0;
+    engine.post(AP_QUIT);
+    run.ok = engine.waitEnded(10s);
+    return run;
+}
+
+void BM_PositionError(benchmark::State &state)
+{
+    const int speed = int(state.range(0));
+    std::vector<double> all;
+    double cpu = 0;
+    for (auto _ : state) {
+        Run run = playTenSeconds(speed);
+        if (!run.ok) {
+            state.SkipWithError("playback did not run");
+            return;
+        }
+        all.insert(all.end(), run.errorsMs.begin(), run.errorsMs.end());
+        cpu = std::max(cpu, run.engineCpuPercent);
+    }
+    std::sort(all.begin(), all.end());
+    state.counters["median_ms"] = all[all.size() / 2];
+    state.counters["worst_ms"] = all.back();
+    state.counters["samples"] = double(all.size());
+    state.counters["engine_cpu_pct"] = cpu;
+}
+BENCHMARK(BM_PositionError)->Arg(1)->Arg(2)->Arg(4)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The interface thread's side: one position reading while the engine plays.
+void BM_PositionCall(benchmark::State &state)
+{
+    auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
+    auto waiter = std::make_shared<Waiter>();
+    CAudioPlay engine(
+        [waiter](AudioReply reply, int32_t) {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->replies.push_back(reply);
+            waiter->changed.notify_all();
+        },
+        [card] { return std::make_unique<SimulatedDevice>(card); });
+    engine.setPath(songFile(12));
+    engine.post(AP_LOAD);
+    engine.post(AP_PLAY);
+    if (!waiter->waitFor(AP_STARTED)) {
+        state.SkipWithError("playback did not start");
+        return;
+    }
+    card->advance(100000);
+    for (auto _ : state) {
+        int32_t ms = 0;
+        int32_t frames = 0;
+        benchmark::DoNotOptimize(engine.position(ms, frames));
+    }
+    engine.post(AP_QUIT);
+    engine.waitEnded(10s);
+}
+BENCHMARK(BM_PositionCall);
+
+} // namespace
+} // namespace vorn

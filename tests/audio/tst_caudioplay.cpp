@@ -1,0 +1,572 @@
+// Tests of the playback engine against the simulated device on a clock that the test drives.
+#include "audio/caudioplay.h"
+#include "audio/simulateddevice.h"
+#include "audio/testwav.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace vorn {
+namespace {
+
+using namespace std::chrono_literals;
+using Card = SimulatedSoundCard;
+using Stats = SimulatedSoundCard::Stats;
+
+constexpr int64_t BlockBytes = 65536;
+// 16-bit stereo at 44,100 Hz: one 64 KiB block lasts 65536 / 176400 s.
+constexpr int64_t BlockUs = (BlockBytes * 1000000 + 176399) / 176400;
+
+// Records the replies in order; the engine thread adds, the test waits.
+class Replies {
+public:
+    AudioReplySink sink()
+    {
+        return [this](AudioReply reply, int32_t wParam) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_log.push_back({reply, wParam});
+            m_changed.notify_all();
+        };
+    }
+    // Waits until `reply` has come `count` times; true when it has.
+    bool waitFor(AudioReply reply, int count = 1)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return countLocked(reply) >= count; });
+    }
+    int count(AudioReply reply)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return countLocked(reply);
+    }
+    std::pair<AudioReply, int32_t> last()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_log.empty() ? std::pair<AudioReply, int32_t>{AudioReply(0), -1} : m_log.back();
+    }
+    int32_t lastWParam(AudioReply reply)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_log.rbegin(); it != m_log.rend(); ++it)
+            if (it->first == reply)
+                return it->second;
+        return -1;
+    }
+
+private:
+    int countLocked(AudioReply reply) const
+    {
+        int n = 0;
+        for (const auto &entry : m_log)
+            n += entry.first == reply;
+        return n;
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::pair<AudioReply, int32_t>> m_log;
+};
+
+// For states that no reply announces: checks again until true or ten seconds pass.
+template<typename Predicate> bool eventually(Predicate predicate)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(200us);
+    }
+    return true;
+}
+
+// The 16-bit index pattern: the first sample of the block at byte offset X holds X / 2.
+uint16_t headSample(const Card::Written &written)
+{
+    return uint16_t(written.head[0] | (written.head[1] << 8));
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path()
+                / ("vorn_tst_caudioplay_" + std::to_string(getpid()) + "_"
+                   + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+        m_card = std::make_shared<Card>(Card::Clock::Driven);
+        m_card->setRecording(true);
+    }
+    void TearDown() override
+    {
+        if (m_engine) {
+            m_engine->post(AP_QUIT);
+            EXPECT_TRUE(m_engine->waitEnded(10s));
+        }
+        m_engine.reset();
+        std::filesystem::remove_all(m_dir);
+    }
+
+    std::filesystem::path song(const std::string &name, size_t dataBytes, uint16_t channels = 2,
+                               uint16_t bits = 16, uint32_t rate = 44100)
+    {
+        test::WavSpec wav;
+        wav.channels = channels;
+        wav.bitsPerSample = bits;
+        wav.samplesPerSec = rate;
+        const auto path = m_dir / name;
+        test::writeFile(path, test::wavBytes(wav, test::indexData(dataBytes, bits)));
+        return path;
+    }
+
+    void makeEngine(CAudioPlay::Options options = {})
+    {
+        std::shared_ptr<Card> card = m_card;
+        m_engine = std::make_unique<CAudioPlay>(
+            m_replies.sink(), [card] { return std::make_unique<SimulatedDevice>(card); }, options);
+    }
+
+    // An engine with a loaded song of `blocks` 64 KiB blocks of 16-bit stereo.
+    void loaded(int blocks = 8, int32_t videoMs = -1)
+    {
+        makeEngine();
+        if (videoMs >= 0)
+            m_engine->setVideoLength(videoMs);
+        m_engine->setPath(song("song.wav", size_t(blocks) * BlockBytes));
+        m_engine->post(AP_LOAD);
+        ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
+        ASSERT_EQ(m_replies.lastWParam(AP_LOADED), 0);
+        ASSERT_EQ(m_engine->state(), CAudioPlay::Ready);
+    }
+
+    void playing(int startedCount = 1)
+    {
+        m_engine->post(AP_PLAY);
+        ASSERT_TRUE(m_replies.waitFor(AP_STARTED, startedCount));
+        ASSERT_EQ(m_replies.lastWParam(AP_STARTED), 0);
+        ASSERT_EQ(m_engine->state(), CAudioPlay::Playing);
+    }
+
+    bool writesReach(int writes)
+    {
+        return m_card->waitUntil([writes](const Stats &s) { return s.writes >= writes; });
+    }
+
+    // Plays one block's worth of device time and waits for the engine to queue the next one.
+    void playBlock()
+    {
+        const int writes = m_card->stats().writes;
+        m_card->advance(BlockUs);
+        ASSERT_TRUE(writesReach(writes + 1));
+    }
+
+    std::filesystem::path m_dir;
+    std::shared_ptr<Card> m_card;
+    Replies m_replies;
+    std::unique_ptr<CAudioPlay> m_engine;
+};
+
+TEST_F(EngineTest, LoadFailureRepliesOneAndEndsTheThread)
+{
+    makeEngine();
+    m_engine->setPath(m_dir / "missing.wav");
+    m_engine->post(AP_LOAD);
+    ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
+    EXPECT_EQ(m_replies.lastWParam(AP_LOADED), 1);
+    EXPECT_TRUE(m_engine->waitEnded(10s));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+    // Messages to an ended engine go nowhere.
+    m_engine->post(AP_PLAY);
+    EXPECT_EQ(m_replies.count(AP_STARTED), 0);
+}
+
+TEST_F(EngineTest, SecondLoadIsRefusedAndTheSongStays)
+{
+    loaded();
+    m_engine->post(AP_LOAD);
+    ASSERT_TRUE(m_replies.waitFor(AP_LOADED, 2));
+    EXPECT_EQ(m_replies.lastWParam(AP_LOADED), 1);
+    EXPECT_FALSE(m_engine->waitEnded(0ms));
+    playing();
+}
+
+TEST_F(EngineTest, PlayQueuesTwoBlocksAndRefillsEachFinishedOne)
+{
+    loaded();
+    playing();
+    Stats stats = m_card->stats();
+    EXPECT_EQ(stats.format.samplesPerSec, 44100u);
+    EXPECT_EQ(stats.format.channels, 2);
+    EXPECT_EQ(stats.prepares, 2);
+    EXPECT_EQ(stats.writes, 2);
+    EXPECT_EQ(m_engine->readPosition(), 2 * 16384);
+
+    playBlock();
+    playBlock();
+    const auto written = m_card->written();
+    ASSERT_EQ(written.size(), 4u);
+    for (size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(written[i].startByte, int64_t(i) * BlockBytes);
+        EXPECT_EQ(headSample(written[i]), uint16_t(i * BlockBytes / 2)) << "block " << i;
+    }
+    EXPECT_EQ(m_engine->readPosition(), 4 * 16384);
+    stats = m_card->stats();
+    EXPECT_EQ(stats.queued, 2);
+    EXPECT_EQ(stats.changedWhileQueued, 0);  // a queued block is never refilled
+    EXPECT_EQ(stats.misuse, 0);
+
+    // Play while playing is refused.
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_replies.waitFor(AP_STARTED, 2));
+    EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
+}
+
+TEST_F(EngineTest, PositionFollowsTheDeviceClockAcrossBlockSeams)
+{
+    loaded();
+    playing();
+    // 5 ms steps over three blocks: every reading is the clock's bytes, converted exactly.
+    for (int64_t t = 5000; t <= 3 * BlockUs; t += 5000) {
+        const int writes = m_card->stats().writes;
+        m_card->advance(5000);
+        if (t / BlockUs != (t - 5000) / BlockUs) {
+            ASSERT_TRUE(writesReach(writes + 1));
+        }
+        int64_t bytes = t * 176400 / 1000000;
+        bytes -= bytes % 4;
+        int32_t ms = -1;
+        int32_t frames = -1;
+        ASSERT_EQ(m_engine->position(ms, frames), 0);
+        EXPECT_EQ(frames, bytes / 4) << "at " << t << " us";
+        EXPECT_EQ(ms, int32_t(bytes * 1000.0 / 176400 + 0.5)) << "at " << t << " us";
+    }
+}
+
+TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
+{
+    loaded();
+    // 16-bit stereo: frame 1 is byte 4, which rounds up to 65,536 = frame 16,384.
+    const std::pair<int32_t, int32_t> cases[] = {
+        {1, 16384}, {0, 0}, {16384, 16384}, {16385, 32768}, {-5, 0}};
+    for (const auto &[target, expected] : cases) {
+        m_engine->post(AP_SEEK, target);
+        EXPECT_TRUE(eventually([&] { return m_engine->readPosition() == expected; }))
+            << "seek to " << target;
+    }
+}
+
+TEST_F(EngineTest, SeekOfAnEightBitMonoSongRoundsInBytes)
+{
+    makeEngine();
+    m_engine->setPath(song("mono8.wav", 4 * BlockBytes, 1, 8, 22050));
+    m_engine->post(AP_LOAD);
+    ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
+    m_engine->post(AP_SEEK, 1);
+    EXPECT_TRUE(eventually([&] { return m_engine->readPosition() == 65536; }));
+}
+
+TEST_F(EngineTest, SeekWhilePlayingReopensAtTheBoundaryAndRestarts)
+{
+    loaded();
+    playing();
+    m_card->advance(100000);
+    m_engine->post(AP_SEEK, 40000);  // byte 160,000 -> 196,608 = frame 49,152
+    ASSERT_TRUE(m_replies.waitFor(AP_RESTARTED));
+    EXPECT_EQ(m_replies.lastWParam(AP_RESTARTED), 0);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
+    const Stats stats = m_card->stats();
+    EXPECT_EQ(stats.resets, 1);
+    EXPECT_EQ(stats.closes, 1);
+    EXPECT_EQ(stats.opens, 2);
+    EXPECT_EQ(stats.unprepares, 2);  // unprepared before the close
+    EXPECT_EQ(stats.misuse, 0);
+    const auto written = m_card->written();
+    ASSERT_EQ(written.size(), 4u);
+    EXPECT_EQ(headSample(written[2]), uint16_t(196608 / 2));
+    EXPECT_EQ(headSample(written[3]), uint16_t((196608 + BlockBytes) / 2));
+    int32_t ms = -1;
+    int32_t frames = -1;
+    ASSERT_EQ(m_engine->position(ms, frames), 0);
+    EXPECT_EQ(frames, 49152);
+    EXPECT_EQ(ms, 1115);  // 196,608 bytes at 176,400 per second
+}
+
+TEST_F(EngineTest, StopRewindsInEveryStoppableState)
+{
+    loaded();
+    // Stopped already: rewinds and answers at once.
+    m_engine->post(AP_SEEK, 50000);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STOPPED), 0);
+    EXPECT_EQ(m_engine->readPosition(), 0);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_EQ(m_card->stats().opens, 0);
+
+    // Playing: reset, close, and the close notification finishes the stop.
+    m_engine->post(AP_SEEK, 50000);
+    playing();
+    m_card->advance(20000);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED, 2));
+    EXPECT_EQ(m_engine->readPosition(), 0);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    const Stats stats = m_card->stats();
+    EXPECT_FALSE(stats.open);
+    EXPECT_EQ(stats.resets, 1);
+    EXPECT_EQ(stats.misuse, 0);
+    int32_t ms = 0;
+    int32_t frames = 0;
+    EXPECT_EQ(m_engine->position(ms, frames), -1);  // no device, no position
+
+    // Pause does nothing while stopped.
+    m_engine->post(AP_PAUSE);
+    playing(2);
+    EXPECT_EQ(m_replies.count(AP_PAUSED), 0);
+}
+
+TEST_F(EngineTest, HalfAndQuarterSpeedReportSongTime)
+{
+    loaded();
+    m_engine->setSpeed(2);
+    playing();
+    EXPECT_EQ(m_card->stats().format.samplesPerSec, 22050u);
+    m_card->advance(1000000);
+    ASSERT_TRUE(writesReach(3));  // 88,200 bytes: one block done
+    int32_t ms = -1;
+    int32_t frames = -1;
+    ASSERT_EQ(m_engine->position(ms, frames), 0);
+    EXPECT_EQ(ms, 500);
+    EXPECT_EQ(frames, 22050);
+
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    m_engine->setSpeed(4);
+    playing(2);
+    EXPECT_EQ(m_card->stats().format.samplesPerSec, 11025u);
+    m_card->advance(1000000);
+    ASSERT_EQ(m_engine->position(ms, frames), 0);
+    EXPECT_EQ(ms, 250);
+    EXPECT_EQ(frames, 11025);
+}
+
+TEST_F(EngineTest, SilencePlaysPastTheDataUpToTheEndThenTheDeviceCloses)
+{
+    // Three blocks of song; a 3 s scenario stretches the time line to 4,999 ms = 220,456
+    // frames, so blocks 3 to 13 are silence.
+    loaded(3, 3000);
+    ASSERT_EQ(m_engine->clip().endPosition(), 220456);
+    playing();
+    for (int i = 0; i < 12; ++i)
+        playBlock();
+    EXPECT_EQ(m_replies.count(AP_FINISHED), 0);
+    m_card->advance(BlockUs);
+    ASSERT_TRUE(m_replies.waitFor(AP_FINISHED));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_EQ(m_engine->readPosition(), 0);
+    // The block still queued plays out, then the device is closed.
+    EXPECT_TRUE(m_card->stats().open);
+    m_card->advance(BlockUs);
+    EXPECT_TRUE(m_card->waitUntil([](const Stats &s) { return !s.open; }));
+    const Stats stats = m_card->stats();
+    EXPECT_EQ(stats.buffersDone, 14);
+    EXPECT_EQ(stats.unprepares, 2);
+    EXPECT_EQ(stats.misuse, 0);
+    const auto written = m_card->written();
+    ASSERT_EQ(written.size(), 14u);
+    for (size_t i = 0; i < written.size(); ++i)
+        EXPECT_EQ(written[i].silent, i >= 3) << "block " << i;
+    EXPECT_EQ(m_replies.count(AP_FINISHED), 1);
+
+    // The next play opens the device afresh, from the start.
+    playing(2);
+    EXPECT_EQ(m_card->stats().opens, 2);
+    EXPECT_EQ(headSample(m_card->written()[14]), 0);
+}
+
+TEST_F(EngineTest, TheLastBlockBeforeTheEndIsPlayed)
+{
+    // One block left at the start: the first fill takes it, the second finds the end. The
+    // filled block must still be queued and heard.
+    loaded(8);
+    m_engine->post(AP_SEEK, 7 * 16384);
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_replies.waitFor(AP_FINISHED));
+    ASSERT_TRUE(m_replies.waitFor(AP_STARTED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 0);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    const auto written = m_card->written();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(headSample(written[0]), uint16_t(7 * BlockBytes / 2));
+    m_card->advance(BlockUs);
+    EXPECT_TRUE(m_card->waitUntil([](const Stats &s) { return !s.open; }));
+    EXPECT_EQ(m_card->stats().buffersDone, 1);
+}
+
+TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
+{
+    loaded();
+    playing();
+    playBlock();  // blocks 0..2 queued, block 0 heard
+    m_card->advance(BlockUs / 2);
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    EXPECT_EQ(m_replies.lastWParam(AP_PAUSED), 0);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    // The blocks that were queued at the pause are skipped.
+    EXPECT_EQ(m_engine->readPosition(), 3 * 16384);
+    EXPECT_FALSE(m_card->stats().open);
+
+    playing(2);
+    const auto written = m_card->written();
+    ASSERT_EQ(written.size(), 5u);
+    EXPECT_EQ(headSample(written[3]), uint16_t(3 * BlockBytes / 2));
+    EXPECT_EQ(headSample(written[4]), uint16_t(4 * BlockBytes / 2));
+    int32_t ms = -1;
+    int32_t frames = -1;
+    ASSERT_EQ(m_engine->position(ms, frames), 0);
+    EXPECT_EQ(frames, 3 * 16384);
+}
+
+TEST_F(EngineTest, QuitWhilePlayingEndsOnlyAfterTheDeviceAcknowledged)
+{
+    loaded();
+    playing();
+    m_card->holdCloseAcknowledgement(true);
+    m_engine->post(AP_QUIT);
+    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
+    ASSERT_TRUE(eventually([&] { return m_engine->quitWaiting(); }));
+    EXPECT_FALSE(m_engine->waitEnded(0ms));
+    EXPECT_TRUE(m_card->acknowledgeClose());
+    ASSERT_TRUE(m_engine->waitEnded(10s));
+    const Stats stats = m_card->stats();
+    EXPECT_FALSE(stats.detachedWhileHeld);
+    EXPECT_FALSE(stats.attached);
+    EXPECT_EQ(stats.resets, 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+}
+
+TEST_F(EngineTest, QuitGivesUpOnADeviceThatNeverAcknowledges)
+{
+    CAudioPlay::Options options;
+    options.closeAcknowledgeTimeout = 1ms;
+    makeEngine(options);
+    m_engine->setPath(song("song.wav", 4 * BlockBytes));
+    m_engine->post(AP_LOAD);
+    ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
+    playing();
+    m_card->holdCloseAcknowledgement(true);
+    m_engine->post(AP_QUIT);
+    ASSERT_TRUE(m_engine->waitEnded(10s));
+    EXPECT_TRUE(m_card->stats().detachedWhileHeld);
+}
+
+TEST_F(EngineTest, DroppingTheHandleEndsTheEngine)
+{
+    loaded();
+    playing();
+    m_engine.reset();  // posts AP_QUIT, does not wait
+    EXPECT_TRUE(CAudioPlay::waitForAllEngines(10s));
+    EXPECT_FALSE(m_card->stats().attached);
+    EXPECT_EQ(m_card->stats().closes, 1);
+}
+
+TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
+{
+    loaded();
+    playing();
+    playBlock();
+    m_card->breakOutput();
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STOPPED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_TRUE(m_card->waitUntil([](const Stats &s) { return !s.open; }));
+    // The engine plays again on the repaired device, from where it was.
+    playing(2);
+    EXPECT_EQ(headSample(m_card->written().back()), uint16_t(4 * BlockBytes / 2));
+
+    // A refused write is a failure too, and so is a refused close while stopping.
+    m_card->failNext(Card::Call::Write);
+    m_card->advance(BlockUs);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED, 2));
+    EXPECT_EQ(m_replies.lastWParam(AP_STOPPED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+
+    playing(3);
+    m_card->failNext(Card::Call::Close);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED, 3));
+    EXPECT_EQ(m_replies.lastWParam(AP_STOPPED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    // The next play closes the abandoned device before opening it again.
+    playing(4);
+    EXPECT_EQ(m_card->stats().misuse, 0);
+}
+
+TEST_F(EngineTest, FailedOpenOrPrepareReturnsToReady)
+{
+    loaded();
+    m_card->failNext(Card::Call::Open);
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_replies.waitFor(AP_STARTED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+
+    m_card->failNext(Card::Call::Prepare);
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_replies.waitFor(AP_STARTED, 2));
+    EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 1);
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_TRUE(m_card->waitUntil([](const Stats &s) { return !s.open && s.closes == 1; }));
+
+    // The stale open notification of the failed run starts nothing; a fresh play works.
+    playing(3);
+    EXPECT_EQ(m_replies.count(AP_STARTED), 3);
+    EXPECT_EQ(m_card->stats().writes, 2);
+}
+
+TEST_F(EngineTest, PauseDuringASeekIsHonoured)
+{
+    loaded();
+    playing();
+    m_card->holdCloseAcknowledgement(true);
+    m_engine->post(AP_SEEK, 100000);
+    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Seeking);
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(eventually([&] { return m_engine->state() == CAudioPlay::Pausing; }));
+    m_card->holdCloseAcknowledgement(false);
+    m_card->acknowledgeClose();
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_EQ(m_card->stats().opens, 1);  // the seek did not reopen
+    EXPECT_EQ(m_engine->readPosition(), 100000 * 4 / BlockBytes * 16384 + 16384);
+}
+
+TEST_F(EngineTest, WalksTheStateTable)
+{
+    // Ready -> Opening -> Playing -> Seeking -> Playing -> Pausing -> Ready -> Playing ->
+    // Stopping -> Ready, with the replies in order.
+    loaded();
+    playing();
+    m_engine->post(AP_SEEK, 16384);
+    ASSERT_TRUE(m_replies.waitFor(AP_RESTARTED));
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    playing(2);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    const Stats stats = m_card->stats();
+    EXPECT_EQ(stats.opens, 3);
+    EXPECT_EQ(stats.closes, 3);
+    EXPECT_EQ(stats.prepares, 6);
+    EXPECT_EQ(stats.unprepares, 6);
+    EXPECT_EQ(stats.misuse, 0);
+}
+
+} // namespace
+} // namespace vorn
