@@ -157,32 +157,48 @@ bool buildTaps(int32_t outCount, int64_t start, int64_t last, Boundary boundary,
 
 // One row of the horizontal pass: four doubles (blue, green, red, alpha) per output column.
 // Weights are whole 1/1024 units, so the weighted sum is an exact integer S in 1/1024 units
-// and the cell, sum x 1024 / n, is exactly the one rounding of S / n.
+// and the cell, sum x 1024 / n, is exactly the one rounding of S / n. The sums go to a scratch
+// row first so that the divisions run as one packed loop; while every span is shorter than
+// 2^23 units (8192 pixels) the sums fit 32 bits, which converts to double packed as well.
+template<typename Sum>
 void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
-                   double *cells)
+                   Sum *sums, const double *cellN, double *cells)
 {
     const Span *spans = taps.spans.data();
     const int32_t *index = taps.index.data();
     const int32_t *weight = taps.weight.data();
     for (int32_t c = 0; c < outW; ++c) {
         const Span &span = spans[c];
-        int64_t b = 0, g = 0, r = 0, a = 0;
+        Sum b = 0, g = 0, r = 0, a = 0;
         const int32_t end = span.firstTap + span.tapCount;
-        for (int32_t k = span.firstTap; k < end; ++k) {
-            const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
-            const int64_t w = weight[k];
-            b += p[0] * w;
-            g += p[1] * w;
-            r += p[2] * w;
-            a += (alpha ? alpha[index[k]] : 255) * w;
+        if (alpha) {
+            for (int32_t k = span.firstTap; k < end; ++k) {
+                const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
+                const Sum w = weight[k];
+                b += p[0] * w;
+                g += p[1] * w;
+                r += p[2] * w;
+                a += alpha[index[k]] * w;
+            }
+        } else {
+            for (int32_t k = span.firstTap; k < end; ++k) {
+                const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
+                const Sum w = weight[k];
+                b += p[0] * w;
+                g += p[1] * w;
+                r += p[2] * w;
+                a += 255 * w;
+            }
         }
-        const double n = span.n;
-        double *cell = cells + 4 * ptrdiff_t(c);
-        cell[0] = double(b) / n;
-        cell[1] = double(g) / n;
-        cell[2] = double(r) / n;
-        cell[3] = double(a) / n;
+        Sum *sum = sums + 4 * ptrdiff_t(c);
+        sum[0] = b;
+        sum[1] = g;
+        sum[2] = r;
+        sum[3] = a;
     }
+    const ptrdiff_t count = 4 * ptrdiff_t(outW);
+    for (ptrdiff_t i = 0; i < count; ++i)
+        cells[i] = double(sums[i]) / cellN[i];
 }
 
 // Table rows computed on demand, remembering the few most recent ones: consecutive output rows
@@ -225,14 +241,6 @@ private:
     int m_next = 0;
     int32_t m_cellsPerRow = 0;
 };
-
-uint8_t toByte(double value)
-{
-    const double v = std::trunc(value + 0.5);
-    if (!(v > 0))
-        return 0;
-    return v >= 255 ? 255 : static_cast<uint8_t>(v);
-}
 
 } // namespace
 
@@ -302,7 +310,23 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
     const int64_t cellsPerRow = int64_t(outW) * 4;
     RowCache cache;
     auto accumulator = allocateArray<double>(cellsPerRow);
-    if (!accumulator || !cache.init(static_cast<int32_t>(cellsPerRow)))
+    auto values = allocateArray<int32_t>(cellsPerRow);
+    auto cellN = allocateArray<double>(cellsPerRow);
+    auto sums32 = allocateArray<int32_t>(cellsPerRow);
+    std::unique_ptr<int64_t[]> sums64;
+    if (!accumulator || !values || !cellN || !sums32
+        || !cache.init(static_cast<int32_t>(cellsPerRow)))
+        return nullptr;
+    // 32-bit sums while 255 x n stays below 2^31 for every column.
+    int64_t longestSpan = 0;
+    for (int32_t c = 0; c < outW; ++c) {
+        const double n = columns.spans[c].n;
+        longestSpan = std::max<int64_t>(longestSpan, columns.spans[c].n);
+        for (int k = 0; k < 4; ++k)
+            cellN[4 * c + k] = n;
+    }
+    const bool narrowSums = longestSpan < (int64_t(1) << 23);
+    if (!narrowSums && !(sums64 = allocateArray<int64_t>(cellsPerRow)))
         return nullptr;
 
     auto fillRow = [&](int32_t tableRow, double *cells) {
@@ -318,7 +342,12 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
                 cells[4 * c + 3] = alpha ? alpha[i] : 255;
             }
         } else {
-            horizontalRow(source->row(y), alpha, columns, outW, cells);
+            if (narrowSums)
+                horizontalRow(source->row(y), alpha, columns, outW, sums32.get(), cellN.get(),
+                              cells);
+            else
+                horizontalRow(source->row(y), alpha, columns, outW, sums64.get(), cellN.get(),
+                              cells);
         }
     };
 
@@ -335,14 +364,21 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
             for (int64_t i = 0; i < cellsPerRow; ++i)
                 acc[i] += cells[i] * w / 1024.0;
         }
+        // The one rounding: trunc(value + 0.5). A weighted mean of bytes lies in 0..255, so
+        // the conversion needs no range check beyond the upper clamp.
         const double n = span.n;
+        int32_t *v = values.get();
+        for (int64_t i = 0; i < cellsPerRow; ++i) {
+            const int32_t rounded = int32_t(acc[i] * 1024.0 / n + 0.5);
+            v[i] = rounded > 255 ? 255 : rounded;
+        }
         uint8_t *dst = out->row(r);
         uint8_t *dstAlpha = out->alphaRow(r);
         for (int32_t c = 0; c < outW; ++c) {
-            dst[3 * c + 0] = toByte(acc[4 * c + 0] * 1024.0 / n);
-            dst[3 * c + 1] = toByte(acc[4 * c + 1] * 1024.0 / n);
-            dst[3 * c + 2] = toByte(acc[4 * c + 2] * 1024.0 / n);
-            dstAlpha[c] = toByte(acc[4 * c + 3] * 1024.0 / n);
+            dst[3 * c + 0] = uint8_t(v[4 * c + 0]);
+            dst[3 * c + 1] = uint8_t(v[4 * c + 1]);
+            dst[3 * c + 2] = uint8_t(v[4 * c + 2]);
+            dstAlpha[c] = uint8_t(v[4 * c + 3]);
         }
     }
     return out;
