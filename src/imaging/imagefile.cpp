@@ -5,7 +5,13 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
 #include <cstring>
+#include <list>
+#include <optional>
 #include <mutex>
 
 namespace vorn {
@@ -32,9 +38,7 @@ bool fitsPlane(int64_t width, int64_t height)
     return stride <= MaxPlaneBytes / height;
 }
 
-} // namespace
-
-ImagePtr LoadImageFile(const std::filesystem::path &path)
+ImagePtr decodeFile(const std::filesystem::path &path)
 {
     startDecoder();
     QImageReader reader(QFile::decodeName(QByteArray(path.native().c_str())));
@@ -68,6 +72,159 @@ ImagePtr LoadImageFile(const std::filesystem::path &path)
     for (int32_t y = 0; y < out->height; ++y)
         std::memcpy(out->row(y), rgb.constScanLine(y), rowBytes);
     return out;
+}
+
+// What identifies one version of a file: rewriting it changes its change time at least, and
+// replacing it changes the inode.
+struct FileIdentity {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    bool operator==(const FileIdentity &o) const
+    {
+        return path == o.path && device == o.device && inode == o.inode && size == o.size
+               && modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec
+               && changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+std::optional<FileIdentity> identify(const std::filesystem::path &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileIdentity{path.native(), st.st_dev, st.st_ino, st.st_size, st.st_mtim,
+                        st.st_ctim};
+}
+
+bool recentlyModified(const FileIdentity &id)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return id.modified.tv_sec >= now.tv_sec - 1;
+}
+
+int64_t planeBytes(const ImageBuffer &image)
+{
+    return int64_t(image.stride) * image.height;
+}
+
+// Decoded pictures, most recently used first, within a byte budget.
+class DecodedCache {
+public:
+    std::shared_ptr<const ImageBuffer> find(const FileIdentity &id)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (it->id == id) {
+                m_entries.splice(m_entries.begin(), m_entries, it);
+                ++m_stats.hits;
+                return it->image;
+            }
+        }
+        ++m_stats.misses;
+        return nullptr;
+    }
+
+    void insert(const FileIdentity &id, std::shared_ptr<const ImageBuffer> image)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        removeIf([&](const Entry &e) { return e.id.path == id.path; });
+        const int64_t bytes = planeBytes(*image);
+        if (bytes > m_budget)
+            return;
+        m_entries.push_front({id, std::move(image)});
+        m_stats.bytes += bytes;
+        while (m_stats.bytes > m_budget) {
+            m_stats.bytes -= planeBytes(*m_entries.back().image);
+            m_entries.pop_back();
+        }
+    }
+
+    void setBudget(int64_t bytes)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_budget = std::max<int64_t>(0, bytes);
+        removeIf([](const Entry &) { return true; });
+        m_stats = {};
+    }
+
+    ImageFileCacheStats stats()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ImageFileCacheStats s = m_stats;
+        s.entries = int32_t(m_entries.size());
+        return s;
+    }
+
+private:
+    struct Entry {
+        FileIdentity id;
+        std::shared_ptr<const ImageBuffer> image;
+    };
+
+    template<typename Pred>
+    void removeIf(Pred pred)
+    {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (pred(*it)) {
+                m_stats.bytes -= planeBytes(*it->image);
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::mutex m_lock;
+    std::list<Entry> m_entries;
+    int64_t m_budget = DefaultImageFileCacheBytes;
+    ImageFileCacheStats m_stats;
+};
+
+DecodedCache &decodedCache()
+{
+    static DecodedCache cache;
+    return cache;
+}
+
+} // namespace
+
+ImagePtr LoadImageFile(const std::filesystem::path &path)
+{
+    const std::optional<FileIdentity> before = identify(path);
+    if (!before)
+        return nullptr;  // missing, a directory or a device: nothing to decode
+    DecodedCache &cache = decodedCache();
+    if (std::shared_ptr<const ImageBuffer> cached = cache.find(*before))
+        return CopyImage(cached.get());
+
+    ImagePtr decoded = decodeFile(path);
+    if (!decoded)
+        return nullptr;
+    // Only a file that did not change while it was decoded is remembered under its identity,
+    // and only once its modification time lies in the past: file times advance in coarse
+    // ticks, so a file written again within the same tick would otherwise look unchanged.
+    if (identify(path) == before && !recentlyModified(*before)) {
+        ImagePtr copy = CopyImage(decoded.get());
+        if (copy)
+            cache.insert(*before, std::shared_ptr<const ImageBuffer>(std::move(copy)));
+    }
+    return decoded;
+}
+
+void SetImageFileCacheBudget(int64_t bytes)
+{
+    decodedCache().setBudget(bytes);
+}
+
+ImageFileCacheStats GetImageFileCacheStats()
+{
+    return decodedCache().stats();
 }
 
 } // namespace vorn

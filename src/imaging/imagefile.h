@@ -15,6 +15,24 @@ namespace vorn {
 // beyond what the decoder recovers, or declares a size whose plane would exceed MaxPlaneBytes.
 // Thread-safe: may run on the render thread and the interface thread at once. A
 // QGuiApplication is not needed.
+// Decoded files are remembered (see below), so rendering the same picture frame after frame
+// decodes it once; the result is always the caller's own copy, free to change.
 ImagePtr LoadImageFile(const std::filesystem::path &path);
+
+// The decoded-file cache behind LoadImageFile: pictures keyed by path and the file's identity
+// (device, inode, size, modification and change time), least recently used dropped first
+// once their pixel bytes exceed the budget. A file that changes is decoded again.
+inline constexpr int64_t DefaultImageFileCacheBytes = int64_t(128) << 20;
+
+struct ImageFileCacheStats {
+    int64_t hits = 0;
+    int64_t misses = 0;
+    int64_t bytes = 0;  // pixel bytes held
+    int32_t entries = 0;
+};
+
+// Sets the byte budget (0 turns caching off), empties the cache and resets the counters.
+void SetImageFileCacheBudget(int64_t bytes);
+ImageFileCacheStats GetImageFileCacheStats();
 
 } // namespace vorn

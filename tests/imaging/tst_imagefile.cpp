@@ -8,14 +8,19 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
+#include <vector>
 
 using namespace vorn;
 using vorn::test::pixelAt;
 using vorn::test::Rgba;
+using vorn::test::setPixel;
 namespace fs = std::filesystem;
 
 namespace {
@@ -184,4 +189,80 @@ TEST_F(LoadImageFileTest, HugeDeclaredSizeIsRefusedBeforeDecoding)
     bmp += std::string(64, '\x7f');
     writeBytes(path("huge.bmp"), bmp);
     EXPECT_FALSE(LoadImageFile(path("huge.bmp")));
+}
+
+TEST_F(LoadImageFileTest, CacheHandsOutCopiesAndNoticesChangedFiles)
+{
+    SetImageFileCacheBudget(DefaultImageFileCacheBytes);
+    const fs::path file = path("cached.png");
+    auto writeFilled = [&](QRgb colour, int hoursAgo) {
+        QImage image(6, 4, QImage::Format_RGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(QString::fromUtf8(file.c_str())));
+        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+    };
+    writeFilled(qRgb(10, 20, 30), 1);
+
+    ImagePtr first = LoadImageFile(file);
+    ASSERT_TRUE(first);
+    setPixel(*first, 0, 0, {99, 99, 99, -1});  // the caller's own copy
+    ImagePtr second = LoadImageFile(file);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(pixelAt(*second, 0, 0), (Rgba{10, 20, 30, -1}));
+    ImageFileCacheStats stats = GetImageFileCacheStats();
+    EXPECT_EQ(stats.hits, 1);
+    EXPECT_EQ(stats.entries, 1);
+    EXPECT_EQ(stats.bytes, 4 * 20);
+
+    // Rewritten (same size on disk, another time): decoded again.
+    writeFilled(qRgb(200, 100, 0), 2);
+    ImagePtr third = LoadImageFile(file);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(pixelAt(*third, 5, 3), (Rgba{200, 100, 0, -1}));
+    EXPECT_EQ(GetImageFileCacheStats().entries, 1);
+
+    // A file modified just now is not trusted to the cache; a removed file is not served.
+    writeFilled(qRgb(1, 2, 3), 0);
+    LoadImageFile(file);
+    ImagePtr fresh = LoadImageFile(file);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(pixelAt(*fresh, 1, 1), (Rgba{1, 2, 3, -1}));
+    EXPECT_EQ(GetImageFileCacheStats().hits, 1);
+    writeFilled(qRgb(4, 5, 6), 3);
+    ASSERT_TRUE(LoadImageFile(file));
+    fs::remove(file);
+    EXPECT_FALSE(LoadImageFile(file));
+
+    // A budget smaller than the picture keeps nothing.
+    SetImageFileCacheBudget(16);
+    writeFilled(qRgb(7, 8, 9), 4);
+    LoadImageFile(file);
+    LoadImageFile(file);
+    EXPECT_EQ(GetImageFileCacheStats().hits, 0);
+    EXPECT_EQ(GetImageFileCacheStats().entries, 0);
+    SetImageFileCacheBudget(DefaultImageFileCacheBytes);
+}
+
+TEST_F(LoadImageFileTest, ConcurrentLoadsAgree)
+{
+    SetImageFileCacheBudget(DefaultImageFileCacheBytes);
+    const QImage source = patterned(5, 3);
+    const fs::path file = path("shared.png");
+    ASSERT_TRUE(source.save(QString::fromUtf8(file.c_str())));
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                ImagePtr image = LoadImageFile(file);
+                const QRgb c = source.pixel(4, 2);
+                if (image && pixelAt(*image, 4, 2) == Rgba{qRed(c), qGreen(c), qBlue(c), -1})
+                    ++good;
+            }
+        });
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(good.load(), 100);
+    EXPECT_GE(GetImageFileCacheStats().hits, 1);
 }
