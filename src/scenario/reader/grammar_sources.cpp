@@ -113,14 +113,25 @@ std::unique_ptr<Block> parseImage(Scenario &scenario, SourceText &text, std::str
 
 namespace {
 
-// Every pair of backslash bytes becomes CR LF, scanning byte by byte from the left: the text is
-// never decoded, so this is a byte rule, not a character rule.
+// A Shift-JIS lead byte: the byte after it belongs to the same character.
+bool isSjisLeadByte(char byte)
+{
+    const auto value = static_cast<unsigned char>(byte);
+    return (value >= 0x81 && value <= 0x9F) || (value >= 0xE0 && value <= 0xFC);
+}
+
+// Every pair of backslashes becomes CR LF, scanning from the left. Double-byte characters are
+// stepped over whole: many (表, ソ, 能 ...) end in 0x5C, the backslash byte, and pairing that
+// trail byte with a following backslash would cut the character in two.
 SjisString expandLineBreaks(std::string_view string)
 {
     SjisString result;
     result.reserve(string.size());
     for (size_t i = 0; i < string.size(); ++i) {
-        if (string[i] == '\\' && i + 1 < string.size() && string[i + 1] == '\\') {
+        if (isSjisLeadByte(string[i]) && i + 1 < string.size()) {
+            result += string.substr(i, 2);
+            ++i;
+        } else if (string[i] == '\\' && i + 1 < string.size() && string[i + 1] == '\\') {
             result += "\r\n";
             ++i;
         } else {

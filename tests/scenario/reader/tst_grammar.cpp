@@ -388,6 +388,17 @@ TEST(GrammarFields, textStringsJoinWithCrLf)
     EXPECT_EQ(read.block<TextBlock>(2).fontHeight, 9);
 }
 
+TEST(GrammarFields, textLineBreaksKeepDoubleByteCharacters)
+{
+    // 表 and ソ end in the backslash byte 0x5C; the pair that follows them is still a line break
+    // and the characters stay whole.
+    const SjisString hyou = *utf8ToSjis("表");
+    const SjisString so = *utf8ToSjis("ソ");
+    Read read("TEXT \"t\" {\nSIZE 1 1\nSTRING \"" + hyou + "\\\\" + so + "\\" + so + "\"\n}\n");
+    ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
+    EXPECT_EQ(read.block<TextBlock>(0).string, hyou + "\r\n" + so + "\\" + so);
+}
+
 TEST(GrammarFields, textDefaultsAndOptions)
 {
     Read read("TEXT \"t\" {\nSIZE 5 6\nSTRING \"s\"\nALIGN RIGHT\nVALIGN BOTTOM\nCOLOR 1 2 3 4\n"
