@@ -25,15 +25,27 @@ constexpr int32_t BlockBytes = AudioClip::BlockBytes;
 
 // Held around every sound-device call of every engine: the interface thread asks for the
 // position while the engine thread drives the device.
-std::timed_mutex &deviceLock()
+// Never destroyed: an engine thread may still be closing its device while the program exits.
+std::mutex &deviceLock()
 {
-    static std::timed_mutex lock;
-    return lock;
+    static std::mutex *lock = new std::mutex;
+    return *lock;
 }
 
 // The interface thread's 5 ms tick would rather skip a reading than stall behind a slow
-// device call (an open can take a while).
+// device call (an open can take a while): it tries the lock for at most this long.
 constexpr std::chrono::milliseconds PositionLockWait{20};
+
+bool lockWithin(std::unique_lock<std::mutex> &lock, std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
 
 // Live engine threads, so that the program can let them finish before it exits.
 struct EngineCount {
@@ -44,8 +56,8 @@ struct EngineCount {
 
 EngineCount &engineCount()
 {
-    static EngineCount count;
-    return count;
+    static EngineCount *count = new EngineCount;  // outlives detached engine threads
+    return *count;
 }
 
 int32_t saturateToInt32(int64_t value)
@@ -128,7 +140,7 @@ private:
     void abandonPlayback(AudioReply reply);
     template<typename Call> int32_t deviceCall(Call call)
     {
-        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        std::lock_guard<std::mutex> lock(deviceLock());
         return call(*m_device);
     }
 
@@ -222,7 +234,7 @@ void CAudioPlay::Engine::run()
 
     // Nothing of the device may outlive the thread: its callback points at this object.
     {
-        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        std::lock_guard<std::mutex> lock(deviceLock());
         if (m_device && m_deviceOpen) {
             m_device->reset();
             for (SoundBuffer &header : m_headers)
@@ -325,7 +337,7 @@ bool CAudioPlay::Engine::load()
     m_blockAlign.store(m_clip.blockAlign());
     m_avgBytesPerSec.store(m_clip.avgBytesPerSec());
     {
-        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        std::lock_guard<std::mutex> lock(deviceLock());
         m_device = std::move(device);
         m_basePosition = 0;
     }
@@ -354,7 +366,7 @@ bool CAudioPlay::Engine::openDevice()
     }
     int32_t result = 0;
     {
-        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        std::lock_guard<std::mutex> lock(deviceLock());
         // Set with the open, so a position read in between never mixes two runs.
         m_basePosition = m_readPosition.load();
         result = m_device->open(format, &Engine::deviceCallback, this);
@@ -585,7 +597,7 @@ void CAudioPlay::Engine::seek(int32_t position)
     const int32_t readPosition = int32_t(std::min(offset, maxOffset) / blockAlign);
     m_readPosition.store(readPosition);
     {
-        std::lock_guard<std::timed_mutex> lock(deviceLock());
+        std::lock_guard<std::mutex> lock(deviceLock());
         m_basePosition = readPosition;
     }
     m_bufferIndex = 0;
@@ -655,8 +667,8 @@ void CAudioPlay::Engine::quit()
 
 int32_t CAudioPlay::Engine::position(int32_t &ms, int32_t &frames) const
 {
-    std::unique_lock<std::timed_mutex> lock(deviceLock(), std::defer_lock);
-    if (!lock.try_lock_for(PositionLockWait))
+    std::unique_lock<std::mutex> lock(deviceLock(), std::defer_lock);
+    if (!lockWithin(lock, PositionLockWait))
         return -1;
     if (!m_device)
         return -1;
@@ -714,10 +726,8 @@ CAudioPlay::CAudioPlay(AudioReplySink sink, SoundDeviceFactory deviceFactory, Op
     std::thread([engine = m_engine]() mutable {
         engine->run();
         engine.reset();
-        {
-            std::lock_guard<std::mutex> lock(engineCount().mutex);
-            --engineCount().live;
-        }
+        std::lock_guard<std::mutex> lock(engineCount().mutex);
+        --engineCount().live;
         engineCount().changed.notify_all();
     }).detach();
 }

@@ -42,8 +42,8 @@ void silenceAudioLibraries()
 // PortAudio is set up while any device object lives.
 std::mutex &paMutex()
 {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex *mutex = new std::mutex;  // devices may die on threads still running at exit
+    return *mutex;
 }
 int paUsers = 0;
 bool paReady = false;
