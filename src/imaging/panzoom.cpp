@@ -61,9 +61,11 @@ int32_t PanZoomImage(ImageBuffer *destination, const ImageBuffer *source, int32_
     ImagePtr scaled = resample(source, int32_t(dl), int32_t(dt), int32_t(dr - dl),
                                int32_t(db - dt), int32_t(sl), int32_t(st), int32_t(sr - sl),
                                int32_t(sb - st));
-    // An empty source or destination area shows nothing; anything else that fails to scale
-    // has run out of memory.
-    const bool empty = sr <= sl || sb <= st || dr <= dl || db <= dt;
+    // An empty source or destination area, or a source area beside the picture, shows
+    // nothing; anything else that fails to scale has run out of memory.
+    const bool empty = sr <= sl || sb <= st || dr <= dl || db <= dt || (sl >> 10) >= source->width
+                       || (st >> 10) >= source->height || ((sr + 1023) >> 10) <= 0
+                       || ((sb + 1023) >> 10) <= 0;
     if (!scaled && !empty)
         return Failed;
 

@@ -415,7 +415,12 @@ ImagePtr DrawShapesImage(int32_t width, int32_t height, const ShapeList &shapes,
                 report(errors, "ビットマップの作成に失敗しました。");
                 return nullptr;
             }
-            shape->Draw(canvas);
+            try {
+                shape->Draw(canvas);
+            } catch (const std::bad_alloc &) {
+                report(errors, imageFailed);
+                return nullptr;
+            }
             layer = canvas.toImage();
             if (!layer) {
                 report(errors, imageFailed);

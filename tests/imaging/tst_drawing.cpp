@@ -290,6 +290,19 @@ TEST(DrawShapesImage, ReportsAnUnusableSize)
     EXPECT_EQ(errors.errors.size(), 2u);
 }
 
+TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
+{
+    ShapeList shapes;
+    shapes.push_back(line({{INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}}));
+    shapes.push_back(polygon({{INT32_MIN, 0}, {INT32_MAX, 5}, {0, INT32_MAX}}, 1));
+    shapes.push_back(ellipse(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0));
+    shapes.push_back(ellipse(-1000000, 5, 1000000, 6, 1, 45, 7));
+    const ImagePtr image = DrawShapesImage(64, 48, shapes, {255, 255, 255, 255}, {}, nullptr);
+    ASSERT_TRUE(image);
+    // The diagonal through the origin passes (10, 10); the thin ellipse row 5 is lit through.
+    EXPECT_EQ(pixelAt(*image, 10, 10).a, 255);
+}
+
 // ---- Written lines.
 
 TEST(ShapeWrite, EachShapeWritesItsBlock)
@@ -507,6 +520,9 @@ TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
     // A lead byte without its trail byte, and an empty text.
     EXPECT_TRUE(DrawTextImage("\x82", 50, 20, "MS Gothic", 0, 10, 1, 17, 0, White, Blue, &errors));
     EXPECT_TRUE(DrawTextImage("", 50, 20, "MS Gothic", 0, 10, 1, 17, 0, White, Blue, &errors));
+    // Absurd font sizes are shrunk to the picture.
+    EXPECT_TRUE(DrawTextImage("ABC", 60, 20, "MS Gothic", INT32_MAX, INT32_MAX, 1, 17, 0, White,
+                              Blue, &errors));
     // No room at all between the margins.
     EXPECT_TRUE(DrawTextImage("A", 50, 20, "MS Gothic", 0, 10, 1, 17, 30, White, Blue, &errors));
     EXPECT_EQ(errors.errors.size(), 1u);
