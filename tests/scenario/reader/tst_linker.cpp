@@ -1,0 +1,311 @@
+// Linking and validation, and whole scenarios: every prefix and mangled copies of a valid one.
+#include "readertest.h"
+
+#include "scenario/model/blocks/action.h"
+#include "scenario/model/blocks/mosaic.h"
+#include "scenario/model/blocks/rotate.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace vorn::test {
+namespace {
+
+const std::filesystem::path AllKinds = std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario";
+
+std::string readBytes(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A directory with the picture that the scenarios below name.
+struct Folder {
+    TempDir dir;
+    Folder() { dir.write("a.bmp", readBytes(AllKinds / "allkinds.bmp")); }
+    std::unique_ptr<Loaded> loadAndLink(std::string_view text)
+    {
+        auto loaded = loadString(dir, text);
+        if (loaded->result == 0)
+            loaded->result = link(loaded->scenario);
+        return loaded;
+    }
+};
+
+const char *const Pictures = "SCREEN 64 48\n"
+                             "IMAGE \"a\" { FILE \"a.bmp\" }\n"
+                             "IMAGE \"b\" { FILE \"a.bmp\" }\n";
+
+TEST(Linker, AllKindsLinksAndCanLinkAgain)
+{
+    auto loaded = loadFile(AllKinds / "allkinds.txt");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    Scenario &s = loaded->scenario;
+    ASSERT_EQ(link(s), 0) << loaded->lastError();
+    EXPECT_TRUE(loaded->prompter.errors.empty());
+    EXPECT_GT(s.totalFrames, 0);
+    EXPECT_EQ(s.totalFrames, s.mainInput.block->frameCount());
+
+    std::vector<int32_t> counts;
+    for (const auto &block : s.blocks) {
+        EXPECT_EQ(block->scenario, &s);
+        for (const auto &input : block->inputs) {
+            ASSERT_NE(input->block, nullptr);
+            EXPECT_EQ(input->block->name, input->name);
+            EXPECT_TRUE(input->hasRect);
+        }
+        counts.push_back(block->refCount);
+    }
+    // "pic" is named by four INPUT lines (MIX's BGIMAGE reference does not count); MAIN by none.
+    EXPECT_EQ(s.findBlock("pic")->refCount, 4);
+    EXPECT_EQ(s.findBlock(" ")->refCount, 0);
+    EXPECT_EQ(s.findBlock("slide")->refCount, 3);
+
+    // FRAMERATE 30, SCALE 1: frame 37 is 1233 ms, 1234 ms is frame 37.
+    ASSERT_EQ(s.checkpoints.size(), 3u);
+    EXPECT_EQ(s.checkpoints[0].frame, 37);
+    EXPECT_EQ(s.checkpoints[0].time, 1233);
+    EXPECT_EQ(s.checkpoints[1].time, 1234);
+    EXPECT_EQ(s.checkpoints[1].frame, 37);
+
+    // Linking again gives the same counts instead of doubling them.
+    const int32_t total = s.totalFrames;
+    ASSERT_EQ(link(s), 0);
+    for (size_t i = 0; i < s.blocks.size(); ++i)
+        EXPECT_EQ(s.blocks[i]->refCount, counts[i]);
+    EXPECT_EQ(s.totalFrames, total);
+}
+
+TEST(Linker, GlobalChecksInOrder)
+{
+    Folder folder;
+    auto noScreen = folder.loadAndLink("MAIN { }\n");
+    EXPECT_EQ(noScreen->result, -1);
+    EXPECT_EQ(noScreen->prompter.errors,
+              std::vector<std::string>{linkingError("スクリーンサイズが定義されていません。")});
+
+    auto noMain = folder.loadAndLink("SCREEN 0 0\n");  // 0 x 0 is a given size
+    EXPECT_EQ(noMain->prompter.errors,
+              std::vector<std::string>{linkingError("MAINブロックが定義されていません。")});
+
+    auto audioLink = folder.loadAndLink(std::string(Pictures) +
+                                        "MAIN { INPUT \"a\" ALINK_VOLUME_ALPHA }\n");
+    EXPECT_EQ(audioLink->prompter.errors,
+              std::vector<std::string>{linkingError(
+                  "音楽連動機能を利用するには、音楽ファイルを指定して下さい。")});
+
+    auto twoMains = folder.loadAndLink("SCREEN 1 1\nMAIN { }\n\nMAIN { }\n");
+    EXPECT_EQ(twoMains->prompter.errors,
+              std::vector<std::string>{readingError("test.txt", 4,
+                                                    "複数のMAINブロックが定義されています。")});
+}
+
+TEST(Linker, NamesMustBeUniqueAndDefined)
+{
+    Folder folder;
+    // The first block whose name comes again is reported: "a", although "b" repeats first.
+    auto duplicate = folder.loadAndLink("SCREEN 64 48\n"
+                                        "IMAGE \"a\" { FILE \"a.bmp\" }\n"
+                                        "IMAGE \"b\" { FILE \"a.bmp\" }\n"
+                                        "IMAGE \"b\" { FILE \"a.bmp\" }\n"
+                                        "IMAGE \"a\" { FILE \"a.bmp\" }\n"
+                                        "MAIN { INPUT \"a\" }\n");
+    EXPECT_EQ(duplicate->prompter.errors,
+              std::vector<std::string>{linkingError("シーン a は複数定義されています。")});
+
+    auto missing = folder.loadAndLink(std::string(Pictures) +
+                                      "MAIN { INPUT \"a\" INPUT \"nothing\" }\n");
+    EXPECT_EQ(missing->prompter.errors,
+              std::vector<std::string>{linkingError("シーン nothing は定義されていません。")});
+
+    auto missingBackground = folder.loadAndLink(
+        std::string(Pictures) +
+        "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"gone\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n");
+    EXPECT_EQ(missingBackground->prompter.errors,
+              std::vector<std::string>{linkingError("シーン gone は定義されていません。")});
+
+    // Names are exact bytes: a different case is another name.
+    auto caseDiffers = folder.loadAndLink(std::string(Pictures) + "MAIN { INPUT \"A\" }\n");
+    EXPECT_EQ(caseDiffers->prompter.errors,
+              std::vector<std::string>{linkingError("シーン A は定義されていません。")});
+}
+
+TEST(Linker, LoopsThroughInputsButNotBackgrounds)
+{
+    Folder folder;
+    auto self = folder.loadAndLink("SCREEN 64 48\nSERIES \"s\" { INPUT \"s\" }\nMAIN { INPUT \"s\" }\n");
+    EXPECT_EQ(self->prompter.errors,
+              std::vector<std::string>{linkingError("シーン s がループ呼び出しされています。")});
+
+    auto cycle = folder.loadAndLink("SCREEN 64 48\n"
+                                    "SERIES \"x\" { INPUT \"y\" }\n"
+                                    "SERIES \"y\" { INPUT \"z\" }\n"
+                                    "SERIES \"z\" { INPUT \"x\" }\n"
+                                    "MAIN { INPUT \"x\" }\n");
+    EXPECT_EQ(cycle->prompter.errors,
+              std::vector<std::string>{linkingError("シーン x がループ呼び出しされています。")});
+
+    // A BGIMAGE that names the block's own ancestor, and a block reached by two paths.
+    auto ancestor = folder.loadAndLink(std::string(Pictures) +
+                                       "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"top\" FRAMES 4 }\n"
+                                       "SERIES \"top\" { INPUT \"r\" INPUT \"a\" INPUT \"r\" }\n"
+                                       "MAIN { INPUT \"top\" }\n");
+    EXPECT_EQ(ancestor->result, 0) << ancestor->lastError();
+    EXPECT_EQ(ancestor->scenario.findBlock("top")->refCount, 1);
+    EXPECT_EQ(ancestor->scenario.findBlock("r")->refCount, 2);
+    EXPECT_EQ(ancestor->scenario.findBlock("r")->bgImage->block,
+              ancestor->scenario.findBlock("top"));
+}
+
+TEST(Linker, KindDefaultsFillTheScreen)
+{
+    Folder folder;
+    auto loaded = folder.loadAndLink("SCREEN 641 481\n"
+                                     "IMAGE \"a\" { FILE \"a.bmp\" }\n"
+                                     "ZOOM \"z\" { INPUT \"a\" SRC_START 0 0 7 7 FRAMES 4 }\n"
+                                     "SLIDE \"s\" { INPUT \"a\" DST_START 1 2 3 4 FRAMES 4 }\n"
+                                     "FOCUS \"f\" { INPUT \"a\" DSP_START 1 2 3 4 FRAMES 4 }\n"
+                                     "ROTATE \"r\" { INPUT \"a\" FRAMES 4 }\n"
+                                     "ROTATE \"c\" { INPUT \"a\" CENTER 5 6 FRAMES 4 }\n"
+                                     "MOSAIC \"m\" { INPUT \"a\" SIZE_START 1 SIZE_END 2 "
+                                     "TGT_START 1 2 3 4 }\n"
+                                     "STILL \"t\" { INPUT \"a\" INPUT \"a\" 1 2 3 4 FRAMES 1 }\n"
+                                     "MAIN { INPUT \"z\" }\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    const Scenario &s = loaded->scenario;
+    const Rect full{0, 0, 640, 480};
+    const Rect given{1, 2, 3, 4};
+
+    auto &zoom = static_cast<ActionBlock &>(*s.findBlock("z"));
+    // ZOOM's destination and display are always the full screen, whatever was read.
+    zoom.dstStart = given;
+    zoom.dspEnd = given;
+    ASSERT_EQ(link(loaded->scenario), 0);
+    EXPECT_EQ(zoom.dstStart, full);
+    EXPECT_EQ(zoom.dstEnd, full);
+    EXPECT_EQ(zoom.dspStart, full);
+    EXPECT_EQ(zoom.dspEnd, full);
+    EXPECT_EQ(zoom.srcStart, (Rect{0, 0, 7, 7}));
+
+    auto &slide = static_cast<ActionBlock &>(*s.findBlock("s"));
+    EXPECT_EQ(slide.dstStart, given);
+    EXPECT_EQ(slide.dspStart, full);
+    EXPECT_EQ(slide.dspEnd, full);
+    auto &focus = static_cast<ActionBlock &>(*s.findBlock("f"));
+    EXPECT_EQ(focus.dspStart, given);
+    EXPECT_EQ(focus.dstStart, full);
+    EXPECT_EQ(focus.dstEnd, full);
+
+    auto &rotate = static_cast<RotateBlock &>(*s.findBlock("r"));
+    EXPECT_EQ(rotate.centerX, 320);
+    EXPECT_EQ(rotate.centerY, 240);
+    auto &centred = static_cast<RotateBlock &>(*s.findBlock("c"));
+    EXPECT_EQ(centred.centerX, 5);
+    EXPECT_EQ(centred.centerY, 6);
+
+    auto &mosaic = static_cast<MosaicBlock &>(*s.findBlock("m"));
+    EXPECT_EQ(mosaic.tgtStart, given);
+    EXPECT_EQ(mosaic.tgtEnd, full);
+
+    const Block &still = *s.findBlock("t");
+    EXPECT_EQ(still.inputs[0]->rect, full);
+    EXPECT_EQ(still.inputs[1]->rect, given);
+}
+
+TEST(Linker, CheckpointsFollowTheFrameRate)
+{
+    Folder folder;
+    auto loaded = folder.loadAndLink("SCREEN 1 1\nFRAMERATE 2997\nSCALE 100\nMAIN { }\n"
+                                     "CHECKPOINT { CT 1234 CF 37 255 0 0 }\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    const auto &points = loaded->scenario.checkpoints;
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(points[0].frame, 37);
+    EXPECT_EQ(points[1].time, 1235);
+    EXPECT_EQ(points[1].colour, (Colour{255, 0, 0, 255}));
+
+    // A frame rate of 0 cannot convert; linking still succeeds and leaves the values unset.
+    auto zero = folder.loadAndLink("SCREEN 1 1\nFRAMERATE 0\nMAIN { }\nCHECKPOINT { CT 5 }\n");
+    ASSERT_EQ(zero->result, 0) << zero->lastError();
+    EXPECT_EQ(zero->scenario.checkpoints[0].time, 5);
+}
+
+TEST(Linker, EveryBlockIsValidated)
+{
+    Folder folder;
+    // "b" is used by nothing, and its file is missing: validation still reports it, without
+    // the reading-error heading.
+    auto loaded = folder.loadAndLink("SCREEN 64 48\n"
+                                     "IMAGE \"a\" { FILE \"a.bmp\" }\n"
+                                     "IMAGE \"b\" { FILE \"gone.bmp\" }\n"
+                                     "MAIN { INPUT \"a\" }\n");
+    EXPECT_EQ(loaded->result, -1);
+    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
+    EXPECT_EQ(loaded->lastError().rfind("シナリオ読み込み時", 0), std::string::npos);
+    EXPECT_NE(loaded->lastError().find("gone.bmp"), std::string::npos);
+}
+
+// Loading (and linking when loading succeeded) either succeeds silently or fails with at least
+// one message; never a crash or a hang. Runs in `dir`, where the pictures are.
+void expectCleanOutcome(const TempDir &dir, std::string_view text, const std::string &what)
+{
+    auto loaded = loadString(dir, text);
+    if (loaded->result == 0) {
+        EXPECT_TRUE(loaded->prompter.errors.empty()) << what;
+        loaded->result = link(loaded->scenario);
+    }
+    if (loaded->result == 0)
+        EXPECT_TRUE(loaded->prompter.errors.empty()) << what;
+    else
+        EXPECT_FALSE(loaded->prompter.errors.empty()) << what;
+}
+
+TEST(Scenarios, EveryPrefixLoadsOrFailsWithAMessage)
+{
+    TempDir dir;
+    dir.write("allkinds.bmp", readBytes(AllKinds / "allkinds.bmp"));
+    const std::string full = readBytes(AllKinds / "allkinds.txt");
+    ASSERT_FALSE(full.empty());
+    // Prefixes of a valid scenario that also uses macros, variables and an INCLUDE.
+    const std::string extra = "$(N) = (2*3)\n"
+                              "MACRO PIC($(NAME) )\n"
+                              "IMAGE \"$(NAME)$$\" { FILE \"allkinds.bmp\" }\n"
+                              "ENDMACRO\n"
+                              "CALL PIC(\"m\" )\n"
+                              "INCLUDE \"part.txt\"\n";
+    dir.write("part.txt", "STILL \"inc\" { INPUT \"m0000\" FRAMES $(N) }\n");
+    const std::string text = extra + full;
+    for (size_t n = 0; n <= text.size(); ++n)
+        expectCleanOutcome(dir, std::string_view(text).substr(0, n), "prefix " + std::to_string(n));
+}
+
+TEST(Scenarios, MangledCopiesLoadOrFailWithAMessage)
+{
+    TempDir dir;
+    dir.write("allkinds.bmp", readBytes(AllKinds / "allkinds.bmp"));
+    const std::string full = readBytes(AllKinds / "allkinds.txt");
+    const std::string specials = "{}()$\"#\n\t -0123456789ABEINPUT\x82\x7d\\/:*+";
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 600; ++round) {
+        std::string text = full;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const size_t at = random() % text.size();
+            switch (random() % 4) {
+            case 0: text.erase(at, 1 + random() % 8); break;
+            case 1: text.insert(at, 1, specials[random() % specials.size()]); break;
+            case 2: text[at] = specials[random() % specials.size()]; break;
+            default: {
+                const size_t from = random() % text.size();
+                text.insert(at, text.substr(from, 1 + random() % 40));
+                break;
+            }
+            }
+        }
+        expectCleanOutcome(dir, text, "round " + std::to_string(round));
+    }
+}
+
+} // namespace
+} // namespace vorn::test
