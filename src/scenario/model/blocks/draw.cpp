@@ -3,6 +3,8 @@
 
 #include "scenario/model/blocks/layout.h"
 
+#include <new>
+
 namespace vorn {
 
 DrawBlock::DrawBlock() : Block(BlockKind::Draw) {}
@@ -11,8 +13,12 @@ DrawBlock::DrawBlock() : Block(BlockKind::Draw) {}
 DrawBlock::DrawBlock(const DrawBlock &other) : Block(other), size(other.size)
 {
     shapes.reserve(other.shapes.size());
-    for (const auto &shape : other.shapes)
-        shapes.push_back(shape->clone());
+    for (const auto &shape : other.shapes) {
+        auto copy = shape->clone();
+        if (!copy)
+            throw std::bad_alloc();  // the copy fails as a whole rather than lose a shape
+        shapes.push_back(std::move(copy));
+    }
 }
 
 DrawBlock::~DrawBlock() = default;
