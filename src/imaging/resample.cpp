@@ -79,7 +79,27 @@ struct Span {
     int32_t firstTap = 0;
     int32_t tapCount = 0;
     int32_t n = 0;
+    // The fully covered pixels with consecutive indices: taps runTap .. runTap + runCount - 1,
+    // pixels runPixel onward. Summed without weights and then scaled by 1024.
+    int32_t runTap = 0;
+    int32_t runCount = 0;
+    int32_t runPixel = 0;
 };
+
+void findRun(Span &span, const std::vector<int32_t> &index, const std::vector<int32_t> &weight)
+{
+    const int32_t end = span.firstTap + span.tapCount;
+    int32_t k = span.firstTap;
+    while (k < end && weight[k] != 1024)
+        ++k;
+    span.runTap = k;
+    span.runPixel = k < end ? index[k] : 0;
+    int32_t count = 0;
+    while (k + count < end && weight[k + count] == 1024
+           && index[k + count] == span.runPixel + count)
+        ++count;
+    span.runCount = count;
+}
 
 struct Taps {
     std::vector<Span> spans;
@@ -145,6 +165,7 @@ bool buildTaps(int32_t outCount, int64_t start, int64_t last, Boundary boundary,
                 }
             }
             span.tapCount = static_cast<int32_t>(taps.index.size()) - span.firstTap;
+            findRun(span, taps.index, taps.weight);
             left = right + 1;
         }
     } catch (const std::bad_alloc &) {
@@ -167,29 +188,41 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
     const Span *spans = taps.spans.data();
     const int32_t *index = taps.index.data();
     const int32_t *weight = taps.weight.data();
+    auto weighted = [&](int32_t from, int32_t to, Sum &b, Sum &g, Sum &r, Sum &a) {
+        for (int32_t k = from; k < to; ++k) {
+            const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
+            const Sum w = weight[k];
+            b += p[0] * w;
+            g += p[1] * w;
+            r += p[2] * w;
+            a += (alpha ? alpha[index[k]] : 255) * w;
+        }
+    };
     for (int32_t c = 0; c < outW; ++c) {
         const Span &span = spans[c];
         Sum b = 0, g = 0, r = 0, a = 0;
-        const int32_t end = span.firstTap + span.tapCount;
-        if (alpha) {
-            for (int32_t k = span.firstTap; k < end; ++k) {
-                const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
-                const Sum w = weight[k];
-                b += p[0] * w;
-                g += p[1] * w;
-                r += p[2] * w;
-                a += alpha[index[k]] * w;
+        weighted(span.firstTap, span.runTap, b, g, r, a);
+        if (span.runCount > 0) {
+            Sum rb = 0, rg = 0, rr = 0, ra = 0;
+            const uint8_t *p = pixels + 3 * ptrdiff_t(span.runPixel);
+            for (int32_t j = 0; j < span.runCount; ++j) {
+                rb += p[3 * j + 0];
+                rg += p[3 * j + 1];
+                rr += p[3 * j + 2];
             }
-        } else {
-            for (int32_t k = span.firstTap; k < end; ++k) {
-                const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
-                const Sum w = weight[k];
-                b += p[0] * w;
-                g += p[1] * w;
-                r += p[2] * w;
-                a += 255 * w;
+            if (alpha) {
+                const uint8_t *q = alpha + span.runPixel;
+                for (int32_t j = 0; j < span.runCount; ++j)
+                    ra += q[j];
+            } else {
+                ra = Sum(255) * span.runCount;
             }
+            b += rb * 1024;
+            g += rg * 1024;
+            r += rr * 1024;
+            a += ra * 1024;
         }
+        weighted(span.runTap + span.runCount, span.firstTap + span.tapCount, b, g, r, a);
         Sum *sum = sums + 4 * ptrdiff_t(c);
         sum[0] = b;
         sum[1] = g;
