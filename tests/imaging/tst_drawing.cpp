@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -509,6 +510,21 @@ TEST(DrawTextImage, JapaneseFaceNamesReachAJapaneseFont)
     }
     QFont proportional(QString::fromUtf8("ＭＳ Ｐゴシック"));
     EXPECT_EQ(QFontInfo(proportional).family(), QStringLiteral("IPAPGothic"));
+}
+
+TEST(DrawTextImage, RendersTheSameOnAWorkerThread)
+{
+    // Previews render on a thread of their own.
+    auto draw = [] {
+        return DrawTextImage(sjis("スレッド thread"), 160, 40, sjis("ＭＳ ゴシック"), 0, 20, 1, 17,
+                             0, White, Blue, nullptr);
+    };
+    const ImagePtr here = draw();
+    ImagePtr there;
+    std::thread worker([&] { there = draw(); });
+    worker.join();
+    ASSERT_TRUE(here && there);
+    EXPECT_TRUE(test::samePixels(*here, *there));
 }
 
 TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
