@@ -256,6 +256,11 @@ int32_t readPoint(Scenario &scenario, SourceText &text, ShapePoint &point)
     return readExpressionValue(scenario, text, point.y, PointYLabel);
 }
 
+// A shape without WIDTH gets the one-pixel pen as 1, not 0: both draw alike, but the writer
+// always writes a WIDTH line and the grammar refuses a width below 1, so 0 would make a saved
+// DRAW block unreadable.
+constexpr int32_t DefaultLineWidth = 1;
+
 int32_t readLineWidth(Scenario &scenario, SourceText &text, int32_t &width)
 {
     return readInteger(scenario, text, width, LineWidthLabel, CheckLowest, 1, 0);
@@ -266,6 +271,7 @@ std::unique_ptr<Shape> parseLineShape(Scenario &scenario, SourceText &text, bool
 {
     std::unique_ptr<ShapeLine> shape =
         polygon ? std::make_unique<ShapePolygon>() : std::make_unique<ShapeLine>();
+    shape->width = DefaultLineWidth;
     const std::string_view kind = polygon ? "POLYGON" : "LINE";
     BodyRules rules;
     rules.unknownPattern = fillFirst("%s ブロック内では、%s の記述はできません。", kind);
@@ -301,6 +307,7 @@ std::unique_ptr<Shape> parseLineShape(Scenario &scenario, SourceText &text, bool
 std::unique_ptr<Shape> parseRectShape(Scenario &scenario, SourceText &text)
 {
     auto shape = std::make_unique<ShapePolygon>();
+    shape->width = DefaultLineWidth;
     ShapePoint corners[2];
     int32_t pointCount = 0;
     BodyRules rules;
