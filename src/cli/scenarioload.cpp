@@ -1,0 +1,54 @@
+// Reading and linking a scenario for the command line.
+#include "cli/scenarioload.h"
+
+#include "base/scenariopath.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
+
+namespace vorn::cli {
+
+int parseScenarioArguments(const Command &command, const std::vector<std::string> &args,
+                           ScenarioArguments &parsed, bool allowOthers)
+{
+    bool haveFile = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--answer") {
+            if (i + 1 >= args.size())
+                return usageError(command, "--answer needs yes or no");
+            const std::string &answer = args[++i];
+            if (answer != "yes" && answer != "no")
+                return usageError(command, "--answer takes yes or no");
+            parsed.answer = answer == "yes";
+        } else if (!haveFile && !(arg.size() > 1 && arg[0] == '-')) {
+            parsed.file = arg;
+            haveFile = true;
+        } else if (allowOthers) {
+            parsed.others.push_back(arg);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError(command, "unknown option " + arg);
+        } else {
+            return usageError(command, "more than one scenario given");
+        }
+    }
+    if (!haveFile)
+        return usageError(command, "no scenario given");
+    return ExitOk;
+}
+
+std::unique_ptr<Scenario> loadLinkedScenario(const std::string &file, Prompter &prompter)
+{
+    auto scenario = std::make_unique<Scenario>();
+    scenario->prompter = &prompter;
+    // The reader takes Shift-JIS names; a path that CP932 cannot hold cannot be read.
+    const auto name = pathToSjis(std::filesystem::path(file));
+    if (!name) {
+        reportError(*scenario, "シナリオファイルのロードに失敗しました。", nullptr);
+        return nullptr;
+    }
+    if (load(*scenario, *name) != 0 || link(*scenario) != 0)
+        return nullptr;
+    return scenario;
+}
+
+} // namespace vorn::cli
