@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <unistd.h>
@@ -64,23 +65,35 @@ TEST(PortAudioDevice, PlaysBuffersInTurnAndReportsWhatWasHeard)
     }
     SoundBuffer unprepared{blocks[0].data(), 65536, false};
     EXPECT_EQ(device.write(unprepared), -1);
+    // Eight blocks, each written again as soon as it is reported done.
     ASSERT_EQ(device.write(buffers[0]), 0);
     ASSERT_EQ(device.write(buffers[1]), 0);
-    EXPECT_EQ(device.unprepare(buffers[0]), -1);  // still queued
-
-    // The position never runs backwards nor past what was written.
     int64_t previous = 0;
-    ASSERT_TRUE(notifications.waitFor(SoundNotification::BufferDone, 1));
-    ASSERT_EQ(device.position(bytes), 0);
-    EXPECT_GE(bytes, previous);
-    EXPECT_LE(bytes, 131072);
-    EXPECT_EQ(bytes % 4, 0);
-    previous = bytes;
-    ASSERT_TRUE(notifications.waitFor(SoundNotification::BufferDone, 2));
-    ASSERT_EQ(device.position(bytes), 0);
-    EXPECT_GE(bytes, previous);
-    EXPECT_LE(bytes, 131072);
-
+    int64_t firstBytes = -1;
+    std::chrono::steady_clock::time_point firstTime;
+    for (int done = 1; done <= 6; ++done) {
+        ASSERT_TRUE(notifications.waitFor(SoundNotification::BufferDone, done));
+        const auto now = std::chrono::steady_clock::now();
+        ASSERT_EQ(device.position(bytes), 0);
+        // What is heard never runs backwards, nor ahead of what the stream has taken.
+        EXPECT_GE(bytes, previous);
+        EXPECT_LE(bytes, int64_t(done + 1) * 65536);
+        EXPECT_EQ(bytes % 4, 0);
+        previous = bytes;
+        if (done == 2) {
+            firstBytes = bytes;
+            firstTime = now;
+        }
+        if (done == 6) {
+            // Between two readings the position moves at the rate of the format.
+            const double seconds = std::chrono::duration<double>(now - firstTime).count();
+            const double rate = double(bytes - firstBytes) / seconds;
+            EXPECT_NEAR(rate, 176400.0, 176400.0 * 0.05);
+        }
+        if (done <= 4) {
+            ASSERT_EQ(device.write(buffers[(done + 1) % 2]), 0);
+        }
+    }
     EXPECT_EQ(device.reset(), 0);
     ASSERT_EQ(device.position(bytes), 0);
     EXPECT_EQ(bytes, 0);

@@ -8,6 +8,7 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -89,6 +90,8 @@ struct PortAudioDevice::Impl {
         std::atomic<uint32_t> seq{0};
         std::atomic<uint64_t> index{0};
         std::atomic<int64_t> heardAtNs{0};
+        std::atomic<double> dacTime{0.0};      // the same moment on PortAudio's stream clock
+        std::atomic<double> clockOffset{0.0};  // steady seconds minus stream seconds
         std::atomic<int64_t> startByte{0};
         std::atomic<int64_t> bytes{0};
     };
@@ -155,10 +158,15 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     // The DAC time and the current time come from the same clock, so their difference is the
     // latency of this very buffer whatever clock PortAudio's host API uses.
     double latency = d->fallbackLatency;
+    double dacTime = 0.0;
+    double clockOffset = 0.0;
     if (timeInfo && (timeInfo->outputBufferDacTime != 0.0 || timeInfo->currentTime != 0.0)) {
         const double measured = timeInfo->outputBufferDacTime - timeInfo->currentTime;
-        if (measured >= 0.0 && measured < 2.0)
+        if (measured >= 0.0 && measured < 2.0) {
             latency = measured;
+            dacTime = timeInfo->outputBufferDacTime;
+            clockOffset = double(nowNs) / 1e9 - timeInfo->currentTime;
+        }
     }
 
     uint8_t *out = static_cast<uint8_t *>(output);
@@ -194,6 +202,8 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     anchor.seq.store(seq + 1);
     anchor.index.store(index);
     anchor.heardAtNs.store(nowNs + int64_t(latency * 1e9));
+    anchor.dacTime.store(dacTime);
+    anchor.clockOffset.store(clockOffset);
     anchor.startByte.store(start);
     anchor.bytes.store(copied);
     anchor.seq.store(seq + 2);
@@ -430,28 +440,55 @@ int32_t PortAudioDevice::position(int64_t &bytesPlayed)
     const int64_t nowNs = steadyNs();
     const uint64_t writes = d->anchorWrites.load();
     const uint64_t first = writes > Impl::AnchorCount ? writes - Impl::AnchorCount : 0;
-    bool found = false;
-    int64_t bestHeardAt = 0;
-    int64_t bytes = 0;
-    int64_t earliestStart = -1;
+
+    // A consistent copy of the anchors still in the ring.
+    struct Copy {
+        int64_t heardAtNs;
+        double dacTime;
+        double clockOffset;
+        int64_t start;
+        int64_t bytes;
+    };
+    Copy copies[Impl::AnchorCount];
+    int count = 0;
     for (uint64_t i = first; i < writes; ++i) {
         const Impl::Anchor &anchor = d->anchors[i % Impl::AnchorCount];
         const uint32_t seq = anchor.seq.load();
         if (seq & 1u)
             continue;
-        const uint64_t index = anchor.index.load();
-        const int64_t heardAt = anchor.heardAtNs.load();
-        const int64_t start = anchor.startByte.load();
-        const int64_t length = anchor.bytes.load();
-        if (anchor.seq.load() != seq || index != i)
+        Copy copy{anchor.heardAtNs.load(), anchor.dacTime.load(), anchor.clockOffset.load(),
+                  anchor.startByte.load(), anchor.bytes.load()};
+        if (anchor.seq.load() != seq || anchor.index.load() != i)
             continue;  // overwritten while read
-        if (earliestStart < 0 || start < earliestStart)
-            earliestStart = start;
-        if (heardAt <= nowNs && (!found || heardAt >= bestHeardAt)) {
+        copies[count++] = copy;
+    }
+    if (count == 0) {
+        bytesPlayed = 0;
+        return 0;
+    }
+
+    // The stream clock is smoother than the moment a callback happened to run, so use it when
+    // it agrees with the steady clock through the newest callback's offset; else fall back to
+    // the steady clock and the callback times.
+    const Copy &newest = copies[count - 1];
+    const double streamNow = Pa_GetStreamTime(d->stream);
+    const bool useStreamClock = newest.dacTime != 0.0 && streamNow > 0.0
+                                && std::abs(double(nowNs) / 1e9 - newest.clockOffset - streamNow) < 0.25;
+
+    bool found = false;
+    double bestAt = 0.0;
+    int64_t bytes = 0;
+    int64_t earliestStart = copies[0].start;
+    for (int i = 0; i < count; ++i) {
+        const Copy &c = copies[i];
+        earliestStart = std::min(earliestStart, c.start);
+        const double at = useStreamClock ? c.dacTime : double(c.heardAtNs) / 1e9;
+        const double now = useStreamClock ? streamNow : double(nowNs) / 1e9;
+        if (at <= now && (!found || at >= bestAt)) {
             found = true;
-            bestHeardAt = heardAt;
-            const double elapsed = double(nowNs - heardAt) * double(d->bytesPerSec) / 1e9;
-            bytes = start + std::min(length, int64_t(elapsed));
+            bestAt = at;
+            const double elapsed = (now - at) * double(d->bytesPerSec);
+            bytes = c.start + std::min(c.bytes, int64_t(elapsed));
         }
     }
     if (!found)
