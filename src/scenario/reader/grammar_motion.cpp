@@ -258,13 +258,14 @@ constexpr DirectionWord Directions[] = {
     {"UP", DirectionUp}, {"DOWN", DirectionDown}, {"LEFT", DirectionLeft}, {"RIGHT", DirectionRight}};
 
 // The strip scrolls by 13 sixteenths of the screen side per input after the first; computed in
-// 64 bits and kept within int32, so an absurd SCREEN cannot overflow it.
+// 64 bits and kept within int32, so an absurd SCREEN cannot overflow it. A block read before any
+// SCREEN line (side -1) or accepted at the end of the text without inputs has no scroll rather
+// than a negative one, which would move the strip outside its picture.
 int32_t filmLengthFor(int32_t side, int32_t inputCount)
 {
     const int64_t unit = side >> 4;
     const int64_t length = unit * 13 * (static_cast<int64_t>(inputCount) - 1);
-    return static_cast<int32_t>(std::clamp<int64_t>(length, std::numeric_limits<int32_t>::min(),
-                                                     std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(std::clamp<int64_t>(length, 0, std::numeric_limits<int32_t>::max()));
 }
 
 } // namespace

@@ -560,12 +560,16 @@ TEST(GrammarFields, filmLengthFollowsScreenAsRead)
     EXPECT_EQ(left.filmLength, 1040);
 }
 
-TEST(GrammarFields, filmLengthDoesNotOverflow)
+TEST(GrammarFields, filmLengthStaysInRange)
 {
-    Read read("FILM \"f\" {\nINPUT \"a\"\nINPUT \"b\"\nINPUT \"c\"\nINPUT \"d\"\nRIGHT\nFRAMES 2\n}\n",
-              INT32_MAX, 10);
-    ASSERT_EQ(read.result, 0);
-    EXPECT_EQ(read.block<FilmBlock>(0).filmLength, INT32_MAX);
+    const char *film = "FILM \"f\" {\nINPUT \"a\"\nINPUT \"b\"\nINPUT \"c\"\nINPUT \"d\"\nRIGHT\nFRAMES 2\n}\n";
+    Read huge(film, INT32_MAX, 10);
+    ASSERT_EQ(huge.result, 0);
+    EXPECT_EQ(huge.block<FilmBlock>(0).filmLength, INT32_MAX);
+    // Before any SCREEN line the width is -1: no scroll, never a negative one.
+    Read unknown(film, -1, -1);
+    ASSERT_EQ(unknown.result, 0);
+    EXPECT_EQ(unknown.block<FilmBlock>(0).filmLength, 0);
 }
 
 TEST(GrammarFields, fadeAndExpandModes)
