@@ -1,6 +1,7 @@
 // Tests of the PortAudio output on this machine's default device; skipped without one.
 #include "audio/caudioplay.h"
 #include "audio/portaudio/portaudiodevice.h"
+#include "audio/simulateddevice.h"
 #include "audio/testwav.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -145,6 +147,47 @@ TEST(PortAudioDevice, TheEnginePlaysASongToTheEndOnTheDefaultDevice)
     engine.post(AP_QUIT);
     EXPECT_TRUE(engine.waitEnded(10s));
     std::filesystem::remove(path);
+}
+
+// Runs on every machine: without an output the program still gets a working device.
+TEST(DefaultSoundDevice, FallsBackToTheSimulatedDeviceAndSaysSoOnce)
+{
+    bool hasOutput = false;
+    {
+        PortAudioDevice probe;
+        hasOutput = probe.hasOutput();
+    }
+    ::testing::internal::CaptureStderr();
+    std::unique_ptr<SoundDevice> first = createDefaultSoundDevice();
+    std::unique_ptr<SoundDevice> second = createDefaultSoundDevice();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(dynamic_cast<SimulatedDevice *>(first.get()) != nullptr, !hasOutput);
+    EXPECT_EQ(soundDeviceMissing(), !hasOutput);
+    size_t times = 0;
+    for (size_t at = said.find(NoSoundDeviceMessage); at != std::string::npos;
+         at = said.find(NoSoundDeviceMessage, at + 1))
+        ++times;
+    EXPECT_EQ(times, hasOutput ? 0u : 1u) << said;
+
+    // The device opens, takes a buffer and reports a position from 0 on.
+    SoundFormat format{2, 16, 44100, 4};
+    Notifications notifications;
+    ASSERT_EQ(first->open(format, &Notifications::callback, &notifications), 0);
+    ASSERT_TRUE(notifications.waitFor(SoundNotification::Opened, 1));
+    std::vector<uint8_t> block(65536, 0);
+    SoundBuffer buffer{block.data(), 65536, false};
+    ASSERT_EQ(first->prepare(buffer), 0);
+    ASSERT_EQ(first->write(buffer), 0);
+    int64_t bytes = -1;
+    ASSERT_EQ(first->position(bytes), 0);
+    EXPECT_GE(bytes, 0);
+    EXPECT_LE(bytes, 65536);
+    EXPECT_EQ(first->reset(), 0);
+    EXPECT_EQ(first->unprepare(buffer), 0);
+    EXPECT_EQ(first->close(), 0);
+    ASSERT_TRUE(notifications.waitFor(SoundNotification::Closed, 1));
 }
 
 } // namespace
