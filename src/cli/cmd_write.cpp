@@ -1,14 +1,10 @@
 // vorn-scenario write: reads, links and validates a scenario, then saves it in the canonical
 // layout.
 #include "base/prompter.h"
-#include "base/sjis.h"
 #include "cli/command.h"
+#include "cli/scenarioload.h"
 #include "scenario/model/scenario.h"
 #include "scenario/model/scenariowriter.h"
-#include "scenario/reader/linker.h"
-#include "scenario/reader/reader.h"
-
-#include <cstdio>
 
 namespace vorn::cli {
 
@@ -29,42 +25,23 @@ const CommandRegistration registration(WriteCommand);
 
 int runWrite(const std::vector<std::string> &args)
 {
-    std::vector<std::string> files;
-    bool answer = true;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        if (arg == "--answer") {
-            if (i + 1 >= args.size())
-                return usageError(WriteCommand, "--answer needs yes or no");
-            const std::string &value = args[++i];
-            if (value != "yes" && value != "no")
-                return usageError(WriteCommand, "--answer takes yes or no");
-            answer = value == "yes";
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError(WriteCommand, "unknown option " + arg);
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.size() < 2)
-        return usageError(WriteCommand, files.empty() ? "no scenario given" : "no output file given");
-    if (files.size() > 2)
-        return usageError(WriteCommand, "too many files given");
+    ScenarioArguments parsed;
+    if (int status = parseScenarioArguments(WriteCommand, args, parsed, true); status != ExitOk)
+        return status;
+    for (const auto &other : parsed.others)
+        if (other.size() > 1 && other[0] == '-')
+            return usageError(WriteCommand, "unknown option " + other);
+    if (parsed.others.empty())
+        return usageError(WriteCommand, "no output file given");
+    if (parsed.others.size() > 1)
+        return usageError(WriteCommand, "more than one output file given");
 
-    // The reader works on Shift-JIS names, as a scenario's INCLUDE lines are written.
-    const auto name = utf8ToSjis(files[0]);
-    if (!name) {
-        std::fprintf(stderr, "ファイル名 %s は Shift-JIS で表せないため開けません。\n",
-                     files[0].c_str());
+    StderrPrompter prompter(parsed.answer);
+    auto scenario = loadLinkedScenario(parsed.file, prompter);
+    if (!scenario)
         return ExitRefused;
-    }
-
-    StderrPrompter prompter(answer);
-    Scenario scenario;
-    scenario.prompter = &prompter;
-    if (load(scenario, *name) != 0 || link(scenario) != 0)
-        return ExitRefused;
-    if (writeScenario(scenario, std::filesystem::path(files[1])) != 0) {
+    // The header's "File name" line holds OUT as given.
+    if (writeScenario(*scenario, std::filesystem::path(parsed.others.front())) != 0) {
         prompter.showError(WriteFailedMessage);
         return ExitRefused;
     }
