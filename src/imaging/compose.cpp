@@ -56,12 +56,15 @@ void blendAlphaRow(uint8_t *d, const uint8_t *s, const uint8_t *a, int32_t n)
         const int32_t m = std::min(ChunkPixels, n - start);
         const uint8_t *sa = a + start;
         // Whole opaque or whole transparent stretches are common (pictures on a plate).
-        bool opaque = true;
-        bool clear = true;
+        // (min and max reduce in vector registers; per-pixel flags would not.)
+        uint8_t lo = 255;
+        uint8_t hi = 0;
         for (int32_t i = 0; i < m; ++i) {
-            opaque &= sa[i] == 255;
-            clear &= sa[i] == 0;
+            lo = std::min(lo, sa[i]);
+            hi = std::max(hi, sa[i]);
         }
+        const bool opaque = lo == 255;
+        const bool clear = hi == 0;
         uint8_t *dp = d + 3 * ptrdiff_t(start);
         const uint8_t *sp = s + 3 * ptrdiff_t(start);
         if (opaque) {
