@@ -222,6 +222,23 @@ TEST(ResampleImage, MatchesThePlainWalkOverManyScales)
     }
 }
 
+TEST(ResampleImage, APictureWithoutAlphaPlaneCountsAsOpaque)
+{
+    ImagePtr opaque = noisePicture(13, 9, 9);
+    for (int32_t y = 0; y < 9; ++y)
+        std::fill(opaque->alphaRow(y), opaque->alphaRow(y) + 13, uint8_t(255));
+    ImagePtr bare = CopyImage(opaque.get());
+    bare->alpha.reset();
+    const int32_t args[8] = {300, 100, 9000, 5000, 700, 200, 11000, 8000};
+    auto run = [&](auto op, const ImageBuffer *src) {
+        return op(src, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
+    };
+    EXPECT_TRUE(samePixels(*run(ResampleImage, opaque.get()), *run(ResampleImage, bare.get())));
+    EXPECT_TRUE(samePixels(*run(ResampleImageNearest, opaque.get()),
+                           *run(ResampleImageNearest, bare.get())));
+    EXPECT_TRUE(samePixels(*RotateImage(opaque.get(), 21), *RotateImage(bare.get(), 21)));
+}
+
 TEST(ResampleImage, RefusesUnusableArgumentsAndAbsurdSizes)
 {
     const ImagePtr src = noisePicture(8, 8, 5);
