@@ -32,7 +32,8 @@ ImagePtr MixImages(const ImageBuffer *first, const ImageBuffer *second, int32_t 
 
 // One frame of a horizontal shake with a cycle of four: frame mod 4 = 1 the picture 5 pixels
 // to the right, 3 to the left, 0 and 2 a 50 % mix of both. Uncovered strips are transparent.
-// Negative frames continue the cycle backwards. None for a missing input or on failure.
+// Negative frames continue the cycle backwards. None for a missing or non-24-bit input or
+// on failure.
 ImagePtr ShakeImage(const ImageBuffer *picture, int32_t frame);
 
 // 3 x 3 mean filter with edge pixels repeated outside the picture; rounded to nearest. The

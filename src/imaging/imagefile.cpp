@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <list>
-#include <optional>
 #include <mutex>
+#include <optional>
 
 namespace vorn {
 namespace {

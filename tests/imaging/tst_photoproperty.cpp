@@ -42,15 +42,6 @@ TEST(PhotoProperty, OtherTypesAndMissingDataGiveNone)
               std::nullopt);
 }
 
-TEST(PhotoProperty, TableOrderAndPlaceholders)
-{
-    ASSERT_EQ(PhotoTagTable.size(), 9u);
-    EXPECT_STREQ(PhotoTagTable[0].placeholder, "%MAKER%");
-    EXPECT_EQ(PhotoTagTable[4].propertyId, 0x829A);
-    EXPECT_STREQ(PhotoTagTable[8].placeholder, "%FOCUS%");
-    EXPECT_EQ(PhotoTagTable[8].propertyId, 0x920A);
-}
-
 TEST(PhotoProperty, ExpandsEveryOccurrenceAndKeepsShiftJisBytes)
 {
     // "表" is 0x95 0x5C in Shift-JIS: its second byte must survive untouched.
