@@ -88,3 +88,30 @@ TEST(ImageBufferCore, AlphaStrideThatCannotBeRepresentedRefusesThePlane)
     EXPECT_EQ(AddAlphaPlane(image.get()), -1);
     EXPECT_FALSE(image->alpha);
 }
+
+TEST(ImageBufferCore, ClampingLandsOnTheNearestEdgePixel)
+{
+    // Every pixel distinct: red 10 x + y, so a wrong clamp reads a wrong value.
+    auto image = CreateImage(3, 2);
+    ASSERT_TRUE(image);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x)
+            SetPixelRgb(*image, x, y, uint8_t(10 * x + y), 0, 0);
+    EXPECT_EQ(GetChannel(*image, -1, -1, 0), 0);
+    EXPECT_EQ(GetChannel(*image, 3, 2, 0), 21);
+    EXPECT_EQ(GetChannel(*image, -1, 1, 0), 1);
+    EXPECT_EQ(GetChannel(*image, 7, 0, 0), 20);
+    EXPECT_EQ(GetChannel(*image, 1, INT32_MAX, 0), 11);
+    EXPECT_EQ(GetChannel(*image, INT32_MIN, 1, 0), 1);
+    SetChannel(*image, 5, -3, 1, 77);
+    EXPECT_EQ(GetChannel(*image, 2, 0, 1), 77);
+
+    // 1-bit: x beyond the width is the last pixel's bit, not a bit of the padding.
+    auto bits = CreateImageBuffer(10, 2, 1);
+    ASSERT_TRUE(bits);
+    SetChannel(*bits, 12, 5, 0, 255);
+    EXPECT_EQ(GetChannel(*bits, 9, 1, 0), 255);
+    EXPECT_EQ(GetChannel(*bits, 12, 1, 0), 255);
+    EXPECT_EQ(GetChannel(*bits, 9, 0, 0), 0);
+    EXPECT_EQ(bits->pixels[1], 0x40);  // row 1 is stored first
+}
