@@ -96,9 +96,15 @@ ImagePtr RotateImage(const ImageBuffer *source, int32_t degrees)
             const uint8_t *p = source->row(int32_t(syp)) + 3 * sxp;
             // Colour is premultiplied by the source alpha (integer division by 255).
             const uint32_t A = hasAlpha ? source->alphaRow(int32_t(syp))[sxp] : 255;
-            dst[0] = uint8_t(p[0] * A / 255);
-            dst[1] = uint8_t(p[1] * A / 255);
-            dst[2] = uint8_t(p[2] * A / 255);
+            if (A == 255) {
+                dst[0] = p[0];
+                dst[1] = p[1];
+                dst[2] = p[2];
+            } else {
+                dst[0] = uint8_t(p[0] * A / 255);
+                dst[1] = uint8_t(p[1] * A / 255);
+                dst[2] = uint8_t(p[2] * A / 255);
+            }
             *dstAlpha = uint8_t(A);
             dst += 3;
             ++dstAlpha;
