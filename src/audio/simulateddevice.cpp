@@ -168,6 +168,23 @@ bool SimulatedSoundCard::acknowledgeClose()
     return true;
 }
 
+void SimulatedSoundCard::holdOpenAcknowledgement(bool hold)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holdOpen = hold;
+}
+
+bool SimulatedSoundCard::acknowledgeOpen()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_heldOpen)
+        return false;
+    m_heldOpen = false;
+    m_stats.openHeld = false;
+    notifyLocked(SoundNotification::Opened);
+    return true;
+}
+
 void SimulatedSoundCard::setRecording(bool on)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -210,6 +227,8 @@ void SimulatedSoundCard::detach(SimulatedDevice *device)
         m_stats.detachedWhileHeld = true;
     m_heldClose = false;
     m_stats.closeHeld = false;
+    m_heldOpen = false;
+    m_stats.openHeld = false;
     m_device = nullptr;
     m_callback = nullptr;
     m_instance = nullptr;
@@ -246,7 +265,13 @@ int32_t SimulatedSoundCard::open(const SoundFormat &format, SoundCallback callba
     m_queuedEndByte = m_completedBytes = m_runStartByte = 0;
     m_runStartUs = nowUsLocked();
     m_broken = false;
-    notifyLocked(SoundNotification::Opened);
+    if (m_holdOpen) {
+        m_heldOpen = true;
+        m_stats.openHeld = true;
+        changedLocked();
+    } else {
+        notifyLocked(SoundNotification::Opened);
+    }
     return 0;
 }
 
@@ -348,6 +373,11 @@ int32_t SimulatedSoundCard::close()
     m_stats.open = false;
     m_broken = false;
     ++m_stats.closes;
+    if (m_heldOpen) {
+        m_heldOpen = false;
+        m_stats.openHeld = false;
+        notifyLocked(SoundNotification::Opened);
+    }
     if (m_holdClose) {
         m_heldClose = true;
         m_stats.closeHeld = true;

@@ -59,6 +59,7 @@ public:
         int changedWhileQueued = 0; // buffers whose bytes changed between write and done
         int misuse = 0;          // calls refused because they broke the device's rules
         bool closeHeld = false;  // a Closed notification waits for acknowledgeClose()
+        bool openHeld = false;   // an Opened notification waits for acknowledgeOpen()
         bool detachedWhileHeld = false; // the driver let go before its close was acknowledged
         bool attached = false;   // a SimulatedDevice drives the card
     };
@@ -84,6 +85,10 @@ public:
     void holdCloseAcknowledgement(bool hold);
     // Delivers a held Closed; false when none was held.
     bool acknowledgeClose();
+    // While held, a successful open delivers its Opened only when acknowledgeOpen() is called,
+    // or just before the Closed of that run, which keeps the notifications in order.
+    void holdOpenAcknowledgement(bool hold);
+    bool acknowledgeOpen();
 
     // Keeps a record of every written buffer (off by default: the program's fallback device
     // plays for hours).
@@ -143,6 +148,8 @@ private:
     bool m_broken = false;
     bool m_heldClose = false;
     bool m_holdClose = false;
+    bool m_heldOpen = false;
+    bool m_holdOpen = false;
     bool m_recording = false;
     std::vector<Written> m_written;
     std::vector<Call> m_failNext;

@@ -546,6 +546,40 @@ TEST_F(EngineTest, PauseDuringASeekIsHonoured)
     EXPECT_EQ(m_engine->readPosition(), 100000 * 4 / BlockBytes * 16384 + 16384);
 }
 
+TEST_F(EngineTest, StopOrPauseBeforeTheDeviceOpenedPlaysNothing)
+{
+    // A slow device: its open notification comes only with the close. The stop wins and the
+    // late notification starts nothing.
+    loaded();
+    m_card->holdOpenAcknowledgement(true);
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Opening);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STOPPED), 0);
+
+    m_engine->post(AP_SEEK, 16384);
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    EXPECT_EQ(m_engine->readPosition(), 16384);
+    EXPECT_EQ(m_replies.count(AP_STARTED), 0);
+    const Stats stats = m_card->stats();
+    EXPECT_EQ(stats.writes, 0);
+    EXPECT_FALSE(stats.open);
+    EXPECT_EQ(stats.misuse, 0);
+
+    // Acknowledged in time, the open starts playback as usual.
+    m_engine->post(AP_PLAY);
+    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
+    EXPECT_TRUE(m_card->acknowledgeOpen());
+    ASSERT_TRUE(m_replies.waitFor(AP_STARTED));
+    EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 0);
+}
+
 TEST_F(EngineTest, WalksTheStateTable)
 {
     // Ready -> Opening -> Playing -> Seeking -> Playing -> Pausing -> Ready -> Playing ->
