@@ -240,7 +240,6 @@ class RowCache {
 public:
     bool init(int32_t cellsPerRow)
     {
-        m_cellsPerRow = cellsPerRow;
         for (Slot &slot : m_slots) {
             slot.cells = allocateArray<double>(int64_t(cellsPerRow));
             if (!slot.cells)
@@ -272,7 +271,6 @@ private:
     };
     Slot m_slots[SlotCount];
     int m_next = 0;
-    int32_t m_cellsPerRow = 0;
 };
 
 } // namespace
