@@ -198,7 +198,7 @@ ImagePtr LoadImageFile(const std::filesystem::path &path)
 {
     const std::optional<FileIdentity> before = identify(path);
     if (!before)
-        return nullptr;  // missing, a directory or a device: nothing to decode
+        return nullptr;  // missing, a directory, a FIFO or a device: nothing to decode
     DecodedCache &cache = decodedCache();
     if (std::shared_ptr<const ImageBuffer> cached = cache.find(*before))
         return CopyImage(cached.get());

@@ -35,6 +35,10 @@ class PhotoProperties {
 public:
     explicit PhotoProperties(const std::filesystem::path &path)
     {
+        // Only regular files: opening a FIFO or a device would block or never end.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error))
+            return;
         std::lock_guard<std::mutex> guard(exivLock());
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         try {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -147,6 +148,9 @@ TEST_F(LoadImageFileTest, BadFilesGiveNone)
 {
     EXPECT_FALSE(LoadImageFile(path("missing.png")));
     EXPECT_FALSE(LoadImageFile(m_dir));  // a directory
+    // A FIFO with no writer would block a reader forever.
+    ASSERT_EQ(::mkfifo(path("fifo.png").c_str(), 0600), 0);
+    EXPECT_FALSE(LoadImageFile(path("fifo.png")));
 
     writeBytes(path("text.jpg"), "This is not a picture.\n");
     EXPECT_FALSE(LoadImageFile(path("text.jpg")));

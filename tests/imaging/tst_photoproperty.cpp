@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 using namespace vorn;
@@ -60,6 +63,12 @@ TEST(PhotoProperty, WithoutExifEveryPlaceholderIsABlank)
               "[ ][ ][ ][ ][ ][ ][ ][ ][ ]  ");
     EXPECT_EQ(ExpandPhotoPlaceholders("%MAKER%", fs::path(VORN_TEST_DATA_DIR) / "no-such.jpg"),
               " ");
+    // A FIFO with no writer would block a reader forever.
+    const fs::path fifo =
+        fs::temp_directory_path() / ("vorn-exif-fifo-" + std::to_string(::getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ExpandPhotoPlaceholders("%ISO%", fifo), " ");
+    fs::remove(fifo);
     EXPECT_EQ(ExpandPhotoPlaceholders("100% plain", Untagged), "100% plain");
     EXPECT_EQ(ExpandPhotoPlaceholders("", Untagged), "");
 }
