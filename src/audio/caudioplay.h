@@ -25,7 +25,7 @@ enum AudioMessage : int32_t {
     AP_DEVICE_OPENED = 0x421,
     AP_DEVICE_CLOSED = 0x422,
     AP_BUFFER_DONE = 0x423,
-    AP_DEVICE_FAILED = 0x424,
+    AP_DEVICE_FAILED = 0x424,  // the output broke while open (stream error, unplugged)
 };
 
 // Replies posted by the engine thread to its owner.
@@ -33,7 +33,7 @@ enum AudioReply : int32_t {
     AP_LOADED = 0x415,     // 0 loaded, 1 failed (the engine then ends)
     AP_STARTED = 0x416,    // 0 playing, 1 the device could not be opened or started
     AP_STOPPED = 0x417,    // 0 stopped, 1 the device failed and playback stopped
-    AP_PAUSED = 0x418,     // 0
+    AP_PAUSED = 0x418,     // 0 paused, 1 the device failed while pausing
     AP_RESTARTED = 0x41A,  // 0: playing again after a seek
     AP_FINISHED = 0x41B,   // 0: the read position reached the end of the time line
 };
@@ -53,6 +53,14 @@ struct AudioPlayOptions {
 
 // The playback engine of one song. The object is the interface thread's handle on a worker
 // thread that owns the song (AudioClip), the two 64 KiB playback blocks and the sound device.
+//
+// States: Ready -AP_PLAY-> Opening -opened-> Playing; Playing -AP_SEEK-> Seeking -closed,
+// reopened-> Playing (AP_RESTARTED); Playing, Opening or Seeking -AP_STOP/AP_PAUSE-> Stopping
+// or Pausing -closed-> Ready. Playing reaches the end -> Ready (AP_FINISHED), and the device is
+// closed once the queued blocks have played. Whenever the device refuses a call or reports a
+// failure, it is closed and the engine returns to Ready with a reply whose wParam is 1.
+// Playback always starts on a 64 KiB boundary of the song: seeking rounds up to one, and a
+// pause keeps the read position, so that resuming skips the blocks that were queued.
 //
 // Threads: every member is called from the interface thread. Commands are posted and answered
 // through the reply sink; no member waits for the engine thread except position(), which waits
