@@ -37,6 +37,9 @@ class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        // Run by hand as well as by CTest: without a display, off screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         if (!QCoreApplication::instance())
             m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
     }
