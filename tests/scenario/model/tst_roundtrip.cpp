@@ -140,5 +140,30 @@ TEST_F(RoundTripTest, TextLinesAndBlankInputsSurvive)
     EXPECT_EQ(lines(*second), lines(*first));
 }
 
+TEST_F(RoundTripTest, UnlinkedScenarioSavesWhatWasRead)
+{
+    {
+        std::ofstream file(directory / "plain.txt", std::ios::binary);
+        file << "SCREEN 32 24\n"
+                "IMAGE \"i\" { FILE \"allkinds.bmp\" }\n"
+                "STILL \"s\" { INPUT \"i\" MAX_CUT FRAMES 3 }\n"
+                "TEXT \"t\" { SIZE 8 8 STRING \"x\" ANGLE 30 }\n"
+                "MAIN { INPUT \"s\" }\n";
+    }
+    // Saved straight after reading, before linking fills in the screen rectangles.
+    Scenario read;
+    read.prompter = &prompter;
+    ASSERT_EQ(load(read, *pathToSjis(directory / "plain.txt")), 0);
+    ASSERT_EQ(writeScenario(read, directory / "saved.txt"), 0);
+    auto saved = this->read("saved.txt");
+    ASSERT_TRUE(saved) << (prompter.errors.empty() ? "" : prompter.errors[0]);
+    const BlockInput &input = *saved->findBlock("s")->inputs[0];
+    EXPECT_EQ(input.rect, (Rect{0, 0, 31, 23}));
+    EXPECT_EQ(input.cutMode, MaxCut);
+    const auto &text = dynamic_cast<const TextBlock &>(*saved->findBlock("t"));
+    EXPECT_EQ(text.options, TextBlock::Angle);
+    EXPECT_EQ(text.angle, 30);
+}
+
 } // namespace
 } // namespace vorn

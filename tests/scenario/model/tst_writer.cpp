@@ -284,8 +284,7 @@ TEST(BlockLinesTest, TextWritesOneStringLinePerLine)
     text.size = {320, 60};
     text.font = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
     text.string = "one\r\ntwo\r\nthree";
-    text.options = TextBlock::Angle;  // never written
-    text.angle = 30;
+    text.angle = 30;  // without the ANGLE option: not drawn, not written
     EXPECT_EQ(bodyOf(text, "TEXT\t\"t\""),
               (Lines{"\tSIZE\t\t320\t60",
                      "\tFONT\t\t\"\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E\"\t20\t40",
@@ -308,6 +307,9 @@ TEST(BlockLinesTest, TextWritesOneStringLinePerLine)
     const Lines body = bodyOf(text, "TEXT\t\"t\"");
     EXPECT_EQ(body[body.size() - 2], "\tALIGN\t\tRIGHT");
     EXPECT_EQ(body.back(), "\tVALIGN\t\tTOP");
+    // A rotated TEXT keeps its angle when saved.
+    text.options = TextBlock::Angle;
+    EXPECT_EQ(bodyOf(text, "TEXT\t\"t\"").back(), "\tANGLE\t\t30");
 }
 
 TEST(BlockLinesTest, TextEmptyLinesStayInsideAString)
@@ -413,6 +415,29 @@ TEST(BlockLinesTest, MotionKinds)
                      "\tBGCOLOR\t\t0\t0\t0", "\tFRAMES\t\t60"}));
     film.direction = 3;  // not a direction: no line
     EXPECT_EQ(bodyOf(film, "FILM\t\"f\"").size(), 5u);
+}
+
+TEST(BlockLinesTest, InputsWithoutRectangleWriteNone)
+{
+    // Before linking an input may have no rectangle: writing zeros would read back as a
+    // one-pixel rectangle instead of the full screen.
+    StillBlock still;
+    still.name = "s";
+    still.inputs.push_back(std::make_unique<BlockInput>("a"));
+    still.inputs.back()->cutMode = MaxCut;
+    still.frames = 2;
+    EXPECT_EQ(bodyOf(still, "STILL\t\"s\""),
+              (Lines{"\tINPUT\t\t\"a\"\tMAX_CUT", "\tBGCOLOR\t\t0\t0\t0", "\tFRAMES\t\t2"}));
+    MixBlock mix;
+    mix.name = "m";
+    mix.inputs.push_back(std::make_unique<BlockInput>("a"));
+    mix.inputs.back()->offset = 4;
+    EXPECT_EQ(bodyOf(mix, "MIX\t\"m\""), (Lines{"\tINPUT\t\t\"a\"\tOFFSET\t4"}));
+    RotateBlock rotate;
+    rotate.name = "r";
+    rotate.inputs.push_back(std::make_unique<BlockInput>("a"));
+    rotate.frames = 2;
+    EXPECT_EQ(bodyOf(rotate, "ROTATE\t\"r\"")[0], "\tINPUT\t\t\"a\"");
 }
 
 TEST(BlockLinesTest, ActionFamilyWritesItsOwnRectangles)

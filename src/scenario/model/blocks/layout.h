@@ -30,6 +30,13 @@ inline std::string rgbFields(const Colour &colour)
     return "\t" + num(colour.red) + "\t" + num(colour.green) + "\t" + num(colour.blue);
 }
 
+// An input's rectangle fields, or nothing for an input that has none yet (an unlinked one):
+// linking gives such an input the full screen again when the file is read back.
+inline std::string inputRectFields(const BlockInput &input)
+{
+    return input.hasRect ? rectFields(input.rect) : std::string();
+}
+
 // The direction word of FILM and EXPAND; empty for a value outside 1, 2, 4, 8.
 inline std::string directionLine(int32_t direction)
 {

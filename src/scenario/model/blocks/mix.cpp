@@ -45,7 +45,7 @@ int32_t MixBlock::write(LineSink &out) const
     LinePrinter print(out);
     print.merge(writeHead(out));
     for (const auto &input : inputs)
-        print(layout::inputLine(*input) + layout::rectFields(input->rect) + "\tOFFSET\t" +
+        print(layout::inputLine(*input) + layout::inputRectFields(*input) + "\tOFFSET\t" +
               num(input->offset));
     if (mixMode == ModeOr)
         print("\tOR");

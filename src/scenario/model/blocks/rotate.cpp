@@ -38,7 +38,7 @@ int32_t RotateBlock::write(LineSink &out) const
     LinePrinter print(out);
     print.merge(writeHead(out));
     if (const BlockInput *input = firstInput())
-        print(layout::inputLine(*input) + layout::rectFields(input->rect));
+        print(layout::inputLine(*input) + layout::inputRectFields(*input));
     if (hasCenter)
         print("\tCENTER\t\t" + num(centerX) + "\t" + num(centerY));
     print("\tANGLE\t\t" + num(angleStart) + "\t" + num(angleEnd));

@@ -28,7 +28,7 @@ int32_t StillBlock::write(LineSink &out) const
     LinePrinter print(out);
     print.merge(writeHead(out));
     for (const auto &input : inputs)
-        print(layout::inputLine(*input) + layout::rectFields(input->rect) +
+        print(layout::inputLine(*input) + layout::inputRectFields(*input) +
               (input->cutMode == MaxCut ? "\tMAX_CUT" : ""));
     print("\tBGCOLOR\t" + layout::rgbFields(bgColor));
     print("\tFRAMES\t\t" + num(frames));

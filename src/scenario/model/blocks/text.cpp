@@ -141,6 +141,9 @@ int32_t TextBlock::write(LineSink &out) const
     default:
         break;
     }
+    // Without this line a saved TEXT would lose its rotation.
+    if (options & Angle)
+        print("\tANGLE\t\t" + num(angle));
     print("}");
     return print.result();
 }
