@@ -167,6 +167,11 @@ bool AudioClip::load()
         return false;
     };
 
+    // Only regular files: opening a FIFO would wait for a writer that may never come.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(m_path, error))
+        return fail();
+
     SF_INFO info{};
     SndFilePtr file(sf_open(m_path.c_str(), SFM_READ, &info));
     if (!file)

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -112,6 +113,17 @@ TEST_F(AudioClipTest, RefusesFilesThatAreNoWav)
 
     AudioClip empty;
     EXPECT_FALSE(load(empty, {}));
+
+    AudioClip directory;
+    directory.setPath(m_dir);
+    EXPECT_FALSE(directory.load());
+
+    // A FIFO with no writer must not block the load.
+    const auto fifo = m_dir / "fifo.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    AudioClip pipe;
+    pipe.setPath(fifo);
+    EXPECT_FALSE(pipe.load());
 
     const std::string text = "SCREEN 640, 480\r\nMAIN\r\n";
     std::vector<uint8_t> textBytes(text.begin(), text.end());
