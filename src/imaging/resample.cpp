@@ -181,7 +181,7 @@ bool buildTaps(int32_t outCount, int64_t start, int64_t last, Boundary boundary,
 // and the cell, sum x 1024 / n, is exactly the one rounding of S / n. The sums go to a scratch
 // row first so that the divisions run as one packed loop; while every span is shorter than
 // 2^23 units (8192 pixels) the sums fit 32 bits, which converts to double packed as well.
-template<typename Sum>
+template<typename Sum, bool HasAlpha>
 void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
                    Sum *sums, const double *cellN, double *cells)
 {
@@ -190,12 +190,13 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
     const int32_t *weight = taps.weight.data();
     auto weighted = [&](int32_t from, int32_t to, Sum &b, Sum &g, Sum &r, Sum &a) {
         for (int32_t k = from; k < to; ++k) {
-            const uint8_t *p = pixels + 3 * ptrdiff_t(index[k]);
+            const int32_t i = index[k];
+            const uint8_t *p = pixels + 3 * ptrdiff_t(i);
             const Sum w = weight[k];
             b += p[0] * w;
             g += p[1] * w;
             r += p[2] * w;
-            a += (alpha ? alpha[index[k]] : 255) * w;
+            a += (HasAlpha ? alpha[i] : 255) * w;
         }
     };
     for (int32_t c = 0; c < outW; ++c) {
@@ -205,17 +206,12 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
         if (span.runCount > 0) {
             Sum rb = 0, rg = 0, rr = 0, ra = 0;
             const uint8_t *p = pixels + 3 * ptrdiff_t(span.runPixel);
+            const uint8_t *q = HasAlpha ? alpha + span.runPixel : nullptr;
             for (int32_t j = 0; j < span.runCount; ++j) {
                 rb += p[3 * j + 0];
                 rg += p[3 * j + 1];
                 rr += p[3 * j + 2];
-            }
-            if (alpha) {
-                const uint8_t *q = alpha + span.runPixel;
-                for (int32_t j = 0; j < span.runCount; ++j)
-                    ra += q[j];
-            } else {
-                ra = Sum(255) * span.runCount;
+                ra += HasAlpha ? q[j] : 255;
             }
             b += rb * 1024;
             g += rg * 1024;
@@ -232,6 +228,16 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
     const ptrdiff_t count = 4 * ptrdiff_t(outW);
     for (ptrdiff_t i = 0; i < count; ++i)
         cells[i] = double(sums[i]) / cellN[i];
+}
+
+template<typename Sum>
+void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
+                   Sum *sums, const double *cellN, double *cells)
+{
+    if (alpha)
+        horizontalRow<Sum, true>(pixels, alpha, taps, outW, sums, cellN, cells);
+    else
+        horizontalRow<Sum, false>(pixels, alpha, taps, outW, sums, cellN, cells);
 }
 
 // Table rows computed on demand, remembering the few most recent ones: consecutive output rows
