@@ -207,6 +207,14 @@ TEST(ResampleImage, MatchesThePlainWalkOverManyScales)
             << "dst " << dx << " " << dy << " " << dw << " " << dh << " src " << sx << " " << sy
             << " " << sw << " " << sh;
     }
+    // Spans over 8192 pixels take the 64-bit sums.
+    const ImagePtr wide = noisePicture(9000, 3, 10);
+    for (int32_t dw : {1024, 1536, 3000}) {
+        const ImagePtr fast = ResampleImage(wide.get(), 0, 0, dw, 2048, 0, 0, 9000 * 1024, 3072);
+        ASSERT_TRUE(fast);
+        EXPECT_TRUE(
+            samePixels(*fast, *referenceResample(*wide, 0, 0, dw, 2048, 0, 0, 9000 * 1024, 3072)));
+    }
     // Whole-pixel scales, which hit the exact boundaries, and the identity shortcut.
     for (int32_t k : {1, 2, 3, 7}) {
         const ImagePtr down = ResampleImage(src.get(), 0, 0, 37 * 1024 / k, 29 * 1024 / k, 0, 0,
