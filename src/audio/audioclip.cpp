@@ -152,20 +152,12 @@ bool AudioClip::load()
 
     std::lock_guard<std::mutex> guard(loadLock());
 
-    // Anything left by an earlier failed attempt is dropped; the clip either loads whole or
-    // stays empty.
-    m_format.clear();
-    m_deviceFormat.clear();
-    m_samples.reset();
-    m_blockAlign = m_bufferSize = m_streamLength = m_lengthMs = 0;
-
+    // The clip either loads whole or stays empty: a failure drops whatever was read so far.
     auto fail = [this] {
-        m_format.clear();
-        m_deviceFormat.clear();
-        m_samples.reset();
-        m_blockAlign = m_bufferSize = m_streamLength = m_lengthMs = 0;
+        unload();
         return false;
     };
+    fail();
 
     // Only regular files: opening a FIFO would wait for a writer that may never come.
     std::error_code error;
