@@ -78,18 +78,24 @@ int32_t PanZoomImage(ImageBuffer *destination, const ImageBuffer *source, int32_
     if (!fitsInt32(cr - cl) || !fitsInt32(cb - ct) || !fitsInt32(-cl) || !fitsInt32(-ct))
         return Failed;
 
-    ImagePtr canvas = CreateImage(canvasWidth, canvasHeight);
-    if (!canvas)
-        return Failed;
-    // The scaled picture is placed at the destination start truncated toward zero.
-    DrawImage(*canvas, scaled.get(), int32_t(dl / 1024), int32_t(dt / 1024), BLEND_COPY);
-    scaled.reset();
-
+    // The scaled picture is placed on the canvas at the destination start truncated toward
+    // zero, and the clip is cut out of the canvas. When the clip lies inside the canvas the
+    // canvas adds nothing but a copy: the scaled picture goes straight into the cut-out.
+    const int64_t placeX = dl / 1024, placeY = dt / 1024;
     ImagePtr cut = CreateImage(int32_t(cr - cl), int32_t(cb - ct));
     if (!cut)
         return Failed;
-    DrawImage(*cut, canvas.get(), int32_t(-cl), int32_t(-ct), BLEND_COPY);
-    canvas.reset();
+    if (cl >= 0 && ct >= 0 && cr <= canvasWidth && cb <= canvasHeight) {
+        if (fitsInt32(placeX - cl) && fitsInt32(placeY - ct))
+            DrawImage(*cut, scaled.get(), int32_t(placeX - cl), int32_t(placeY - ct), BLEND_COPY);
+    } else {
+        ImagePtr canvas = CreateImage(canvasWidth, canvasHeight);
+        if (!canvas)
+            return Failed;
+        DrawImage(*canvas, scaled.get(), int32_t(placeX), int32_t(placeY), BLEND_COPY);
+        scaled.reset();
+        DrawImage(*cut, canvas.get(), int32_t(-cl), int32_t(-ct), BLEND_COPY);
+    }
     DrawImage(*destination, cut.get(), int32_t(cl), int32_t(ct),
               (flags & BLEND_LIGHTEN) ? BLEND_LIGHTEN : BLEND_ALPHA);
     return Ok;

@@ -468,6 +468,29 @@ TEST(PanZoomImage, FirstAndLastFramesShowTheStartAndEndRectangles)
     EXPECT_EQ(pixelAt(*last, 60, 45).a, 0);
 }
 
+TEST(PanZoomImage, AClipReachingPastTheCanvasShowsOnlyTheCanvas)
+{
+    const ImagePtr src = CreateFilledImage(40, 40, 9, 8, 7, 255);
+    PanZoomRects rects;
+    rects.srcStart = rects.srcEnd = {0, 0, 40, 40};
+    rects.dstStart = rects.dstEnd = {-10, -10, 50, 50};  // larger than the 40 x 40 canvas
+    rects.clipStart = rects.clipEnd = {-5, -5, 60, 45};
+    ImagePtr dst = CreateImage(70, 50);
+    ASSERT_EQ(PanZoomImage(dst.get(), src.get(), 40, 40, rects, 3, 10, 0), 0);
+    // Placed at -10 / 1024 truncated to 0, so the canvas is covered from (0, 0) on; the clip
+    // shows the canvas at its own position and nothing beyond it.
+    for (int32_t y = 0; y < 50; ++y)
+        for (int32_t x = 0; x < 70; ++x) {
+            const bool onCanvas = x < 40 && y < 40;
+            ASSERT_EQ(pixelAt(*dst, x, y).a > 0, onCanvas) << x << "," << y;
+        }
+    // Inside the canvas the same clip, cut directly, gives the same pixels.
+    rects.clipStart = rects.clipEnd = {0, 0, 40, 40};
+    ImagePtr inside = CreateImage(70, 50);
+    ASSERT_EQ(PanZoomImage(inside.get(), src.get(), 40, 40, rects, 3, 10, 0), 0);
+    EXPECT_TRUE(samePixels(*inside, *dst));
+}
+
 TEST(PanZoomImage, MissingPicturesAndSingleFrames)
 {
     const ImagePtr src = CreateFilledImage(10, 10, 1, 2, 3, 255);
