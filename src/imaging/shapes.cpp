@@ -156,12 +156,13 @@ QPointF centreOf(const ShapePoint &p)
 void strokeOutline(ShapeCanvas &canvas, const std::vector<ShapePoint> &points, int32_t width,
                    bool closed)
 {
-    if (points.empty())
+    // A single point is a move without a line: nothing is drawn, whatever the pen.
+    if (points.size() < 2)
         return;
     if (width <= 1) {
         for (size_t i = 0; i + 1 < points.size(); ++i)
             thinLine(canvas, points[i].x, points[i].y, points[i + 1].x, points[i + 1].y);
-        if (closed && points.size() > 1)
+        if (closed)
             thinLine(canvas, points.back().x, points.back().y, points.front().x,
                      points.front().y);
         return;

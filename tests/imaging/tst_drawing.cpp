@@ -148,6 +148,9 @@ TEST(ShapeGeometry, OnePixelLinesLeaveOutTheirLastPixel)
     // Halfway between two rows a flat line lights the upper pixel; a steep one the left.
     EXPECT_EQ(drawn(*line({{4, 1}, {0, 0}})), (std::set<Pixel>{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
     EXPECT_EQ(drawn(*line({{1, 4}, {0, 0}})), (std::set<Pixel>{{0, 0}, {0, 1}, {0, 2}, {1, 3}}));
+    // A single point draws nothing, with any pen.
+    EXPECT_TRUE(drawn(*line({{5, 5}})).empty());
+    EXPECT_TRUE(drawn(*line({{5, 5}}, 6)).empty());
     // A polyline lights every joint once and leaves out only its final point.
     EXPECT_EQ(drawn(*line({{0, 2}, {2, 2}, {2, 0}})),
               (std::set<Pixel>{{2, 0}, {2, 1}, {2, 2}, {1, 2}}));
