@@ -75,7 +75,7 @@ int32_t fail(Scenario &scenario, SourceText &text, std::string_view message);
 int32_t failWithWord(Scenario &scenario, SourceText &text, std::string_view pattern,
                      std::string_view sjisWord);
 
-// Four values (l, t, r, b) with one label. bounded: readInteger with lowest 0 (int ≥ 0);
+// Four values (l, t, r, b) with one label. atLeastZero: readInteger with lowest 0 (int ≥ 0);
 // otherwise readExpressionValue. 0 or -1.
 int32_t readFourValues(Scenario &scenario, SourceText &text, Rect &rect, std::string_view label,
                        bool atLeastZero);
