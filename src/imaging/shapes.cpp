@@ -27,9 +27,11 @@ namespace {
 // Pixel geometry. The pictures these shapes reproduce were drawn by GDI, whose pixel centres
 // lie on the integer grid, whose one-pixel lines light the first pixel but not the last, and
 // whose fills take the pixels with centres inside, left and top edges included, right and
-// bottom excluded. Qt puts pixel centres at +0.5 and includes line end pixels, so thin lines
-// and polygon fills are rasterised here directly; wide pens and ellipses go through QPainter
-// with the coordinates shifted onto Qt's pixel centres.
+// bottom excluded, and whose ellipses span right - left pixels. Qt puts pixel centres at +0.5,
+// includes line end pixels and makes ellipses a pixel wider, so thin lines, polygon fills and
+// ellipses are rasterised here directly; the wide pens of lines and polygons go through
+// QPainter (round caps and joins, as GDI's wide pens) with the points moved onto Qt's pixel
+// centres.
 
 // Products of two 32-bit coordinate differences need 64 bits, doubled 65: use 128.
 __extension__ typedef __int128 Wide;
