@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numbers>
 #include <unistd.h>
 #include <vector>
 
@@ -58,7 +59,7 @@ const std::filesystem::path &songPath()
         for (uint32_t s = 0; s < Seconds; ++s) {
             for (uint32_t i = 0; i < Rate; ++i) {
                 const double t = double(i) / Rate;
-                const double v = std::sin(2 * M_PI * 440 * t) * (0.2 + 0.7 * t) * 32767;
+                const double v = std::sin(2 * std::numbers::pi * 440 * t) * (0.2 + 0.7 * t) * 32767;
                 const auto sample = uint16_t(int16_t(v));
                 for (int c = 0; c < 2; ++c) {
                     second[4 * i + 2 * c] = char(sample);
