@@ -42,7 +42,7 @@ public:
         std::lock_guard<std::mutex> guard(exivLock());
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         try {
-            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path.string(), false);
+            auto image = Exiv2::ImageFactory::open(path.string(), false);
             if (!image.get())
                 return;
             image->readMetadata();
