@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,10 +16,22 @@ public:
     CrossfadeBlock(const CrossfadeBlock &other);
     ~CrossfadeBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t validate(Prompter *reportError) override;
     int32_t write(LineSink &out) const override;
+
+    // The first input covering a frame and, inside an overlap, the next one too.
+    struct Covering {
+        BlockInput *first = nullptr;
+        int32_t firstFrame = 0;
+        BlockInput *second = nullptr;
+        int32_t secondFrame = 0;
+    };
+    Covering coveringAt(int32_t frame) const;
 };
 
 } // namespace vorn

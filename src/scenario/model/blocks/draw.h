@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -16,6 +17,9 @@ public:
     DrawBlock(const DrawBlock &other);
     ~DrawBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,6 +16,9 @@ public:
     ExpandBlock(const ExpandBlock &other);
     ~ExpandBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t validate(Prompter *reportError) override;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,9 +16,15 @@ public:
     FilmBlock(const FilmBlock &other);
     ~FilmBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
+
+    // The inputs at `frame` fitted into three quarters of the screen; empty when one fails.
+    std::vector<ImagePtr> fitInputs(int32_t frame, int32_t width, int32_t height);
 
     int32_t direction = 0;    // DirectionUp, DirectionDown, DirectionLeft, DirectionRight
     int32_t inputCount = 0;   // number of inputs, set by the reader

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,10 +16,17 @@ public:
     ImageBlock(const ImageBlock &other);
     ~ImageBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t validate(Prompter *reportError) override;
     int32_t write(LineSink &out) const override;
+
+    // The finished picture: the file or the BLOCK_FRAME picture with the options applied in
+    // their fixed order; none when any step fails. Renders the first input for BLOCK_FRAME.
+    ImagePtr buildPicture();
 
     // options bits.
     enum Option : int32_t {

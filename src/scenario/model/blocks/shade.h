@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,9 +16,15 @@ public:
     ShadeBlock(const ShadeBlock &other);
     ~ShadeBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
+
+    // How many times the picture is blurred at `frame`.
+    int32_t blursAt(int32_t frame);
 
     int32_t start = 0;
     int32_t end = 0;

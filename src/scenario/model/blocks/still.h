@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vorn {
@@ -15,9 +16,16 @@ public:
     StillBlock(const StillBlock &other);
     ~StillBlock() override;
 
+    ImageBuffer *render(int32_t frame) override;
+    void release(ImageBuffer *image, int32_t frame) override;
+    int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
+
+    // The inputs at `frame` fitted into their rectangles on the bgColor plate; none when an
+    // input gives no picture.
+    ImagePtr compose(int32_t frame);
 };
 
 } // namespace vorn
