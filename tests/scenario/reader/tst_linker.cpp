@@ -246,6 +246,21 @@ TEST(Linker, EveryBlockIsValidated)
     EXPECT_NE(loaded->lastError().find("gone.bmp"), std::string::npos);
 }
 
+TEST(Linker, MacroCounterNamesBlocks)
+{
+    Folder folder;
+    auto loaded = folder.loadAndLink("SCREEN 64 48\n"
+                                     "MACRO PIC()\nIMAGE \"pic$$\" { FILE \"a.bmp\" }\nENDMACRO\n"
+                                     "CALL PIC() CALL PIC()\n"
+                                     "MAIN { INPUT \"pic0000\" INPUT \"pic0001\" }\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    ASSERT_EQ(loaded->scenario.blocks.size(), 3u);
+    EXPECT_EQ(loaded->scenario.blocks[0]->name, "pic0000");
+    EXPECT_EQ(loaded->scenario.blocks[1]->name, "pic0001");
+    // Blocks read from an expansion resolve their files against the calling file's folder.
+    EXPECT_EQ(loaded->scenario.blocks[0]->directory, folder.dir.sjis());
+}
+
 // Loading (and linking when loading succeeded) either succeeds silently or fails with at least
 // one message; never a crash or a hang. Runs in `dir`, where the pictures are.
 void expectCleanOutcome(const TempDir &dir, std::string_view text, const std::string &what)

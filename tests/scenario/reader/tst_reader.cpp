@@ -157,6 +157,25 @@ TEST(Reader, IncludeReadsRelativeToTheIncludingFile)
     EXPECT_EQ(missing->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
 }
 
+TEST(Reader, ShiftJisBytesInNamesAndMessages)
+{
+    TempDir dir;
+    // 表 is 0x95 0x5C in Shift-JIS: its trail byte is not a folder separator.
+    dir.write("表.txt", "SCREEN 1 1\nBAD\n");
+    auto included = loadString(dir, "INCLUDE \"\x95\x5C.txt\"\n");
+    EXPECT_EQ(included->lastError(), readingError("表.txt", 2, std::string("BAD ") + Garbage));
+    EXPECT_EQ(included->scenario.screenWidth, 1);
+
+    // テスト as an unknown keyword is shown decoded.
+    auto keyword = loadString(dir, "\x83\x65\x83\x58\x83\x67 1\n");
+    EXPECT_EQ(keyword->lastError(), readingError("test.txt", 1, std::string("テスト ") + Garbage));
+
+    // マ is 0x83 0x7D: its trail byte is '}', which ends a quoted string early.
+    auto cut = loadString(dir, "INCLUDE \"\x83\x7D.txt\"\n");
+    EXPECT_EQ(cut->lastError(),
+              readingError("test.txt", 1, "ファイル名は正しくダブルクォーテーション(\")で括って下さい。"));
+}
+
 TEST(Reader, SelfIncludeStopsWithAMessage)
 {
     TempDir dir;
