@@ -1,0 +1,107 @@
+// vorn-scenario render: reads, links and validates a scenario, renders one frame through it
+// and saves the picture as an 8-bit RGBA PNG.
+#include "base/prompter.h"
+#include "cli/command.h"
+#include "cli/scenarioload.h"
+#include "imaging/imagebuffer.h"
+#include "scenario/model/scenario.h"
+
+#include <QImage>
+#include <QString>
+
+#include <charconv>
+#include <string>
+
+namespace vorn::cli {
+
+namespace {
+
+const char NoPictureMessage[] = "画像の作成に失敗しました。";
+const char SaveFailedMessage[] = "画像ファイルの保存に失敗しました。";
+
+int runRender(const std::vector<std::string> &args);
+
+const Command RenderCommand{
+    "render",
+    "render FILE FRAME OUT.png [--answer yes|no]",
+    "Read, link and validate a scenario, render frame FRAME (0-based) and save it as a PNG.",
+    runRender,
+};
+
+const CommandRegistration registration(RenderCommand);
+
+// The picture as RGBA bytes, top row first; alpha 255 where the picture has no alpha plane.
+// A null image for a depth the renderer never produces.
+QImage toQImage(const ImageBuffer &picture)
+{
+    if ((picture.bitCount != 24 && picture.bitCount != 32) || picture.width < 1 ||
+        picture.height < 1)
+        return {};
+    QImage image(picture.width, picture.height, QImage::Format_RGBA8888);
+    if (image.isNull())
+        return {};
+    const int bytesPerPixel = picture.bitCount / 8;
+    for (int32_t y = 0; y < picture.height; ++y) {
+        const uint8_t *source = picture.row(y);
+        const uint8_t *alpha = picture.alpha ? picture.alphaRow(y) : nullptr;
+        uchar *out = image.scanLine(y);
+        for (int32_t x = 0; x < picture.width; ++x) {
+            const uint8_t *pixel = source + x * bytesPerPixel;
+            out[4 * x + 0] = pixel[2];
+            out[4 * x + 1] = pixel[1];
+            out[4 * x + 2] = pixel[0];
+            out[4 * x + 3] = alpha ? alpha[x] : 255;
+        }
+    }
+    return image;
+}
+
+int runRender(const std::vector<std::string> &args)
+{
+    ScenarioArguments parsed;
+    if (int status = parseScenarioArguments(RenderCommand, args, parsed, true); status != ExitOk)
+        return status;
+    if (parsed.others.size() < 2)
+        return usageError(RenderCommand, "FRAME and OUT.png are needed");
+    if (parsed.others.size() > 2)
+        return usageError(RenderCommand, "too many arguments");
+    const std::string &frameText = parsed.others[0];
+    int32_t frame = 0;
+    const auto [end, error] =
+        std::from_chars(frameText.data(), frameText.data() + frameText.size(), frame);
+    if (error != std::errc() || end != frameText.data() + frameText.size())
+        return usageError(RenderCommand, "FRAME must be a whole number");
+    const std::string &out = parsed.others[1];
+    if (out.size() > 1 && out[0] == '-')
+        return usageError(RenderCommand, "unknown option " + out);
+
+    StderrPrompter prompter(parsed.answer);
+    auto scenario = loadLinkedScenario(parsed.file, prompter);
+    if (!scenario)
+        return ExitRefused;
+    if (frame < 0 || frame >= scenario->totalFrames) {
+        prompter.showError("フレーム " + std::to_string(frame) + " はシナリオの範囲 (0 - " +
+                           std::to_string(scenario->totalFrames - 1) + ") の外にあります。");
+        return ExitRefused;
+    }
+    ImageBuffer *picture = scenario->render(frame);
+    if (!picture) {
+        prompter.showError(NoPictureMessage);
+        return ExitRefused;
+    }
+    const QImage image = toQImage(*picture);
+    scenario->release(picture, frame);
+    if (image.isNull()) {
+        prompter.showError(NoPictureMessage);
+        return ExitRefused;
+    }
+    if (!image.save(QString::fromStdString(out), "PNG")) {
+        prompter.showError(SaveFailedMessage);
+        return ExitRefused;
+    }
+    return ExitOk;
+}
+
+} // namespace
+
+} // namespace vorn::cli
