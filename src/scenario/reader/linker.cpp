@@ -8,8 +8,10 @@
 #include "scenario/model/scenario.h"
 #include "scenario/reader/reader.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace vorn {
 
@@ -99,6 +101,75 @@ std::string nameForMessage(const std::optional<SjisString> &name)
     return name ? sjisToUtf8(*name) : std::string();
 }
 
+// The walk through inputs (not backgrounds) that finds loops and measures how deeply blocks
+// nest. Depth-first with an explicit stack, so a long chain of blocks cannot exhaust the stack
+// here; blocks finished once are not walked again (nothing below them loops), so the first loop
+// met is the one a plain recursive walk would meet, at linear cost.
+class InputWalk {
+public:
+    explicit InputWalk(const Scenario &scenario)
+    {
+        m_index.reserve(scenario.blocks.size());
+        for (size_t i = 0; i < scenario.blocks.size(); ++i)
+            m_index.emplace(scenario.blocks[i].get(), i);
+        m_state.assign(scenario.blocks.size(), Unseen);
+        m_height.assign(scenario.blocks.size(), 0);
+    }
+
+    // The block met again on the current path, or null when nothing below `root` loops.
+    const Block *findLoop(const Block *root)
+    {
+        if (!m_index.count(root) || stateOf(root) == Done)
+            return nullptr;
+        struct Step {
+            const Block *block;
+            size_t next;
+            int32_t below;  // greatest height among the inputs finished so far
+        };
+        std::vector<Step> path;
+        enter(root);
+        path.push_back({root, 0, 0});
+        while (!path.empty()) {
+            Step &top = path.back();
+            if (top.next < top.block->inputs.size()) {
+                const Block *child = top.block->inputs[top.next++]->block;
+                if (!child)
+                    continue;
+                const size_t at = m_index.at(child);
+                if (m_state[at] == OnPath)
+                    return child;
+                if (m_state[at] == Done) {
+                    top.below = std::max(top.below, m_height[at]);
+                    continue;
+                }
+                enter(child);
+                path.push_back({child, 0, 0});
+                continue;
+            }
+            const size_t at = m_index.at(top.block);
+            m_state[at] = Done;
+            m_height[at] = top.below + 1;
+            const int32_t height = m_height[at];
+            path.pop_back();
+            if (!path.empty())
+                path.back().below = std::max(path.back().below, height);
+        }
+        return nullptr;
+    }
+
+    // Blocks in the longest chain of inputs from `block` down to a source, itself included.
+    int32_t height(const Block *block) const { return m_height[m_index.at(block)]; }
+
+private:
+    enum State : uint8_t { Unseen, OnPath, Done };
+    State stateOf(const Block *block) const { return m_state[m_index.at(block)]; }
+    void enter(const Block *block) { m_state[m_index.at(block)] = OnPath; }
+
+    std::unordered_map<const Block *, size_t> m_index;
+    std::vector<State> m_state;
+    std::vector<int32_t> m_height;
+};
+
 } // namespace
 
 int32_t link(Scenario &scenario)
@@ -169,11 +240,29 @@ int32_t link(Scenario &scenario)
     }
     scenario.mainInput.scenario = &scenario;
 
-    if (auto loop = scenario.findLoop()) {
+    // Loops are looked for from MAIN first, then from every other block: a loop that MAIN does
+    // not reach would still recurse without end when its length or picture is asked for (the
+    // editor's tree and the command line ask every block).
+    InputWalk walk(scenario);
+    const Block *loop = walk.findLoop(scenario.mainInput.block);
+    for (size_t i = 0; !loop && i < scenario.blocks.size(); ++i)
+        loop = walk.findLoop(scenario.blocks[i].get());
+    if (loop) {
         reportError(scenario,
-                    formatMessage("シーン %s がループ呼び出しされています。", sjisToUtf8(*loop)),
+                    formatMessage("シーン %s がループ呼び出しされています。",
+                                  nameForMessage(loop->name)),
                     nullptr);
         return Failed;
+    }
+    // Lengths, key frames and pictures recurse through inputs: bound the depth they can reach.
+    for (const auto &block : scenario.blocks) {
+        if (walk.height(block.get()) > MaxInputNesting) {
+            reportError(scenario,
+                        formatMessage("シーン %s の入力の入れ子が深すぎます。",
+                                      nameForMessage(block->name)),
+                        nullptr);
+            return Failed;
+        }
     }
 
     for (const auto &block : scenario.blocks)

@@ -7,7 +7,13 @@ namespace vorn {
 
 class Scenario;
 
-// Checks the global settings, rejects duplicate and missing block names and loops, resolves
+// Most blocks in one chain of inputs (a block, its input, that one's input ...). Lengths, key
+// frames and pictures are computed recursively along such chains; deeper scenarios are refused
+// with a message instead of exhausting the stack.
+inline constexpr int32_t MaxInputNesting = 1000;
+
+// Checks the global settings, rejects duplicate and missing block names, loops (also among blocks
+// that MAIN does not reach) and chains deeper than MaxInputNesting, resolves
 // every input to its block (counting references), fills the rectangles and centres a block
 // leaves to the screen, computes totalFrames, completes the checkpoints and validates every
 // block. 0 when the scenario is ready; -1 after the first problem was shown through the

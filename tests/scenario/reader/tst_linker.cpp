@@ -158,6 +158,39 @@ TEST(Linker, LoopsThroughInputsButNotBackgrounds)
               ancestor->scenario.findBlock("top"));
 }
 
+TEST(Linker, LoopsOutsideMainAndDeepChainsAreRefused)
+{
+    Folder folder;
+    // MAIN does not reach "x", but its length would still recurse without end.
+    auto unreached = folder.loadAndLink(std::string(Pictures) +
+                                        "SERIES \"x\" { INPUT \"a\" INPUT \"x\" }\n"
+                                        "MAIN { INPUT \"a\" }\n");
+    EXPECT_EQ(unreached->prompter.errors,
+              std::vector<std::string>{linkingError("シーン x がループ呼び出しされています。")});
+
+    // A chain of SERIES blocks down to a picture: MaxInputNesting blocks deep is fine, one more
+    // is refused before anything recurses along it.
+    for (int depth : {MaxInputNesting, MaxInputNesting + 1}) {
+        std::string text = Pictures;
+        // MAIN itself and the picture count too.
+        const int series = depth - 2;
+        for (int i = 0; i < series; ++i) {
+            text += "SERIES \"s" + std::to_string(i) + "\" { INPUT \"" +
+                    (i + 1 < series ? "s" + std::to_string(i + 1) : std::string("a")) + "\" }\n";
+        }
+        text += "MAIN { INPUT \"s0\" }\n";
+        auto chain = folder.loadAndLink(text);
+        if (depth == MaxInputNesting) {
+            EXPECT_EQ(chain->result, 0) << chain->lastError();
+        } else {
+            // Only MAIN (named " ") heads a chain that long.
+            EXPECT_EQ(chain->prompter.errors,
+                      std::vector<std::string>{
+                          linkingError("シーン   の入力の入れ子が深すぎます。")});
+        }
+    }
+}
+
 TEST(Linker, KindDefaultsFillTheScreen)
 {
     Folder folder;
