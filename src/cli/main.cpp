@@ -2,6 +2,7 @@
 #include "cli/command.h"
 
 #include <QGuiApplication>
+#include <QtGlobal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,14 @@ void printHelp(std::FILE *out)
 }
 } // namespace
 
+// Standard error carries the contract's messages alone; Qt's own chatter (a missing
+// XDG_RUNTIME_DIR, image plugin warnings) is shown only when VORN_DEBUG is set.
+void qtMessageFilter(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtFatalMsg || qEnvironmentVariableIsSet("VORN_DEBUG"))
+        std::fprintf(stderr, "qt: %s\n", message.toLocal8Bit().constData());
+}
+
 } // namespace vorn::cli
 
 int main(int argc, char **argv)
@@ -83,6 +92,7 @@ int main(int argc, char **argv)
         // Text drawing needs a QGuiApplication even without a display.
         if (!std::getenv("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(qtMessageFilter);
         int qtArgc = 1;
         QGuiApplication app(qtArgc, argv);
         return command.run(args);
