@@ -153,7 +153,10 @@ ImageBuffer *ActionBlock::render(int32_t frame)
         out = CopyImage(cacheB.get());
     }
     if (!src || !out) {
-        render::abortRender(*this);
+        render::finishRelease(*this, frame, [this] {
+            sourceCache.reset();
+            cacheB.reset();
+        });
         return nullptr;
     }
 
@@ -185,7 +188,10 @@ ImageBuffer *ActionBlock::render(int32_t frame)
         }
     }
     if (result != 0) {
-        render::abortRender(*this);
+        render::finishRelease(*this, frame, [this] {
+            sourceCache.reset();
+            cacheB.reset();
+        });
         return nullptr;
     }
     return out.release();

@@ -78,8 +78,8 @@ ImageBuffer *FilmBlock::render(int32_t frame)
             stripCache = std::move(fitted);
     }
     if (stripCache.empty()) {
-        if (pending > 0)
-            --pending;
+        guard.unlock();
+        render::finishRelease(*this, frame, [this] { stripCache.clear(); });
         return nullptr;
     }
     // The kept pictures are only read here; drawing them under the lock calls no other block.
@@ -102,7 +102,7 @@ ImageBuffer *FilmBlock::render(int32_t frame)
                        : ResampleImage(canvas.get(), 0, 0, width * 1024, height * 1024, fraction, 0,
                                        width * 1024, height * 1024);
     if (!out) {
-        render::abortRender(*this);
+        render::finishRelease(*this, frame, [this] { stripCache.clear(); });
         return nullptr;
     }
     return out.release();

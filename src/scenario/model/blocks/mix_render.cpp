@@ -58,7 +58,7 @@ ImageBuffer *MixBlock::render(int32_t frame)
         DrawImage(*out, fitted.get(), rect.left, rect.top, mode);
     }
     if (!out) {
-        render::abortRender(*this);
+        render::finishRelease(*this, frame, [this] { cacheB.reset(); });
         return nullptr;
     }
     return out.release();

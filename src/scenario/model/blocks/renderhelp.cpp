@@ -115,13 +115,6 @@ void beginRender(Block &block)
     ++block.pending;
 }
 
-void abortRender(Block &block)
-{
-    std::lock_guard guard(block.lock);
-    if (block.pending > 0)
-        --block.pending;
-}
-
 void traceHead(const Block &block, int32_t frame, std::vector<std::string> &lines)
 {
     lines.emplace_back(kindKeyword(block.kind));

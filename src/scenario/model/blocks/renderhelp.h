@@ -64,10 +64,9 @@ ImagePtr makeBackgroundPlate(Block &block, int32_t frame);
 
 // Under the block's lock: raises pending (a render started).
 void beginRender(Block &block);
-// Under the block's lock: lowers pending again after a render that hands out nothing.
-void abortRender(Block &block);
 // Under the block's lock: lowers pending and, when `frame` is the block's last frame of
 // `frames` or later and nothing is pending any more, calls dropCaches (still under the lock).
+// A render that ends with no picture calls it too, as if its picture had been released.
 template <typename DropCaches>
 void finishRelease(Block &block, int32_t frame, DropCaches dropCaches)
 {

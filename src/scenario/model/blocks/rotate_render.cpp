@@ -85,7 +85,10 @@ ImageBuffer *RotateBlock::render(int32_t frame)
     }
     ImagePtr turned = layer ? RotateImage(layer.get(), int32_t(a)) : nullptr;
     if (!turned || !out) {
-        render::abortRender(*this);
+        render::finishRelease(*this, frame, [this] {
+            layerCache.reset();
+            cacheB.reset();
+        });
         return nullptr;
     }
     DrawImage(*out, turned.get(), int32_t(centerX - (turned->width / 2 + rx)),

@@ -44,12 +44,15 @@ ImageBuffer *StillBlock::render(int32_t frame)
     // Composed without the lock, since it renders the inputs; a render on another thread
     // may have kept its own still meanwhile, and then that one is used.
     ImagePtr built = compose(frame);
-    std::lock_guard guard(lock);
-    if (!cacheA)
-        cacheA = std::move(built);
-    ImageBuffer *out = CopyImage(cacheA.get()).release();
-    if (!out && pending > 0)
-        --pending;
+    ImageBuffer *out = nullptr;
+    {
+        std::lock_guard guard(lock);
+        if (!cacheA)
+            cacheA = std::move(built);
+        out = CopyImage(cacheA.get()).release();
+    }
+    if (!out)
+        render::finishRelease(*this, frame, [this] { cacheA.reset(); });
     return out;
 }
 
