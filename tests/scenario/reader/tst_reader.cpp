@@ -20,10 +20,10 @@ TEST(Reader, GlobalStatementsSetTheScenario)
                              "SCALE\t100\n"
                              "PREVIEWSCALE 2 BOARDBREAK 500\n"
                              "STARTFRAME (10*3)\n"
-                             "FOLDER 320 (200+40)\n");
+                             "FOLDER (640+160) (200+40)\n");
     ASSERT_EQ(loaded->result, 0) << loaded->lastError();
     const Scenario &s = loaded->scenario;
-    EXPECT_EQ(s.screenWidth, 320);
+    EXPECT_EQ(s.screenWidth, 800);
     EXPECT_EQ(s.screenHeight, 240);
     EXPECT_EQ(s.frameRate, 2997);
     EXPECT_EQ(s.scale, 100);
@@ -34,6 +34,19 @@ TEST(Reader, GlobalStatementsSetTheScenario)
     // The path is the first file's name; the directory is restored after a successful read.
     EXPECT_EQ(s.path, pathToSjis(dir.path() / "test.txt"));
     EXPECT_FALSE(s.currentDirectory);
+}
+
+TEST(Reader, LiteralsWrapAroundInsteadOfOverflowing)
+{
+    TempDir dir;
+    auto loaded = loadString(dir, "SCREEN 4294967297 -4294967295\nSTARTFRAME -\n");
+    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
+    EXPECT_EQ(loaded->scenario.screenWidth, 1);
+    EXPECT_EQ(loaded->scenario.screenHeight, 1);
+    EXPECT_EQ(loaded->scenario.startFrame, 0);  // a lone '-' is 0
+    // 2147483648 wraps to the lowest value, which the lower bound then refuses.
+    auto low = loadString(dir, "SCREEN 2147483648 1\n");
+    EXPECT_EQ(low->lastError(), readingError("test.txt", 1, "スクリーン幅の下限値を超えています。"));
 }
 
 struct ErrorCase {
