@@ -225,10 +225,13 @@ int32_t writeAll(Steps... steps)
     return rc < 0 ? rc : 0;
 }
 
+// Points are stored newest first but written in the order they were added, so that reading a
+// saved file gives back the same list: otherwise every save would turn the shape round and move
+// the end pixel that a line leaves out.
 int32_t writePoints(LineSink &out, const std::vector<ShapePoint> &points)
 {
-    for (const ShapePoint &p : points) {
-        if (int32_t rc = writeLine(out, "\t\tPOINT\t%d\t%d", p.x, p.y); rc < 0)
+    for (auto p = points.rbegin(); p != points.rend(); ++p) {
+        if (int32_t rc = writeLine(out, "\t\tPOINT\t%d\t%d", p->x, p->y); rc < 0)
             return rc;
     }
     return 0;

@@ -317,17 +317,17 @@ TEST(ShapeWrite, EachShapeWritesItsBlock)
     RecordingSink sink;
     const auto l = line({{1, 2}, {3, 4}});
     ASSERT_EQ(l->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tLINE", "\t{", "\t\tPOINT\t3\t4",
-                                                     "\t\tPOINT\t1\t2", "\t\tWIDTH\t0", "\t}"}));
+    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tLINE", "\t{", "\t\tPOINT\t1\t2",
+                                                     "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}));
 
     sink.lines.clear();
     auto p = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
     p->width = 2;
     ASSERT_EQ(p->Write(sink), 0);
     EXPECT_EQ(sink.lines,
-              (std::vector<std::string>{"", "\tPOLYGON", "\t{", "\t\tPOINT\t10\t70",
-                                        "\t\tPOINT\t110\t70", "\t\tPOINT\t110\t20",
-                                        "\t\tPOINT\t10\t20", "\t\tWIDTH\t2", "\t\tFILL", "\t}"}));
+              (std::vector<std::string>{"", "\tPOLYGON", "\t{", "\t\tPOINT\t10\t20",
+                                        "\t\tPOINT\t110\t20", "\t\tPOINT\t110\t70",
+                                        "\t\tPOINT\t10\t70", "\t\tWIDTH\t2", "\t\tFILL", "\t}"}));
     sink.lines.clear();
     p->fill = 0;
     ASSERT_EQ(p->Write(sink), 0);
