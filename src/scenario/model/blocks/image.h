@@ -44,7 +44,7 @@ public:
         ThroughColor = 0x800,
     };
 
-    ImagePtr image;          // the finished picture; guarded by `lock`
+    ImagePtr image;          // unused: render hands out each picture it builds
     Rect clip;               // CLIP
     int32_t options = 0;
     int32_t angle = 0;       // ANGLE, degrees

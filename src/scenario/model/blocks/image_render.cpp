@@ -9,7 +9,6 @@
 #include "scenario/model/blocks/renderhelp.h"
 
 #include <cstring>
-#include <mutex>
 
 namespace vorn {
 namespace {
@@ -85,30 +84,17 @@ ImagePtr ImageBlock::buildPicture()
     return picture;
 }
 
+// The picture is built for each render and handed out itself. Keeping it in `image` and
+// handing out a copy would cost a full-size copy per frame for nothing: the kept picture goes
+// with the first release anyway, and the decoded file is remembered by LoadImageFile.
 ImageBuffer *ImageBlock::render(int32_t)
 {
-    {
-        std::lock_guard guard(lock);
-        if (image)
-            return CopyImage(image.get()).release();
-    }
-    // Built without the lock: a BLOCK_FRAME picture renders another block.
-    ImagePtr built = buildPicture();
-    if (!built)
-        return nullptr;
-    std::lock_guard guard(lock);
-    if (!image)
-        image = std::move(built);
-    return CopyImage(image.get()).release();
+    return buildPicture().release();
 }
 
 void ImageBlock::release(ImageBuffer *picture, int32_t)
 {
-    if (!picture)
-        return;
     FreeImage(picture);
-    std::lock_guard guard(lock);
-    image.reset();
 }
 
 int32_t ImageBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
