@@ -701,10 +701,18 @@ ACTION "action" {
   AFTERIMAGE 1
   FRAMES 2
 }
-FILM "film" { INPUT "r" INPUT "g" DOWN FRAMES 2 }
+FILM "film" { INPUT "r" INPUT "g" INPUT "r" DOWN FRAMES 2 }
 MAIN { INPUT "alpha" INPUT "shade" INPUT "mosaic" INPUT "expand" INPUT "rotate"
        INPUT "action" INPUT "film" }
 )");
+    // Too few frames for a key-frame period: only the ends are key frames, no division by 0.
+    {
+        Block *film = block("film");
+        film->frames = 3;
+        EXPECT_TRUE(film->isKeyFrame(0));
+        EXPECT_FALSE(film->isKeyFrame(1));
+        EXPECT_TRUE(film->isKeyFrame(2));
+    }
     // The reader refuses FRAMES 1 for these; the editor may still set it.
     for (const char *name : {"rotate", "action", "film"}) {
         Block *b = block(name);
