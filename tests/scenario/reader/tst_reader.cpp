@@ -158,6 +158,16 @@ TEST(Reader, IncludeReadsRelativeToTheIncludingFile)
     EXPECT_EQ(loaded->scenario.audio, pathToSjis(dir.path() / "sub").value() + "\\song.wav");
     EXPECT_EQ(loaded->scenario.path, pathToSjis(dir.path() / "test.txt"));
 
+    // An absolute name is kept as written.
+    const SjisString song = pathToSjis(dir.path() / "sub" / "song.wav").value();
+    auto absolute = loadString(dir, "AUDIO \"" + song + "\"\n", "absolute.txt");
+    ASSERT_EQ(absolute->result, 0) << absolute->lastError();
+    EXPECT_EQ(absolute->scenario.audio, song);
+    // A folder is no song.
+    auto folderSong = loadString(dir, "AUDIO \"sub\"\n", "folder.txt");
+    EXPECT_EQ(folderSong->lastError(),
+              readingError("folder.txt", 1, "音楽ファイルを開くことができません。"));
+
     // An error inside an included file names that file (without its folder) and its line.
     dir.write("sub/bad.txt", "\nSCREEN 1 1\nFRAMERATE x\n");
     auto bad = loadString(dir, "INCLUDE \"sub\\bad.txt\"\n", "main.txt");
