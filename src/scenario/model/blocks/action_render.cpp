@@ -6,16 +6,27 @@
 #include "imaging/panzoom.h"
 #include "scenario/model/blocks/renderhelp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
 namespace vorn {
 namespace {
 
+// Coordinates beyond this many pixels cannot be drawn (the pan and zoom works in 1/1024
+// pixel within 32 bits); holding them here keeps every product below in 64 bits.
+constexpr int64_t Reach = int64_t(1) << 22;
+
+int32_t held(int64_t value)
+{
+    return int32_t(std::clamp(value, -Reach, Reach));
+}
+
 // Rectangles here run from left/top to just outside right/bottom (right - left wide).
 Rect exclusive(const Rect &rect)
 {
-    return {rect.left, rect.top, rect.right + 1, rect.bottom + 1};
+    return {held(rect.left), held(rect.top), held(int64_t(rect.right) + 1),
+            held(int64_t(rect.bottom) + 1)};
 }
 
 int64_t w(const Rect &r) { return int64_t(r.right) - r.left; }

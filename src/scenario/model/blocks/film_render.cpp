@@ -9,6 +9,7 @@
 #include "scenario/model/blocks/renderhelp.h"
 #include "scenario/model/scenario.h"
 
+#include <cstdint>
 #include <mutex>
 
 namespace vorn {
@@ -31,7 +32,9 @@ std::vector<ImagePtr> FilmBlock::fitInputs(int32_t frame, int32_t width, int32_t
 ImageBuffer *FilmBlock::render(int32_t frame)
 {
     int32_t width = 0, height = 0;
-    if (!render::screenSize(*this, width, height) || inputCount < 1)
+    // The sub-pixel shift works in 1/1024 pixel within 32 bits.
+    if (!render::screenSize(*this, width, height) || inputCount < 1 ||
+        int64_t(width) * 1024 > INT32_MAX || int64_t(height) * 1024 > INT32_MAX)
         return nullptr;
     const bool vertical = direction == DirectionUp || direction == DirectionDown;
     const bool forward = direction == DirectionUp || direction == DirectionLeft;

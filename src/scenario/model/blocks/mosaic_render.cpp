@@ -6,6 +6,7 @@
 #include "scenario/model/blocks/renderhelp.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace vorn {
 
@@ -24,6 +25,9 @@ ImageBuffer *MosaicBlock::render(int32_t frame)
     const int64_t size = std::max<int64_t>(
         render::interpolate(int64_t(sizeStart) * 1024, int64_t(sizeEnd) * 1024, frame, total), 1024);
     const int64_t w = picture.width, h = picture.height;
+    // The resampler works in 1/1024 pixel within 32 bits: a wider picture stays as it is.
+    if (w * 1024 > INT32_MAX || h * 1024 > INT32_MAX)
+        return out.release();
     // One sample per block; a block larger than the picture still leaves one.
     const int64_t smallW = std::max<int64_t>((w * 1024) / size, 1) * 1024;
     const int64_t smallH = std::max<int64_t>((h * 1024) / size, 1) * 1024;

@@ -48,7 +48,11 @@ int64_t interpolate(int64_t start, int64_t end, int64_t frame, int64_t count)
 {
     if (count < 2)
         return start;
-    return start + (end - start) * frame / (count - 1);
+    int64_t product = 0;
+    if (!__builtin_mul_overflow(end - start, frame, &product))
+        return start + product / (count - 1);
+    // Only absurd values get here; long double keeps 64 bits of the quotient.
+    return start + int64_t(static_cast<long double>(end - start) * frame / (count - 1));
 }
 
 double interpolateReal(double start, double end, int64_t frame, int64_t count)
