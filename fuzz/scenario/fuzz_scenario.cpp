@@ -28,13 +28,23 @@ public:
     int errors = 0;
 };
 
+std::string g_scratch;
+
+void removeScratch()
+{
+    std::error_code error;
+    std::filesystem::remove_all(g_scratch, error);
+}
+
+// An empty folder of this process, removed at exit.
 const vorn::SjisString &scratchDirectory()
 {
     static const vorn::SjisString directory = [] {
-        std::string name = (std::filesystem::temp_directory_path() / "vorn-fuzz-scenario-XXXXXX").string();
-        if (!mkdtemp(name.data()))
+        g_scratch = (std::filesystem::temp_directory_path() / "vorn-fuzz-scenario-XXXXXX").string();
+        if (!mkdtemp(g_scratch.data()))
             std::abort();
-        return vorn::pathToSjis(name).value();
+        std::atexit(removeScratch);
+        return vorn::pathToSjis(g_scratch).value();
     }();
     return directory;
 }
