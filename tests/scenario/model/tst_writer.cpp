@@ -354,7 +354,7 @@ TEST(BlockLinesTest, DrawWithShapes)
     draw.shapes.push_back(std::move(ellipse));
     EXPECT_EQ(bodyOf(draw, "DRAW\t\"d\""),
               (Lines{"\tSIZE\t\t100\t50", "\tCOLOR\t\t255\t0\t0\t128", "", "\tLINE", "\t{",
-                     "\t\tPOINT\t3\t4", "\t\tPOINT\t1\t2", "\t\tWIDTH\t2", "\t}", "",
+                     "\t\tPOINT\t1\t2", "\t\tPOINT\t3\t4", "\t\tWIDTH\t2", "\t}", "",
                      "\tELLIPSE", "\t{", "\t\tREGION\t5\t6\t7\t8", "\t\tWIDTH\t1", "\t\tFILL",
                      "\t\tANGLE\t45", "\t}"}));
 
