@@ -9,10 +9,12 @@
 #include "timeline/checkpoint.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vorn {
@@ -37,6 +39,40 @@ struct MacroDefinition {
     std::vector<MacroParameter> parameters;
     std::string body;             // bytes between the parameter list and ENDMACRO
     int32_t expansionCount = 0;   // raised by each expansion
+};
+
+// The reader's tables of variables and macros. A name defined again takes the newest
+// definition; lookups are by hash so a file with tens of thousands of definitions reads in
+// linear time. Entries never move once added (a deque), so a found macro stays valid while
+// its expansion defines more.
+template <typename Entry>
+class ReaderTable {
+public:
+    void add(Entry entry)
+    {
+        m_newest[entry.name] = m_entries.size();
+        m_entries.push_back(std::move(entry));
+    }
+    Entry *find(std::string_view name)
+    {
+        const auto it = m_newest.find(SjisString(name));
+        return it == m_newest.end() ? nullptr : &m_entries[it->second];
+    }
+    const Entry *find(std::string_view name) const
+    {
+        return const_cast<ReaderTable *>(this)->find(name);
+    }
+    size_t size() const { return m_entries.size(); }  // every definition, repeated names too
+    bool empty() const { return m_entries.empty(); }
+    void clear()
+    {
+        m_entries.clear();
+        m_newest.clear();
+    }
+
+private:
+    std::deque<Entry> m_entries;  // reading order
+    std::unordered_map<SjisString, size_t> m_newest;
 };
 
 class Scenario {
@@ -89,8 +125,8 @@ public:
     int32_t scale = 1;                           // frames per second = frameRate / scale
     int32_t previewScale = 4;
     int32_t startFrame = 0;
-    std::vector<ScenarioVariable> variables;     // newest first (index 0)
-    std::vector<MacroDefinition> macros;         // newest first (index 0)
+    ReaderTable<ScenarioVariable> variables;
+    ReaderTable<MacroDefinition> macros;
     // Where errors are shown and questions asked (the owner's errorHandler and
     // confirmHandler); may be null, which drops messages and answers no.
     Prompter *prompter = nullptr;

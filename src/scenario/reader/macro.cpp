@@ -42,20 +42,12 @@ std::string replaceAll(const std::string &text, std::string_view pattern,
 
 MacroDefinition *findMacro(Scenario &scenario, std::string_view name)
 {
-    for (MacroDefinition &macro : scenario.macros) {
-        if (macro.name == name)
-            return &macro;
-    }
-    return nullptr;
+    return scenario.macros.find(name);
 }
 
 bool variableExists(const Scenario &scenario, std::string_view name)
 {
-    for (const ScenarioVariable &variable : scenario.variables) {
-        if (variable.name == name)
-            return true;
-    }
-    return false;
+    return scenario.variables.find(name) != nullptr;
 }
 
 } // namespace
@@ -119,7 +111,7 @@ int32_t readMacroDefinition(Scenario &scenario, SourceText &text)
         }
     }
     macro.body.assign(text.data().substr(bodyStart, bodyEnd - bodyStart));
-    scenario.macros.insert(scenario.macros.begin(), std::move(macro));
+    scenario.macros.add(std::move(macro));
     return Ok;
 }
 

@@ -13,7 +13,7 @@ class SourceText;
 struct MacroDefinition;
 
 // The MACRO statement, from just after its keyword: reads the definition up to ENDMACRO and
-// puts it at the front of scenario.macros. 0 or -1 (reported).
+// adds it to scenario.macros (a later definition of a name wins). 0 or -1 (reported).
 int32_t readMacroDefinition(Scenario &scenario, SourceText &text);
 
 // The CALL statement, from just after its keyword: reads the arguments, expands the macro and

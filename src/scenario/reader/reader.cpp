@@ -112,8 +112,7 @@ int32_t readVariableDefinition(Scenario &scenario, SourceText &text)
     int32_t value = 0;
     if (readExpressionValue(scenario, text, value, "数値") != Ok)
         return fail();
-    scenario.variables.insert(scenario.variables.begin(),
-                              ScenarioVariable{std::move(*name), std::to_string(value)});
+    scenario.variables.add(ScenarioVariable{std::move(*name), std::to_string(value)});
     return Ok;
 }
 
@@ -366,11 +365,8 @@ int32_t readInteger(Scenario &scenario, SourceText &text, int32_t &value, std::s
     if (first == '(' || first == '$') {
         const int32_t start = text.position();
         const VariableLookup lookup = [&scenario](std::string_view name) -> const std::string * {
-            for (const ScenarioVariable &variable : scenario.variables) {
-                if (variable.name == name)
-                    return &variable.value;
-            }
-            return nullptr;
+            const ScenarioVariable *variable = scenario.variables.find(name);
+            return variable ? &variable->value : nullptr;
         };
         const int32_t code = AnalyzeExpression(text, result, lookup);
         if (code != Ok) {

@@ -315,8 +315,8 @@ TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
     scenario.scale = 100;
     scenario.previewScale = 2;
     scenario.startFrame = 5;
-    scenario.variables.push_back({"x", "1"});
-    scenario.macros.push_back({"M", {}, "body", 0});
+    scenario.variables.add({"x", "1"});
+    scenario.macros.add({"M", {}, "body", 0});
     scenario.checkpoints.push_back({1234, 37, {0, 255, 0, 255}});
     scenario.checkpoints.push_back({-1, 5, {1, 2, 3, 255}});
 

@@ -135,8 +135,8 @@ TEST(Reader, VariablesHoldValuesNewestFirst)
     EXPECT_EQ(loaded->scenario.screenHeight, 6);  // B kept the value, not the formula
     EXPECT_EQ(loaded->scenario.startFrame, 7);    // (2*0)-3+10
     ASSERT_EQ(loaded->scenario.variables.size(), 3u);
-    EXPECT_EQ(loaded->scenario.variables[0].name, "A");
-    EXPECT_EQ(loaded->scenario.variables[0].value, "7");
+    ASSERT_TRUE(loaded->scenario.variables.find("A"));
+    EXPECT_EQ(loaded->scenario.variables.find("A")->value, "7");
 
     // A bare reference reads only the reference; the rest is the next keyword.
     auto bare = loadString(dir, "$(A) = 5\nSCREEN $(A)*2 1\n");
@@ -257,7 +257,8 @@ TEST(Macro, ExpandsParametersAndCounter)
     EXPECT_EQ(loaded->scenario.screenHeight, 20);
     EXPECT_EQ(loaded->scenario.startFrame, 930);
     ASSERT_EQ(loaded->scenario.macros.size(), 1u);
-    EXPECT_EQ(loaded->scenario.macros[0].expansionCount, 2);
+    ASSERT_TRUE(loaded->scenario.macros.find("SET"));
+    EXPECT_EQ(loaded->scenario.macros.find("SET")->expansionCount, 2);
 }
 
 TEST(Macro, Errors)
