@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/json.h"
 #include "cli/scenarioload.h"
+#include "base/scenariopath.h"
 
 #include <cstdio>
 
@@ -43,8 +44,13 @@ int runInfo(const std::vector<std::string> &args)
     json.beginObject();
     json.key("path");
     optionalText(json, s.path);
+    // The model keeps the song as the scenario names it (directory, a backslash, the name);
+    // scripts want the path of this machine.
     json.key("audio");
-    optionalText(json, s.audio);
+    if (const auto song = s.audio ? resolveScenarioName(*s.audio, {}) : std::nullopt)
+        json.value(song->lexically_normal().string());
+    else
+        optionalText(json, s.audio);
     json.key("screenWidth").value(int64_t(s.screenWidth));
     json.key("screenHeight").value(int64_t(s.screenHeight));
     json.key("frameRate").value(int64_t(s.frameRate));

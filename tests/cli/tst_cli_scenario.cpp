@@ -127,6 +127,16 @@ TEST_F(CliScenarioTest, InfoPrintsTheSummaryInOrder)
     EXPECT_EQ(all.exitCode, 0) << all.err;
     EXPECT_NE(all.out.find("\"kind\": \"EXPAND\", \"name\": \"expandout\""), std::string::npos);
     EXPECT_EQ(run({"info", "nomain.txt"}).exitCode, 1);
+
+    // The song is printed as a path of this machine, whichever separator the scenario used.
+    std::filesystem::create_directories(m_dir / "music");
+    write("music/song.wav", "");
+    write("withsong.txt", "SCREEN 64 48\nAUDIO \"music\\song.wav\"\nMAIN { }\n");
+    CliRun song = run({"info", "withsong.txt"});
+    ASSERT_EQ(song.exitCode, 0) << song.err;
+    EXPECT_NE(song.out.find("\"audio\": \"" + (m_dir / "music/song.wav").string() + "\""),
+              std::string::npos)
+        << song.out;
 }
 
 TEST_F(CliScenarioTest, CheckpointsPutsScenarioMarksBackByColour)
