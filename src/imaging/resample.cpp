@@ -240,14 +240,63 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
         horizontalRow<Sum, false>(pixels, alpha, taps, outW, sums, cellN, cells);
 }
 
+// One row of the exact pass: the integer sums S (blue, green, red, alpha) of every output
+// column, in 1/1024 units. The cell the double walk would keep is S / n.
+template<bool HasAlpha>
+void sumRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
+            int32_t *sums)
+{
+    const Span *spans = taps.spans.data();
+    const int32_t *index = taps.index.data();
+    const int32_t *weight = taps.weight.data();
+    for (int32_t c = 0; c < outW; ++c) {
+        const Span &span = spans[c];
+        int32_t b = 0, g = 0, r = 0, a = 0;
+        const int32_t end = span.firstTap + span.tapCount;
+        for (int32_t k = span.firstTap; k < end; ++k) {
+            const int32_t i = index[k];
+            const int32_t w = weight[k];
+            if (w == 1024 && k == span.runTap && span.runCount > 1) {
+                // The fully covered run: summed unweighted, scaled once.
+                int32_t rb = 0, rg = 0, rr = 0, ra = 0;
+                const uint8_t *p = pixels + 3 * ptrdiff_t(span.runPixel);
+                const uint8_t *q = HasAlpha ? alpha + span.runPixel : nullptr;
+                for (int32_t j = 0; j < span.runCount; ++j) {
+                    rb += p[3 * j + 0];
+                    rg += p[3 * j + 1];
+                    rr += p[3 * j + 2];
+                    ra += HasAlpha ? q[j] : 255;
+                }
+                b += rb * 1024;
+                g += rg * 1024;
+                r += rr * 1024;
+                a += ra * 1024;
+                k += span.runCount - 1;
+                continue;
+            }
+            const uint8_t *p = pixels + 3 * ptrdiff_t(i);
+            b += p[0] * w;
+            g += p[1] * w;
+            r += p[2] * w;
+            a += (HasAlpha ? alpha[i] : 255) * w;
+        }
+        int32_t *sum = sums + 4 * ptrdiff_t(c);
+        sum[0] = b;
+        sum[1] = g;
+        sum[2] = r;
+        sum[3] = a;
+    }
+}
+
 // Table rows computed on demand, remembering the few most recent ones: consecutive output rows
 // share at most a boundary row (two near the clamped end), so each table row is computed once.
+template<typename Cell>
 class RowCache {
 public:
     bool init(int32_t cellsPerRow)
     {
         for (Slot &slot : m_slots) {
-            slot.cells = allocateArray<double>(int64_t(cellsPerRow));
+            slot.cells = allocateArray<Cell>(int64_t(cellsPerRow));
             if (!slot.cells)
                 return false;
             slot.row = -1;
@@ -256,7 +305,7 @@ public:
     }
 
     template<typename Fill>
-    const double *get(int32_t row, Fill fill)
+    const Cell *get(int32_t row, Fill fill)
     {
         for (Slot &slot : m_slots) {
             if (slot.row == row)
@@ -272,12 +321,153 @@ public:
 private:
     static constexpr int SlotCount = 3;
     struct Slot {
-        std::unique_ptr<double[]> cells;
+        std::unique_ptr<Cell[]> cells;
         int32_t row = -1;
     };
     Slot m_slots[SlotCount];
     int m_next = 0;
 };
+
+int32_t longestSpan(const Taps &taps)
+{
+    int32_t longest = 0;
+    for (const Span &span : taps.spans)
+        longest = std::max(longest, span.n);
+    return longest;
+}
+
+// Whether the exact pass applies: a column sum S = sum of byte x weight stays below 2^31, and
+// the whole weighted sum T = sum of S x row weight below 2^53, so that it is an exact integer
+// in a double. That holds while n(column) x n(row) <= 2^45 (about 6000 x 6000 pixels).
+bool exactSumsFit(const Taps &columns, const Taps &rows)
+{
+    const int64_t nh = longestSpan(columns), nv = longestSpan(rows);
+    return nh < (int64_t(1) << 23) && nv < (int64_t(1) << 23) && nh * nv <= (int64_t(1) << 45);
+}
+
+// The exact pass. The double walk computes T / (n(column) x n(row)) with a few roundings, and
+// its result trunc(value + 0.5) can only differ from that of the exact quotient when the
+// quotient lies within 2^-30 of a half (each rounding is relative 2^-53, over at most a few
+// thousand table rows). So the integer sums are accumulated exactly, the quotient is taken
+// with one multiplication, and only a value within 2^-20 of a half - exact halves, mostly - is
+// recomputed by the double walk's own sequence of operations for that one pixel.
+bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &columns,
+                   const Taps &rows, bool copyColumns, ImageBuffer &out)
+{
+    const int32_t outW = f.outW;
+    const int32_t outH = f.outH;
+    const int64_t cellsPerRow = int64_t(outW) * 4;
+    RowCache<int32_t> cache;
+    auto accumulator = allocateArray<double>(cellsPerRow);
+    auto values = allocateArray<int32_t>(cellsPerRow);
+    auto nearFlags = allocateArray<int32_t>(cellsPerRow);
+    auto columnScale = allocateArray<double>(cellsPerRow);  // 1 / n(column), per cell
+    if (!accumulator || !values || !nearFlags || !columnScale || !cache.init(int32_t(cellsPerRow)))
+        return false;
+    for (int32_t c = 0; c < outW; ++c) {
+        const double scale = 1.0 / double(columns.spans[c].n);
+        for (int k = 0; k < 4; ++k)
+            columnScale[4 * c + k] = scale;
+    }
+
+    auto sourceRow = [&](int32_t tableRow) {
+        return clampIndex(f.firstRow + tableRow, source.height);
+    };
+    auto fillRow = [&](int32_t tableRow, int32_t *sums) {
+        const int32_t y = sourceRow(tableRow);
+        const uint8_t *p = source.row(y);
+        const uint8_t *alpha = source.alpha ? source.alphaRow(y) : nullptr;
+        if (copyColumns) {
+            for (int32_t c = 0; c < outW; ++c) {
+                const int32_t i = columns.index[c];
+                sums[4 * c + 0] = p[3 * i + 0];
+                sums[4 * c + 1] = p[3 * i + 1];
+                sums[4 * c + 2] = p[3 * i + 2];
+                sums[4 * c + 3] = alpha ? alpha[i] : 255;
+            }
+        } else if (alpha) {
+            sumRow<true>(p, alpha, columns, outW, sums);
+        } else {
+            sumRow<false>(p, alpha, columns, outW, sums);
+        }
+    };
+    // The double walk for one channel of one output pixel, operation for operation.
+    auto walkPixel = [&](const Span &rowSpan, int32_t c, int ch) {
+        const Span &colSpan = columns.spans[c];
+        double sum = 0;
+        for (int32_t k = rowSpan.firstTap; k < rowSpan.firstTap + rowSpan.tapCount; ++k) {
+            const int32_t y = sourceRow(rows.index[k]);
+            const uint8_t *p = source.row(y);
+            const uint8_t *alpha = source.alpha ? source.alphaRow(y) : nullptr;
+            int64_t s = 0;
+            for (int32_t j = colSpan.firstTap; j < colSpan.firstTap + colSpan.tapCount; ++j) {
+                const int32_t i = columns.index[j];
+                const int32_t byte = ch < 3 ? p[3 * i + ch] : (alpha ? alpha[i] : 255);
+                s += int64_t(byte) * columns.weight[j];
+            }
+            const double cell = double(s) / double(colSpan.n);
+            sum += cell * double(rows.weight[k]) / 1024.0;
+        }
+        const int32_t rounded = int32_t(sum * 1024.0 / double(rowSpan.n) + 0.5);
+        return rounded > 255 ? 255 : rounded;
+    };
+
+    double *acc = accumulator.get();
+    const double *scale = columnScale.get();
+    int32_t *v = values.get();
+    int32_t *near = nearFlags.get();
+    for (int32_t r = 0; r < outH; ++r) {
+        const Span &span = rows.spans[r];
+        // T per cell: exact, every term and partial sum an integer below 2^53.
+        for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k) {
+            const int32_t *sums = cache.get(rows.index[k], fillRow);
+            const double w = rows.weight[k];
+            if (k == span.firstTap) {
+                for (int64_t i = 0; i < cellsPerRow; ++i)
+                    acc[i] = double(sums[i]) * w;
+            } else {
+                for (int64_t i = 0; i < cellsPerRow; ++i)
+                    acc[i] += double(sums[i]) * w;
+            }
+        }
+        // value + 0.5 to within a few parts in 2^53, in 10.22 fixed point (below 2^30): the
+        // integer part is the result unless the fraction lies within 2^-20 of a whole number.
+        const double rowScale = 1.0 / double(span.n);
+        int32_t unsettled = 0;
+        for (int64_t i = 0; i < cellsPerRow; ++i) {
+            const int32_t fixed = int32_t((acc[i] * scale[i] * rowScale + 0.5) * 4194304.0);
+            const int32_t q = fixed >> 22;
+            const int32_t close = int32_t(((fixed + 4) & 0x3fffff) < 8);
+            near[i] = close;
+            unsettled |= close;
+            v[i] = q > 255 ? 255 : q;
+        }
+        if (unsettled) {
+            // Rare: a handful of cells in a row, found sixteen at a time.
+            for (int64_t block = 0; block < cellsPerRow; block += 16) {
+                const int64_t end = std::min<int64_t>(block + 16, cellsPerRow);
+                int32_t any = 0;
+                for (int64_t i = block; i < end; ++i)
+                    any |= near[i];
+                if (!any)
+                    continue;
+                for (int64_t i = block; i < end; ++i) {
+                    if (near[i])
+                        v[i] = walkPixel(span, int32_t(i / 4), int(i % 4));
+                }
+            }
+        }
+        uint8_t *dst = out.row(r);
+        uint8_t *dstAlpha = out.alphaRow(r);
+        for (int32_t c = 0; c < outW; ++c) {
+            dst[3 * c + 0] = uint8_t(v[4 * c + 0]);
+            dst[3 * c + 1] = uint8_t(v[4 * c + 1]);
+            dst[3 * c + 2] = uint8_t(v[4 * c + 2]);
+            dstAlpha[c] = uint8_t(v[4 * c + 3]);
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -344,8 +534,15 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
             return nullptr;
     }
 
+    if (exactSumsFit(columns, rows)) {
+        if (!resampleExact(*source, f, columns, rows, copyColumns, *out))
+            return nullptr;
+        return out;
+    }
+
+    // Spans too long for exact sums: the table of doubles itself.
     const int64_t cellsPerRow = int64_t(outW) * 4;
-    RowCache cache;
+    RowCache<double> cache;
     auto accumulator = allocateArray<double>(cellsPerRow);
     auto values = allocateArray<int32_t>(cellsPerRow);
     auto cellN = allocateArray<double>(cellsPerRow);

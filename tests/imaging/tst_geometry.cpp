@@ -230,6 +230,37 @@ TEST(ResampleImage, MatchesThePlainWalkOverManyScales)
     }
 }
 
+TEST(ResampleImage, MatchesThePlainWalkAtExtremeRatiosAndExactHalves)
+{
+    const ImagePtr src = noisePicture(37, 29, 11);
+    auto check = [&](const ImageBuffer &picture, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
+                     int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+        const ImagePtr fast = ResampleImage(&picture, dx, dy, dw, dh, sx, sy, sw, sh);
+        ASSERT_TRUE(fast);
+        EXPECT_TRUE(samePixels(*fast, *referenceResample(picture, dx, dy, dw, dh, sx, sy, sw, sh)))
+            << "dst " << dx << " " << dy << " " << dw << " " << dh << " src " << sx << " " << sy
+            << " " << sw << " " << sh;
+    };
+    // Boxes of 3 x 2, 6 x 4 and 5 x 2 pixels: means that are exactly a half are frequent, and
+    // the divisions by 3 and 5 are inexact in doubles, so those pixels must round as the walk
+    // does.
+    for (auto [kx, ky] : {std::pair{3, 2}, std::pair{6, 4}, std::pair{5, 2}, std::pair{2, 6}})
+        check(*src, 0, 0, 36 / kx * 1024, 28 / ky * 1024, 0, 0, 36 * 1024, 28 * 1024);
+    // The whole picture into one pixel, one column and one row; one pixel and a sliver of 40
+    // units spread over many (up to the 1024-fold limit of the plain walk).
+    check(*src, 0, 0, 1024, 1024, 0, 0, 37 * 1024, 29 * 1024);
+    check(*src, 0, 0, 1024, 40 * 1024, 0, 0, 37 * 1024, 29 * 1024);
+    check(*src, 0, 0, 40 * 1024, 1024, 0, 0, 37 * 1024, 29 * 1024);
+    check(*src, 0, 0, 700 * 1024, 300 * 1024, 5 * 1024, 7 * 1024, 1024, 1024);
+    check(*src, 100, 900, 30 * 1024, 20 * 1024, 5000, 7000, 40, 30);
+    // A source area partly outside the picture repeats the edge pixels.
+    check(*src, 0, 0, 30 * 1024, 20 * 1024, -3000, -5000, 45 * 1024, 33 * 1024);
+    // Spans over 8192 rows take the table of doubles.
+    const ImagePtr tall = noisePicture(3, 9000, 12);
+    for (int32_t dh : {1024, 2500})
+        check(*tall, 0, 0, 2048, dh, 0, 0, 3072, 9000 * 1024);
+}
+
 TEST(ResampleImage, APictureWithoutAlphaPlaneCountsAsOpaque)
 {
     ImagePtr opaque = noisePicture(13, 9, 9);
