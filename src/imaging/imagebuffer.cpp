@@ -8,12 +8,22 @@
 namespace vorn {
 namespace {
 
-std::unique_ptr<uint8_t[]> allocatePlane(int64_t bytes)
+std::unique_ptr<uint8_t[]> allocatePlane(int64_t bytes, bool zeroed = true)
 {
     if (bytes < 0 || bytes > MaxPlaneBytes)
         return nullptr;
-    // Value-initialised so every byte starts at 0; nothrow so a failure is a plain "none".
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]());
+    // Value-initialised (every byte 0) unless the caller writes them all; nothrow so a failure
+    // is a plain "none".
+    const int64_t size = bytes > 0 ? bytes : 1;
+    if (!zeroed)
+        return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
+}
+
+// The bytes of a row that hold pixels (the rest pads it to the stride).
+int64_t usedRowBytes(int64_t width, int32_t bitCount)
+{
+    return bitCount == 1 ? (width + 7) / 8 : width * (bitCount / 8);
 }
 
 // -1 when the rounded width does not fit an int32 (such a plane could not be allocated anyway).
@@ -52,7 +62,9 @@ int32_t RowStride(int32_t width, int32_t bitCount)
     return bytes > INT32_MAX ? -1 : static_cast<int32_t>(bytes);
 }
 
-ImagePtr CreateImageBuffer(int32_t width, int32_t height, int32_t bitCount)
+namespace {
+
+ImagePtr createBuffer(int32_t width, int32_t height, int32_t bitCount, bool zeroed)
 {
     const int32_t stride = RowStride(width, bitCount);
     if (stride < 0 || height < 0)
@@ -60,7 +72,7 @@ ImagePtr CreateImageBuffer(int32_t width, int32_t height, int32_t bitCount)
     auto image = std::unique_ptr<ImageBuffer>(new (std::nothrow) ImageBuffer);
     if (!image)
         return nullptr;
-    image->pixels = allocatePlane(int64_t(stride) * height);
+    image->pixels = allocatePlane(int64_t(stride) * height, zeroed);
     if (!image->pixels)
         return nullptr;
     image->width = width;
@@ -68,7 +80,27 @@ ImagePtr CreateImageBuffer(int32_t width, int32_t height, int32_t bitCount)
     image->stride = stride;
     image->bitCount = bitCount;
     image->alphaStride = alphaStrideFor(width);
+    if (!zeroed) {
+        // Padding stays defined, so pictures written out byte for byte are reproducible.
+        const int64_t used = usedRowBytes(width, bitCount);
+        if (used < stride) {
+            for (int32_t y = 0; y < height; ++y)
+                std::memset(image->row(y) + used, 0, size_t(stride - used));
+        }
+    }
     return image;
+}
+
+} // namespace
+
+ImagePtr CreateImageBuffer(int32_t width, int32_t height, int32_t bitCount)
+{
+    return createBuffer(width, height, bitCount, true);
+}
+
+ImagePtr CreateImageBufferUninitialised(int32_t width, int32_t height, int32_t bitCount)
+{
+    return createBuffer(width, height, bitCount, false);
 }
 
 ImagePtr CreateImage(int32_t width, int32_t height)
@@ -112,13 +144,16 @@ ImagePtr CopyImage(const ImageBuffer *buffer)
 {
     if (!buffer)
         return nullptr;
-    auto copy = CreateImageBuffer(buffer->width, buffer->height, buffer->bitCount);
+    // Both planes are copied whole, padding included, so nothing needs zeroing first.
+    auto copy = createBuffer(buffer->width, buffer->height, buffer->bitCount, false);
     if (!copy)
         return nullptr;
     std::memcpy(copy->pixels.get(), buffer->pixels.get(),
                 size_t(buffer->stride) * size_t(buffer->height));
     if (buffer->alpha) {
-        if (AddAlphaPlane(copy.get()) != 0)
+        copy->alphaStride = buffer->alphaStride;
+        copy->alpha = allocatePlane(int64_t(buffer->alphaStride) * buffer->height, false);
+        if (!copy->alpha)
             return nullptr;
         std::memcpy(copy->alpha.get(), buffer->alpha.get(),
                     size_t(buffer->alphaStride) * size_t(buffer->height));

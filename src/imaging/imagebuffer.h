@@ -47,6 +47,10 @@ int32_t RowStride(int32_t width, int32_t bitCount);
 // All pixel bytes 0, no alpha plane. None for an invalid bit count, a negative or too large
 // size, or when memory runs out.
 ImagePtr CreateImageBuffer(int32_t width, int32_t height, int32_t bitCount);
+// As CreateImageBuffer, but the pixel bytes are left as the allocator gave them (the bytes
+// that pad each row to its stride are still 0): for a caller that writes every pixel at once,
+// where zero-filling a large plane first would only cost time.
+ImagePtr CreateImageBufferUninitialised(int32_t width, int32_t height, int32_t bitCount);
 // 24-bit with an alpha plane, everything 0 (transparent black).
 ImagePtr CreateImage(int32_t width, int32_t height);
 ImagePtr CreateFilledImage(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b,

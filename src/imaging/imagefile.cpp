@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -38,6 +39,26 @@ bool fitsPlane(int64_t width, int64_t height)
     return stride <= MaxPlaneBytes / height;
 }
 
+// One row of 0xAARRGGBB words to blue-green-red bytes, the alpha byte dropped.
+void wordsToBgr(const QRgb *src, int32_t width, uint8_t *dst)
+{
+    int32_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four pixels to three words: each word in memory is blue, green, red, alpha.
+        for (; x + 4 <= width; x += 4, src += 4, dst += 12) {
+            const uint32_t w[3] = {(src[0] & 0xffffffu) | (src[1] << 24),
+                                   ((src[1] >> 8) & 0xffffu) | (src[2] << 16),
+                                   ((src[2] >> 16) & 0xffu) | (src[3] << 8)};
+            std::memcpy(dst, w, sizeof w);
+        }
+    }
+    for (; x < width; ++x, ++src, dst += 3) {
+        dst[0] = uint8_t(qBlue(*src));
+        dst[1] = uint8_t(qGreen(*src));
+        dst[2] = uint8_t(qRed(*src));
+    }
+}
+
 ImagePtr decodeFile(const std::filesystem::path &path)
 {
     startDecoder();
@@ -58,19 +79,31 @@ ImagePtr decodeFile(const std::filesystem::path &path)
         return nullptr;
     // Alpha is dropped with the colour left as stored: a non-premultiplied format keeps its
     // colour bytes, and premultiplied ones are converted back first.
-    if (decoded.hasAlphaChannel())
+    if (decoded.hasAlphaChannel() && decoded.format() != QImage::Format_ARGB32)
         decoded = decoded.convertToFormat(QImage::Format_ARGB32);
-    const QImage rgb = decoded.convertToFormat(QImage::Format_BGR888);
-    if (rgb.isNull())
-        return nullptr;
+    // 32-bit pixels (what JPEG colour decodes to) go straight into the picture's rows; other
+    // formats through Qt's conversion first.
+    const bool fromWords =
+        decoded.format() == QImage::Format_RGB32 || decoded.format() == QImage::Format_ARGB32;
+    if (!fromWords) {
+        decoded = decoded.convertToFormat(QImage::Format_BGR888);
+        if (decoded.isNull())
+            return nullptr;
+    }
 
-    ImagePtr out = CreateImageBuffer(rgb.width(), rgb.height(), 24);
+    // Every pixel byte is written below.
+    ImagePtr out = CreateImageBufferUninitialised(decoded.width(), decoded.height(), 24);
     if (!out)
         return nullptr;
     // QImage rows run top-down; ImageBuffer::row() addresses them bottom-up.
-    const size_t rowBytes = size_t(3) * size_t(rgb.width());
-    for (int32_t y = 0; y < out->height; ++y)
-        std::memcpy(out->row(y), rgb.constScanLine(y), rowBytes);
+    const int32_t width = out->width;
+    for (int32_t y = 0; y < out->height; ++y) {
+        const uchar *line = decoded.constScanLine(y);
+        if (fromWords)
+            wordsToBgr(reinterpret_cast<const QRgb *>(line), width, out->row(y));
+        else
+            std::memcpy(out->row(y), line, size_t(3) * size_t(width));
+    }
     return out;
 }
 

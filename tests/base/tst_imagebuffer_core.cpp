@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace vorn;
 
 TEST(ImageBufferCore, StridesRoundToFourBytes)
@@ -70,6 +72,34 @@ TEST(ImageBufferCore, CopyKeepsAlphaOrItsAbsenceAndFlipReversesRows)
     EXPECT_EQ(copy->row(1)[0], 7);
     EXPECT_EQ(copy->row(0)[0], 0);
     EXPECT_FALSE(CopyImage(nullptr));
+}
+
+TEST(ImageBufferCore, UninitialisedBuffersZeroOnlyTheirPaddingAndCopiesAreWhole)
+{
+    for (int32_t bits : {1, 8, 24}) {
+        auto image = CreateImageBufferUninitialised(5, 3, bits);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->stride, RowStride(5, bits));
+        EXPECT_FALSE(image->alpha);
+        const int32_t used = bits == 1 ? 1 : 5 * bits / 8;
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t i = used; i < image->stride; ++i)
+                EXPECT_EQ(image->row(y)[i], 0) << bits << " " << y << " " << i;
+    }
+    EXPECT_FALSE(CreateImageBufferUninitialised(INT32_MAX, 1, 24));
+    EXPECT_FALSE(CreateImageBufferUninitialised(4, 4, 12));
+    // A copy reproduces both planes byte for byte, padding included.
+    auto image = CreateImage(3, 2);
+    for (int32_t i = 0; i < image->stride * 2; ++i)
+        image->pixels[i] = uint8_t(i * 7 + 1);
+    for (int32_t i = 0; i < image->alphaStride * 2; ++i)
+        image->alpha[i] = uint8_t(200 - i);
+    auto copy = CopyImage(image.get());
+    ASSERT_TRUE(copy && copy->alpha);
+    EXPECT_EQ(copy->alphaStride, image->alphaStride);
+    EXPECT_EQ(std::memcmp(copy->pixels.get(), image->pixels.get(), size_t(image->stride * 2)), 0);
+    EXPECT_EQ(std::memcmp(copy->alpha.get(), image->alpha.get(), size_t(image->alphaStride * 2)),
+              0);
 }
 
 TEST(ImageBufferCore, HugeOrNegativeSizesGiveNone)

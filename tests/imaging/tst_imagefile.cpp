@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +143,33 @@ TEST_F(LoadImageFileTest, JpegKeepsOrientationAndColourWithinCompressionError)
     };
     EXPECT_TRUE(near(pixelAt(*image, 3, 2), {240, 120, 20, -1})) << pixelAt(*image, 3, 2);
     EXPECT_TRUE(near(pixelAt(*image, 12, 13), {10, 20, 120, -1})) << pixelAt(*image, 12, 13);
+}
+
+TEST_F(LoadImageFileTest, JpegAndGreyPixelsAreTheDecoderOutputExactly)
+{
+    // Widths 1, 7 and 13 leave 1 to 3 pixels after the groups of four, and the padding of each
+    // row must stay 0 (pictures written out byte for byte are compared elsewhere).
+    for (int w : {1, 7, 13, 64}) {
+        for (const char *format : {"JPEG", "PGM"}) {
+            const fs::path file = path((std::to_string(w) + format).c_str());
+            QImage source = patterned(w, 9);
+            if (std::string(format) == "PGM")
+                source = source.convertToFormat(QImage::Format_Grayscale8);
+            ASSERT_TRUE(source.save(QString::fromUtf8(file.c_str()), format, 85));
+            ImagePtr image = LoadImageFile(file);
+            ASSERT_TRUE(image);
+            const QImage expected =
+                QImage(QString::fromUtf8(file.c_str())).convertToFormat(QImage::Format_BGR888);
+            ASSERT_EQ(image->width, expected.width());
+            ASSERT_EQ(image->height, expected.height());
+            for (int y = 0; y < image->height; ++y) {
+                ASSERT_EQ(std::memcmp(image->row(y), expected.constScanLine(y), size_t(3 * w)), 0)
+                    << format << " width " << w << " row " << y;
+                for (int i = 3 * w; i < image->stride; ++i)
+                    ASSERT_EQ(image->row(y)[i], 0) << format << " width " << w;
+            }
+        }
+    }
 }
 
 TEST_F(LoadImageFileTest, BadFilesGiveNone)
