@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace vorn {
 namespace {
 
@@ -15,9 +17,13 @@ std::unique_ptr<uint8_t[]> allocatePlane(int64_t bytes, bool zeroed = true)
     // Value-initialised (every byte 0) unless the caller writes them all; nothrow so a failure
     // is a plain "none".
     const int64_t size = bytes > 0 ? bytes : 1;
-    if (!zeroed)
-        return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
+    std::unique_ptr<uint8_t[]> plane(new (std::nothrow) uint8_t[size]);
+    if (!plane)
+        return nullptr;
+    AdviseLargeBlock(plane.get(), size_t(size));
+    if (zeroed)
+        std::memset(plane.get(), 0, size_t(size));
+    return plane;
 }
 
 // The bytes of a row that hold pixels (the rest pads it to the stride).
@@ -45,6 +51,23 @@ int channelByte(int channel)
 }
 
 } // namespace
+
+void AdviseLargeBlock(void *data, size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    // Only whole 2 MiB pages inside the block; smaller blocks gain nothing.
+    constexpr uintptr_t hugePage = uintptr_t(2) << 20;
+    if (!data || bytes < 2 * hugePage)
+        return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(hugePage - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
 
 int32_t RowStride(int32_t width, int32_t bitCount)
 {

@@ -41,6 +41,12 @@ using ImagePtr = std::unique_ptr<ImageBuffer>;
 // allocation failure: the operation returns none instead of wrapping a size.
 inline constexpr int64_t MaxPlaneBytes = int64_t(1) << 30;
 
+// A hint for a freshly allocated, not yet written block of tens of megabytes (a photo's
+// plane): back it with huge pages where the system offers them on request, so that the first
+// writes fault a few hundred times instead of thousands. Does nothing for small blocks or
+// where unsupported; never fails.
+void AdviseLargeBlock(void *data, size_t bytes);
+
 // Bytes per row for a width and bit count; -1 for an invalid bit count or a negative width.
 int32_t RowStride(int32_t width, int32_t bitCount);
 

@@ -72,7 +72,17 @@ ImagePtr decodeFile(const std::filesystem::path &path)
     if (declared.isValid() && !fitsPlane(declared.width(), declared.height()))
         return nullptr;
 
+    // The decoders write into a picture handed to them when its size and format are the ones
+    // they would make; made here first, it can take huge pages before the first write.
     QImage decoded;
+    if (declared.isValid()) {
+        const QImage::Format format = reader.imageFormat();
+        if (format != QImage::Format_Invalid) {
+            decoded = QImage(declared, format);
+            if (!decoded.isNull())
+                AdviseLargeBlock(decoded.bits(), size_t(decoded.sizeInBytes()));
+        }
+    }
     if (!reader.read(&decoded) || decoded.isNull())
         return nullptr;
     if (!fitsPlane(decoded.width(), decoded.height()))
