@@ -288,6 +288,90 @@ void sumRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32
     }
 }
 
+// The column taps laid out for a branch-free loop: every output column reads the same number
+// K of consecutive source pixels from its own base, weights 0 where it covers nothing. Applies
+// when each column's pixels are consecutive (no edge repetition) and K is small.
+struct UniformTaps {
+    static constexpr int32_t MaxK = 8;
+    int32_t k = 0;  // 0: not applicable
+    std::vector<int32_t> base;
+    std::vector<int32_t> weight;  // k per column
+};
+
+bool buildUniform(const Taps &taps, int32_t width, UniformTaps &u)
+{
+    int32_t k = 1;
+    for (const Span &span : taps.spans) {
+        const int32_t first = taps.index[span.firstTap];
+        for (int32_t t = 1; t < span.tapCount; ++t) {
+            if (taps.index[span.firstTap + t] != first + t)
+                return false;
+        }
+        k = std::max(k, span.tapCount);
+    }
+    if (k > UniformTaps::MaxK || k > width)
+        return false;
+    try {
+        u.base.resize(taps.spans.size());
+        u.weight.assign(taps.spans.size() * size_t(k), 0);
+    } catch (const std::exception &) {
+        return false;
+    }
+    for (size_t c = 0; c < taps.spans.size(); ++c) {
+        const Span &span = taps.spans[c];
+        // Shifted left at the right edge so that the padding reads stay inside the row.
+        const int32_t base = std::min(taps.index[span.firstTap], width - k);
+        u.base[c] = base;
+        for (int32_t t = 0; t < span.tapCount; ++t) {
+            const int32_t tap = span.firstTap + t;
+            u.weight[c * size_t(k) + size_t(taps.index[tap] - base)] = taps.weight[tap];
+        }
+    }
+    u.k = k;
+    return true;
+}
+
+template<int K, bool HasAlpha>
+void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
+                   int32_t outW, int32_t *sums)
+{
+    const int32_t *bases = u.base.data();
+    const int32_t *weights = u.weight.data();
+    for (int32_t c = 0; c < outW; ++c) {
+        const int32_t base = bases[c];
+        const uint8_t *p = pixels + 3 * ptrdiff_t(base);
+        const int32_t *w = weights + ptrdiff_t(K) * c;
+        int32_t b = 0, g = 0, r = 0, a = 0;
+        for (int j = 0; j < K; ++j) {
+            b += p[3 * j + 0] * w[j];
+            g += p[3 * j + 1] * w[j];
+            r += p[3 * j + 2] * w[j];
+            a += (HasAlpha ? alpha[base + j] : 255) * w[j];
+        }
+        int32_t *sum = sums + 4 * ptrdiff_t(c);
+        sum[0] = b;
+        sum[1] = g;
+        sum[2] = r;
+        sum[3] = a;
+    }
+}
+
+template<bool HasAlpha>
+void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
+                   int32_t outW, int32_t *sums)
+{
+    switch (u.k) {
+    case 1: sumRowUniform<1, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 2: sumRowUniform<2, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 3: sumRowUniform<3, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 4: sumRowUniform<4, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 5: sumRowUniform<5, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 6: sumRowUniform<6, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 7: sumRowUniform<7, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    default: sumRowUniform<8, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    }
+}
+
 // Table rows computed on demand, remembering the few most recent ones: consecutive output rows
 // share at most a boundary row (two near the clamped end), so each table row is computed once.
 template<typename Cell>
@@ -370,6 +454,10 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
             columnScale[4 * c + k] = scale;
     }
 
+    UniformTaps uniform;
+    if (!copyColumns)
+        buildUniform(columns, source.width, uniform);
+
     auto sourceRow = [&](int32_t tableRow) {
         return clampIndex(f.firstRow + tableRow, source.height);
     };
@@ -385,6 +473,11 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
                 sums[4 * c + 2] = p[3 * i + 2];
                 sums[4 * c + 3] = alpha ? alpha[i] : 255;
             }
+        } else if (uniform.k > 0) {
+            if (alpha)
+                sumRowUniform<true>(p, alpha, uniform, outW, sums);
+            else
+                sumRowUniform<false>(p, alpha, uniform, outW, sums);
         } else if (alpha) {
             sumRow<true>(p, alpha, columns, outW, sums);
         } else {
