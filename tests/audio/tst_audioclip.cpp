@@ -1,7 +1,8 @@
 // Tests of AudioClip: what loads and what is refused, the sample buffer, time conversions,
 // the time line's end and the row envelope.
 #include "audio/audioclip.h"
-#include "audio/testwav.h"
+#include "support/tempdir.h"
+#include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -20,18 +21,9 @@ using test::wavBytes;
 
 class AudioClipTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path()
-                / ("vorn-tst-audioclip-" + std::to_string(getpid()) + "-" + info->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     std::filesystem::path write(const std::vector<uint8_t> &bytes, const std::string &name = "song.wav")
     {
-        const auto path = m_dir / name;
+        const auto path = m_dir.path() / name;
         test::writeFile(path, bytes);
         return path;
     }
@@ -45,7 +37,7 @@ protected:
     // Writes a file through libsndfile's own writer, for containers and codings ours lacks.
     std::filesystem::path writeWithSndfile(int format, int channels, int frames, const std::string &name)
     {
-        const auto path = m_dir / name;
+        const auto path = m_dir.path() / name;
         SF_INFO info{};
         info.samplerate = 44100;
         info.channels = channels;
@@ -60,7 +52,7 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_dir;
+    test::TempDir m_dir;
 };
 
 TEST_F(AudioClipTest, SmallestSongIs131072Bytes)
@@ -108,18 +100,18 @@ TEST_F(AudioClipTest, RefusesOtherDepthsChannelCountsAndCodings)
 TEST_F(AudioClipTest, RefusesFilesThatAreNoWav)
 {
     AudioClip missing;
-    missing.setPath(m_dir / "no such file.wav");
+    missing.setPath(m_dir.path() / "no such file.wav");
     EXPECT_FALSE(missing.load());
 
     AudioClip empty;
     EXPECT_FALSE(load(empty, {}));
 
     AudioClip directory;
-    directory.setPath(m_dir);
+    directory.setPath(m_dir.path());
     EXPECT_FALSE(directory.load());
 
     // A FIFO with no writer must not block the load.
-    const auto fifo = m_dir / "fifo.wav";
+    const auto fifo = m_dir.path() / "fifo.wav";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     AudioClip pipe;
     pipe.setPath(fifo);

@@ -1,14 +1,14 @@
 // Tests of the playback engine against the simulated device on a clock that the test drives.
 #include "audio/caudioplay.h"
 #include "audio/simulateddevice.h"
-#include "audio/testwav.h"
+#include "support/tempdir.h"
+#include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace vorn {
 namespace {
@@ -92,10 +92,6 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = std::filesystem::temp_directory_path()
-                / ("vorn_tst_caudioplay_" + std::to_string(getpid()) + "_"
-                   + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
         m_card = std::make_shared<Card>(Card::Clock::Driven);
         m_card->setRecording(true);
     }
@@ -106,7 +102,6 @@ protected:
             EXPECT_TRUE(m_engine->waitEnded(10s));
         }
         m_engine.reset();
-        std::filesystem::remove_all(m_dir);
     }
 
     std::filesystem::path song(const std::string &name, size_t dataBytes, uint16_t channels = 2,
@@ -116,7 +111,7 @@ protected:
         wav.channels = channels;
         wav.bitsPerSample = bits;
         wav.samplesPerSec = rate;
-        const auto path = m_dir / name;
+        const auto path = m_dir.path() / name;
         test::writeFile(path, test::wavBytes(wav, test::indexData(dataBytes, bits)));
         return path;
     }
@@ -162,7 +157,7 @@ protected:
         ASSERT_TRUE(writesReach(writes + 1));
     }
 
-    std::filesystem::path m_dir;
+    test::TempDir m_dir;
     std::shared_ptr<Card> m_card;
     Replies m_replies;
     std::unique_ptr<CAudioPlay> m_engine;
@@ -171,7 +166,7 @@ protected:
 TEST_F(EngineTest, LoadFailureRepliesOneAndEndsTheThread)
 {
     makeEngine();
-    m_engine->setPath(m_dir / "missing.wav");
+    m_engine->setPath(m_dir.path() / "missing.wav");
     m_engine->post(AP_LOAD);
     ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
     EXPECT_EQ(m_replies.lastWParam(AP_LOADED), 1);

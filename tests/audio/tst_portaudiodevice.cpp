@@ -2,7 +2,7 @@
 #include "audio/caudioplay.h"
 #include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
-#include "audio/testwav.h"
+#include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 

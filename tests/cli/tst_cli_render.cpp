@@ -1,58 +1,18 @@
 // Tests of `vorn-scenario render`: the PNG written, frame range, usage errors, and the bundled
 // demo scenario loading, rendering and writing cleanly.
-#include <gtest/gtest.h>
+#include "support/clirun.h"
 
 #include <QImage>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
-
-#include <filesystem>
-#include <unistd.h>
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string err;
-};
+using vorn::test::CliRun;
 
-class CliRenderTest : public ::testing::Test {
+class CliRenderTest : public vorn::test::CliTest {
 protected:
-    void SetUp() override
-    {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("vorn-tst-cli-render-" + std::to_string(getpid()) + "-" + info->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir / "runtime");
-        std::filesystem::permissions(m_dir / "runtime", std::filesystem::perms::owner_all);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    CliRun run(const QStringList &args, const std::filesystem::path &workingDirectory)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString((m_dir / "runtime").string()));
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QString::fromStdString(workingDirectory.string()));
-        process.start(QStringLiteral(VORN_SCENARIO_BIN), args);
-        CliRun result;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return result;
-        result.exitCode = process.exitCode();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
-    }
-    QString out(const std::string &name) const
-    {
-        return QString::fromStdString((m_dir / name).string());
-    }
-
-    const std::filesystem::path m_data = std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/scenario";
-    const std::filesystem::path m_demo = std::filesystem::path(VORN_SOURCE_DIR) / "examples/demo";
-    std::filesystem::path m_dir;
+    QString out(const std::string &name) const { return arg(name); }
+    const std::filesystem::path m_data = scenarioData();
+    const std::filesystem::path m_demo = demo();
 };
 
 TEST_F(CliRenderTest, WritesTheFrameAsRgbaPng)
@@ -73,7 +33,7 @@ TEST_F(CliRenderTest, FramesOutsideTheScenarioAreRefused)
         const CliRun result = run({"render", "allkinds.txt", frame, out("x.png")}, m_data);
         EXPECT_EQ(result.exitCode, 1) << frame;
         EXPECT_NE(result.err.find("の外にあります。"), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(m_dir / "x.png"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "x.png"));
     }
     EXPECT_EQ(run({"render", "allkinds.txt", "1x", out("x.png")}, m_data).exitCode, 2);
     EXPECT_EQ(run({"render", "allkinds.txt", "1"}, m_data).exitCode, 2);
@@ -96,7 +56,7 @@ TEST_F(CliRenderTest, DemoLoadsRendersAndWrites)
     }
     const CliRun write = run({"write", "demo.txt", out("written.txt")}, m_demo);
     EXPECT_EQ(write.exitCode, 0) << write.err;
-    EXPECT_TRUE(std::filesystem::exists(m_dir / "written.txt"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "written.txt"));
 }
 
 } // namespace

@@ -1,85 +1,35 @@
 // Tests of `vorn-scenario check`, `info` and `checkpoints`: exit codes, JSON and error text.
-#include <gtest/gtest.h>
+#include "support/clirun.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
-
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-class CliScenarioTest : public ::testing::Test {
+class CliScenarioTest : public vorn::test::CliTest {
 protected:
-    void SetUp() override
-    {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("vorn-tst-cli-scenario-" + std::to_string(getpid()) + "-" + info->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir / "runtime");
-        std::filesystem::permissions(m_dir / "runtime", std::filesystem::perms::owner_all);
-        const auto data = std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/scenario";
-        std::filesystem::copy_file(data / "allkinds.bmp", m_dir / "allkinds.bmp");
-        std::filesystem::copy_file(data / "allkinds.txt", m_dir / "allkinds.txt");
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    std::string write(const std::string &name, const std::string &text)
-    {
-        std::ofstream(m_dir / name, std::ios::binary) << text;
-        return (m_dir / name).string();
-    }
-
-    CliRun run(const QStringList &args)
-    {
-        QProcess process;
-        // Qt warns on stderr without a runtime directory; the error text must stand alone.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString((m_dir / "runtime").string()));
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QString::fromStdString(m_dir.string()));
-        process.start(QStringLiteral(VORN_SCENARIO_BIN), args);
-        CliRun result;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return result;
-        result.exitCode = process.exitCode();
-        result.out = process.readAllStandardOutput().toStdString();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
-    }
-
-    std::filesystem::path m_dir;
+    CliScenarioTest() { copyScenarioData({"allkinds.bmp", "allkinds.txt"}); }
+    void write(const std::string &name, const std::string &text) const { m_dir.write(name, text); }
 };
 
 const std::string Heading = "シナリオ読み込み時にエラーが発生しました。\n";
 
 TEST_F(CliScenarioTest, CheckExitCodesAndErrors)
 {
-    CliRun ok = run({"check", "allkinds.txt"});
+    vorn::test::CliRun ok = run({"check", "allkinds.txt"});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     EXPECT_EQ(ok.out, "");
     EXPECT_EQ(ok.err, "");
 
     write("bad.txt", "SCREEN 64 48\n\nSCRREN 1\n");
-    CliRun bad = run({"check", "bad.txt"});
+    vorn::test::CliRun bad = run({"check", "bad.txt"});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_EQ(bad.err, Heading + "bad.txt : 3行目 :\nSCRREN の記述はできません。\n");
 
     write("nomain.txt", "SCREEN 64 48\n");
-    CliRun noMain = run({"check", "nomain.txt"});
+    vorn::test::CliRun noMain = run({"check", "nomain.txt"});
     EXPECT_EQ(noMain.exitCode, 1);
     EXPECT_EQ(noMain.err, Heading + "MAINブロックが定義されていません。\n");
 
-    CliRun missing = run({"check", "missing.txt"});
+    vorn::test::CliRun missing = run({"check", "missing.txt"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.err, Heading + "シナリオファイルのロードに失敗しました。\n");
 
@@ -95,10 +45,10 @@ TEST_F(CliScenarioTest, SizeQuestionIsAnsweredFromTheCommandLine)
     big.resize(10u * 1024u * 1024u + 1u, ' ');
     write("big.txt", big);
     const std::string question = "big.txt\nは、ファイルサイズが異常に大きいと思われます。続けますか？\n";
-    CliRun yes = run({"check", "big.txt"});
+    vorn::test::CliRun yes = run({"check", "big.txt"});
     EXPECT_EQ(yes.exitCode, 0);
     EXPECT_EQ(yes.err, question);
-    CliRun no = run({"check", "--answer", "no", "big.txt"});
+    vorn::test::CliRun no = run({"check", "--answer", "no", "big.txt"});
     EXPECT_EQ(no.exitCode, 1);
     EXPECT_EQ(no.err, question);  // a "no" stops without an error message
 }
@@ -110,7 +60,7 @@ TEST_F(CliScenarioTest, InfoPrintsTheSummaryInOrder)
                        "STILL \"s\" { INPUT \"a\" FRAMES 3 }\n"
                        "MAIN { INPUT \"s\" INPUT \"s\" }\n"
                        "CHECKPOINT { CT 1234 CF 37 0 255 0 }\n");
-    CliRun info = run({"info", "small.txt"});
+    vorn::test::CliRun info = run({"info", "small.txt"});
     ASSERT_EQ(info.exitCode, 0) << info.err;
     EXPECT_EQ(info.out,
               "{\"path\": \"small.txt\", \"audio\": null, \"screenWidth\": 64, "
@@ -123,18 +73,17 @@ TEST_F(CliScenarioTest, InfoPrintsTheSummaryInOrder)
               "\"checkpoints\": [{\"time\": 1234, \"frame\": 37, \"color\": [255, 255, 255, 255]}, "
               "{\"time\": 1235, \"frame\": 37, \"color\": [0, 255, 0, 255]}]}\n");
 
-    CliRun all = run({"info", "allkinds.txt"});
+    vorn::test::CliRun all = run({"info", "allkinds.txt"});
     EXPECT_EQ(all.exitCode, 0) << all.err;
     EXPECT_NE(all.out.find("\"kind\": \"EXPAND\", \"name\": \"expandout\""), std::string::npos);
     EXPECT_EQ(run({"info", "nomain.txt"}).exitCode, 1);
 
     // The song is printed as a path of this machine, whichever separator the scenario used.
-    std::filesystem::create_directories(m_dir / "music");
     write("music/song.wav", "");
     write("withsong.txt", "SCREEN 64 48\nAUDIO \"music\\song.wav\"\nMAIN { }\n");
-    CliRun song = run({"info", "withsong.txt"});
+    vorn::test::CliRun song = run({"info", "withsong.txt"});
     ASSERT_EQ(song.exitCode, 0) << song.err;
-    EXPECT_NE(song.out.find("\"audio\": \"" + (m_dir / "music/song.wav").string() + "\""),
+    EXPECT_NE(song.out.find("\"audio\": \"" + (m_dir.path() / "music/song.wav").string() + "\""),
               std::string::npos)
         << song.out;
 }
@@ -143,7 +92,7 @@ TEST_F(CliScenarioTest, CheckpointsPutsScenarioMarksBackByColour)
 {
     write("points.txt", "SCREEN 1 1\nFRAMERATE 2997\nSCALE 100\nMAIN { }\n"
                         "CHECKPOINT { CT 5000 255 0 0 CT 1000 0 255 255 }\n");
-    CliRun points = run({"checkpoints", "points.txt", "--mark", "1:1234", "--mark", "2:1234"});
+    vorn::test::CliRun points = run({"checkpoints", "points.txt", "--mark", "1:1234", "--mark", "2:1234"});
     ASSERT_EQ(points.exitCode, 0) << points.err;
     EXPECT_EQ(points.out, "CHECKPOINT\r\n{\r\n"
                           "\tCF\t30\t0\t255\t255\t# 1000\r\n"

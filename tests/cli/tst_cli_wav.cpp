@@ -1,62 +1,28 @@
 // Tests of `vorn-scenario wav`: the JSON of a loaded song, the refusal message and exit codes.
-#include "audio/testwav.h"
-
-#include <gtest/gtest.h>
-
-#include <QProcess>
-#include <QStringList>
-
-#include <unistd.h>
+#include "support/clirun.h"
+#include "support/wavfile.h"
 
 namespace {
 
-struct WavRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-WavRun runWav(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(VORN_SCENARIO_BIN), QStringList{QStringLiteral("wav")} + args);
-    WavRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
-}
+using vorn::test::CliRun;
 
 const std::string LoadFailed = "オーディオ処理の初期化に失敗しました。\n";
 
-class CliWavTest : public ::testing::Test {
+class CliWavTest : public vorn::test::CliTest {
 protected:
-    void SetUp() override
+    CliRun runWav(const QStringList &args) const { return run(QStringList{"wav"} + args); }
+    QString write(const std::vector<uint8_t> &bytes, const std::string &name) const
     {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path()
-                / ("vorn-tst-cli-wav-" + std::to_string(getpid()) + "-" + info->name());
-        std::filesystem::create_directories(m_dir);
+        vorn::test::writeFile(m_dir.path() / name, bytes);
+        return arg(name);
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    QString write(const std::vector<uint8_t> &bytes, const std::string &name)
-    {
-        const auto path = m_dir / name;
-        vorn::test::writeFile(path, bytes);
-        return QString::fromStdString(path.string());
-    }
-
-    std::filesystem::path m_dir;
 };
 
 TEST_F(CliWavTest, DemoSong)
 {
     const QString song = QStringLiteral(VORN_SOURCE_DIR "/examples/demo/song.wav");
     // 30 s of 44.1 kHz 16-bit stereo: 5,292,000 bytes in 81 blocks of 64 KiB.
-    WavRun run = runWav({song});
+    CliRun run = runWav({song});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "{\"channels\": 2, \"samplesPerSec\": 44100, \"avgBytesPerSec\": 176400, "
@@ -78,7 +44,7 @@ TEST_F(CliWavTest, EightBitMonoWithExtensibleFormat)
     spec.samplesPerSec = 11025;
     spec.extensible = true;
     const QString song = write(vorn::test::wavBytes(spec, std::vector<uint8_t>(200000, 128)), "mono8.wav");
-    const WavRun run = runWav({song, QStringLiteral("--video-ms"), QStringLiteral("1000")});
+    const CliRun run = runWav({song, QStringLiteral("--video-ms"), QStringLiteral("1000")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     // endPosition: the 262,144-frame buffer outlasts 2,999 ms (33,064 frames).
     EXPECT_EQ(run.out,
@@ -90,11 +56,11 @@ TEST_F(CliWavTest, EightBitMonoWithExtensibleFormat)
 
 TEST_F(CliWavTest, RefusedSongs)
 {
-    const QString missing = QString::fromStdString((m_dir / "missing.wav").string());
+    const QString missing = arg("missing.wav");
     const QString tooShort = write(vorn::test::wavBytes({}, std::vector<uint8_t>(131068)), "short.wav");
     const QString text = write(std::vector<uint8_t>(200000, 'x'), "text.wav");
     for (const QString &song : {missing, tooShort, text}) {
-        const WavRun run = runWav({song});
+        const CliRun run = runWav({song});
         EXPECT_EQ(run.exitCode, 1) << song.toStdString();
         EXPECT_TRUE(run.out.empty()) << run.out;
         // Qt may add its own start-up notes; the message is the last line.
@@ -115,13 +81,13 @@ TEST_F(CliWavTest, UsageErrors)
         {song, QStringLiteral("--speed")},
     };
     for (const QStringList &args : cases) {
-        const WavRun run = runWav(args);
+        const CliRun run = runWav(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_NE(run.err.find("usage: vorn-scenario wav SONG.wav [--video-ms MS]"), std::string::npos)
             << run.err;
     }
-    const WavRun help = runWav({QStringLiteral("--help")});
+    const CliRun help = runWav({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: vorn-scenario wav"), std::string::npos) << help.out;
 }

@@ -1,71 +1,24 @@
 // Tests of `vorn-scenario write`: the saved file, its header, exit codes and error text.
-#include <gtest/gtest.h>
-
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
+#include "support/clirun.h"
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using vorn::test::CliRun;
 
-class CliWriteTest : public ::testing::Test {
+// `write` with a fixed clock, so the header's date is known.
+class CliWriteTest : public vorn::test::CliTest {
 protected:
-    void SetUp() override
+    CliWriteTest() { copyScenarioData({"allkinds.bmp", "allkinds.txt"}); }
+    CliRun write(const QStringList &args) const
     {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("vorn-tst-cli-write-" + std::to_string(getpid()) + "-" + info->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir / "runtime");
-        std::filesystem::permissions(m_dir / "runtime", std::filesystem::perms::owner_all);
-        const auto data = std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/scenario";
-        std::filesystem::copy_file(data / "allkinds.bmp", m_dir / "allkinds.bmp");
-        std::filesystem::copy_file(data / "allkinds.txt", m_dir / "allkinds.txt");
+        return run(QStringList{"write"} + args, {}, {{"SOURCE_DATE_EPOCH", "86400"}});
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    std::string read(const std::string &name)
-    {
-        std::ifstream stream(m_dir / name, std::ios::binary);
-        std::ostringstream text;
-        text << stream.rdbuf();
-        return text.str();
-    }
-
-    CliRun run(const QStringList &args)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString((m_dir / "runtime").string()));
-        environment.insert("SOURCE_DATE_EPOCH", "86400");
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QString::fromStdString(m_dir.string()));
-        process.start(QStringLiteral(VORN_SCENARIO_BIN), QStringList{"write"} + args);
-        CliRun result;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return result;
-        result.exitCode = process.exitCode();
-        result.out = process.readAllStandardOutput().toStdString();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
-    }
-
-    std::filesystem::path m_dir;
+    std::string read(const std::string &name) const { return m_dir.read(name); }
 };
 
 TEST_F(CliWriteTest, WritesTheCanonicalLayout)
 {
-    const CliRun result = run({"allkinds.txt", "out.txt"});
+    const CliRun result = write({"allkinds.txt", "out.txt"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, "");
@@ -85,31 +38,31 @@ TEST_F(CliWriteTest, WritesTheCanonicalLayout)
 
     // The saved file reads back, and saving it again gives the same file (its name aside,
     // and the shapes' point lists, which every save turns round).
-    const CliRun again = run({"out.txt", "again.txt", "--answer", "no"});
+    const CliRun again = write({"out.txt", "again.txt", "--answer", "no"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
-    const CliRun third = run({"again.txt", "out.txt"});
+    const CliRun third = write({"again.txt", "out.txt"});
     ASSERT_EQ(third.exitCode, 0) << third.err;
     EXPECT_EQ(read("out.txt"), text);
 }
 
 TEST_F(CliWriteTest, UsageErrors)
 {
-    EXPECT_EQ(run({}).exitCode, 2);
-    EXPECT_EQ(run({"allkinds.txt"}).exitCode, 2);
-    EXPECT_EQ(run({"allkinds.txt", "a.txt", "b.txt"}).exitCode, 2);
-    EXPECT_EQ(run({"allkinds.txt", "a.txt", "--bogus"}).exitCode, 2);
-    EXPECT_EQ(run({"allkinds.txt", "a.txt", "--answer", "maybe"}).exitCode, 2);
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "a.txt"));
-    const CliRun help = run({"--help"});
+    EXPECT_EQ(write({}).exitCode, 2);
+    EXPECT_EQ(write({"allkinds.txt"}).exitCode, 2);
+    EXPECT_EQ(write({"allkinds.txt", "a.txt", "b.txt"}).exitCode, 2);
+    EXPECT_EQ(write({"allkinds.txt", "a.txt", "--bogus"}).exitCode, 2);
+    EXPECT_EQ(write({"allkinds.txt", "a.txt", "--answer", "maybe"}).exitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "a.txt"));
+    const CliRun help = write({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("write FILE OUT"), std::string::npos);
 }
 
 TEST_F(CliWriteTest, RefusedScenarioWritesNothing)
 {
-    std::ofstream(m_dir / "bad.txt", std::ios::binary) << "FRAMERATE 30\nMAIN { }\n";
-    std::ofstream(m_dir / "keep.txt", std::ios::binary) << "keep me";
-    const CliRun result = run({"bad.txt", "keep.txt"});
+    m_dir.write("bad.txt", "FRAMERATE 30\nMAIN { }\n");
+    m_dir.write("keep.txt", "keep me");
+    const CliRun result = write({"bad.txt", "keep.txt"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err,
               "シナリオ読み込み時にエラーが発生しました。\nスクリーンサイズが定義されていません。\n");
@@ -118,13 +71,13 @@ TEST_F(CliWriteTest, RefusedScenarioWritesNothing)
 
 TEST_F(CliWriteTest, UnwritableOutputIsRefused)
 {
-    std::filesystem::create_directory(m_dir / "taken");
+    std::filesystem::create_directory(m_dir.path() / "taken");
     for (const QString &out : {QStringLiteral("no/such/out.txt"), QStringLiteral("taken")}) {
-        const CliRun result = run({"allkinds.txt", out});
+        const CliRun result = write({"allkinds.txt", out});
         EXPECT_EQ(result.exitCode, 1) << out.toStdString();
         EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n");
     }
-    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "taken"));
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir.path() / "taken"));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Mark strips: adding, deleting, hovering and flashing marks, checkpoints in and CHECKPOINT text out.
 #include "timeline/markstrips.h"
 
-#include "testwav.h"
+#include "support/tempdir.h"
+#include "support/wavclip.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // The waveform strip's row walk over a real WAV file, and its centre lines.
 #include "timeline/waveformrows.h"
 
-#include "testwav.h"
+#include "support/tempdir.h"
+#include "support/wavclip.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
-// Small WAV writers for the audio tests: exact headers, and sample data whose values equal
-// their index so that seams and off-by-ones show.
+// WAV files built byte by byte for the tests: exact headers, any format field overridden, and
+// sample data whose values equal their index so that seams and off-by-ones show.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +95,22 @@ inline void writeFile(const std::filesystem::path &path, const std::vector<uint8
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A 16-bit PCM WAV of `frames` sample frames written to `path`; sample(channel, frame) gives
+// each value.
+inline void writeWav16(const std::filesystem::path &path, uint16_t channels, uint32_t rate,
+                       int32_t frames, const std::function<int16_t(int, int32_t)> &sample)
+{
+    WavSpec spec;
+    spec.channels = channels;
+    spec.samplesPerSec = rate;
+    std::vector<uint8_t> data;
+    data.reserve(size_t(frames) * channels * 2);
+    for (int32_t f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c)
+            putU16(data, uint16_t(sample(c, f)));
+    writeFile(path, wavBytes(spec, data));
 }
 
 } // namespace vorn::test
