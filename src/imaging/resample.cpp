@@ -288,6 +288,14 @@ void sumRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32
     }
 }
 
+bool opaque(const uint8_t *alpha, int32_t width)
+{
+    uint8_t all = 255;
+    for (int32_t i = 0; i < width; ++i)
+        all &= alpha[i];
+    return all == 255;
+}
+
 // The column taps laid out for a branch-free loop: every output column reads the same number
 // K of consecutive source pixels from its own base, weights 0 where it covers nothing. Applies
 // when each column's pixels are consecutive (no edge repetition) and K is small.
@@ -342,6 +350,7 @@ void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTap
         const uint8_t *p = pixels + 3 * ptrdiff_t(base);
         const int32_t *w = weights + ptrdiff_t(K) * c;
         int32_t b = 0, g = 0, r = 0, a = 0;
+#pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
             b += p[3 * j + 0] * w[j];
             g += p[3 * j + 1] * w[j];
@@ -465,6 +474,9 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         const int32_t y = sourceRow(tableRow);
         const uint8_t *p = source.row(y);
         const uint8_t *alpha = source.alpha ? source.alphaRow(y) : nullptr;
+        // An opaque row (most photos) sums its alpha as 255 x weights without reading it.
+        if (alpha && !copyColumns && opaque(alpha, source.width))
+            alpha = nullptr;
         if (copyColumns) {
             for (int32_t c = 0; c < outW; ++c) {
                 const int32_t i = columns.index[c];

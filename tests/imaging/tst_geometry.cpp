@@ -255,6 +255,14 @@ TEST(ResampleImage, MatchesThePlainWalkAtExtremeRatiosAndExactHalves)
     check(*src, 100, 900, 30 * 1024, 20 * 1024, 5000, 7000, 40, 30);
     // A source area partly outside the picture repeats the edge pixels.
     check(*src, 0, 0, 30 * 1024, 20 * 1024, -3000, -5000, 45 * 1024, 33 * 1024);
+    // Opaque rows are summed without reading their alpha; a row with one translucent pixel
+    // is read.
+    ImagePtr opaque = noisePicture(37, 29, 13);
+    for (int32_t y = 0; y < 29; ++y)
+        std::fill(opaque->alphaRow(y), opaque->alphaRow(y) + 37, uint8_t(y == 11 ? 254 : 255));
+    opaque->alphaRow(20)[36] = 3;
+    check(*opaque, 0, 0, 13 * 1024, 11 * 1024, 0, 0, 37 * 1024, 29 * 1024);
+    check(*opaque, 300, 0, 20 * 1024, 9 * 1024, 1500, 2000, 30 * 1024, 26 * 1024);
     // Spans over 8192 rows take the table of doubles.
     const ImagePtr tall = noisePicture(3, 9000, 12);
     for (int32_t dh : {1024, 2500})
