@@ -466,6 +466,16 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
     UniformTaps uniform;
     if (!copyColumns)
         buildUniform(columns, source.width, uniform);
+    // The source columns any output column reads (padding taps included).
+    int32_t usedFrom = source.width, usedTo = 0;
+    for (const int32_t i : columns.index) {
+        usedFrom = std::min(usedFrom, i);
+        usedTo = std::max(usedTo, i + 1);
+    }
+    if (uniform.k > 0) {
+        usedFrom = std::min(usedFrom, uniform.base.front());
+        usedTo = std::max(usedTo, uniform.base.back() + uniform.k);
+    }
 
     auto sourceRow = [&](int32_t tableRow) {
         return clampIndex(f.firstRow + tableRow, source.height);
@@ -475,7 +485,7 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         const uint8_t *p = source.row(y);
         const uint8_t *alpha = source.alpha ? source.alphaRow(y) : nullptr;
         // An opaque row (most photos) sums its alpha as 255 x weights without reading it.
-        if (alpha && !copyColumns && opaque(alpha, source.width))
+        if (alpha && !copyColumns && opaque(alpha + usedFrom, usedTo - usedFrom))
             alpha = nullptr;
         if (copyColumns) {
             for (int32_t c = 0; c < outW; ++c) {
