@@ -339,9 +339,10 @@ bool buildUniform(const Taps &taps, int32_t width, UniformTaps &u)
     return true;
 }
 
+// Without alpha (an opaque row) the alpha sums are the same for every row: `opaqueSums`.
 template<int K, bool HasAlpha>
 void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
-                   int32_t outW, int32_t *sums)
+                   const int32_t *opaqueSums, int32_t outW, int32_t *sums)
 {
     const int32_t *bases = u.base.data();
     const int32_t *weights = u.weight.data();
@@ -355,29 +356,30 @@ void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTap
             b += p[3 * j + 0] * w[j];
             g += p[3 * j + 1] * w[j];
             r += p[3 * j + 2] * w[j];
-            a += (HasAlpha ? alpha[base + j] : 255) * w[j];
+            if constexpr (HasAlpha)
+                a += alpha[base + j] * w[j];
         }
         int32_t *sum = sums + 4 * ptrdiff_t(c);
         sum[0] = b;
         sum[1] = g;
         sum[2] = r;
-        sum[3] = a;
+        sum[3] = HasAlpha ? a : opaqueSums[c];
     }
 }
 
 template<bool HasAlpha>
 void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
-                   int32_t outW, int32_t *sums)
+                   const int32_t *opaqueSums, int32_t outW, int32_t *sums)
 {
     switch (u.k) {
-    case 1: sumRowUniform<1, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 2: sumRowUniform<2, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 3: sumRowUniform<3, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 4: sumRowUniform<4, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 5: sumRowUniform<5, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 6: sumRowUniform<6, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    case 7: sumRowUniform<7, HasAlpha>(pixels, alpha, u, outW, sums); break;
-    default: sumRowUniform<8, HasAlpha>(pixels, alpha, u, outW, sums); break;
+    case 1: sumRowUniform<1, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 2: sumRowUniform<2, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 3: sumRowUniform<3, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 4: sumRowUniform<4, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 5: sumRowUniform<5, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 6: sumRowUniform<6, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    case 7: sumRowUniform<7, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
+    default: sumRowUniform<8, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
     }
 }
 
@@ -466,6 +468,20 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
     UniformTaps uniform;
     if (!copyColumns)
         buildUniform(columns, source.width, uniform);
+    // The alpha sums of an opaque row: 255 x the column's weights.
+    std::vector<int32_t> opaqueSums;
+    try {
+        opaqueSums.resize(size_t(outW));
+    } catch (const std::exception &) {
+        return false;
+    }
+    for (int32_t c = 0; c < outW; ++c) {
+        const Span &span = columns.spans[c];
+        int32_t weights = 0;
+        for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k)
+            weights += columns.weight[k];
+        opaqueSums[size_t(c)] = 255 * weights;
+    }
     // The source columns any output column reads (padding taps included).
     int32_t usedFrom = source.width, usedTo = 0;
     for (const int32_t i : columns.index) {
@@ -497,9 +513,9 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
             }
         } else if (uniform.k > 0) {
             if (alpha)
-                sumRowUniform<true>(p, alpha, uniform, outW, sums);
+                sumRowUniform<true>(p, alpha, uniform, opaqueSums.data(), outW, sums);
             else
-                sumRowUniform<false>(p, alpha, uniform, outW, sums);
+                sumRowUniform<false>(p, alpha, uniform, opaqueSums.data(), outW, sums);
         } else if (alpha) {
             sumRow<true>(p, alpha, columns, outW, sums);
         } else {
