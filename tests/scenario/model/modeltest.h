@@ -2,10 +2,12 @@
 #pragma once
 
 #include "base/linesink.h"
-#include "base/prompter.h"
 #include "scenario/model/blockinput.h"
 #include "scenario/model/blocks.h"
 #include "scenario/model/scenario.h"
+#include "support/recordingprompter.h"
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -13,18 +15,6 @@
 #include <vector>
 
 namespace vorn::test {
-
-class RecordingPrompter final : public Prompter {
-public:
-    void showError(std::string_view text) override { errors.emplace_back(text); }
-    bool askYesNo(std::string_view text) override
-    {
-        questions.emplace_back(text);
-        return true;
-    }
-    std::vector<std::string> errors;
-    std::vector<std::string> questions;
-};
 
 class RecordingSink final : public LineSink {
 public:
@@ -35,6 +25,14 @@ public:
     }
     std::vector<std::string> lines;
 };
+
+// The lines a block writes to a scenario file.
+inline std::vector<std::string> writtenLines(const Block &block)
+{
+    RecordingSink sink;
+    EXPECT_EQ(block.write(sink), 0);
+    return sink.lines;
+}
 
 // Appends a block of type T named `name` to the scenario and returns it.
 template <typename T, typename... Args>

@@ -1,5 +1,6 @@
 // Each kind's length, key frames and validation on hand-linked models.
 #include "modeltest.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -281,14 +282,11 @@ class ValidateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        directory = std::filesystem::temp_directory_path() /
-                    ("vorn-validate-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(directory);
         std::ofstream(directory / "there.jpg") << "x";
     }
-    void TearDown() override { std::filesystem::remove_all(directory); }
 
-    std::filesystem::path directory;
+    test::TempDir m_temp;
+    const std::filesystem::path directory = m_temp.path();
     RecordingPrompter prompter;
     Scenario scenario;
 };

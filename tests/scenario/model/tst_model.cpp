@@ -49,22 +49,9 @@ TEST(BlockKindTest, CodesAndKeywordsMatchTheTable)
     EXPECT_FALSE(createBlock(static_cast<BlockKind>(0x7777)));
 }
 
-TEST(ScenarioTest, NewScenarioHasDefaultsAndOneMainBlock)
+TEST(ScenarioTest, CreateMainMakesOneMainBlock)
 {
     Scenario scenario;
-    EXPECT_EQ(scenario.screenWidth, -1);
-    EXPECT_EQ(scenario.screenHeight, -1);
-    EXPECT_EQ(scenario.boardBreak, 1000);
-    EXPECT_EQ(scenario.totalFrames, 0);
-    EXPECT_EQ(scenario.frameRate, 30);
-    EXPECT_EQ(scenario.scale, 1);
-    EXPECT_EQ(scenario.previewScale, 4);
-    EXPECT_EQ(scenario.startFrame, 0);
-    EXPECT_FALSE(scenario.version || scenario.path || scenario.currentDirectory || scenario.audio);
-    EXPECT_FALSE(scenario.usesAudioLink);
-    EXPECT_TRUE(scenario.blocks.empty());
-    EXPECT_EQ(scenario.mainInput.block, nullptr);
-
     ASSERT_EQ(scenario.createMain(), 0);
     ASSERT_EQ(scenario.blocks.size(), 1u);
     Block *main = scenario.blocks.front().get();
@@ -92,25 +79,13 @@ TEST(ScenarioTest, FindBlockIsExactAndTakesTheFirst)
     EXPECT_EQ(scenario.findBlock(""), nullptr);
 }
 
-TEST(ScenarioTest, SettersCopyTexts)
+TEST(ScenarioTest, SettersRefuseAMissingText)
 {
-    Scenario scenario;
-    EXPECT_EQ(scenario.setPath("a.txt"), 0);
-    EXPECT_EQ(scenario.setAudio("/music/song.wav"), 0);
-    EXPECT_EQ(scenario.setVersion("1.2"), 0);
-    EXPECT_EQ(scenario.path, "a.txt");
-    EXPECT_EQ(scenario.audio, "/music/song.wav");
-    EXPECT_EQ(scenario.version, "1.2");
-
     ImageBlock block;
     EXPECT_EQ(block.setName(std::nullopt), -5);
     EXPECT_EQ(block.setFile(std::nullopt), -5);
     EXPECT_EQ(block.setDirectory(std::nullopt), -5);
     EXPECT_FALSE(block.name);
-    std::string text = "pic";
-    EXPECT_EQ(block.setName(text), 0);
-    text = "changed";
-    EXPECT_EQ(block.name, "pic");
     EXPECT_EQ(block.setName(std::optional<SjisString>("")), 0);
     EXPECT_EQ(block.name, "");
 }
@@ -156,13 +131,7 @@ TEST(BlockInputTest, NameCopyAndRect)
     Scenario scenario;
     auto *target = addStill(scenario, "target", 5);
     BlockInput input("written");
-    EXPECT_EQ(input.nameOf(), "written");
-    EXPECT_EQ(input.inputMode, InputShown);
-    EXPECT_EQ(input.startOffset, -1);
-    EXPECT_FALSE(input.hasRect);
     input.setRect(1, 2, 3, 4);
-    EXPECT_TRUE(input.hasRect);
-    EXPECT_EQ(input.rect, (Rect{1, 2, 3, 4}));
     input.block = target;
     input.scenario = &scenario;
     input.cutMode = MaxCut;
@@ -448,110 +417,24 @@ TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
     EXPECT_TRUE(copy->mainInput.block->inputs[0]->linkVolumeAlpha);
     EXPECT_EQ(copy->findBlock("still")->pending, 2);
 
+    // Every field the file holds is copied: each block writes the same lines as its original.
+    for (size_t i = 0; i < copy->blocks.size(); ++i)
+        EXPECT_EQ(test::writtenLines(*copy->blocks[i]), test::writtenLines(*scenario.blocks[i])) << i;
+    // What the file does not hold: the folder is kept, pictures and shown texts are not.
     const auto &img = dynamic_cast<const ImageBlock &>(*copy->findBlock("img"));
     EXPECT_EQ(img.directory, "/data");
-    EXPECT_EQ(img.file, "a.jpg");
-    EXPECT_EQ(img.options, ImageBlock::Clip | ImageBlock::Sepia);
-    EXPECT_EQ(img.clip, (Rect{1, 2, 3, 4}));
-    EXPECT_EQ(img.angle, 30);
-    EXPECT_EQ(img.photoFrame, 5);
-    EXPECT_EQ(img.blockFrame, 6);
     EXPECT_FALSE(img.image);
-
     const auto &txt = dynamic_cast<const TextBlock &>(*copy->findBlock("txt"));
-    EXPECT_EQ(txt.string, "A\r\nB");
-    EXPECT_NE(txt.string->data(), text->string->data());
     EXPECT_FALSE(txt.displayString);
     EXPECT_FALSE(txt.image);
-    EXPECT_EQ(txt.font, "Gothic");
-    EXPECT_EQ(txt.size, (TextBlock::Size{100, 50}));
-    EXPECT_EQ(txt.fontWidth, 11);
-    EXPECT_EQ(txt.fontHeight, 22);
-    EXPECT_EQ(txt.align, TextBlock::AlignLeft);
-    EXPECT_EQ(txt.valign, TextBlock::VAlignBottom);
-    EXPECT_EQ(txt.frameOffset, 4);
-    EXPECT_EQ(txt.options, TextBlock::Angle);
-    EXPECT_EQ(txt.angle, 45);
-
     const auto &rot = dynamic_cast<const RotateBlock &>(*copy->findBlock("rot"));
-    EXPECT_EQ(rot.angleStart, 10);
-    EXPECT_EQ(rot.angleEnd, 20);
-    EXPECT_TRUE(rot.hasCenter);
-    EXPECT_EQ(rot.centerX, 5);
-    EXPECT_EQ(rot.centerY, 6);
-    EXPECT_EQ(rot.inputs[0]->rect, (Rect{1, 2, 3, 4}));
     ASSERT_TRUE(rot.bgImage);
     EXPECT_EQ(rot.bgImage->block, nullptr);
     EXPECT_EQ(rot.bgImage->nameOf(), "img");
-
-    const auto &zm = dynamic_cast<const ActionBlock &>(*copy->findBlock("zoom"));
-    EXPECT_EQ(zm.kind, BlockKind::Zoom);
-    EXPECT_EQ(zm.afterimage, 2);
-    EXPECT_TRUE(zm.hasSrcStart);
-    EXPECT_EQ(zm.srcStart, (Rect{1, 1, 5, 5}));
-    EXPECT_EQ(zm.dspEnd, (Rect{0, 0, 9, 9}));
-
-    const auto &flm = dynamic_cast<const FilmBlock &>(*copy->findBlock("film"));
-    EXPECT_EQ(flm.direction, DirectionLeft);
-    EXPECT_EQ(flm.inputCount, 3);
-    EXPECT_EQ(flm.filmLength, 1040);
-    EXPECT_EQ(flm.color, (Colour{80, 24, 0, 0}));
-    EXPECT_EQ(dynamic_cast<const FadeBlock &>(*copy->findBlock("fade")).fadeMode,
-              FadeBlock::ModeInOut);
-    EXPECT_EQ(dynamic_cast<const MixBlock &>(*copy->findBlock("mix")).mixMode, MixBlock::ModeOr);
-    const auto &mos = dynamic_cast<const MosaicBlock &>(*copy->findBlock("mosaic"));
-    EXPECT_EQ(mos.sizeStart, 3);
-    EXPECT_EQ(mos.sizeEnd, 9);
-    EXPECT_FALSE(mos.hasTgtStart);
-    EXPECT_TRUE(mos.hasTgtEnd);
-    EXPECT_EQ(mos.tgtEnd, (Rect{1, 2, 3, 4}));
-    const auto &exp = dynamic_cast<const ExpandBlock &>(*copy->findBlock("expand"));
-    EXPECT_EQ(exp.direction, DirectionDown);
-    EXPECT_EQ(exp.expandIn, 1);
-    const auto &ct = dynamic_cast<const CutBlock &>(*copy->findBlock("cut"));
-    EXPECT_EQ(ct.start, 4);
-    EXPECT_EQ(ct.end, 1);
-    EXPECT_EQ(ct.skip, 2);
-    EXPECT_EQ(dynamic_cast<const AlphaBlock &>(*copy->findBlock("alpha")).start, 10);
-    EXPECT_EQ(dynamic_cast<const ShadeBlock &>(*copy->findBlock("shade")).end, 4);
-    EXPECT_EQ(dynamic_cast<const DrawBlock &>(*copy->findBlock("draw")).size,
-              (DrawBlock::Size{8, 9}));
 
     // The copy is independent: changing it leaves the original as it was.
     copy->findBlock("cut")->name = "renamed";
     EXPECT_EQ(cut->name, "cut");
 }
-
-TEST(BlockDefaultsTest, EachKindStartsWithItsDefaults)
-{
-    ImageBlock image;
-    EXPECT_EQ(image.color, (Colour{0, 0, 0, 0}));
-    EXPECT_EQ(image.frameCountCache, -1);
-    EXPECT_EQ(image.refCount, 0);
-    TextBlock text;
-    EXPECT_EQ(text.color, (Colour{255, 255, 255, 255}));
-    EXPECT_EQ(text.fontWidth, 20);
-    EXPECT_EQ(text.fontHeight, 40);
-    EXPECT_EQ(text.align, 1);
-    EXPECT_EQ(text.valign, 17);
-    FilmBlock film;
-    EXPECT_EQ(film.color, (Colour{80, 24, 0, 0}));
-    RotateBlock rotate;
-    EXPECT_EQ(rotate.angleStart, 0);
-    EXPECT_EQ(rotate.angleEnd, 360);
-    EXPECT_TRUE(ActionBlock(BlockKind::Focus).keepAspect);
-    EXPECT_FALSE(ActionBlock(BlockKind::Slide).keepAspect);
-    EXPECT_EQ(MixBlock().mixMode, 256);
-    CutBlock cut;
-    EXPECT_EQ(cut.start, 0);
-    EXPECT_EQ(cut.end, -1);
-    EXPECT_EQ(cut.skip, 1);
-    AlphaBlock alpha;
-    EXPECT_EQ(alpha.start, 255);
-    EXPECT_EQ(alpha.end, 255);
-    EXPECT_EQ(FadeBlock().fadeMode, 0);
-    EXPECT_EQ(ExpandBlock().expandIn, 0);
-}
-
 } // namespace
 } // namespace vorn

@@ -1,5 +1,6 @@
 // Read, write, read again: the saved file reads back into the same scenario.
 #include "modeltest.h"
+#include "support/tempdir.h"
 
 #include "base/scenariopath.h"
 #include "scenario/model/scenariowriter.h"
@@ -23,15 +24,10 @@ class RoundTripTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        directory = std::filesystem::temp_directory_path() /
-                    ("vorn-roundtrip-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(directory);
-        std::filesystem::create_directories(directory);
         const std::filesystem::path data = std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario";
         for (const char *name : {"allkinds.txt", "allkinds.bmp"})
             std::filesystem::copy_file(data / name, directory / name);
     }
-    void TearDown() override { std::filesystem::remove_all(directory); }
 
     std::unique_ptr<Scenario> read(const std::string &name)
     {
@@ -50,7 +46,8 @@ protected:
         return sink.lines;
     }
 
-    std::filesystem::path directory;
+    test::TempDir m_temp;
+    const std::filesystem::path directory = m_temp.path();
     test::RecordingPrompter prompter;
 };
 

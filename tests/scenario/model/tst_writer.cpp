@@ -1,5 +1,6 @@
 // The scenario file writer: lines of every kind, the header, the whole file and safe saving.
 #include "modeltest.h"
+#include "support/tempdir.h"
 
 #include "imaging/shapes.h"
 #include "scenario/model/linewriter.h"
@@ -30,9 +31,7 @@ const std::string Rule(80, '#');
 
 Lines linesOf(const Block &block)
 {
-    test::RecordingSink sink;
-    EXPECT_EQ(block.write(sink), 0);
-    return sink.lines;
+    return test::writtenLines(block);
 }
 
 // The lines between the RefCount comment and the closing brace, after checking the frame.
@@ -92,14 +91,6 @@ private:
 
 class WriterTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        directory = std::filesystem::temp_directory_path() /
-                    ("vorn-writer-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(directory);
-        std::filesystem::create_directories(directory);
-    }
-    void TearDown() override { std::filesystem::remove_all(directory); }
 
     // Files in the directory other than `keep`: temporary files must not be left behind.
     std::vector<std::string> strayFiles(const std::string &keep) const
@@ -111,7 +102,8 @@ protected:
         return names;
     }
 
-    std::filesystem::path directory;
+    test::TempDir m_temp;
+    const std::filesystem::path directory = m_temp.path();
     Scenario scenario;
 };
 

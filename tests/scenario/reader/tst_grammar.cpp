@@ -11,6 +11,7 @@
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
 #include "scenario/reader/sourcetext.h"
+#include "support/recordingprompter.h"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +27,7 @@ using namespace vorn;
 
 namespace {
 
-class RecordingPrompter final : public Prompter {
-public:
-    void showError(std::string_view text) override { errors.emplace_back(text); }
-    bool askYesNo(std::string_view text) override
-    {
-        questions.emplace_back(text);
-        return false;
-    }
-    std::vector<std::string> errors;
-    std::vector<std::string> questions;
-};
+using test::RecordingPrompter;
 
 constexpr const char *DisplayName = "grammar.txt";
 
@@ -54,6 +45,7 @@ struct Read {
 
     explicit Read(std::string_view text, int32_t screenWidth = 640, int32_t screenHeight = 480)
     {
+        prompter.answer = false;
         scenario.prompter = &prompter;
         scenario.screenWidth = screenWidth;
         scenario.screenHeight = screenHeight;

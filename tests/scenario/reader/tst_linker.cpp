@@ -291,7 +291,7 @@ TEST(Linker, MacroCounterNamesBlocks)
     EXPECT_EQ(loaded->scenario.blocks[0]->name, "pic0000");
     EXPECT_EQ(loaded->scenario.blocks[1]->name, "pic0001");
     // Blocks read from an expansion resolve their files against the calling file's folder.
-    EXPECT_EQ(loaded->scenario.blocks[0]->directory, folder.dir.sjis());
+    EXPECT_EQ(loaded->scenario.blocks[0]->directory, pathToSjis(folder.dir.path()).value());
 }
 
 // Loading (and linking when loading succeeded) either succeeds silently or fails with at least
