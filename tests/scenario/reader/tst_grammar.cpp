@@ -11,11 +11,9 @@
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
 #include "scenario/reader/sourcetext.h"
-#include "support/recordingprompter.h"
+#include "scenario/reader/readertest.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -34,8 +32,7 @@ constexpr const char *DisplayName = "grammar.txt";
 // The error text as the reader composes it for this test's texts.
 std::string composed(int line, std::string_view message)
 {
-    return "シナリオ読み込み時にエラーが発生しました。\n" + std::string(DisplayName) + " : "
-           + std::to_string(line) + "行目 :\n" + std::string(message);
+    return test::readingError(DisplayName, line, message);
 }
 
 struct Read {
@@ -831,18 +828,15 @@ TEST(GrammarSample, writtenLayoutReadsBackToTheSameLayout)
     ASSERT_EQ(load(first, (data / "allkinds.txt").string()), 0);
     ASSERT_EQ(link(first), 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
 
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("tst_grammar_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::filesystem::copy_file(data / "allkinds.bmp", dir / "allkinds.bmp",
-                               std::filesystem::copy_options::overwrite_existing);
+    const test::TempDir temp;
+    const std::filesystem::path &dir = temp.path();
+    std::filesystem::copy_file(data / "allkinds.bmp", dir / "allkinds.bmp");
     ASSERT_EQ(writeScenario(first, dir / "written.txt"), 0);
 
     Scenario second;
     second.prompter = &prompter;
     const int32_t loaded = load(second, (dir / "written.txt").string());
     const int32_t linked = loaded == 0 ? link(second) : -1;
-    std::filesystem::remove_all(dir);
     ASSERT_EQ(loaded, 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
     ASSERT_EQ(linked, 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
     const std::vector<std::string> again = canonicalLines(second);
