@@ -72,10 +72,12 @@ ImagePtr decodeFile(const std::filesystem::path &path)
     if (declared.isValid() && !fitsPlane(declared.width(), declared.height()))
         return nullptr;
 
-    // The decoders write into a picture handed to them when its size and format are the ones
-    // they would make; made here first, it can take huge pages before the first write.
+    // The JPEG decoder writes into a picture handed to it when its size and format are the
+    // ones it would make (and writes every row, as it does into one it makes); made here first,
+    // the picture can take huge pages before the first write. Other decoders are left alone:
+    // some clear only a picture they allocate themselves.
     QImage decoded;
-    if (declared.isValid()) {
+    if (declared.isValid() && reader.format() == "jpeg") {
         const QImage::Format format = reader.imageFormat();
         if (format != QImage::Format_Invalid) {
             decoded = QImage(declared, format);
