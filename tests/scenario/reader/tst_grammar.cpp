@@ -1,12 +1,10 @@
 // Block grammar tests: every kind's once-rules, bounds, closing checks and messages (exact, with
 // their line), and the fields each keyword sets, read through the reader as users reach it.
-#include "base/linesink.h"
 #include "base/prompter.h"
 #include "base/sjis.h"
 #include "imaging/shapes.h"
 #include "scenario/model/blocks.h"
 #include "scenario/model/scenario.h"
-#include "scenario/model/scenariowriter.h"
 #include "scenario/reader/blockgrammar.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
@@ -16,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -332,6 +328,13 @@ const ErrorCase EffectRows[] = {
     {"checkpoint_colour_expression", "CHECKPOINT {\nCF 1 (0) 0 0\n}\n", 2,
      "CHECKPOINT ブロック内では、(0) の記述はできません。"},
     {"checkpoint_missing_brace", "CHECKPOINT\nCF 1\n", 2, "不正な記述があります。"},
+    // Keywords of 256 bytes overflow the buffer; 255 fit and are named in the message.
+    {"keyword_256_in_block", "IMAGE \"a\" {\n" + std::string(256, 'K') + "\n}\n", 2,
+     "一時バッファをオーバーフローしました。"},
+    {"keyword_255_in_block", "IMAGE \"a\" {\n" + std::string(255, 'K') + "\n}\n", 2,
+     "IMAGE ブロック内では、" + std::string(255, 'K') + " の記述はできません。"},
+    {"keyword_256_in_checkpoint", "CHECKPOINT {\n" + std::string(256, 'K') + " 1\n}\n", 2,
+     "一時バッファをオーバーフローしました。"},
 };
 INSTANTIATE_TEST_SUITE_P(Effects, GrammarErrors, ::testing::ValuesIn(EffectRows), rowName);
 
@@ -682,24 +685,6 @@ TEST(GrammarFields, checkpointRecordsBeforeAFailureStay)
 // ---------------------------------------------------------------------------------------------
 // Keyword limits and the end of the text.
 
-TEST(GrammarFrame, keywordOf256BytesOverflowsTheBuffer)
-{
-    const std::string k256(256, 'K');
-    Read read("IMAGE \"a\" {\n" + k256 + "\n}\n");
-    EXPECT_EQ(read.result, -1);
-    ASSERT_EQ(read.prompter.errors.size(), 1u);
-    EXPECT_EQ(read.prompter.errors[0], composed(2, "一時バッファをオーバーフローしました。"));
-
-    const std::string k255(255, 'K');
-    Read shorter("IMAGE \"a\" {\n" + k255 + "\n}\n");
-    ASSERT_EQ(shorter.prompter.errors.size(), 1u);
-    EXPECT_EQ(shorter.prompter.errors[0], composed(2, "IMAGE ブロック内では、" + k255 + " の記述はできません。"));
-
-    Read checkpoint("CHECKPOINT {\n" + k256 + " 1\n}\n");
-    ASSERT_EQ(checkpoint.prompter.errors.size(), 1u);
-    EXPECT_EQ(checkpoint.prompter.errors[0], composed(2, "一時バッファをオーバーフローしました。"));
-}
-
 TEST(GrammarFrame, blocksEndingWithTheTextSkipClosingChecks)
 {
     // No closing brace and no byte after the last value: accepted as they stand (the way a
@@ -778,78 +763,6 @@ TEST(GrammarFrame, shiftJisNamesAreBytes)
     EXPECT_EQ(read.scenario.blocks[0]->inputs[0]->name, name);
     ASSERT_EQ(read.prompter.errors.size(), 1u);
     EXPECT_EQ(read.prompter.errors[0], composed(6, "STILL ブロック内では、画像 の記述はできません。"));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The shared sample: every kind in one valid file.
-
-TEST(GrammarSample, allKindsReadsAndLinks)
-{
-    Scenario scenario;
-    RecordingPrompter prompter;
-    scenario.prompter = &prompter;
-    const std::string path = std::string(VORN_TEST_DATA_DIR) + "/scenario/allkinds.txt";
-    ASSERT_EQ(load(scenario, path), 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
-    std::set<BlockKind> kinds;
-    for (const auto &block : scenario.blocks)
-        kinds.insert(block->kind);
-    EXPECT_EQ(kinds.size(), 21u);  // twenty kinds and MAIN
-    EXPECT_EQ(scenario.checkpoints.size(), 3u);
-    EXPECT_EQ(link(scenario), 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
-    EXPECT_TRUE(prompter.errors.empty());
-    EXPECT_GT(scenario.totalFrames, 0);
-}
-
-class CollectingSink final : public LineSink {
-public:
-    int32_t line(std::string_view bytes) override
-    {
-        lines.emplace_back(bytes);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
-
-std::vector<std::string> canonicalLines(const Scenario &scenario)
-{
-    CollectingSink sink;
-    EXPECT_EQ(writeScenarioLines(scenario, "allkinds.txt", "2026/01/01(Thu) 00:00:00", sink), 0);
-    return sink.lines;
-}
-
-TEST(GrammarSample, writtenLayoutReadsBackToTheSameLayout)
-{
-    // Every kind's canonical lines (tabs, RECT as POLYGON, TEXT lines, MAX_CUT and OFFSET after
-    // the rectangle ...) must be accepted by the grammar and give the same model again.
-    const std::filesystem::path data = std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario";
-    Scenario first;
-    RecordingPrompter prompter;
-    first.prompter = &prompter;
-    ASSERT_EQ(load(first, (data / "allkinds.txt").string()), 0);
-    ASSERT_EQ(link(first), 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
-
-    const test::TempDir temp;
-    const std::filesystem::path &dir = temp.path();
-    std::filesystem::copy_file(data / "allkinds.bmp", dir / "allkinds.bmp");
-    ASSERT_EQ(writeScenario(first, dir / "written.txt"), 0);
-
-    Scenario second;
-    second.prompter = &prompter;
-    const int32_t loaded = load(second, (dir / "written.txt").string());
-    const int32_t linked = loaded == 0 ? link(second) : -1;
-    ASSERT_EQ(loaded, 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
-    ASSERT_EQ(linked, 0) << (prompter.errors.empty() ? "" : prompter.errors[0]);
-    const std::vector<std::string> again = canonicalLines(second);
-    const std::vector<std::string> original = canonicalLines(first);
-    ASSERT_EQ(again.size(), original.size());
-    for (size_t i = 0; i < again.size(); ++i)
-        EXPECT_EQ(again[i], original[i]) << "line " << i + 1;
-    // Checkpoints are written as frames: a CT time comes back as the time of its frame.
-    ASSERT_EQ(second.checkpoints.size(), first.checkpoints.size());
-    for (size_t i = 0; i < first.checkpoints.size(); ++i) {
-        EXPECT_EQ(second.checkpoints[i].frame, first.checkpoints[i].frame);
-        EXPECT_EQ(second.checkpoints[i].colour, first.checkpoints[i].colour);
-    }
 }
 
 } // namespace

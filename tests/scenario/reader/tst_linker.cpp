@@ -77,75 +77,46 @@ TEST(Linker, AllKindsLinksAndCanLinkAgain)
     EXPECT_EQ(s.totalFrames, total);
 }
 
-TEST(Linker, GlobalChecksInOrder)
+// Scenarios that read but do not link: the one message each gives.
+TEST(Linker, RefusedScenariosGiveOneMessage)
 {
+    const std::string P = Pictures;
+    const std::pair<std::string, std::string> cases[] = {
+        {"MAIN { }\n", "スクリーンサイズが定義されていません。"},
+        {"SCREEN 0 0\n", "MAINブロックが定義されていません。"},  // 0 x 0 is a given size
+        {P + "MAIN { INPUT \"a\" ALINK_VOLUME_ALPHA }\n",
+         "音楽連動機能を利用するには、音楽ファイルを指定して下さい。"},
+        // The first block whose name comes again is reported: "a", although "b" repeats first.
+        {P + "IMAGE \"b\" { FILE \"a.bmp\" }\nIMAGE \"a\" { FILE \"a.bmp\" }\nMAIN { INPUT \"a\" }\n",
+         "シーン a は複数定義されています。"},
+        {P + "MAIN { INPUT \"a\" INPUT \"nothing\" }\n", "シーン nothing は定義されていません。"},
+        {P + "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"gone\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n",
+         "シーン gone は定義されていません。"},
+        // Names are exact bytes: a different case is another name.
+        {P + "MAIN { INPUT \"A\" }\n", "シーン A は定義されていません。"},
+        {"SCREEN 64 48\nSERIES \"s\" { INPUT \"s\" }\nMAIN { INPUT \"s\" }\n",
+         "シーン s がループ呼び出しされています。"},
+        {"SCREEN 64 48\nSERIES \"x\" { INPUT \"y\" }\nSERIES \"y\" { INPUT \"z\" }\n"
+         "SERIES \"z\" { INPUT \"x\" }\nMAIN { INPUT \"x\" }\n",
+         "シーン x がループ呼び出しされています。"},
+        // MAIN does not reach "x", but its length would still recurse without end.
+        {P + "SERIES \"x\" { INPUT \"a\" INPUT \"x\" }\nMAIN { INPUT \"a\" }\n",
+         "シーン x がループ呼び出しされています。"},
+    };
     Folder folder;
-    auto noScreen = folder.loadAndLink("MAIN { }\n");
-    EXPECT_EQ(noScreen->result, -1);
-    EXPECT_EQ(noScreen->prompter.errors,
-              std::vector<std::string>{linkingError("スクリーンサイズが定義されていません。")});
-
-    auto noMain = folder.loadAndLink("SCREEN 0 0\n");  // 0 x 0 is a given size
-    EXPECT_EQ(noMain->prompter.errors,
-              std::vector<std::string>{linkingError("MAINブロックが定義されていません。")});
-
-    auto audioLink = folder.loadAndLink(std::string(Pictures) +
-                                        "MAIN { INPUT \"a\" ALINK_VOLUME_ALPHA }\n");
-    EXPECT_EQ(audioLink->prompter.errors,
-              std::vector<std::string>{linkingError(
-                  "音楽連動機能を利用するには、音楽ファイルを指定して下さい。")});
-
-    auto twoMains = folder.loadAndLink("SCREEN 1 1\nMAIN { }\n\nMAIN { }\n");
-    EXPECT_EQ(twoMains->prompter.errors,
-              std::vector<std::string>{readingError("test.txt", 4,
-                                                    "複数のMAINブロックが定義されています。")});
+    for (const auto &[text, message] : cases) {
+        auto loaded = folder.loadAndLink(text);
+        EXPECT_EQ(loaded->result, -1) << text;
+        EXPECT_EQ(loaded->prompter.errors, std::vector<std::string>{linkingError(message)}) << text;
+    }
+    // A second MAIN is a reading error, with its line.
+    EXPECT_EQ(folder.loadAndLink("SCREEN 1 1\nMAIN { }\n\nMAIN { }\n")->prompter.errors,
+              std::vector<std::string>{readingError("test.txt", 4, "複数のMAINブロックが定義されています。")});
 }
 
-TEST(Linker, NamesMustBeUniqueAndDefined)
+TEST(Linker, BackgroundsAreNoLoopsAndDeepChainsAreRefused)
 {
     Folder folder;
-    // The first block whose name comes again is reported: "a", although "b" repeats first.
-    auto duplicate = folder.loadAndLink("SCREEN 64 48\n"
-                                        "IMAGE \"a\" { FILE \"a.bmp\" }\n"
-                                        "IMAGE \"b\" { FILE \"a.bmp\" }\n"
-                                        "IMAGE \"b\" { FILE \"a.bmp\" }\n"
-                                        "IMAGE \"a\" { FILE \"a.bmp\" }\n"
-                                        "MAIN { INPUT \"a\" }\n");
-    EXPECT_EQ(duplicate->prompter.errors,
-              std::vector<std::string>{linkingError("シーン a は複数定義されています。")});
-
-    auto missing = folder.loadAndLink(std::string(Pictures) +
-                                      "MAIN { INPUT \"a\" INPUT \"nothing\" }\n");
-    EXPECT_EQ(missing->prompter.errors,
-              std::vector<std::string>{linkingError("シーン nothing は定義されていません。")});
-
-    auto missingBackground = folder.loadAndLink(
-        std::string(Pictures) +
-        "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"gone\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n");
-    EXPECT_EQ(missingBackground->prompter.errors,
-              std::vector<std::string>{linkingError("シーン gone は定義されていません。")});
-
-    // Names are exact bytes: a different case is another name.
-    auto caseDiffers = folder.loadAndLink(std::string(Pictures) + "MAIN { INPUT \"A\" }\n");
-    EXPECT_EQ(caseDiffers->prompter.errors,
-              std::vector<std::string>{linkingError("シーン A は定義されていません。")});
-}
-
-TEST(Linker, LoopsThroughInputsButNotBackgrounds)
-{
-    Folder folder;
-    auto self = folder.loadAndLink("SCREEN 64 48\nSERIES \"s\" { INPUT \"s\" }\nMAIN { INPUT \"s\" }\n");
-    EXPECT_EQ(self->prompter.errors,
-              std::vector<std::string>{linkingError("シーン s がループ呼び出しされています。")});
-
-    auto cycle = folder.loadAndLink("SCREEN 64 48\n"
-                                    "SERIES \"x\" { INPUT \"y\" }\n"
-                                    "SERIES \"y\" { INPUT \"z\" }\n"
-                                    "SERIES \"z\" { INPUT \"x\" }\n"
-                                    "MAIN { INPUT \"x\" }\n");
-    EXPECT_EQ(cycle->prompter.errors,
-              std::vector<std::string>{linkingError("シーン x がループ呼び出しされています。")});
-
     // A BGIMAGE that names the block's own ancestor, and a block reached by two paths.
     auto ancestor = folder.loadAndLink(std::string(Pictures) +
                                        "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"top\" FRAMES 4 }\n"
@@ -156,17 +127,6 @@ TEST(Linker, LoopsThroughInputsButNotBackgrounds)
     EXPECT_EQ(ancestor->scenario.findBlock("r")->refCount, 2);
     EXPECT_EQ(ancestor->scenario.findBlock("r")->bgImage->block,
               ancestor->scenario.findBlock("top"));
-}
-
-TEST(Linker, LoopsOutsideMainAndDeepChainsAreRefused)
-{
-    Folder folder;
-    // MAIN does not reach "x", but its length would still recurse without end.
-    auto unreached = folder.loadAndLink(std::string(Pictures) +
-                                        "SERIES \"x\" { INPUT \"a\" INPUT \"x\" }\n"
-                                        "MAIN { INPUT \"a\" }\n");
-    EXPECT_EQ(unreached->prompter.errors,
-              std::vector<std::string>{linkingError("シーン x がループ呼び出しされています。")});
 
     // A chain of SERIES blocks down to a picture: MaxInputNesting blocks deep is fine, one more
     // is refused before anything recurses along it.
