@@ -2,6 +2,7 @@
 #include "audio/caudioplay.h"
 #include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
+#include "support/tempdir.h"
 #include "support/wavfile.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace vorn {
@@ -114,8 +114,8 @@ TEST(PortAudioDevice, TheEnginePlaysASongToTheEndOnTheDefaultDevice)
         if (!probe.hasOutput())
             GTEST_SKIP() << NoOutput;
     }
-    const auto path = std::filesystem::temp_directory_path()
-                      / ("vorn_tst_portaudio_" + std::to_string(getpid()) + ".wav");
+    const test::TempDir dir;  // removed also when an assertion returns early
+    const auto path = dir.path() / "song.wav";
     test::WavSpec wav;
     test::writeFile(path, test::wavBytes(wav, test::indexData(2 * 65536, 16)));
 
@@ -146,7 +146,6 @@ TEST(PortAudioDevice, TheEnginePlaysASongToTheEndOnTheDefaultDevice)
     EXPECT_EQ(engine.state(), CAudioPlay::Ready);
     engine.post(AP_QUIT);
     EXPECT_TRUE(engine.waitEnded(10s));
-    std::filesystem::remove(path);
 }
 
 // Runs on every machine: without an output the program still gets a working device.
