@@ -17,8 +17,8 @@ struct WavSpec {
     uint32_t samplesPerSec = 44100;
     uint16_t bitsPerSample = 16;
     bool extensible = false;             // a 40-byte WAVE_FORMAT_EXTENSIBLE 'fmt ' chunk
-    std::optional<uint32_t> avgBytesPerSec;   // default: rate × block align
-    std::optional<uint32_t> declaredDataBytes; // default: the data's real size
+    std::optional<uint32_t> avgBytesPerSec = std::nullopt;    // default: rate × block align
+    std::optional<uint32_t> declaredDataBytes = std::nullopt; // default: the data's real size
 };
 
 inline void putU16(std::vector<uint8_t> &out, uint16_t v)
