@@ -2,6 +2,8 @@
 #include "modeltest.h"
 
 #include "scenario/model/scenario.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
 
 #include <gtest/gtest.h>
 
@@ -268,106 +270,37 @@ TEST(ScenarioCopyTest, KindOutsideTheTableIsReported)
 
 TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
 {
+    // The linked sample holds every kind with most of its keywords.
     RecordingPrompter prompter;
     Scenario scenario;
     scenario.prompter = &prompter;
+    ASSERT_EQ(load(scenario, std::string(VORN_TEST_DATA_DIR) + "/scenario/allkinds.txt"), 0);
+    ASSERT_EQ(link(scenario), 0) << prompter.lastError();
     scenario.version = "3";
     scenario.path = "show.txt";
     scenario.currentDirectory = "/data";
     scenario.audio = "/data/song.wav";
     scenario.usesAudioLink = true;
-    scenario.screenWidth = 640;
-    scenario.screenHeight = 480;
     scenario.boardBreak = 7;
-    scenario.totalFrames = 99;
     scenario.frameRate = 2997;
     scenario.scale = 100;
     scenario.previewScale = 2;
     scenario.startFrame = 5;
     scenario.variables.add({"x", "1"});
     scenario.macros.add({"M", {}, "body", 0});
-    scenario.checkpoints.push_back({1234, 37, {0, 255, 0, 255}});
     scenario.checkpoints.push_back({-1, 5, {1, 2, 3, 255}});
-
-    auto *image = addBlock<ImageBlock>(scenario, "img");
-    image->directory = "/data";
-    image->file = "a.jpg";
-    image->path = "/data\\a.jpg";
-    image->options = ImageBlock::Clip | ImageBlock::Sepia;
-    image->clip = {1, 2, 3, 4};
-    image->angle = 30;
-    image->photoFrame = 5;
-    image->blockFrame = 6;
-    image->color = {9, 8, 7, 0};
+    auto *image = dynamic_cast<ImageBlock *>(scenario.findBlock("pic"));
+    auto *text = dynamic_cast<TextBlock *>(scenario.findBlock("caption"));
+    Block *still = scenario.findBlock("still");
+    ASSERT_TRUE(image && text && still);
     image->image = CreateImage(2, 2);
-    image->frames = 3;
-
-    auto *text = addBlock<TextBlock>(scenario, "txt");
-    text->string = "A\r\nB";
     text->displayString = "shown";
-    text->font = "Gothic";
-    text->size = {100, 50};
-    text->fontWidth = 11;
-    text->fontHeight = 22;
-    text->align = TextBlock::AlignLeft;
-    text->valign = TextBlock::VAlignBottom;
-    text->frameOffset = 4;
+    text->image = CreateImage(1, 1);
     text->options = TextBlock::Angle;
     text->angle = 45;
-    text->image = CreateImage(1, 1);
-
-    auto *still = addStill(scenario, "still", 10);
     still->cacheA = CreateImage(1, 1);
-    still->bgColor = {1, 2, 3, 255};
-    auto *rotate = addBlock<RotateBlock>(scenario, "rot");
-    rotate->angleStart = 10;
-    rotate->angleEnd = 20;
-    rotate->hasCenter = true;
-    rotate->centerX = 5;
-    rotate->centerY = 6;
-    auto *zoom = addBlock<ActionBlock>(scenario, "zoom", BlockKind::Zoom);
-    zoom->afterimage = 2;
-    zoom->hasSrcStart = true;
-    zoom->srcStart = {1, 1, 5, 5};
-    zoom->dspEnd = {0, 0, 9, 9};
-    auto *film = addBlock<FilmBlock>(scenario, "film");
-    film->direction = DirectionLeft;
-    film->inputCount = 3;
-    film->filmLength = 1040;
-    auto *fade = addBlock<FadeBlock>(scenario, "fade");
-    fade->fadeMode = FadeBlock::ModeInOut;
-    auto *mix = addBlock<MixBlock>(scenario, "mix");
-    mix->mixMode = MixBlock::ModeOr;
-    auto *mosaic = addBlock<MosaicBlock>(scenario, "mosaic");
-    mosaic->sizeStart = 3;
-    mosaic->sizeEnd = 9;
-    mosaic->hasTgtEnd = true;
-    mosaic->tgtEnd = {1, 2, 3, 4};
-    auto *expand = addBlock<ExpandBlock>(scenario, "expand");
-    expand->direction = DirectionDown;
-    expand->expandIn = 1;
-    auto *cut = addBlock<CutBlock>(scenario, "cut");
-    cut->start = 4;
-    cut->end = 1;
-    cut->skip = 2;
-    auto *alpha = addBlock<AlphaBlock>(scenario, "alpha");
-    alpha->start = 10;
-    alpha->end = 20;
-    auto *shade = addBlock<ShadeBlock>(scenario, "shade");
-    shade->start = 1;
-    shade->end = 4;
-    addBlock<CrossfadeBlock>(scenario, "cf");
-    addBlock<ShakeBlock>(scenario, "shake");
-    addBlock<DrawBlock>(scenario, "draw")->size = {8, 9};
-    ASSERT_EQ(scenario.createMain(), 0);
-    Block *main = scenario.mainInput.block;
-    addInput(scenario, *main, still)->linkVolumeAlpha = true;
-    addInput(scenario, *rotate, still)->setRect(1, 2, 3, 4);
-    rotate->bgImage = std::make_unique<BlockInput>("img");
-    rotate->bgImage->block = image;
-    for (auto &block : scenario.blocks)
-        (void)block->frameCount();
     still->pending = 2;
+    scenario.mainInput.block->inputs[0]->linkVolumeAlpha = true;
 
     auto copy = Scenario::copyOf(scenario);
     ASSERT_TRUE(copy);
@@ -377,8 +310,8 @@ TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
     EXPECT_EQ(copy->audio, "/data/song.wav");
     EXPECT_FALSE(copy->currentDirectory);
     EXPECT_TRUE(copy->usesAudioLink);
-    EXPECT_EQ(copy->screenWidth, 640);
-    EXPECT_EQ(copy->screenHeight, 480);
+    EXPECT_EQ(copy->screenWidth, 64);
+    EXPECT_EQ(copy->screenHeight, 48);
     EXPECT_EQ(copy->boardBreak, 7);
     EXPECT_EQ(copy->totalFrames, 0);
     EXPECT_EQ(copy->frameRate, 2997);
@@ -421,20 +354,20 @@ TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
     for (size_t i = 0; i < copy->blocks.size(); ++i)
         EXPECT_EQ(test::writtenLines(*copy->blocks[i]), test::writtenLines(*scenario.blocks[i])) << i;
     // What the file does not hold: the folder is kept, pictures and shown texts are not.
-    const auto &img = dynamic_cast<const ImageBlock &>(*copy->findBlock("img"));
-    EXPECT_EQ(img.directory, "/data");
+    const auto &img = dynamic_cast<const ImageBlock &>(*copy->findBlock("pic"));
+    EXPECT_EQ(img.directory, image->directory);
     EXPECT_FALSE(img.image);
-    const auto &txt = dynamic_cast<const TextBlock &>(*copy->findBlock("txt"));
+    const auto &txt = dynamic_cast<const TextBlock &>(*copy->findBlock("caption"));
     EXPECT_FALSE(txt.displayString);
     EXPECT_FALSE(txt.image);
-    const auto &rot = dynamic_cast<const RotateBlock &>(*copy->findBlock("rot"));
+    const auto &rot = dynamic_cast<const RotateBlock &>(*copy->findBlock("rotate"));
     ASSERT_TRUE(rot.bgImage);
     EXPECT_EQ(rot.bgImage->block, nullptr);
-    EXPECT_EQ(rot.bgImage->nameOf(), "img");
+    EXPECT_EQ(rot.bgImage->nameOf(), "shapes");
 
     // The copy is independent: changing it leaves the original as it was.
-    copy->findBlock("cut")->name = "renamed";
-    EXPECT_EQ(cut->name, "cut");
+    copy->findBlock("still")->name = "renamed";
+    EXPECT_EQ(still->name, "still");
 }
 } // namespace
 } // namespace vorn
