@@ -26,14 +26,4 @@ ImageBuffer *AlphaBlock::render(int32_t frame)
     return out.release();
 }
 
-void AlphaBlock::release(ImageBuffer *picture, int32_t)
-{
-    FreeImage(picture);
-}
-
-int32_t AlphaBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
-{
-    return render::traceAllInputs(*this, frame, depth, lines);
-}
-
 } // namespace vorn

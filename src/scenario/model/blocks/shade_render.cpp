@@ -38,14 +38,4 @@ ImageBuffer *ShadeBlock::render(int32_t frame)
     return out.release();
 }
 
-void ShadeBlock::release(ImageBuffer *picture, int32_t)
-{
-    FreeImage(picture);
-}
-
-int32_t ShadeBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
-{
-    return render::traceAllInputs(*this, frame, depth, lines);
-}
-
 } // namespace vorn
