@@ -124,9 +124,9 @@ protected:
     }
 
     // An engine with a loaded song of `blocks` 64 KiB blocks of 16-bit stereo.
-    void loaded(int blocks = 8, int32_t videoMs = -1)
+    void loaded(int blocks = 8, int32_t videoMs = -1, CAudioPlay::Options options = {})
     {
-        makeEngine();
+        makeEngine(options);
         if (videoMs >= 0)
             m_engine->setVideoLength(videoMs);
         m_engine->setPath(song("song.wav", size_t(blocks) * BlockBytes));
@@ -142,6 +142,16 @@ protected:
         ASSERT_TRUE(m_replies.waitFor(AP_STARTED, startedCount));
         ASSERT_EQ(m_replies.lastWParam(AP_STARTED), 0);
         ASSERT_EQ(m_engine->state(), CAudioPlay::Playing);
+    }
+
+    // The engine's {ms, frames}; {-1, -1} while it has no position.
+    std::pair<int32_t, int32_t> position() const
+    {
+        int32_t ms = -1;
+        int32_t frames = -1;
+        if (m_engine->position(ms, frames) != 0)
+            return {-1, -1};
+        return {ms, frames};
     }
 
     bool writesReach(int writes)
@@ -232,11 +242,8 @@ TEST_F(EngineTest, PositionFollowsTheDeviceClockAcrossBlockSeams)
         }
         int64_t bytes = t * 176400 / 1000000;
         bytes -= bytes % 4;
-        int32_t ms = -1;
-        int32_t frames = -1;
-        ASSERT_EQ(m_engine->position(ms, frames), 0);
-        EXPECT_EQ(frames, bytes / 4) << "at " << t << " us";
-        EXPECT_EQ(ms, int32_t(bytes * 1000.0 / 176400 + 0.5)) << "at " << t << " us";
+        EXPECT_EQ(position(), std::make_pair(int32_t(bytes * 1000.0 / 176400 + 0.5), int32_t(bytes / 4)))
+            << "at " << t << " us";
     }
 }
 
@@ -282,11 +289,7 @@ TEST_F(EngineTest, SeekWhilePlayingReopensAtTheBoundaryAndRestarts)
     ASSERT_EQ(written.size(), 4u);
     EXPECT_EQ(headSample(written[2]), uint16_t(196608 / 2));
     EXPECT_EQ(headSample(written[3]), uint16_t((196608 + BlockBytes) / 2));
-    int32_t ms = -1;
-    int32_t frames = -1;
-    ASSERT_EQ(m_engine->position(ms, frames), 0);
-    EXPECT_EQ(frames, 49152);
-    EXPECT_EQ(ms, 1115);  // 196,608 bytes at 176,400 per second
+    EXPECT_EQ(position(), std::make_pair(1115, 49152));  // 196,608 bytes at 176,400 per second
 }
 
 TEST_F(EngineTest, StopRewindsInEveryStoppableState)
@@ -313,9 +316,7 @@ TEST_F(EngineTest, StopRewindsInEveryStoppableState)
     EXPECT_FALSE(stats.open);
     EXPECT_EQ(stats.resets, 1);
     EXPECT_EQ(stats.misuse, 0);
-    int32_t ms = 0;
-    int32_t frames = 0;
-    EXPECT_EQ(m_engine->position(ms, frames), -1);  // no device, no position
+    EXPECT_EQ(position(), std::make_pair(-1, -1));  // no device, no position
 
     // Pause does nothing while stopped.
     m_engine->post(AP_PAUSE);
@@ -331,11 +332,7 @@ TEST_F(EngineTest, HalfAndQuarterSpeedReportSongTime)
     EXPECT_EQ(m_card->stats().format.samplesPerSec, 22050u);
     m_card->advance(1000000);
     ASSERT_TRUE(writesReach(3));  // 88,200 bytes: one block done
-    int32_t ms = -1;
-    int32_t frames = -1;
-    ASSERT_EQ(m_engine->position(ms, frames), 0);
-    EXPECT_EQ(ms, 500);
-    EXPECT_EQ(frames, 22050);
+    EXPECT_EQ(position(), std::make_pair(500, 22050));
 
     m_engine->post(AP_STOP);
     ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
@@ -343,9 +340,7 @@ TEST_F(EngineTest, HalfAndQuarterSpeedReportSongTime)
     playing(2);
     EXPECT_EQ(m_card->stats().format.samplesPerSec, 11025u);
     m_card->advance(1000000);
-    ASSERT_EQ(m_engine->position(ms, frames), 0);
-    EXPECT_EQ(ms, 250);
-    EXPECT_EQ(frames, 11025);
+    EXPECT_EQ(position(), std::make_pair(250, 11025));
 }
 
 TEST_F(EngineTest, SilencePlaysPastTheDataUpToTheEndThenTheDeviceCloses)
@@ -420,10 +415,7 @@ TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
     ASSERT_EQ(written.size(), 5u);
     EXPECT_EQ(headSample(written[3]), uint16_t(3 * BlockBytes / 2));
     EXPECT_EQ(headSample(written[4]), uint16_t(4 * BlockBytes / 2));
-    int32_t ms = -1;
-    int32_t frames = -1;
-    ASSERT_EQ(m_engine->position(ms, frames), 0);
-    EXPECT_EQ(frames, 3 * 16384);
+    EXPECT_EQ(position().second, 3 * 16384);
 }
 
 TEST_F(EngineTest, QuitWhilePlayingEndsOnlyAfterTheDeviceAcknowledged)
@@ -448,10 +440,7 @@ TEST_F(EngineTest, QuitGivesUpOnADeviceThatNeverAcknowledges)
 {
     CAudioPlay::Options options;
     options.closeAcknowledgeTimeout = 1ms;
-    makeEngine(options);
-    m_engine->setPath(song("song.wav", 4 * BlockBytes));
-    m_engine->post(AP_LOAD);
-    ASSERT_TRUE(m_replies.waitFor(AP_LOADED));
+    loaded(4, -1, options);
     playing();
     m_card->holdCloseAcknowledgement(true);
     m_engine->post(AP_QUIT);

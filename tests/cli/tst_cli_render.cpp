@@ -8,19 +8,14 @@ namespace {
 
 using vorn::test::CliRun;
 
-class CliRenderTest : public vorn::test::CliTest {
-protected:
-    QString out(const std::string &name) const { return arg(name); }
-    const std::filesystem::path m_data = scenarioData();
-    const std::filesystem::path m_demo = demo();
-};
+class CliRenderTest : public vorn::test::CliTest {};
 
 TEST_F(CliRenderTest, WritesTheFrameAsRgbaPng)
 {
-    const CliRun result = run({"render", "allkinds.txt", "0", out("f0.png")}, m_data);
+    const CliRun result = run({"render", "allkinds.txt", "0", arg("f0.png")}, scenarioData());
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    const QImage image(out("f0.png"));
+    const QImage image(arg("f0.png"));
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.width(), 64);
     EXPECT_EQ(image.height(), 48);
@@ -30,31 +25,31 @@ TEST_F(CliRenderTest, WritesTheFrameAsRgbaPng)
 TEST_F(CliRenderTest, FramesOutsideTheScenarioAreRefused)
 {
     for (const char *frame : {"66", "-1", "100000"}) {
-        const CliRun result = run({"render", "allkinds.txt", frame, out("x.png")}, m_data);
+        const CliRun result = run({"render", "allkinds.txt", frame, arg("x.png")}, scenarioData());
         EXPECT_EQ(result.exitCode, 1) << frame;
         EXPECT_NE(result.err.find("の外にあります。"), std::string::npos) << result.err;
         EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "x.png"));
     }
-    EXPECT_EQ(run({"render", "allkinds.txt", "1x", out("x.png")}, m_data).exitCode, 2);
-    EXPECT_EQ(run({"render", "allkinds.txt", "1"}, m_data).exitCode, 2);
-    EXPECT_EQ(run({"render", "missing.txt", "1", out("x.png")}, m_data).exitCode, 1);
+    EXPECT_EQ(run({"render", "allkinds.txt", "1x", arg("x.png")}, scenarioData()).exitCode, 2);
+    EXPECT_EQ(run({"render", "allkinds.txt", "1"}, scenarioData()).exitCode, 2);
+    EXPECT_EQ(run({"render", "missing.txt", "1", arg("x.png")}, scenarioData()).exitCode, 1);
 }
 
 // The demo: read, linked and validated without a message, frames across its length rendered
 // at the screen size, and written back.
 TEST_F(CliRenderTest, DemoLoadsRendersAndWrites)
 {
-    const CliRun check = run({"check", "demo.txt"}, m_demo);
+    const CliRun check = run({"check", "demo.txt"}, demo());
     ASSERT_EQ(check.exitCode, 0) << check.err;
     for (const char *frame : {"0", "150", "300", "450", "530", "585", "640", "720", "850", "899"}) {
         const std::string name = std::string("demo") + frame + ".png";
-        const CliRun result = run({"render", "demo.txt", frame, out(name)}, m_demo);
+        const CliRun result = run({"render", "demo.txt", frame, arg(name)}, demo());
         ASSERT_EQ(result.exitCode, 0) << frame << ": " << result.err;
-        const QImage image(out(name));
+        const QImage image(arg(name));
         EXPECT_EQ(image.width(), 720);
         EXPECT_EQ(image.height(), 480);
     }
-    const CliRun write = run({"write", "demo.txt", out("written.txt")}, m_demo);
+    const CliRun write = run({"write", "demo.txt", arg("written.txt")}, demo());
     EXPECT_EQ(write.exitCode, 0) << write.err;
     EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "written.txt"));
 }
