@@ -433,7 +433,7 @@ int32_t longestSpan(const Taps &taps)
 
 // Whether the exact pass applies: a column sum S = sum of byte x weight stays below 2^31, and
 // the whole weighted sum T = sum of S x row weight below 2^53, so that it is an exact integer
-// in a double. That holds while n(column) x n(row) <= 2^45 (about 6000 x 6000 pixels).
+// in a double. That holds while n(column) x n(row) <= 2^45 (about 5800 x 5800 pixels).
 bool exactSumsFit(const Taps &columns, const Taps &rows)
 {
     const int64_t nh = longestSpan(columns), nv = longestSpan(rows);
@@ -444,7 +444,7 @@ bool exactSumsFit(const Taps &columns, const Taps &rows)
 // its result trunc(value + 0.5) can only differ from that of the exact quotient when the
 // quotient lies within 2^-30 of a half (each rounding is relative 2^-53, over at most a few
 // thousand table rows). So the integer sums are accumulated exactly, the quotient is taken
-// with one multiplication, and only a value within 2^-20 of a half - exact halves, mostly - is
+// with two multiplications, and only a value within 2^-20 of a half - exact halves, mostly - is
 // recomputed by the double walk's own sequence of operations for that one pixel.
 bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &columns,
                    const Taps &rows, bool copyColumns, ImageBuffer &out)
