@@ -15,7 +15,7 @@
 namespace vorn {
 namespace {
 
-using test::WavSpec;
+using test::WavLayout;
 using test::indexData;
 using test::wavBytes;
 
@@ -150,12 +150,12 @@ TEST_F(AudioClipTest, BufferRoundsUpTo64KiBOfSilence)
 
 TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
 {
-    WavSpec spec;
-    spec.channels = 1;
-    spec.bitsPerSample = 8;
-    spec.samplesPerSec = 22050;
+    WavLayout layout;
+    layout.channels = 1;
+    layout.bitsPerSample = 8;
+    layout.samplesPerSec = 22050;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(140000, 8))));
+    ASSERT_TRUE(load(clip, wavBytes(layout, indexData(140000, 8))));
     EXPECT_EQ(clip.blockAlign(), 1);
     EXPECT_EQ(clip.bufferSize(), 196608);
     EXPECT_EQ(clip.sampleAt(0, 0), -32768);
@@ -226,10 +226,10 @@ TEST_F(AudioClipTest, OutOfRangeTimesSaturate)
 TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
 {
     // A 60-second song: 8 kHz 16-bit mono, 960,000 bytes in a buffer of 983,040.
-    WavSpec spec;
-    spec.channels = 1;
-    spec.samplesPerSec = 8000;
-    const auto song = wavBytes(spec, indexData(960000, 16));
+    WavLayout layout;
+    layout.channels = 1;
+    layout.samplesPerSec = 8000;
+    const auto song = wavBytes(layout, indexData(960000, 16));
 
     AudioClip untimed;
     ASSERT_TRUE(load(untimed, song));
@@ -263,10 +263,10 @@ TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
 TEST_F(AudioClipTest, RowEnvelope)
 {
     // Mono 16-bit: frame f holds f, wrapping to -32768 at 32768.
-    WavSpec spec;
-    spec.channels = 1;
+    WavLayout layout;
+    layout.channels = 1;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(200000, 16))));
+    ASSERT_TRUE(load(clip, wavBytes(layout, indexData(200000, 16))));
     const int32_t end = clip.endPosition();
 
     // Frames 1..99: 4950 / 100 = 49, × 20000 × 1 / 20000.
@@ -310,13 +310,13 @@ TEST_F(AudioClipTest, RowEnvelope)
 TEST_F(AudioClipTest, StereoEnvelopePerChannel)
 {
     // 8-bit stereo: channel 0 steady at 255 (32512), channel 1 at 0 (-32768).
-    WavSpec spec;
-    spec.bitsPerSample = 8;
+    WavLayout layout;
+    layout.bitsPerSample = 8;
     std::vector<uint8_t> data(140000);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = i % 2 == 0 ? 255 : 0;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(spec, data)));
+    ASSERT_TRUE(load(clip, wavBytes(layout, data)));
     const auto left = clip.rowEnvelope(0, 200, 2, clip.endPosition(), 1000, 0);
     EXPECT_EQ(left.positive, 1625);  // 100 × 32512 / 200 = 16256, × 1000 × 2 / 20000 = 1625.6
     EXPECT_EQ(left.negative, 0);
@@ -331,11 +331,11 @@ TEST_F(AudioClipTest, StereoEnvelopePerChannel)
 
 TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
 {
-    WavSpec spec;
-    spec.extensible = true;
+    WavLayout layout;
+    layout.extensible = true;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(spec, indexData(176400, 16))));
-    EXPECT_EQ(clip.format(), test::formatChunk(spec));
+    ASSERT_TRUE(load(clip, wavBytes(layout, indexData(176400, 16))));
+    EXPECT_EQ(clip.format(), test::formatChunk(layout));
     EXPECT_EQ(clip.format().size(), 40u);
     clip.setSpeed(2);
     ASSERT_EQ(clip.deviceFormat().size(), 40u);
@@ -364,9 +364,9 @@ TEST_F(AudioClipTest, EveryTruncatedPrefixFails)
 TEST_F(AudioClipTest, FourGiBOfRealDataFailsWithoutAllocating)
 {
     // A sparse file that really holds 4 GiB of data: its byte count does not fit an int32.
-    WavSpec spec;
-    spec.declaredDataBytes = 0xFFFFFFF0u;
-    const auto path = write(wavBytes(spec, {}), "huge.wav");
+    WavLayout layout;
+    layout.declaredDataBytes = 0xFFFFFFF0u;
+    const auto path = write(wavBytes(layout, {}), "huge.wav");
     std::error_code error;
     std::filesystem::resize_file(path, 44 + uintmax_t(0xFFFFFFF0u), error);
     if (error)

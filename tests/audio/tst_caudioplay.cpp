@@ -107,7 +107,7 @@ protected:
     std::filesystem::path song(const std::string &name, size_t dataBytes, uint16_t channels = 2,
                                uint16_t bits = 16, uint32_t rate = 44100)
     {
-        test::WavSpec wav;
+        test::WavLayout wav;
         wav.channels = channels;
         wav.bitsPerSample = bits;
         wav.samplesPerSec = rate;

@@ -116,7 +116,7 @@ TEST(PortAudioDevice, TheEnginePlaysASongToTheEndOnTheDefaultDevice)
     }
     const test::TempDir dir;  // removed also when an assertion returns early
     const auto path = dir.path() / "song.wav";
-    test::WavSpec wav;
+    test::WavLayout wav;
     test::writeFile(path, test::wavBytes(wav, test::indexData(2 * 65536, 16)));
 
     // The sink may outlive this scope if an assertion returns early: it owns what it touches.

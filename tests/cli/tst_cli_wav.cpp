@@ -38,12 +38,12 @@ TEST_F(CliWavTest, DemoSong)
 
 TEST_F(CliWavTest, EightBitMonoWithExtensibleFormat)
 {
-    vorn::test::WavSpec spec;
-    spec.channels = 1;
-    spec.bitsPerSample = 8;
-    spec.samplesPerSec = 11025;
-    spec.extensible = true;
-    const QString song = write(vorn::test::wavBytes(spec, std::vector<uint8_t>(200000, 128)), "mono8.wav");
+    vorn::test::WavLayout layout;
+    layout.channels = 1;
+    layout.bitsPerSample = 8;
+    layout.samplesPerSec = 11025;
+    layout.extensible = true;
+    const QString song = write(vorn::test::wavBytes(layout, std::vector<uint8_t>(200000, 128)), "mono8.wav");
     const CliRun run = runWav({song, QStringLiteral("--video-ms"), QStringLiteral("1000")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     // endPosition: the 262,144-frame buffer outlasts 2,999 ms (33,064 frames).

@@ -12,7 +12,7 @@
 
 namespace vorn::test {
 
-struct WavSpec {
+struct WavLayout {
     uint16_t channels = 2;
     uint32_t samplesPerSec = 44100;
     uint16_t bitsPerSample = 16;
@@ -40,20 +40,20 @@ inline void putTag(std::vector<uint8_t> &out, const char *tag)
 }
 
 // The 'fmt ' chunk's body, 16 bytes or 40 for the extensible form.
-inline std::vector<uint8_t> formatChunk(const WavSpec &spec)
+inline std::vector<uint8_t> formatChunk(const WavLayout &layout)
 {
-    const uint16_t blockAlign = uint16_t(spec.channels * ((spec.bitsPerSample + 7) / 8));
+    const uint16_t blockAlign = uint16_t(layout.channels * ((layout.bitsPerSample + 7) / 8));
     std::vector<uint8_t> fmt;
-    putU16(fmt, spec.extensible ? 0xFFFE : 1);
-    putU16(fmt, spec.channels);
-    putU32(fmt, spec.samplesPerSec);
-    putU32(fmt, spec.avgBytesPerSec.value_or(spec.samplesPerSec * blockAlign));
+    putU16(fmt, layout.extensible ? 0xFFFE : 1);
+    putU16(fmt, layout.channels);
+    putU32(fmt, layout.samplesPerSec);
+    putU32(fmt, layout.avgBytesPerSec.value_or(layout.samplesPerSec * blockAlign));
     putU16(fmt, blockAlign);
-    putU16(fmt, spec.bitsPerSample);
-    if (spec.extensible) {
+    putU16(fmt, layout.bitsPerSample);
+    if (layout.extensible) {
         putU16(fmt, 22);                  // cbSize
-        putU16(fmt, spec.bitsPerSample);  // valid bits
-        putU32(fmt, spec.channels == 1 ? 0x4 : 0x3);
+        putU16(fmt, layout.bitsPerSample);  // valid bits
+        putU32(fmt, layout.channels == 1 ? 0x4 : 0x3);
         // KSDATAFORMAT_SUBTYPE_PCM
         const uint8_t pcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -62,9 +62,9 @@ inline std::vector<uint8_t> formatChunk(const WavSpec &spec)
     return fmt;
 }
 
-inline std::vector<uint8_t> wavBytes(const WavSpec &spec, const std::vector<uint8_t> &data)
+inline std::vector<uint8_t> wavBytes(const WavLayout &layout, const std::vector<uint8_t> &data)
 {
-    const std::vector<uint8_t> fmt = formatChunk(spec);
+    const std::vector<uint8_t> fmt = formatChunk(layout);
     std::vector<uint8_t> out;
     out.reserve(28 + fmt.size() + data.size());
     putTag(out, "RIFF");
@@ -74,7 +74,7 @@ inline std::vector<uint8_t> wavBytes(const WavSpec &spec, const std::vector<uint
     putU32(out, uint32_t(fmt.size()));
     out.insert(out.end(), fmt.begin(), fmt.end());
     putTag(out, "data");
-    putU32(out, spec.declaredDataBytes.value_or(uint32_t(data.size())));
+    putU32(out, layout.declaredDataBytes.value_or(uint32_t(data.size())));
     out.insert(out.end(), data.begin(), data.end());
     if (data.size() & 1)
         out.push_back(0);
@@ -102,15 +102,15 @@ inline void writeFile(const std::filesystem::path &path, const std::vector<uint8
 inline void writeWav16(const std::filesystem::path &path, uint16_t channels, uint32_t rate,
                        int32_t frames, const std::function<int16_t(int, int32_t)> &sample)
 {
-    WavSpec spec;
-    spec.channels = channels;
-    spec.samplesPerSec = rate;
+    WavLayout layout;
+    layout.channels = channels;
+    layout.samplesPerSec = rate;
     std::vector<uint8_t> data;
     data.reserve(size_t(frames) * channels * 2);
     for (int32_t f = 0; f < frames; ++f)
         for (int c = 0; c < channels; ++c)
             putU16(data, uint16_t(sample(c, f)));
-    writeFile(path, wavBytes(spec, data));
+    writeFile(path, wavBytes(layout, data));
 }
 
 } // namespace vorn::test
