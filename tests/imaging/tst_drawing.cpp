@@ -10,6 +10,9 @@
 #include "base/sjis.h"
 #include "imaging/pixelprobe.h"
 
+#include "support/guienvironment.h"
+#include "support/recordingprompter.h"
+
 #include <gtest/gtest.h>
 
 #include <QFont>
@@ -32,34 +35,7 @@ namespace {
 using test::pixelAt;
 using test::Rgba;
 
-// Text needs a QGuiApplication (fonts); every test of this program runs off screen.
-class GuiEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        // Run by hand as well as by CTest: without a display, off screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QCoreApplication::instance())
-            m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "tst_imaging_b";
-    char *m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QGuiApplication> m_app;
-};
-[[maybe_unused]] ::testing::Environment *const guiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
-
-class RecordingPrompter : public Prompter {
-public:
-    void showError(std::string_view text) override { errors.emplace_back(text); }
-    bool askYesNo(std::string_view) override { return true; }
-    std::vector<std::string> errors;
-};
+using test::RecordingPrompter;
 
 class RecordingSink : public LineSink {
 public:

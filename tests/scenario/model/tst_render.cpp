@@ -7,6 +7,9 @@
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
 
+#include "support/guienvironment.h"
+#include "support/recordingprompter.h"
+
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -30,33 +33,7 @@
 namespace vorn {
 namespace {
 
-// TEXT blocks need a QGuiApplication (fonts); the tests run off screen.
-class GuiEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QCoreApplication::instance())
-            m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "tst_render";
-    char *m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QGuiApplication> m_app;
-};
-[[maybe_unused]] ::testing::Environment *const guiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
-
-class RecordingPrompter final : public Prompter {
-public:
-    void showError(std::string_view text) override { errors.emplace_back(text); }
-    bool askYesNo(std::string_view) override { return true; }
-    std::vector<std::string> errors;
-};
+using test::RecordingPrompter;
 
 struct Rgba {
     int r, g, b, a;
