@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace vorn {
@@ -446,18 +448,17 @@ bool exactSumsFit(const Taps &columns, const Taps &rows)
 // thousand table rows). So the integer sums are accumulated exactly, the quotient is taken
 // with two multiplications, and only a value within 2^-20 of a half - exact halves, mostly - is
 // recomputed by the double walk's own sequence of operations for that one pixel.
+// Outputs of at least this many pixels are resampled on two threads.
+constexpr int64_t ParallelPixels = 32768;
+
 bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &columns,
                    const Taps &rows, bool copyColumns, ImageBuffer &out)
 {
     const int32_t outW = f.outW;
     const int32_t outH = f.outH;
     const int64_t cellsPerRow = int64_t(outW) * 4;
-    RowCache<int32_t> cache;
-    auto accumulator = allocateArray<double>(cellsPerRow);
-    auto values = allocateArray<int32_t>(cellsPerRow);
-    auto nearFlags = allocateArray<int32_t>(cellsPerRow);
     auto columnScale = allocateArray<double>(cellsPerRow);  // 1 / n(column), per cell
-    if (!accumulator || !values || !nearFlags || !columnScale || !cache.init(int32_t(cellsPerRow)))
+    if (!columnScale)
         return false;
     for (int32_t c = 0; c < outW; ++c) {
         const double scale = 1.0 / double(columns.spans[c].n);
@@ -543,61 +544,88 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         return rounded > 255 ? 255 : rounded;
     };
 
-    double *acc = accumulator.get();
     const double *scale = columnScale.get();
-    int32_t *v = values.get();
-    int32_t *near = nearFlags.get();
-    for (int32_t r = 0; r < outH; ++r) {
-        const Span &span = rows.spans[r];
-        // T per cell: exact, every term and partial sum an integer below 2^53.
-        for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k) {
-            const int32_t *sums = cache.get(rows.index[k], fillRow);
-            const double w = rows.weight[k];
-            if (k == span.firstTap) {
-                for (int64_t i = 0; i < cellsPerRow; ++i)
-                    acc[i] = double(sums[i]) * w;
-            } else {
-                for (int64_t i = 0; i < cellsPerRow; ++i)
-                    acc[i] += double(sums[i]) * w;
-            }
-        }
-        // value + 0.5 to within a few parts in 2^53, in 10.22 fixed point (below 2^30): the
-        // integer part is the result unless the fraction lies within 2^-20 of a whole number.
-        const double rowScale = 1.0 / double(span.n);
-        int32_t unsettled = 0;
-        for (int64_t i = 0; i < cellsPerRow; ++i) {
-            const int32_t fixed = int32_t((acc[i] * scale[i] * rowScale + 0.5) * 4194304.0);
-            const int32_t q = fixed >> 22;
-            const int32_t close = int32_t(((fixed + 4) & 0x3fffff) < 8);
-            near[i] = close;
-            unsettled |= close;
-            v[i] = q > 255 ? 255 : q;
-        }
-        if (unsettled) {
-            // Rare: a handful of cells in a row, found sixteen at a time.
-            for (int64_t block = 0; block < cellsPerRow; block += 16) {
-                const int64_t end = std::min<int64_t>(block + 16, cellsPerRow);
-                int32_t any = 0;
-                for (int64_t i = block; i < end; ++i)
-                    any |= near[i];
-                if (!any)
-                    continue;
-                for (int64_t i = block; i < end; ++i) {
-                    if (near[i])
-                        v[i] = walkPixel(span, int32_t(i / 4), int(i % 4));
+    // Output rows [rowBegin, rowEnd) with buffers of their own; everything else is read only,
+    // so two stretches of rows can run on two threads.
+    auto runRows = [&](int32_t rowBegin, int32_t rowEnd) {
+        RowCache<int32_t> cache;
+        auto accumulator = allocateArray<double>(cellsPerRow);
+        auto values = allocateArray<int32_t>(cellsPerRow);
+        auto nearFlags = allocateArray<int32_t>(cellsPerRow);
+        if (!accumulator || !values || !nearFlags || !cache.init(int32_t(cellsPerRow)))
+            return false;
+        double *acc = accumulator.get();
+        int32_t *v = values.get();
+        int32_t *near = nearFlags.get();
+        for (int32_t r = rowBegin; r < rowEnd; ++r) {
+            const Span &span = rows.spans[r];
+            // T per cell: exact, every term and partial sum an integer below 2^53.
+            for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k) {
+                const int32_t *sums = cache.get(rows.index[k], fillRow);
+                const double w = rows.weight[k];
+                if (k == span.firstTap) {
+                    for (int64_t i = 0; i < cellsPerRow; ++i)
+                        acc[i] = double(sums[i]) * w;
+                } else {
+                    for (int64_t i = 0; i < cellsPerRow; ++i)
+                        acc[i] += double(sums[i]) * w;
                 }
             }
+            // value + 0.5 to within a few parts in 2^53, in 10.22 fixed point (below 2^30): the
+            // integer part is the result unless the fraction lies within 2^-20 of a whole number.
+            const double rowScale = 1.0 / double(span.n);
+            int32_t unsettled = 0;
+            for (int64_t i = 0; i < cellsPerRow; ++i) {
+                const int32_t fixed = int32_t((acc[i] * scale[i] * rowScale + 0.5) * 4194304.0);
+                const int32_t q = fixed >> 22;
+                const int32_t close = int32_t(((fixed + 4) & 0x3fffff) < 8);
+                near[i] = close;
+                unsettled |= close;
+                v[i] = q > 255 ? 255 : q;
+            }
+            if (unsettled) {
+                // Rare: a handful of cells in a row, found sixteen at a time.
+                for (int64_t block = 0; block < cellsPerRow; block += 16) {
+                    const int64_t end = std::min<int64_t>(block + 16, cellsPerRow);
+                    int32_t any = 0;
+                    for (int64_t i = block; i < end; ++i)
+                        any |= near[i];
+                    if (!any)
+                        continue;
+                    for (int64_t i = block; i < end; ++i) {
+                        if (near[i])
+                            v[i] = walkPixel(span, int32_t(i / 4), int(i % 4));
+                    }
+                }
+            }
+            uint8_t *dst = out.row(r);
+            uint8_t *dstAlpha = out.alphaRow(r);
+            for (int32_t c = 0; c < outW; ++c) {
+                dst[3 * c + 0] = uint8_t(v[4 * c + 0]);
+                dst[3 * c + 1] = uint8_t(v[4 * c + 1]);
+                dst[3 * c + 2] = uint8_t(v[4 * c + 2]);
+                dstAlpha[c] = uint8_t(v[4 * c + 3]);
+            }
         }
-        uint8_t *dst = out.row(r);
-        uint8_t *dstAlpha = out.alphaRow(r);
-        for (int32_t c = 0; c < outW; ++c) {
-            dst[3 * c + 0] = uint8_t(v[4 * c + 0]);
-            dst[3 * c + 1] = uint8_t(v[4 * c + 1]);
-            dst[3 * c + 2] = uint8_t(v[4 * c + 2]);
-            dstAlpha[c] = uint8_t(v[4 * c + 3]);
+        return true;
+    };
+
+    // A large picture is split in two stretches of rows for the machine's second core; each
+    // computes the few source rows at the seam itself, so the result is the same either way.
+    if (int64_t(outW) * outH >= ParallelPixels && outH >= 2 &&
+        std::thread::hardware_concurrency() >= 2) {
+        const int32_t middle = outH / 2;
+        bool upperDone = false;
+        try {
+            std::thread upper([&] { upperDone = runRows(0, middle); });
+            const bool lowerDone = runRows(middle, outH);
+            upper.join();
+            return upperDone && lowerDone;
+        } catch (const std::system_error &) {
+            // No thread to be had: do it all here.
         }
     }
-    return true;
+    return runRows(0, outH);
 }
 
 } // namespace

@@ -230,6 +230,20 @@ TEST(ResampleImage, MatchesThePlainWalkOverManyScales)
     }
 }
 
+// Large outputs are split between two threads; the seam must not show.
+TEST(ResampleImage, LargeOutputsSplitAcrossThreadsMatchThePlainWalk)
+{
+    const ImagePtr src = noisePicture(301, 203, 11);
+    for (const auto &[dw, dh] : {std::pair{200, 151}, std::pair{457, 311}, std::pair{640, 61}}) {
+        const ImagePtr fast =
+            ResampleImage(src.get(), 0, 0, dw * 1024, dh * 1024, 512, 300, 300 * 1024, 202 * 1024);
+        ASSERT_TRUE(fast);
+        EXPECT_TRUE(samePixels(*fast, *referenceResample(*src, 0, 0, dw * 1024, dh * 1024, 512,
+                                                         300, 300 * 1024, 202 * 1024)))
+            << dw << " x " << dh;
+    }
+}
+
 TEST(ResampleImage, MatchesThePlainWalkAtExtremeRatiosAndExactHalves)
 {
     const ImagePtr src = noisePicture(37, 29, 11);
