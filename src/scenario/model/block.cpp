@@ -231,6 +231,15 @@ int32_t Block::cacheFrameCount(int64_t frames)
     return value;
 }
 
+int32_t Block::ownFrameCount(int64_t length)
+{
+    if (frameCountCache >= 0)
+        return frameCountCache;
+    for (auto &input : inputs)
+        input->startOffset = 0;
+    return cacheFrameCount(length);
+}
+
 int32_t Block::writeHead(LineSink &out) const
 {
     LinePrinter print(out);

@@ -132,6 +132,13 @@ public:
     ImagePtr cacheB;
     int32_t pending = 0;                    // pictures handed out and not yet released
     mutable std::mutex lock;
+    // Frees the pictures kept between frames; called under `lock` once the last frame has been
+    // released with nothing pending. Kinds that keep more than cacheA and cacheB add theirs.
+    virtual void dropCaches()
+    {
+        cacheA.reset();
+        cacheB.reset();
+    }
 
     std::atomic<int32_t> frameCountCache{-1};  // -1: not computed since the last link
 
@@ -144,6 +151,14 @@ protected:
 
     // Remembers a computed length and returns it.
     int32_t cacheFrameCount(int64_t frames);
+    // For kinds whose length is their own (FRAMES, or CUT's range): every input starts at the
+    // block's frame 0. Returns the kept length when there is one.
+    int32_t ownFrameCount(int64_t length);
+    // The usual key frames of an effect: its first, middle and last frame.
+    static bool isStartMiddleOrEnd(int32_t frame, int32_t total)
+    {
+        return frame == 0 || frame == total - 1 || frame == total / 2;
+    }
     // Writes the empty line, the header line, "{" and the RefCount comment.
     int32_t writeHead(LineSink &out) const;
     // Shows "message" (UTF-8) through reportError when there is one.

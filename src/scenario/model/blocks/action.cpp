@@ -27,16 +27,12 @@ ActionBlock::~ActionBlock() = default;
 
 bool ActionBlock::isKeyFrame(int32_t frame)
 {
-    return frame == 0 || frame == frames - 1 || frame == frames / 2;
+    return isStartMiddleOrEnd(frame, frames);
 }
 
 int32_t ActionBlock::frameCount()
 {
-    if (frameCountCache >= 0)
-        return frameCountCache;
-    for (auto &input : inputs)
-        input->startOffset = 0;
-    return cacheFrameCount(frames);
+    return ownFrameCount(frames);
 }
 
 int32_t ActionBlock::validate(Prompter *reportError)

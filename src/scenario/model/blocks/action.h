@@ -25,6 +25,7 @@ public:
     int32_t frameCount() override;
     int32_t validate(Prompter *reportError) override;
     int32_t write(LineSink &out) const override;
+    void dropCaches() override;
 
     // The source, destination and display rectangles for a source picture of this size:
     // sources cut back to the picture, keep-aspect fitting applied.

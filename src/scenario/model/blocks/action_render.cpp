@@ -164,10 +164,7 @@ ImageBuffer *ActionBlock::render(int32_t frame)
         out = CopyImage(cacheB.get());
     }
     if (!src || !out) {
-        render::finishRelease(*this, frame, [this] {
-            sourceCache.reset();
-            cacheB.reset();
-        });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
 
@@ -199,10 +196,7 @@ ImageBuffer *ActionBlock::render(int32_t frame)
         }
     }
     if (result != 0) {
-        render::finishRelease(*this, frame, [this] {
-            sourceCache.reset();
-            cacheB.reset();
-        });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
     return out.release();
@@ -213,15 +207,18 @@ void ActionBlock::release(ImageBuffer *picture, int32_t frame)
     if (!picture)
         return;
     FreeImage(picture);
-    render::finishRelease(*this, frame, [this] {
-        sourceCache.reset();
-        cacheB.reset();
-    });
+    render::finishRelease(*this, frame);
 }
 
 int32_t ActionBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
 {
     return render::traceAllInputs(*this, frame, depth, lines);
+}
+
+void ActionBlock::dropCaches()
+{
+    sourceCache.reset();
+    Block::dropCaches();
 }
 
 } // namespace vorn

@@ -40,11 +40,7 @@ bool CutBlock::isKeyFrame(int32_t frame)
 
 int32_t CutBlock::frameCount()
 {
-    if (frameCountCache >= 0)
-        return frameCountCache;
-    for (auto &input : inputs)
-        input->startOffset = 0;
-    return cacheFrameCount(std::llabs(int64_t(end) - start) + 1);
+    return ownFrameCount(std::llabs(int64_t(end) - start) + 1);
 }
 
 int32_t CutBlock::validate(Prompter *reportError)

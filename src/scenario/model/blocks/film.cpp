@@ -35,11 +35,7 @@ bool FilmBlock::isKeyFrame(int32_t frame)
 
 int32_t FilmBlock::frameCount()
 {
-    if (frameCountCache >= 0)
-        return frameCountCache;
-    for (auto &input : inputs)
-        input->startOffset = 0;
-    return cacheFrameCount(frames);
+    return ownFrameCount(frames);
 }
 
 int32_t FilmBlock::write(LineSink &out) const

@@ -22,6 +22,7 @@ public:
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
+    void dropCaches() override;
 
     // The inputs at `frame` fitted into three quarters of the screen; empty when one fails.
     std::vector<ImagePtr> fitInputs(int32_t frame, int32_t width, int32_t height);

@@ -82,7 +82,7 @@ ImageBuffer *FilmBlock::render(int32_t frame)
     }
     if (stripCache.empty()) {
         guard.unlock();
-        render::finishRelease(*this, frame, [this] { stripCache.clear(); });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
     // The kept pictures are only read here; drawing them under the lock calls no other block.
@@ -105,7 +105,7 @@ ImageBuffer *FilmBlock::render(int32_t frame)
                        : ResampleImage(canvas.get(), 0, 0, width * 1024, height * 1024, fraction, 0,
                                        width * 1024, height * 1024);
     if (!out) {
-        render::finishRelease(*this, frame, [this] { stripCache.clear(); });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
     return out.release();
@@ -116,12 +116,18 @@ void FilmBlock::release(ImageBuffer *picture, int32_t frame)
     if (!picture)
         return;
     FreeImage(picture);
-    render::finishRelease(*this, frame, [this] { stripCache.clear(); });
+    render::finishRelease(*this, frame);
 }
 
 int32_t FilmBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
 {
     return render::traceAllInputs(*this, frame, depth, lines);
+}
+
+void FilmBlock::dropCaches()
+{
+    stripCache.clear();
+    Block::dropCaches();
 }
 
 } // namespace vorn

@@ -58,7 +58,7 @@ ImageBuffer *MixBlock::render(int32_t frame)
         DrawImage(*out, fitted.get(), rect.left, rect.top, mode);
     }
     if (!out) {
-        render::finishRelease(*this, frame, [this] { cacheB.reset(); });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
     return out.release();
@@ -71,7 +71,7 @@ void MixBlock::release(ImageBuffer *picture, int32_t frame)
     FreeImage(picture);
     // `frames` is 0 here, so the plate goes whenever nothing is pending: a moving BGIMAGE is
     // followed frame by frame.
-    render::finishRelease(*this, frame, [this] { cacheB.reset(); });
+    render::finishRelease(*this, frame);
 }
 
 int32_t MixBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)

@@ -23,7 +23,7 @@ MosaicBlock::~MosaicBlock() = default;
 bool MosaicBlock::isKeyFrame(int32_t frame)
 {
     const int32_t total = frameCount();
-    return frame == 0 || frame == total - 1 || frame == total / 2;
+    return isStartMiddleOrEnd(frame, total);
 }
 
 int32_t MosaicBlock::frameCount()

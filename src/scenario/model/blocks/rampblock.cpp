@@ -14,7 +14,7 @@ RampBlock::RampBlock(BlockKind kind, int32_t startDefault, int32_t endDefault)
 bool RampBlock::isKeyFrame(int32_t frame)
 {
     const int32_t total = frameCount();
-    return frame == 0 || frame == total - 1 || frame == total / 2;
+    return isStartMiddleOrEnd(frame, total);
 }
 
 int32_t RampBlock::frameCount()

@@ -65,16 +65,15 @@ ImagePtr makeBackgroundPlate(Block &block, int32_t frame);
 // Under the block's lock: raises pending (a render started).
 void beginRender(Block &block);
 // Under the block's lock: lowers pending and, when `frame` is the block's last frame of
-// `frames` or later and nothing is pending any more, calls dropCaches (still under the lock).
+// `frames` or later and nothing is pending any more, drops its caches (still under the lock).
 // A render that ends with no picture calls it too, as if its picture had been released.
-template <typename DropCaches>
-void finishRelease(Block &block, int32_t frame, DropCaches dropCaches)
+inline void finishRelease(Block &block, int32_t frame)
 {
     std::lock_guard guard(block.lock);
     if (block.pending > 0)
         --block.pending;
     if (int64_t(frame) >= int64_t(block.frames) - 1 && block.pending == 0)
-        dropCaches();
+        block.dropCaches();
 }
 
 // Appends the kind keyword, the frame and `file` (empty when absent).

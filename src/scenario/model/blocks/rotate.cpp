@@ -21,16 +21,12 @@ RotateBlock::~RotateBlock() = default;
 
 bool RotateBlock::isKeyFrame(int32_t frame)
 {
-    return frame == 0 || frame == frames - 1 || frame == frames / 2;
+    return isStartMiddleOrEnd(frame, frames);
 }
 
 int32_t RotateBlock::frameCount()
 {
-    if (frameCountCache >= 0)
-        return frameCountCache;
-    for (auto &input : inputs)
-        input->startOffset = 0;
-    return cacheFrameCount(frames);
+    return ownFrameCount(frames);
 }
 
 int32_t RotateBlock::write(LineSink &out) const

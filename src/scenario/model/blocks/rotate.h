@@ -23,6 +23,7 @@ public:
     bool isKeyFrame(int32_t frame) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
+    void dropCaches() override;
 
     // The inputs at `frame` fitted into their rectangles on a transparent screen-sized layer.
     ImagePtr composeLayer(int32_t frame);

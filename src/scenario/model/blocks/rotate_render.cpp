@@ -85,10 +85,7 @@ ImageBuffer *RotateBlock::render(int32_t frame)
     }
     ImagePtr turned = layer ? RotateImage(layer.get(), int32_t(a)) : nullptr;
     if (!turned || !out) {
-        render::finishRelease(*this, frame, [this] {
-            layerCache.reset();
-            cacheB.reset();
-        });
+        render::finishRelease(*this, frame);
         return nullptr;
     }
     DrawImage(*out, turned.get(), int32_t(centerX - (turned->width / 2 + rx)),
@@ -101,15 +98,18 @@ void RotateBlock::release(ImageBuffer *picture, int32_t frame)
     if (!picture)
         return;
     FreeImage(picture);
-    render::finishRelease(*this, frame, [this] {
-        layerCache.reset();
-        cacheB.reset();
-    });
+    render::finishRelease(*this, frame);
 }
 
 int32_t RotateBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
 {
     return render::traceAllInputs(*this, frame, depth, lines);
+}
+
+void RotateBlock::dropCaches()
+{
+    layerCache.reset();
+    Block::dropCaches();
 }
 
 } // namespace vorn

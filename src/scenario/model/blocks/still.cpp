@@ -16,11 +16,7 @@ bool StillBlock::isKeyFrame(int32_t frame)
 
 int32_t StillBlock::frameCount()
 {
-    if (frameCountCache >= 0)
-        return frameCountCache;
-    for (auto &input : inputs)
-        input->startOffset = 0;
-    return cacheFrameCount(frames);
+    return ownFrameCount(frames);
 }
 
 int32_t StillBlock::write(LineSink &out) const

@@ -52,7 +52,7 @@ ImageBuffer *StillBlock::render(int32_t frame)
         out = CopyImage(cacheA.get()).release();
     }
     if (!out)
-        render::finishRelease(*this, frame, [this] { cacheA.reset(); });
+        render::finishRelease(*this, frame);
     return out;
 }
 
@@ -61,7 +61,7 @@ void StillBlock::release(ImageBuffer *picture, int32_t frame)
     if (!picture)
         return;
     FreeImage(picture);
-    render::finishRelease(*this, frame, [this] { cacheA.reset(); });
+    render::finishRelease(*this, frame);
 }
 
 int32_t StillBlock::trace(int32_t frame, int32_t depth, std::vector<std::string> &lines)
