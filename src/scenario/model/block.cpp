@@ -231,6 +231,27 @@ int32_t Block::cacheFrameCount(int64_t frames)
     return value;
 }
 
+int32_t Block::validateFile(Prompter *reportError, int32_t failCode)
+{
+    if (!file) {
+        path.reset();
+        return Ok;
+    }
+    const auto local = localFilePath();
+    if (!local || !isReadableFile(*local)) {
+        report(reportError,
+               fillMessage("ブロック %s で指定されたファイルを開くことができません。\nファイル：%s",
+                           {displayName(), sjisToUtf8(*file)}));
+        return failCode;
+    }
+    const int32_t built = buildPath();
+    if (built == NoDirectory)
+        path = *file;  // an absolute name opened above needs no directory
+    else if (built < 0)
+        return built;
+    return Ok;
+}
+
 int32_t Block::ownFrameCount(int64_t length)
 {
     if (frameCountCache >= 0)

@@ -166,6 +166,10 @@ protected:
     // `pattern` with each "%s" replaced by the next argument, in order.
     static std::string fillMessage(std::string_view pattern,
                                    std::initializer_list<std::string_view> arguments);
+    // For the kinds that read FILE: without one, `path` is absent and the result 0; otherwise
+    // the file must open for reading (else "ブロック %s で指定されたファイルを開くことができません。"
+    // is reported and failCode returned) and `path` is built.
+    int32_t validateFile(Prompter *reportError, int32_t failCode);
     // True when `local` names a file that can be opened for reading (not a directory).
     static bool isReadableFile(const std::filesystem::path &local);
     // For kinds with one input: every input starts at frame 0; the first input's frame count

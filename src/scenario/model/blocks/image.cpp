@@ -34,23 +34,7 @@ int32_t ImageBlock::frameCount()
 int32_t ImageBlock::validate(Prompter *reportError)
 {
     // A BLOCK_FRAME picture reads no file and needs no path.
-    if (!file) {
-        path.reset();
-        return Ok;
-    }
-    const auto local = localFilePath();
-    if (!local || !isReadableFile(*local)) {
-        report(reportError,
-               fillMessage("ブロック %s で指定されたファイルを開くことができません。\nファイル：%s",
-                           {displayName(), sjisToUtf8(*file)}));
-        return CannotOpen;
-    }
-    const int32_t built = buildPath();
-    if (built == NoDirectory)
-        path = *file;  // an absolute name opened above needs no directory
-    else if (built < 0)
-        return built;
-    return Ok;
+    return validateFile(reportError, CannotOpen);
 }
 
 int32_t ImageBlock::write(LineSink &out) const

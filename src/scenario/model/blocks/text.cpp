@@ -79,24 +79,10 @@ int32_t TextBlock::frameCount()
 int32_t TextBlock::validate(Prompter *reportError)
 {
     displayString = string;
-    if (!file) {
-        path.reset();
-        return Ok;
-    }
-    const auto local = localFilePath();
-    if (!local || !isReadableFile(*local)) {
-        report(reportError,
-               fillMessage("ブロック %s で指定されたファイルを開くことができません。\nファイル：%s",
-                           {displayName(), sjisToUtf8(*file)}));
-        return Failed;
-    }
-    const int32_t built = buildPath();
-    if (built == NoDirectory)
-        path = *file;  // an absolute name opened above needs no directory
-    else if (built < 0)
-        return built;
+    if (const int32_t result = validateFile(reportError, Failed); result != Ok || !file)
+        return result;
     if (displayString)
-        displayString = ExpandPhotoPlaceholders(*displayString, *local);
+        displayString = ExpandPhotoPlaceholders(*displayString, localFilePath().value());
     return Ok;
 }
 
