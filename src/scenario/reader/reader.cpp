@@ -11,10 +11,15 @@
 #include "scenario/reader/readerstate.h"
 #include "scenario/reader/sourcetext.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vorn {
 
@@ -26,10 +31,26 @@ constexpr std::string_view IntegerDelimiters = " \t\n}";
 constexpr std::string_view QuotedDelimiters = "\t\"\n}";
 constexpr size_t TokenBufferSize = 256;  // 255 bytes and the terminating NUL
 constexpr uint64_t SizeToConfirm = 10u * 1024u * 1024u;
+constexpr std::string_view IncludesOverBudget = "INCLUDE で読み込むファイルの合計が大きすぎます。";
 
 thread_local int t_nesting = 0;
 thread_local size_t t_expansionBytes = 0;
 thread_local size_t t_expansions = 0;
+thread_local size_t t_substitutionWork = 0;
+thread_local size_t t_includes = 0;
+thread_local size_t t_includedBytes = 0;
+
+// A top-level load or loadText starts with the whole budget.
+void resetBudgets()
+{
+    if (t_nesting != 0)
+        return;
+    t_expansionBytes = 0;
+    t_expansions = 0;
+    t_substitutionWork = 0;
+    t_includes = 0;
+    t_includedBytes = 0;
+}
 
 void showError(Scenario &scenario, std::string_view text)
 {
@@ -50,23 +71,35 @@ SjisString directoryForNames(const Scenario &scenario)
     return pathToSjis(cwd).value_or(SjisString());
 }
 
-enum class ReadOutcome { Ok, Failed, Declined };
+enum class ReadOutcome { Ok, Failed, Declined, OverBudget };
+
+// Closes a descriptor on every path.
+struct FileDescriptor {
+    int fd = -1;
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 // Reads the whole file. Over SizeToConfirm bytes it asks first; a "no" declines silently.
+// Only regular files: a FIFO would block at the open and a device or /proc file gives no true
+// size. The type is checked before opening and again on the opened file, which is opened
+// without blocking, so a file swapped for a FIFO in between cannot stall the reader either.
+// `included`: the file is read for an INCLUDE, and its bytes count against that budget.
 ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
-                          std::string_view nameSjis, std::string &data)
+                          std::string_view nameSjis, bool included, std::string &data)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return ReadOutcome::Failed;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    FileDescriptor file;
+    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return ReadOutcome::Failed;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return ReadOutcome::Failed;
-    if (static_cast<uint64_t>(size) > SizeToConfirm) {
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size > SizeToConfirm) {
         const std::string question =
             formatMessage("%s\nは、ファイルサイズが異常に大きいと思われます。続けますか？",
                           sjisToUtf8(nameSjis));
@@ -74,17 +107,34 @@ ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
             return ReadOutcome::Declined;
     }
     // Positions in a text are int32.
-    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(INT32_MAX))
+    if (size > static_cast<uint64_t>(INT32_MAX))
         return ReadOutcome::Failed;
-    in.seekg(0, std::ios::beg);
+    if (included) {
+        if (size > MaxIncludedBytes - t_includedBytes)
+            return ReadOutcome::OverBudget;
+        t_includedBytes += size;
+    }
     try {
         data.resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc &) {
         return ReadOutcome::Failed;
     }
-    if (size > 0 && !in.read(data.data(), size))
-        return ReadOutcome::Failed;
-    return ReadOutcome::Ok;
+    // Exactly the size the file states, and then its end: a /proc or /sys file states a size
+    // that its contents do not have, and a file that changes while it is read is no scenario.
+    size_t done = 0;
+    for (;;) {
+        char probe = 0;
+        const bool atSize = done == data.size();
+        const ssize_t got = atSize ? ::read(file.fd, &probe, 1)
+                                   : ::read(file.fd, data.data() + done, data.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (atSize && got == 0)
+            return ReadOutcome::Ok;
+        if (atSize || got <= 0)
+            return ReadOutcome::Failed;
+        done += static_cast<size_t>(got);
+    }
 }
 
 int32_t readVariableDefinition(Scenario &scenario, SourceText &text)
@@ -155,6 +205,8 @@ int32_t readAudio(Scenario &scenario, SourceText &text)
     return Ok;
 }
 
+int32_t loadFile(Scenario &scenario, std::string_view fileName, SourceText *including);
+
 int32_t readInclude(Scenario &scenario, SourceText &text)
 {
     text.skip(Blanks);
@@ -166,7 +218,12 @@ int32_t readInclude(Scenario &scenario, SourceText &text)
         reportError(scenario, "INCLUDE の入れ子が深すぎます。", &text);
         return Failed;
     }
-    return load(scenario, *name);
+    if (t_includes >= MaxIncludes) {
+        reportError(scenario, IncludesOverBudget, &text);
+        return Failed;
+    }
+    ++t_includes;
+    return loadFile(scenario, *name, &text);
 }
 
 int32_t readBlock(Scenario &scenario, SourceText &text, BlockParser parser,
@@ -235,44 +292,24 @@ int32_t runStatements(Scenario &scenario, SourceText &text)
     }
 }
 
-} // namespace
-
-ReaderNesting::ReaderNesting(Scenario &)
+// load, and INCLUDE with `including` the text that holds the INCLUDE line (where a file over
+// the INCLUDE budget is reported).
+int32_t loadFile(Scenario &scenario, std::string_view fileName, SourceText *including)
 {
-    ++t_nesting;
-    m_entered = t_nesting <= MaxReadNesting;
-}
-
-ReaderNesting::~ReaderNesting()
-{
-    --t_nesting;
-}
-
-bool ReaderNesting::chargeExpansion(size_t bytes)
-{
-    if (t_expansions >= MaxExpansions || bytes > MaxExpansionBytes - t_expansionBytes)
-        return false;
-    ++t_expansions;
-    t_expansionBytes += bytes;
-    return true;
-}
-
-int32_t load(Scenario &scenario, std::string_view fileName)
-{
-    if (t_nesting == 0) {
-        t_expansionBytes = 0;
-        t_expansions = 0;
-    }
     if (!scenario.path)
         scenario.path = SjisString(fileName);
 
     const SjisString directory = directoryForNames(scenario);
     const auto local = resolveScenarioName(fileName, directory);
     std::string data;
-    ReadOutcome outcome = local ? readWholeFile(scenario, *local, fileName, data)
+    ReadOutcome outcome = local ? readWholeFile(scenario, *local, fileName, including != nullptr, data)
                                 : ReadOutcome::Failed;
     if (outcome == ReadOutcome::Declined)
         return Failed;
+    if (outcome == ReadOutcome::OverBudget) {
+        reportError(scenario, IncludesOverBudget, including);
+        return Failed;
+    }
     if (outcome == ReadOutcome::Failed) {
         reportError(scenario, "シナリオファイルのロードに失敗しました。", nullptr);
         return Failed;
@@ -301,12 +338,52 @@ int32_t load(Scenario &scenario, std::string_view fileName)
     return Ok;
 }
 
+} // namespace
+
+ReaderNesting::ReaderNesting(Scenario &)
+{
+    ++t_nesting;
+    m_entered = t_nesting <= MaxReadNesting;
+}
+
+ReaderNesting::~ReaderNesting()
+{
+    --t_nesting;
+}
+
+bool ReaderNesting::chargeExpansion(size_t bytes)
+{
+    if (t_expansions >= MaxExpansions || bytes > MaxExpansionBytes - t_expansionBytes)
+        return false;
+    ++t_expansions;
+    t_expansionBytes += bytes;
+    return true;
+}
+
+size_t ReaderNesting::expansionBytesLeft() const
+{
+    return MaxExpansionBytes - t_expansionBytes;
+}
+
+size_t ReaderNesting::substitutionWorkLeft() const
+{
+    return MaxSubstitutionWork - t_substitutionWork;
+}
+
+void ReaderNesting::chargeSubstitutionWork(size_t bytes)
+{
+    t_substitutionWork += std::min(bytes, substitutionWorkLeft());
+}
+
+int32_t load(Scenario &scenario, std::string_view fileName)
+{
+    resetBudgets();
+    return loadFile(scenario, fileName, nullptr);
+}
+
 int32_t loadText(Scenario &scenario, const SourceText &source)
 {
-    if (t_nesting == 0) {
-        t_expansionBytes = 0;
-        t_expansions = 0;
-    }
+    resetBudgets();
     SourceText text(std::string(source.data()), std::nullopt, source.displayName());
     text.prepare();
     return runStatements(scenario, text);
