@@ -3,6 +3,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -120,20 +121,36 @@ std::string ExpandPhotoPlaceholders(std::string_view textSjis, const std::filesy
     std::string text(textSjis);
     if (text.find('%') == std::string::npos)
         return text;
+    const size_t limit = textSjis.size() + MaxPhotoTextGrowth;
     std::optional<PhotoProperties> properties;
     for (const PhotoTag &tag : PhotoTagTable) {
         const std::string_view placeholder = tag.placeholder;
-        size_t pos = text.find(placeholder);
-        if (pos == std::string::npos)
+        size_t count = 0;
+        for (size_t at = text.find(placeholder); at != std::string::npos;
+             at = text.find(placeholder, at + placeholder.size()))
+            ++count;
+        if (count == 0)
             continue;
         if (!properties)
             properties.emplace(path);
-        const std::string value = properties->property(tag.propertyId).value_or(" ");
-        // Replaced text is not searched again for this placeholder; later rows see it.
-        while (pos != std::string::npos) {
-            text.replace(pos, placeholder.size(), value);
-            pos = text.find(placeholder, pos + value.size());
+        std::string value = properties->property(tag.propertyId).value_or(" ");
+        // A value that would grow the text past the limit (values that hold later placeholders
+        // multiply with every row) is left out as an unreadable one is.
+        if (value.size() > placeholder.size() &&
+            (value.size() - placeholder.size()) > (limit - std::min(limit, text.size())) / count)
+            value = " ";
+        // One pass; replaced text is not searched again for this placeholder, later rows see it.
+        std::string out;
+        out.reserve(text.size() + count * value.size());
+        size_t p = 0;
+        for (size_t at = text.find(placeholder); at != std::string::npos;
+             at = text.find(placeholder, p)) {
+            out.append(text, p, at - p);
+            out.append(value);
+            p = at + placeholder.size();
         }
+        out.append(text, p, std::string::npos);
+        text = std::move(out);
     }
     return text;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -31,6 +32,9 @@ extern const std::array<PhotoTag, 9> PhotoTagTable;
 // `textSjis` (Shift-JIS bytes; '%' is never part of a double-byte character, so matching bytes
 // is safe) by that property of the image file `path`, or by a single " " when the property
 // cannot be read. Text without placeholders comes back unchanged and the file is not read.
+// A value that would make the text more than MaxPhotoTextGrowth bytes longer than it came is
+// treated as unreadable too: values may hold placeholders of later rows and multiply.
+inline constexpr size_t MaxPhotoTextGrowth = size_t(1) << 20;
 std::string ExpandPhotoPlaceholders(std::string_view textSjis, const std::filesystem::path &path);
 
 } // namespace vorn
