@@ -1,7 +1,11 @@
 // The text reader: global statements, values, INCLUDE, macros, messages with file and line.
 #include "readertest.h"
 
+#include "scenario/reader/macro.h"
 #include "scenario/reader/sourcetext.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -320,6 +324,80 @@ TEST(Macro, SelfCallAndRunawayExpansionStop)
     EXPECT_EQ(runaway->result, -1);
     ASSERT_EQ(runaway->prompter.errors.size(), 1u);
     EXPECT_NE(runaway->lastError().find("マクロ展開の合計が大きすぎます。"), std::string::npos);
+}
+
+TEST(Macro, EachParameterPassSearchesWhatTheEarlierOnesMade)
+{
+    struct Case {
+        std::string body;
+        std::vector<MacroParameter> parameters;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"$(A) x $(B) $(V) $(A", {{"A", "1"}, {"B", "(2*3)"}}, "1 x (2*3) $(V) $(A"},
+        {"$(A)", {{"A", "$(B)"}, {"B", "b"}}, "b"},          // a later pass sees the value
+        {"$(B)", {{"A", "a"}, {"B", "$(A)"}}, "$(A)"},       // an earlier one does not
+        {"$(A)", {{"A", "[$(A)]"}}, "[$(A)]"},               // nor does its own pass
+        {"$(A)", {{"A", "$(A)1"}, {"A", "2"}}, "21"},        // a name given twice: two passes
+        {"$(X$(A)Y)", {{"A", "Q"}, {"XQY", "z"}}, "z"},      // a replacement completes a name
+        {"$$(A)(X)", {{"A", ""}, {"X", "x"}}, "x"},          // an empty value joins "$" and "("
+        {"$$(A)", {{"A", "(B)"}, {"B", "b"}}, "b"},
+        {"$((A)) $($(N)$$)", {{"(A)", "v"}, {"N", "V"}}, "v $(V0007)"},
+        {"pic$$ $(A)", {{"A", "$$"}}, "pic0007 0007"},
+    };
+    for (const Case &c : cases) {
+        MacroDefinition macro{"M", c.parameters, c.body, 7};
+        ExpansionBudget budget{1u << 20, 1u << 20};
+        EXPECT_EQ(expandMacro(macro, budget), c.expected) << c.body;
+        EXPECT_EQ(macro.expansionCount, 8);
+    }
+}
+
+TEST(Macro, DoublingParametersStopAtTheBudget)
+{
+    // Argument i names parameter i + 1 twice: 34 passes would make 2^34 copies.
+    std::string parameters;
+    std::string arguments;
+    for (int i = 0; i < 34; ++i) {
+        parameters += "$(P" + std::to_string(i) + ") ";
+        const std::string next = "$(P" + std::to_string(i + 1) + ")";
+        arguments += "\"" + next + next + "\" ";
+    }
+    expectOneError("MACRO B(" + parameters + ")\n$(P0)\nENDMACRO\nCALL B(" + arguments + ")\n",
+                   4, "マクロ展開の合計が大きすぎます。");
+}
+
+TEST(Reader, OnlyRegularFilesAreRead)
+{
+    TempDir dir;
+    const auto fifo = dir.path() / "fifo.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A FIFO without a writer would block the open; the others read as empty.
+    for (const std::string name : {"fifo.txt", "/dev/null", "/proc/self/status", "."}) {
+        auto included = loadString(dir, "SCREEN 1 1\nINCLUDE \"" + name + "\"\n", "main.txt");
+        EXPECT_EQ(included->result, -1) << name;
+        EXPECT_EQ(included->prompter.errors,
+                  std::vector<std::string>{linkingError("シナリオファイルのロードに失敗しました。")})
+            << name;
+    }
+    auto direct = loadFile(fifo);
+    EXPECT_EQ(direct->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
+}
+
+TEST(Reader, IncludesThatMultiplyStopAtTheBudget)
+{
+    TempDir dir;
+    // Each file includes the next one twice: 2^40 reads within the nesting bound.
+    for (int i = 0; i < 40; ++i) {
+        const std::string next = "INCLUDE \"f" + std::to_string(i + 1) + ".txt\"\n";
+        dir.write("f" + std::to_string(i) + ".txt", next + next);
+    }
+    dir.write("f40.txt", "SCALE 1\n");
+    auto loaded = loadFile(dir.path() / "f0.txt");
+    EXPECT_EQ(loaded->result, -1);
+    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
+    EXPECT_NE(loaded->lastError().find("行目 :\nINCLUDE で読み込むファイルの合計が大きすぎます。"),
+              std::string::npos);
 }
 
 TEST(Reader, LoadTextUsesTheDisplayName)
