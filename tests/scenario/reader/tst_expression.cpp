@@ -76,51 +76,40 @@ int32_t evalOk(std::string_view expression)
     return value;
 }
 
-TEST(Expression, GroupsAsTheRightmostSplitDoes)
+TEST(Expression, ValuesGroupingWrapAroundAndFailures)
 {
-    EXPECT_EQ(evalOk("(7/2)"), 3);
-    EXPECT_EQ(evalOk("(0-7/2)"), -3);
-    EXPECT_EQ(evalOk("((1+2)*3)"), 9);
-    EXPECT_EQ(evalOk("(1+2*3)"), 7);
-    EXPECT_EQ(evalOk("(2*(3+4)-5)"), 9);
-    EXPECT_EQ(evalOk("10-2-3"), 5);
-    EXPECT_EQ(evalOk("100/10/5"), 2);
-    // An empty operand is 0: a leading '-' negates, an operator before '-' groups unusually.
-    EXPECT_EQ(evalOk("-5"), -5);
-    EXPECT_EQ(evalOk("2*-3"), -3);
-    EXPECT_EQ(evalOk("1+"), 1);
-    EXPECT_EQ(evalOk(""), 0);
-    EXPECT_EQ(evalOk("8/2*3"), 12);
-    EXPECT_EQ(evalOk("(((4)))"), 4);
-    EXPECT_EQ(evalOk("(1)+(2)*(3)"), 7);
-}
-
-TEST(Expression, FailuresAndDivisionByZero)
-{
-    int32_t value = 0;
-    EXPECT_EQ(eval("5/0", value), -5);
-    EXPECT_EQ(eval("5/(2-2)", value), -5);
-    EXPECT_EQ(eval("()", value), -1);
-    EXPECT_EQ(eval("(1", value), -1);
-    EXPECT_EQ(eval("1)", value), -1);
-    EXPECT_EQ(eval("(1)(2)", value), -1);
-    // The left part is evaluated first: its failure wins over a later division by zero.
-    EXPECT_EQ(eval("(1)(2)+5/0", value), -1);
-    EXPECT_EQ(eval("5/0+(1)(2)", value), -5);
-    // Depth is counted from the end, so an unbalanced text may still split and divide by 0.
-    EXPECT_EQ(eval("5/0+)(", value), -5);
-}
-
-TEST(Expression, ResultsWrapAroundIn32Bits)
-{
-    EXPECT_EQ(evalOk("2147483647+1"), INT32_MIN);
-    EXPECT_EQ(evalOk("0-2147483647-2"), INT32_MAX);
-    EXPECT_EQ(evalOk("65536*65536"), 0);
-    EXPECT_EQ(evalOk("65536*32768"), INT32_MIN);
-    EXPECT_EQ(evalOk("(0-2147483647-1)/(0-1)"), INT32_MIN);
-    EXPECT_EQ(evalOk("4294967296"), 0);
-    EXPECT_EQ(evalOk("4294967297"), 1);
-    EXPECT_EQ(evalOk("99999999999999999999999"), wrapDecimal("99999999999999999999999"));
+    struct Case {
+        const char *expression;
+        int32_t code;
+        int32_t value;  // when the code is 0
+    };
+    const Case cases[] = {
+        // Grouping as the rightmost split does.
+        {"(7/2)", 0, 3}, {"(0-7/2)", 0, -3}, {"((1+2)*3)", 0, 9}, {"(1+2*3)", 0, 7},
+        {"(2*(3+4)-5)", 0, 9}, {"10-2-3", 0, 5}, {"100/10/5", 0, 2}, {"8/2*3", 0, 12},
+        {"(((4)))", 0, 4}, {"(1)+(2)*(3)", 0, 7},
+        // An empty operand is 0: a leading '-' negates, an operator before '-' groups unusually.
+        {"-5", 0, -5}, {"2*-3", 0, -3}, {"1+", 0, 1}, {"", 0, 0},
+        // 32-bit wrap-around instead of overflow.
+        {"2147483647+1", 0, INT32_MIN}, {"0-2147483647-2", 0, INT32_MAX}, {"65536*65536", 0, 0},
+        {"65536*32768", 0, INT32_MIN}, {"(0-2147483647-1)/(0-1)", 0, INT32_MIN},
+        {"4294967296", 0, 0}, {"4294967297", 0, 1},
+        {"99999999999999999999999", 0, wrapDecimal("99999999999999999999999")},
+        // Division by zero is -5, any other failure -1.
+        {"5/0", -5, 0}, {"5/(2-2)", -5, 0}, {"()", -1, 0}, {"(1", -1, 0}, {"1)", -1, 0},
+        {"(1)(2)", -1, 0},
+        // The left part is evaluated first: its failure wins over a later division by zero.
+        {"(1)(2)+5/0", -1, 0}, {"5/0+(1)(2)", -5, 0},
+        // Depth is counted from the end, so an unbalanced text may still split and divide by 0.
+        {"5/0+)(", -5, 0},
+    };
+    for (const Case &c : cases) {
+        int32_t value = 12345;
+        EXPECT_EQ(eval(c.expression, value), c.code) << c.expression;
+        if (c.code == 0) {
+            EXPECT_EQ(value, c.value) << c.expression;
+        }
+    }
     EXPECT_EQ(wrapDecimal("2147483648"), INT32_MIN);
 }
 

@@ -5,7 +5,6 @@
 #include "imaging/shapes.h"
 #include "scenario/model/blocks.h"
 #include "scenario/model/scenario.h"
-#include "scenario/reader/blockgrammar.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
 #include "scenario/reader/sourcetext.h"
@@ -341,10 +340,11 @@ INSTANTIATE_TEST_SUITE_P(Effects, GrammarErrors, ::testing::ValuesIn(EffectRows)
 // ---------------------------------------------------------------------------------------------
 // What the keywords store.
 
-TEST(GrammarFields, imageOptionsAndClip)
+TEST(GrammarFields, imageOptionsClipAndBlockFrame)
 {
     Read read("IMAGE \"pic\" {\nFILE \"a.bmp\"\nSEPIA\nSEPIA\nBLUE\nCLIP 1 2 30 40\n"
-              "PHOTO_FRAME 100\nANGLE (10*3)\nTHROUGH_COLOR 1 2 3\n}\n");
+              "PHOTO_FRAME 100\nANGLE (10*3)\nTHROUGH_COLOR 1 2 3\n}\n"
+              "IMAGE \"still\" {\nBLOCK_FRAME \"src\" 7\n}\n");
     ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
     auto &image = read.block<ImageBlock>(0);
     EXPECT_EQ(image.name, SjisString("pic"));
@@ -356,45 +356,37 @@ TEST(GrammarFields, imageOptionsAndClip)
     EXPECT_EQ(image.angle, 30);
     EXPECT_EQ(image.color, (Colour{1, 2, 3, 0}));
     EXPECT_TRUE(image.inputs.empty());
-}
 
-TEST(GrammarFields, imageBlockFrame)
-{
-    Read read("IMAGE \"still\" {\nBLOCK_FRAME \"src\" 7\n}\n");
-    ASSERT_EQ(read.result, 0);
-    auto &image = read.block<ImageBlock>(0);
-    ASSERT_EQ(image.inputs.size(), 1u);
-    EXPECT_EQ(image.inputs[0]->name, SjisString("src"));
-    EXPECT_EQ(image.inputs[0]->inputMode, InputShown);
-    EXPECT_EQ(image.blockFrame, 7);
-    EXPECT_FALSE(image.file.has_value());
+    auto &frame = read.block<ImageBlock>(1);
+    ASSERT_EQ(frame.inputs.size(), 1u);
+    EXPECT_EQ(frame.inputs[0]->name, SjisString("src"));
+    EXPECT_EQ(frame.inputs[0]->inputMode, InputShown);
+    EXPECT_EQ(frame.blockFrame, 7);
+    EXPECT_FALSE(frame.file.has_value());
 }
 
 TEST(GrammarFields, textStringsJoinWithCrLf)
-{
-    Read read("TEXT \"a\" {\nSIZE 0 0\nSTRING \"A\"\nSTRING \"B\"\n}\n"
-              "TEXT \"b\" {\nSIZE 10 20\nSTRING \"A\\\\B\"\n}\n"
-              "TEXT \"c\" {\nSIZE 1 1\nSTRING \"x\\\\\\y\"\nFONT \"Face\" 7 9\n}\n");
-    ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
-    EXPECT_EQ(read.block<TextBlock>(0).string, SjisString("A\r\nB"));
-    EXPECT_EQ(read.block<TextBlock>(1).string, SjisString("A\r\nB"));
-    // Pairs are taken from the left: the third backslash stays.
-    EXPECT_EQ(read.block<TextBlock>(2).string, SjisString("x\r\n\\y"));
-    EXPECT_EQ(read.block<TextBlock>(1).size, (TextBlock::Size{10, 20}));
-    EXPECT_EQ(read.block<TextBlock>(2).font, SjisString("Face"));
-    EXPECT_EQ(read.block<TextBlock>(2).fontWidth, 7);
-    EXPECT_EQ(read.block<TextBlock>(2).fontHeight, 9);
-}
-
-TEST(GrammarFields, textLineBreaksKeepDoubleByteCharacters)
 {
     // 表 and ソ end in the backslash byte 0x5C; the pair that follows them is still a line break
     // and the characters stay whole.
     const SjisString hyou = *utf8ToSjis("表");
     const SjisString so = *utf8ToSjis("ソ");
-    Read read("TEXT \"t\" {\nSIZE 1 1\nSTRING \"" + hyou + "\\\\" + so + "\\" + so + "\"\n}\n");
-    ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
-    EXPECT_EQ(read.block<TextBlock>(0).string, hyou + "\r\n" + so + "\\" + so);
+    const std::vector<std::pair<std::string, SjisString>> cases = {
+        {"STRING \"A\"\nSTRING \"B\"", "A\r\nB"},
+        {"STRING \"A\\\\B\"", "A\r\nB"},
+        {"STRING \"x\\\\\\y\"", "x\r\n\\y"},  // pairs are taken from the left
+        {"STRING \"" + hyou + "\\\\" + so + "\\" + so + "\"", hyou + "\r\n" + so + "\\" + so},
+    };
+    for (const auto &[lines, expected] : cases) {
+        Read read("TEXT \"t\" {\nSIZE 10 20\n" + lines + "\nFONT \"Face\" 7 9\n}\n");
+        ASSERT_EQ(read.result, 0) << lines;
+        auto &text = read.block<TextBlock>(0);
+        EXPECT_EQ(text.string, expected) << lines;
+        EXPECT_EQ(text.size, (TextBlock::Size{10, 20}));
+        EXPECT_EQ(text.font, SjisString("Face"));
+        EXPECT_EQ(text.fontWidth, 7);
+        EXPECT_EQ(text.fontHeight, 9);
+    }
 }
 
 TEST(GrammarFields, textDefaultsAndOptions)
@@ -737,18 +729,6 @@ TEST(GrammarFrame, rectEndingWithTheTextUsesOnlyPointsRead)
     ASSERT_NE(empty, nullptr);
     EXPECT_TRUE(empty->points.empty());
     EXPECT_EQ(empty->count, 0);
-}
-
-TEST(GrammarFrame, dispatchKnowsEveryBlockKeyword)
-{
-    const char *keywords[] = {"IMAGE", "TEXT", "DRAW", "STILL", "ROTATE", "ACTION", "ZOOM",
-                              "SLIDE", "FOCUS", "FILM", "FADE", "FADEIN", "FADEOUT", "FADEINOUT",
-                              "CROSSFADE", "MIX", "SERIES", "MAIN", "SHAKE", "MOSAIC", "EXPAND",
-                              "EXPANDIN", "EXPANDOUT", "CUT", "ALPHA", "SHADE"};
-    for (const char *keyword : keywords)
-        EXPECT_NE(findBlockParser(keyword), nullptr) << keyword;
-    for (const char *other : {"CHECKPOINT", "SCREEN", "image", "IMAGES", "", "INPUT", "LINE"})
-        EXPECT_EQ(findBlockParser(other), nullptr) << other;
 }
 
 TEST(GrammarFrame, shiftJisNamesAreBytes)

@@ -14,6 +14,19 @@ namespace {
 
 const char *const Garbage = "の記述はできません。";
 
+// A macro of `count` parameters whose argument i names parameter i + 1 twice.
+std::string doublingMacro(int count)
+{
+    std::string parameters;
+    std::string arguments;
+    for (int i = 0; i < count; ++i) {
+        parameters += "$(P" + std::to_string(i) + ") ";
+        const std::string next = "$(P" + std::to_string(i + 1) + ")";
+        arguments += "\"" + next + next + "\" ";
+    }
+    return "MACRO B(" + parameters + ")\n$(P0)\nENDMACRO\nCALL B(" + arguments + ")\n";
+}
+
 TEST(Reader, GlobalStatementsSetTheScenario)
 {
     TempDir dir;
@@ -48,16 +61,19 @@ TEST(Reader, LiteralsWrapAroundInsteadOfOverflowing)
     EXPECT_EQ(loaded->scenario.screenWidth, 1);
     EXPECT_EQ(loaded->scenario.screenHeight, 1);
     EXPECT_EQ(loaded->scenario.startFrame, 0);  // a lone '-' is 0
-    // 2147483648 wraps to the lowest value, which the lower bound then refuses.
-    auto low = loadString(dir, "SCREEN 2147483648 1\n");
-    EXPECT_EQ(low->lastError(), readingError("test.txt", 1, "スクリーン幅の下限値を超えています。"));
 }
 
 struct ErrorCase {
     std::string text;
     int line;
     std::string message;
+    std::string where = "test.txt";  // the file or the macro expansion named in the message
 };
+
+void expectOneError(const ErrorCase &c)
+{
+    test::expectOneError(c.text, c.line, c.message, c.where);
+}
 
 TEST(Reader, ValueAndStatementErrorsNameFileAndLine)
 {
@@ -66,6 +82,8 @@ TEST(Reader, ValueAndStatementErrorsNameFileAndLine)
         // A value may not run to the end of the text.
         {"SCREEN 1 1\nSTARTFRAME 5", 2, "シナリオ解析時に問題が発生しました。"},
         {"SCREEN -1 480\n", 1, "スクリーン幅の下限値を超えています。"},
+        // 2147483648 wraps to the lowest value, which the lower bound then refuses.
+        {"SCREEN 2147483648 1\n", 1, "スクリーン幅の下限値を超えています。"},
         {"SCREEN 1e3 480\n", 1, "スクリーン幅を正しく記述してください。"},
         {"SCREEN +5 480\n", 1, "スクリーン幅を正しく記述してください。"},
         {"SCREEN 640\n\n -480\n", 3, "スクリーン高の下限値を超えています。"},
@@ -92,11 +110,15 @@ TEST(Reader, ValueAndStatementErrorsNameFileAndLine)
         {"$ (A) = 1\n", 1, "不正な記述があります。"},
         {"$(A) 1\n", 1, "不正な記述があります。"},
         {"MAIN2 {\n", 1, std::string("MAIN2 ") + Garbage},
+        {longWord + " 1\n", 1, longWord + " " + Garbage},
+        // テスト as an unknown keyword is shown decoded.
+        {"\x83\x65\x83\x58\x83\x67 1\n", 1, std::string("テスト ") + Garbage},
+        // マ is 0x83 0x7D: its trail byte is '}', which ends a quoted string early.
+        {"INCLUDE \"\x83\x7D.txt\"\n", 1,
+         "ファイル名は正しくダブルクォーテーション(\")で括って下さい。"},
     };
     for (const ErrorCase &c : cases)
-        expectOneError(c.text, c.line, c.message);
-
-    expectOneError(longWord + " 1\n", 1, longWord + " " + Garbage);
+        expectOneError(c);
 }
 
 TEST(Reader, TwoMessagesWhereTheLanguageGivesTwo)
@@ -164,11 +186,13 @@ TEST(Reader, IncludeReadsRelativeToTheIncludingFile)
     EXPECT_EQ(folderSong->lastError(),
               readingError("folder.txt", 1, "音楽ファイルを開くことができません。"));
 
-    // An error inside an included file names that file (without its folder) and its line.
-    dir.write("sub/bad.txt", "\nSCREEN 1 1\nFRAMERATE x\n");
-    auto bad = loadString(dir, "INCLUDE \"sub\\bad.txt\"\n", "main.txt");
+    // An error inside an included file names that file (without its folder) and its line. 表
+    // is 0x95 0x5C in Shift-JIS: its trail byte is not a folder separator.
+    dir.write("sub/表.txt", "\nSCREEN 1 1\nFRAMERATE x\n");
+    auto bad = loadString(dir, "INCLUDE \"sub\\\x95\x5C.txt\"\n", "main.txt");
     ASSERT_EQ(bad->prompter.errors.size(), 1u);
-    EXPECT_EQ(bad->lastError(), readingError("bad.txt", 3, "フレームレート値を正しく記述してください。"));
+    EXPECT_EQ(bad->lastError(), readingError("表.txt", 3, "フレームレート値を正しく記述してください。"));
+    EXPECT_EQ(bad->scenario.screenWidth, 1);
 
     // A missing file: no file and line.
     auto missing = loadString(dir, "INCLUDE \"nothing.txt\"\n");
@@ -176,26 +200,7 @@ TEST(Reader, IncludeReadsRelativeToTheIncludingFile)
     EXPECT_EQ(missing->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
 }
 
-TEST(Reader, ShiftJisBytesInNamesAndMessages)
-{
-    TempDir dir;
-    // 表 is 0x95 0x5C in Shift-JIS: its trail byte is not a folder separator.
-    dir.write("表.txt", "SCREEN 1 1\nBAD\n");
-    auto included = loadString(dir, "INCLUDE \"\x95\x5C.txt\"\n");
-    EXPECT_EQ(included->lastError(), readingError("表.txt", 2, std::string("BAD ") + Garbage));
-    EXPECT_EQ(included->scenario.screenWidth, 1);
-
-    // テスト as an unknown keyword is shown decoded.
-    auto keyword = loadString(dir, "\x83\x65\x83\x58\x83\x67 1\n");
-    EXPECT_EQ(keyword->lastError(), readingError("test.txt", 1, std::string("テスト ") + Garbage));
-
-    // マ is 0x83 0x7D: its trail byte is '}', which ends a quoted string early.
-    auto cut = loadString(dir, "INCLUDE \"\x83\x7D.txt\"\n");
-    EXPECT_EQ(cut->lastError(),
-              readingError("test.txt", 1, "ファイル名は正しくダブルクォーテーション(\")で括って下さい。"));
-}
-
-TEST(Reader, SelfIncludeStopsWithAMessage)
+TEST(Reader, IncludesThatRecurseOrMultiplyStop)
 {
     TempDir dir;
     dir.write("a.txt", "SCREEN 1 1\nINCLUDE \"b.txt\"\n");
@@ -205,6 +210,18 @@ TEST(Reader, SelfIncludeStopsWithAMessage)
     ASSERT_EQ(loaded->prompter.errors.size(), 1u);
     // 64 levels are read; the 65th INCLUDE is refused where it stands.
     EXPECT_EQ(loaded->lastError(), readingError("a.txt", 2, "INCLUDE の入れ子が深すぎます。"));
+
+    // Each file includes the next one twice: 2^40 reads within the nesting bound.
+    for (int i = 0; i < 40; ++i) {
+        const std::string next = "INCLUDE \"f" + std::to_string(i + 1) + ".txt\"\n";
+        dir.write("f" + std::to_string(i) + ".txt", next + next);
+    }
+    dir.write("f40.txt", "SCALE 1\n");
+    auto multiplied = loadFile(dir.path() / "f0.txt");
+    EXPECT_EQ(multiplied->result, -1);
+    ASSERT_EQ(multiplied->prompter.errors.size(), 1u);
+    EXPECT_NE(multiplied->lastError().find("行目 :\nINCLUDE で読み込むファイルの合計が大きすぎます。"),
+              std::string::npos);
 }
 
 TEST(Reader, MissingFileAndSizeQuestion)
@@ -274,45 +291,25 @@ TEST(Macro, Errors)
         {"MACRO M($(A) )\nENDMACRO\nCALL M(1 )\n", 3, "引数定義が正しくありません。"},
         {"MACRO M($(A) )\nENDMACRO\nCALL M(\"1\" \"2\" )\n", 3, "引数が多すぎます。"},
         {"MACRO M($(A) $(B) )\nENDMACRO\nCALL M(\"1\" )\n", 3, "引数が少なすぎます。"},
+        // In an expansion: its own lines, from the rest of the line of the parameter list.
+        {"SCREEN 1 1\nMACRO SHOW($(LEN) )  # line 1\nFRAMERATE $(LEN)\nSCALE $(LEN)\nENDMACRO\n"
+         "CALL SHOW(\"-1\" )\n",
+         2, "フレームレート値の下限値を超えています。", "マクロ展開 SHOW"},
+        // XENDMACRO ends the body at its 'E'; words starting with E before it do not.
+        {"MACRO M( )\nSCREEN 8 9 EXTRA XENDMACRO\nCALL M()\n", 2,
+         std::string("EXTRA ") + Garbage, "マクロ展開 M"},
+        {"MACRO M()\nCALL M()\nENDMACRO\nCALL M()\n", 2, "CALL の入れ子が深すぎます。",
+         "マクロ展開 M"},
+        // Argument i names parameter i + 1 twice: 34 passes would make 2^34 copies.
+        {doublingMacro(34), 4, "マクロ展開の合計が大きすぎます。"},
     };
     for (const ErrorCase &c : cases)
-        expectOneError(c.text, c.line, c.message);
+        expectOneError(c);
 }
 
-TEST(Macro, ErrorsInsideAnExpansionCountItsOwnLines)
+TEST(Macro, RunawayExpansionStops)
 {
     TempDir dir;
-    auto loaded = loadString(dir,
-                             "SCREEN 1 1\n"
-                             "MACRO SHOW($(LEN) )  # line 1 of the body is the rest of this one\n"
-                             "FRAMERATE $(LEN)\n"
-                             "SCALE $(LEN)\n"
-                             "ENDMACRO\n"
-                             "CALL SHOW(\"-1\" )\n");
-    EXPECT_EQ(loaded->result, -1);
-    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
-    EXPECT_EQ(loaded->lastError(),
-              readingError("マクロ展開 SHOW", 2, "フレームレート値の下限値を超えています。"));
-}
-
-TEST(Macro, BodyEndsAtTheFirstEndmacroToken)
-{
-    TempDir dir;
-    // XENDMACRO ends the body at its 'E'; words starting with E before it do not.
-    auto loaded = loadString(dir,
-                             "MACRO M( )\nSCREEN 8 9 EXTRA XENDMACRO\nCALL M()\n");
-    EXPECT_EQ(loaded->result, -1);
-    EXPECT_EQ(loaded->lastError(), readingError("マクロ展開 M", 2, std::string("EXTRA ") + Garbage));
-}
-
-TEST(Macro, SelfCallAndRunawayExpansionStop)
-{
-    TempDir dir;
-    auto self = loadString(dir, "MACRO M()\nCALL M()\nENDMACRO\nCALL M()\n");
-    EXPECT_EQ(self->result, -1);
-    ASSERT_EQ(self->prompter.errors.size(), 1u);
-    EXPECT_EQ(self->lastError(), readingError("マクロ展開 M", 2, "CALL の入れ子が深すぎます。"));
-
     // Each macro calls the one before twice: 2^30 expansions within the nesting bound.
     std::string text = "MACRO M0()\nSCALE 1\nENDMACRO\n";
     for (int i = 1; i <= 30; ++i) {
@@ -353,20 +350,6 @@ TEST(Macro, EachParameterPassSearchesWhatTheEarlierOnesMade)
     }
 }
 
-TEST(Macro, DoublingParametersStopAtTheBudget)
-{
-    // Argument i names parameter i + 1 twice: 34 passes would make 2^34 copies.
-    std::string parameters;
-    std::string arguments;
-    for (int i = 0; i < 34; ++i) {
-        parameters += "$(P" + std::to_string(i) + ") ";
-        const std::string next = "$(P" + std::to_string(i + 1) + ")";
-        arguments += "\"" + next + next + "\" ";
-    }
-    expectOneError("MACRO B(" + parameters + ")\n$(P0)\nENDMACRO\nCALL B(" + arguments + ")\n",
-                   4, "マクロ展開の合計が大きすぎます。");
-}
-
 TEST(Reader, OnlyRegularFilesAreRead)
 {
     TempDir dir;
@@ -384,30 +367,6 @@ TEST(Reader, OnlyRegularFilesAreRead)
     EXPECT_EQ(direct->lastError(), linkingError("シナリオファイルのロードに失敗しました。"));
 }
 
-TEST(Reader, IncludesThatMultiplyStopAtTheBudget)
-{
-    TempDir dir;
-    // Each file includes the next one twice: 2^40 reads within the nesting bound.
-    for (int i = 0; i < 40; ++i) {
-        const std::string next = "INCLUDE \"f" + std::to_string(i + 1) + ".txt\"\n";
-        dir.write("f" + std::to_string(i) + ".txt", next + next);
-    }
-    dir.write("f40.txt", "SCALE 1\n");
-    auto loaded = loadFile(dir.path() / "f0.txt");
-    EXPECT_EQ(loaded->result, -1);
-    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
-    EXPECT_NE(loaded->lastError().find("行目 :\nINCLUDE で読み込むファイルの合計が大きすぎます。"),
-              std::string::npos);
-}
-
-TEST(Reader, LoadTextUsesTheDisplayName)
-{
-    Loaded loaded;
-    const SourceText text(std::string("SCREEN 2 3\nBAD 1\n"), std::nullopt, "マクロ展開 X");
-    EXPECT_EQ(loadText(loaded.scenario, text), -1);
-    EXPECT_EQ(loaded.scenario.screenWidth, 2);
-    EXPECT_EQ(loaded.lastError(), readingError("マクロ展開 X", 2, std::string("BAD ") + Garbage));
-}
 
 } // namespace
 } // namespace vorn::test
