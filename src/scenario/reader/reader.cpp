@@ -99,6 +99,12 @@ ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return ReadOutcome::Failed;
     const uint64_t size = static_cast<uint64_t>(st.st_size);
+    // Over the INCLUDE budget the file is refused before anyone is asked about its size.
+    if (included) {
+        if (size > MaxIncludedBytes - t_includedBytes)
+            return ReadOutcome::OverBudget;
+        t_includedBytes += size;
+    }
     if (size > SizeToConfirm) {
         const std::string question =
             formatMessage("%s\nは、ファイルサイズが異常に大きいと思われます。続けますか？",
@@ -109,11 +115,6 @@ ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
     // Positions in a text are int32.
     if (size > static_cast<uint64_t>(INT32_MAX))
         return ReadOutcome::Failed;
-    if (included) {
-        if (size > MaxIncludedBytes - t_includedBytes)
-            return ReadOutcome::OverBudget;
-        t_includedBytes += size;
-    }
     try {
         data.resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc &) {

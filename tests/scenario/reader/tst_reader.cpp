@@ -222,6 +222,14 @@ TEST(Reader, IncludesThatRecurseOrMultiplyStop)
     ASSERT_EQ(multiplied->prompter.errors.size(), 1u);
     EXPECT_NE(multiplied->lastError().find("行目 :\nINCLUDE で読み込むファイルの合計が大きすぎます。"),
               std::string::npos);
+
+    // An included file past the byte budget (a sparse one) is refused before the size question.
+    std::filesystem::resize_file(dir.write("huge.txt", ""), std::uintmax_t(300) << 20);
+    auto huge = loadString(dir, "SCALE 1\nINCLUDE \"huge.txt\"\n", "main.txt");
+    EXPECT_TRUE(huge->prompter.questions.empty());
+    EXPECT_EQ(huge->prompter.errors,
+              std::vector<std::string>{readingError(
+                  "main.txt", 2, "INCLUDE で読み込むファイルの合計が大きすぎます。")});
 }
 
 TEST(Reader, MissingFileAndSizeQuestion)
