@@ -832,6 +832,49 @@ MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
     }
 }
 
+// A background may show an ancestor of its own block. A frame at which the ancestor asks again
+// for a frame of a block still being drawn, or whose circle runs on through ever new frames,
+// has no picture; the other frames render, and nothing is left pending.
+TEST_F(RenderTest, BackgroundsShowingAnAncestorEndTheirCircle)
+{
+    picture("red.png", 8, 6, Qt::red);
+    Scenario &s = load(R"(SCREEN 8 6
+IMAGE "red" { FILE "red.png" }
+STILL "pad" { INPUT "red" FRAMES 2 }
+ROTATE "r" { INPUT "red" BGIMAGE "ser" FRAMES 4 }
+SERIES "ser" { INPUT "r" INPUT "pad" }
+ROTATE "far" { INPUT "red" BGIMAGE "cut" FRAMES 1000000 }
+CUT "cut" { INPUT "far" START 1 END 999999 }
+MAIN { INPUT "ser" INPUT "cut" }
+)");
+    ASSERT_EQ(s.totalFrames, 6 + 999999);
+    for (int32_t f : {0, 3, 4, 5, 6, 7, s.totalFrames - 1}) {
+        ImageBuffer *p = s.render(f);
+        EXPECT_EQ(p != nullptr, f == 4 || f == 5) << f;
+        s.release(p, f);
+    }
+    expectIdle(false);
+}
+
+// A chain of backgrounds as deep as linking allows renders.
+TEST_F(RenderTest, DeepestChainOfBackgroundsRenders)
+{
+    picture("red.png", 8, 6, Qt::red);
+    std::string text = "SCREEN 8 6\nIMAGE \"red\" { FILE \"red.png\" }\n"
+                       "STILL \"pad\" { INPUT \"red\" FRAMES 2 }\n";
+    // MAIN, the MIX blocks, "pad" and "red".
+    const int mixes = MaxBlockNesting - 3;
+    for (int i = 0; i < mixes; ++i)
+        text += "MIX \"m" + std::to_string(i) + "\" { INPUT \"pad\" BGIMAGE \"" +
+                (i + 1 < mixes ? "m" + std::to_string(i + 1) : std::string("pad")) + "\" }\n";
+    Scenario &s = load(text + "MAIN { INPUT \"m0\" }\n");
+    ImageBuffer *p = s.render(1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(isRed(at(*p, 4, 3)));
+    s.release(p, 1);
+    expectIdle();
+}
+
 const std::filesystem::path AllKinds =
     std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
 
