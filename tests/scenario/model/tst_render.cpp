@@ -608,6 +608,7 @@ MAIN { INPUT "expand" }
 }
 
 // SHADE from 0 to 4 over 5 frames blurs 0, 1, 2, 3 and 4 times, and keeps the transparency.
+// Blurred 2147483647 times, a picture gives what it settles at, when a blur changes nothing.
 TEST_F(RenderTest, ShadeBlurCounts)
 {
     picture("dot.png", 16, 12, Qt::black, QRect(7, 5, 1, 1), Qt::white);
@@ -615,23 +616,34 @@ TEST_F(RenderTest, ShadeBlurCounts)
 IMAGE "dot" { FILE "dot.png" }
 STILL "still" { INPUT "dot" 0 0 15 11 FRAMES 5 }
 SHADE "shade" { INPUT "still" START 0 END 4 }
-MAIN { INPUT "shade" }
+SHADE "settled" { INPUT "still" START 2147483647 END 2147483647 }
+MAIN { INPUT "shade" INPUT "settled" }
 )");
     Frame plain(block("still"), 0);
-    ImagePtr expected = CopyImage(&*plain);
-    for (int32_t f = 0; f < 5; ++f) {
-        SCOPED_TRACE(f);
-        EXPECT_EQ(block<ShadeBlock>("shade")->blursAt(f), f);
-        Frame shaded(block("shade"), f);
+    const auto expectShade = [&](const char *name, int32_t f, const ImageBuffer &expected) {
+        Frame shaded(block(name), f);
         ASSERT_TRUE(shaded);
         ASSERT_TRUE(shaded->alpha);
         for (int32_t y = 0; y < 24; y += 3)
             for (int32_t x = 0; x < 32; x += 3) {
-                EXPECT_EQ(at(*shaded, x, y).g, at(*expected, x, y).g);
+                EXPECT_EQ(at(*shaded, x, y).g, at(expected, x, y).g);
                 EXPECT_EQ(at(*shaded, x, y).a, at(*plain, x, y).a);
             }
+    };
+    ImagePtr expected = CopyImage(&*plain);
+    for (int32_t f = 0; f < 5; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(block<ShadeBlock>("shade")->blursAt(f), f);
+        expectShade("shade", f, *expected);
         expected = BlurImage(expected.get());
     }
+    EXPECT_EQ(block<ShadeBlock>("settled")->blursAt(2), INT32_MAX);
+    int passes = 0;
+    for (ImagePtr next = BlurImage(expected.get()); !samePixels(*next, *expected);
+         next = BlurImage(expected.get()), ++passes)
+        expected = std::move(next);
+    EXPECT_GT(passes, 2);
+    expectShade("settled", 2, *expected);
 }
 
 // IMAGE with CLIP and ANGLE clips first and then turns the clipped picture.
