@@ -1,11 +1,15 @@
 // Each kind's length, key frames and validation on hand-linked models.
 #include "modeltest.h"
+#include "base/scenariopath.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include <unistd.h>
 
@@ -17,14 +21,38 @@ using test::addInput;
 using test::addStill;
 using test::RecordingPrompter;
 
-// The frames in 0 .. count - 1 that a block reports as key frames.
+// The frames in 0 .. count - 1 that a block reports as key frames, asked frame by frame; the
+// key frames the block collects in one walk must be the same, and so must those of any part of
+// its length placed anywhere.
 std::vector<int32_t> keyFrames(Block &block, int32_t count)
 {
     std::vector<int32_t> frames;
     for (int32_t f = 0; f < count; ++f)
         if (block.isKeyFrame(f))
             frames.push_back(f);
+    KeyFrameSink whole;
+    block.collectKeyFrames(0, int64_t(count) - 1, 0, whole);
+    EXPECT_EQ(whole.sortedFrames(), std::vector<int64_t>(frames.begin(), frames.end()))
+        << kindKeyword(block.kind) << " " << block.name.value_or("");
+    const int64_t first = count / 3, last = count - count / 4 - 1, offset = 1000;
+    KeyFrameSink part;
+    block.collectKeyFrames(first, last, offset, part);
+    std::vector<int64_t> expected;
+    for (const int32_t f : frames)
+        if (f >= first && f <= last)
+            expected.push_back(f + offset);
+    EXPECT_EQ(part.sortedFrames(), expected)
+        << kindKeyword(block.kind) << " " << block.name.value_or("") << " part";
     return frames;
+}
+
+// Every block of a linked scenario, and MAIN through keyFrames().
+void expectCollectedKeyFrames(Scenario &scenario)
+{
+    for (auto &block : scenario.blocks)
+        keyFrames(*block, block->frameCount());
+    ASSERT_NE(scenario.mainInput.block, nullptr);
+    EXPECT_EQ(scenario.keyFrames(), keyFrames(*scenario.mainInput.block, scenario.totalFrames));
 }
 
 using Frames = std::vector<int32_t>;
@@ -276,6 +304,94 @@ TEST(KeyFrameTest, PerFrameEffects)
         addInput(scenario, *block, source);
         EXPECT_EQ(keyFrames(*block, 9), (Frames{0, 4, 8})) << kindKeyword(kind);
     }
+}
+
+// The scenario with every kind, and random trees of blocks (shared inputs, offsets, overlaps,
+// backward cuts with skips) as the reader and linking accept them.
+TEST(KeyFrameTest, CollectedKeyFramesMatchTheFrameByFrameAnswer)
+{
+    RecordingPrompter prompter;
+    {
+        Scenario scenario;
+        scenario.prompter = &prompter;
+        const auto allKinds =
+            std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
+        ASSERT_EQ(load(scenario, pathToSjis(allKinds).value()), 0);
+        ASSERT_EQ(link(scenario), 0);
+        expectCollectedKeyFrames(scenario);
+    }
+
+    test::TempDir dir;
+    std::mt19937 random(20261207);
+    const auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    int linked = 0;
+    for (int round = 0; round < 60; ++round) {
+        std::string text = "SCREEN 8 6\nDRAW \"d\" { SIZE 8 6 }\n";
+        std::vector<std::string> names;
+        for (int i = 0; i < 4; ++i) {
+            names.push_back("s" + std::to_string(i));
+            text += "STILL \"" + names.back() + "\" { INPUT \"d\" FRAMES " +
+                    std::to_string(pick(30, 80)) + " }\n";
+        }
+        const auto input = [&] {
+            return "INPUT \"" + names[size_t(pick(0, int(names.size()) - 1))] + "\" ";
+        };
+        const auto frames = [&](int low, int high) {
+            return "FRAMES " + std::to_string(pick(low, high)) + " ";
+        };
+        for (int i = 0; i < 20; ++i) {
+            std::string body;
+            std::string kind;
+            switch (pick(0, 12)) {
+            case 0: kind = "ROTATE"; body = input() + frames(30, 60); break;
+            case 1: kind = "ZOOM"; body = input() + frames(30, 60); break;
+            case 2: kind = "FILM"; body = input() + input() + input() + "UP " + frames(30, 90); break;
+            case 3:
+                kind = std::vector<std::string>{"FADEIN", "FADEOUT", "FADEINOUT"}[size_t(pick(0, 2))];
+                body = input() + frames(0, 15);
+                break;
+            case 4:
+                kind = "CROSSFADE";
+                body = input() + input() + (pick(0, 1) ? input() : "") + frames(0, 15);
+                break;
+            case 5:
+                kind = "MIX";
+                for (int k = pick(1, 4); k > 0; --k)
+                    body += input() + "OFFSET " + std::to_string(pick(0, 40)) + " ";
+                break;
+            case 6:
+                kind = "SERIES";
+                for (int k = pick(1, 4); k > 0; --k)
+                    body += input();
+                break;
+            case 7: kind = "SHAKE"; body = input(); break;
+            case 8: kind = "MOSAIC"; body = input() + "SIZE_START 1 SIZE_END 4 "; break;
+            case 9: kind = "EXPAND"; body = input() + "IN UP "; break;
+            case 10:
+                kind = "CUT";
+                body = input() + "START " + std::to_string(pick(0, 29)) + " END " +
+                       std::to_string(pick(0, 29)) + " SKIP " + std::to_string(pick(0, 4)) + " ";
+                break;
+            case 11: kind = "ALPHA"; body = input() + "START 0 END 255 "; break;
+            default: kind = "SHADE"; body = input() + "START 0 END 2 "; break;
+            }
+            names.push_back("b" + std::to_string(i));
+            text += kind + " \"" + names.back() + "\" { " + body + "}\n";
+        }
+        text += "MAIN { INPUT \"b19\" INPUT \"b18\" INPUT \"b10\" }\n";
+        const auto file = dir.path() / ("random" + std::to_string(round) + ".txt");
+        std::ofstream(file, std::ios::binary) << text;
+        Scenario scenario;
+        scenario.prompter = &prompter;
+        if (load(scenario, pathToSjis(file).value()) != 0 || link(scenario) != 0)
+            continue;  // lengths the random numbers made invalid
+        ++linked;
+        SCOPED_TRACE(text);
+        expectCollectedKeyFrames(scenario);
+    }
+    EXPECT_GT(linked, 20);
 }
 
 class ValidateTest : public ::testing::Test {
