@@ -57,7 +57,9 @@ void expectCollectedKeyFrames(Scenario &scenario)
 
 using Frames = std::vector<int32_t>;
 
-TEST(FrameCountTest, SourcesHaveNoLength)
+// Sources have no length; the holding and motion kinds last FRAMES, start every input at 0 and
+// mark only their own frames.
+TEST(LengthAndKeyFrames, SourcesHoldingAndMotionKinds)
 {
     Scenario scenario;
     auto *image = addBlock<ImageBlock>(scenario, "i");
@@ -67,34 +69,40 @@ TEST(FrameCountTest, SourcesHaveNoLength)
     EXPECT_EQ(addBlock<DrawBlock>(scenario, "d")->frameCount(), 0);
     EXPECT_TRUE(image->isKeyFrame(0));
     EXPECT_TRUE(image->isKeyFrame(12345));
-}
 
-TEST(FrameCountTest, HoldingKindsUseFramesAndStartInputsAtZero)
-{
-    Scenario scenario;
-    auto *source = addBlock<ImageBlock>(scenario, "src");
     auto *still = addStill(scenario, "still", 25);
-    auto *plain = addInput(scenario, *still, source);
-    auto *maxCut = addInput(scenario, *still, source);
-    maxCut->cutMode = MaxCut;
-    EXPECT_EQ(still->frameCount(), 25);  // MAX_CUT changes the picture, not the length
-    EXPECT_EQ(plain->startOffset, 0);
-    EXPECT_EQ(maxCut->startOffset, 0);
-
-    auto *film = addBlock<FilmBlock>(scenario, "film");
-    film->frames = 90;
-    addInput(scenario, *film, source);
-    addInput(scenario, *film, source);
-    EXPECT_EQ(film->frameCount(), 90);
-    auto *rotate = addBlock<RotateBlock>(scenario, "rot");
-    rotate->frames = 5;
-    EXPECT_EQ(rotate->frameCount(), 5);
-    auto *focus = addBlock<ActionBlock>(scenario, "focus", BlockKind::Focus);
-    focus->frames = 7;
-    EXPECT_EQ(focus->frameCount(), 7);
+    addInput(scenario, *still, image)->cutMode = MaxCut;  // changes the picture, not the length
+    struct Case {
+        BlockKind kind;
+        int32_t frames;
+        int32_t filmInputs;
+        Frames keyFrames;
+    };
+    const Case cases[] = {
+        {BlockKind::Rotate, 11, 0, {0, 5, 10}},
+        {BlockKind::Slide, 4, 0, {0, 2, 3}},
+        {BlockKind::Focus, 7, 0, {0, 3, 6}},
+        {BlockKind::Film, 20, 3, {0, 5, 10, 15, 19}},  // every (20 / 2) / 2 = 5 frames
+        {BlockKind::Film, 20, 30, {0, 19}},            // interval 0: only the ends
+        {BlockKind::Film, 20, 1, {0, 19}},
+    };
+    EXPECT_EQ(still->frameCount(), 25);
+    EXPECT_EQ(still->inputs[0]->startOffset, 0);
+    EXPECT_EQ(keyFrames(*still, 25), (Frames{0}));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(kindKeyword(c.kind)) + " " + std::to_string(c.filmInputs));
+        auto block = createBlock(c.kind);
+        block->frames = c.frames;
+        if (auto *film = dynamic_cast<FilmBlock *>(block.get()))
+            film->inputCount = c.filmInputs;
+        BlockInput *input = addInput(scenario, *block, still);
+        EXPECT_EQ(block->frameCount(), c.frames);
+        EXPECT_EQ(input->startOffset, 0);
+        EXPECT_EQ(keyFrames(*block, c.frames), c.keyFrames);
+    }
 }
 
-TEST(FrameCountTest, LengthIsKeptUntilReset)
+TEST(LengthAndKeyFrames, LengthIsKeptUntilReset)
 {
     Scenario scenario;
     auto *still = addStill(scenario, "s", 10);
@@ -105,38 +113,44 @@ TEST(FrameCountTest, LengthIsKeptUntilReset)
     EXPECT_EQ(still->frameCount(), 20);
 }
 
-TEST(FrameCountTest, SeriesAddsAndCrossfadeOverlaps)
+// SERIES adds its inputs' lengths and CROSSFADE overlaps them: each input starts where the one
+// before ends (less the overlap), and a frame is key where the input covering it says so, at
+// the edges of an overlap and at both ends.
+TEST(LengthAndKeyFrames, SeriesAddsAndCrossfadeOverlaps)
 {
     Scenario scenario;
-    auto *a = addStill(scenario, "a", 100);
-    auto *b = addStill(scenario, "b", 80);
+    auto *a = addStill(scenario, "a", 100);  // key frame 0
+    auto *b = addBlock<RotateBlock>(scenario, "b");
+    b->frames = 80;  // key frames 0, 40, 79
     auto *c = addStill(scenario, "c", 40);
 
     auto *series = addBlock<SeriesBlock>(scenario, "series");
-    auto *s0 = addInput(scenario, *series, a);
-    auto *s1 = addInput(scenario, *series, b);
-    auto *s2 = addInput(scenario, *series, c);
+    for (Block *input : {static_cast<Block *>(a), static_cast<Block *>(b), static_cast<Block *>(c)})
+        addInput(scenario, *series, input);
     EXPECT_EQ(series->frameCount(), 220);
-    EXPECT_EQ(s0->startOffset, 0);
-    EXPECT_EQ(s1->startOffset, 100);
-    EXPECT_EQ(s2->startOffset, 180);
+    EXPECT_EQ(series->inputs[1]->startOffset, 100);
+    EXPECT_EQ(series->inputs[2]->startOffset, 180);
+    EXPECT_EQ(keyFrames(*series, 220), (Frames{0, 100, 140, 179, 180, 219}));
     EXPECT_EQ(addBlock<SeriesBlock>(scenario, "empty", BlockKind::Main)->frameCount(), 0);
 
     auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
     cross->frames = 20;
-    auto *c0 = addInput(scenario, *cross, a);
-    auto *c1 = addInput(scenario, *cross, b);
+    addInput(scenario, *cross, a);
+    addInput(scenario, *cross, b);
     EXPECT_EQ(cross->frameCount(), 160);
-    EXPECT_EQ(c0->startOffset, 0);
-    EXPECT_EQ(c1->startOffset, 80);
+    EXPECT_EQ(cross->inputs[0]->startOffset, 0);
+    EXPECT_EQ(cross->inputs[1]->startOffset, 80);
+    // b at 80: the overlap's edges 80, 90, 100 and b's own 80, 120, 159.
+    EXPECT_EQ(keyFrames(*cross, 160), (Frames{0, 80, 90, 100, 120, 159}));
 
     auto *three = addBlock<CrossfadeBlock>(scenario, "three");
     three->frames = 10;
-    addInput(scenario, *three, a);
-    addInput(scenario, *three, b);
-    auto *t2 = addInput(scenario, *three, c);
+    for (Block *input : {static_cast<Block *>(a), static_cast<Block *>(b), static_cast<Block *>(c)})
+        addInput(scenario, *three, input);
     EXPECT_EQ(three->frameCount(), 200);
-    EXPECT_EQ(t2->startOffset, 160);
+    EXPECT_EQ(three->inputs[2]->startOffset, 160);
+    // b at 90: 90, 95, 100, 130, 169; c at 160: 160, 165, 170.
+    EXPECT_EQ(keyFrames(*three, 200), (Frames{0, 90, 95, 100, 130, 160, 165, 169, 170, 199}));
 
     // An overlap longer than the inputs (rejected by validation) gives no negative length.
     auto *bad = addBlock<CrossfadeBlock>(scenario, "bad");
@@ -146,39 +160,65 @@ TEST(FrameCountTest, SeriesAddsAndCrossfadeOverlaps)
     EXPECT_EQ(bad->frameCount(), 0);
 }
 
-TEST(FrameCountTest, MixTakesTheLatestEnd)
+// MIX lasts until its latest input ends; each input's start and last frame are key frames.
+TEST(LengthAndKeyFrames, MixTakesTheLatestEnd)
 {
     Scenario scenario;
     auto *fifty = addStill(scenario, "fifty", 50);
     auto *forty = addStill(scenario, "forty", 40);
     auto *mix = addBlock<MixBlock>(scenario, "mix");
-    auto *late = addInput(scenario, *mix, fifty);
-    late->offset = 30;
-    auto *early = addInput(scenario, *mix, forty);
+    addInput(scenario, *mix, fifty)->offset = 30;
+    addInput(scenario, *mix, forty);
     EXPECT_EQ(mix->frameCount(), 80);
-    EXPECT_EQ(late->startOffset, 30);
-    EXPECT_EQ(early->startOffset, 0);
+    EXPECT_EQ(mix->inputs[0]->startOffset, 30);
+    EXPECT_EQ(mix->inputs[1]->startOffset, 0);
+    EXPECT_EQ(keyFrames(*mix, 80), (Frames{0, 30, 39, 79}));
 }
 
-TEST(FrameCountTest, SingleInputKindsFollowTheirInput)
+// The one-input effects last as long as their input. FADE marks its fades and lets its input's
+// key frames through; the others mark their ends (and SHAKE nothing more) but not their input's.
+TEST(LengthAndKeyFrames, SingleInputKindsFollowTheirInput)
 {
     Scenario scenario;
-    auto *source = addStill(scenario, "src", 64);
-    for (auto kind : {BlockKind::Fade, BlockKind::Shake, BlockKind::Mosaic, BlockKind::Expand,
-                      BlockKind::Alpha, BlockKind::Shade}) {
-        auto block = createBlock(kind);
-        block->frames = 3;  // FADE's fade length does not change its length
+    auto *source = addBlock<SeriesBlock>(scenario, "src");
+    addInput(scenario, *source, addStill(scenario, "a", 30));
+    addInput(scenario, *source, addStill(scenario, "b", 34));  // key frames 0, 30, 63
+    struct Case {
+        BlockKind kind;
+        int32_t fadeMode;
+        Frames keyFrames;
+    };
+    const Case cases[] = {
+        {BlockKind::Fade, FadeBlock::ModeInOut, {0, 5, 10, 30, 58, 63}},
+        {BlockKind::Fade, FadeBlock::ModeIn, {0, 5, 10, 30, 63}},
+        {BlockKind::Fade, FadeBlock::ModeOut, {0, 30, 58, 63}},
+        {BlockKind::Shake, 0, {0, 63}},
+        {BlockKind::Mosaic, 0, {0, 32, 63}},
+        {BlockKind::Expand, 0, {0, 32, 63}},
+        {BlockKind::Alpha, 0, {0, 32, 63}},
+        {BlockKind::Shade, 0, {0, 32, 63}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(kindKeyword(c.kind)) + " " + std::to_string(c.fadeMode));
+        auto block = createBlock(c.kind);
+        block->frames = 10;  // FADE's fade length does not change its length
+        if (auto *fade = dynamic_cast<FadeBlock *>(block.get()))
+            fade->fadeMode = c.fadeMode;
         addInput(scenario, *block, source);
-        EXPECT_EQ(block->frameCount(), 64) << kindKeyword(kind);
+        EXPECT_EQ(block->frameCount(), 64);
         EXPECT_EQ(block->inputs[0]->startOffset, 0);
-        EXPECT_EQ(createBlock(kind)->frameCount(), 0) << "without input";
+        EXPECT_EQ(keyFrames(*block, 64), c.keyFrames);
+        EXPECT_EQ(createBlock(c.kind)->frameCount(), 0) << "without input";
     }
 }
 
-TEST(FrameCountTest, CutRangeAndMapping)
+// CUT lasts from START to END either way, holds each picture SKIP frames, and a frame is key
+// where the frame it shows is key in its input.
+TEST(LengthAndKeyFrames, CutRangeAndMapping)
 {
     Scenario scenario;
-    auto *source = addStill(scenario, "src", 20);
+    auto *source = addBlock<RotateBlock>(scenario, "src");
+    source->frames = 21;  // key frames 0, 10, 20
     CutBlock cut;
     addInput(scenario, cut, source);
     cut.start = 10;
@@ -189,14 +229,22 @@ TEST(FrameCountTest, CutRangeAndMapping)
     for (int32_t f = 0; f < 11; ++f)
         mapped.push_back(cut.mappedFrame(f));
     EXPECT_EQ(mapped, (Frames{10, 10, 8, 8, 6, 6, 4, 4, 2, 2, 0}));
+    EXPECT_EQ(keyFrames(cut, 11), (Frames{0, 1, 10}));
+    cut.start = 20;
+    cut.end = 4;
+    cut.skip = 1;
+    cut.frameCountCache = -1;
+    // Frames 0 .. 16 show 20 .. 4.
+    EXPECT_EQ(keyFrames(cut, 17), (Frames{0, 10, 16}));
 
     CutBlock forward;
+    addInput(scenario, forward, source);
     forward.start = 3;
     forward.end = 7;
     EXPECT_EQ(forward.frameCount(), 5);
     EXPECT_EQ(forward.mappedFrame(0), 3);
     EXPECT_EQ(forward.mappedFrame(4), 7);
-
+    EXPECT_EQ(keyFrames(forward, 5), (Frames{0, 4}));
     // SKIP 0 is read without complaint; it must not divide by zero.
     forward.skip = 0;
     EXPECT_EQ(forward.mappedFrame(2), 5);
@@ -204,111 +252,9 @@ TEST(FrameCountTest, CutRangeAndMapping)
     EXPECT_EQ(defaults.frameCount(), 2);  // END not given (-1): rejected by validation
 }
 
-TEST(KeyFrameTest, HoldingAndMotionKinds)
-{
-    Scenario scenario;
-    auto *still = addStill(scenario, "s", 10);
-    EXPECT_EQ(keyFrames(*still, 10), (Frames{0}));
-    RotateBlock rotate;
-    rotate.frames = 11;
-    EXPECT_EQ(keyFrames(rotate, 11), (Frames{0, 5, 10}));
-    ActionBlock action(BlockKind::Slide);
-    action.frames = 4;
-    EXPECT_EQ(keyFrames(action, 4), (Frames{0, 2, 3}));
-
-    FilmBlock film;
-    film.frames = 20;
-    film.inputCount = 3;  // every (20 / 2) / 2 = 5 frames
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 5, 10, 15, 19}));
-    film.inputCount = 30;  // interval 0: only the ends
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
-    film.inputCount = 1;
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
-}
-
-TEST(KeyFrameTest, SeriesAsksTheCoveringInput)
-{
-    Scenario scenario;
-    auto *a = addStill(scenario, "a", 10);
-    auto *b = addBlock<RotateBlock>(scenario, "b");
-    b->frames = 6;
-    auto *series = addBlock<SeriesBlock>(scenario, "series");
-    addInput(scenario, *series, a);
-    addInput(scenario, *series, b);
-    // a: 0; b at 10: 0, 3, 5 -> 10, 13, 15; ends 0 and 15.
-    EXPECT_EQ(keyFrames(*series, 16), (Frames{0, 10, 13, 15}));
-}
-
-TEST(KeyFrameTest, CrossfadeMarksOverlapEdges)
-{
-    Scenario scenario;
-    auto *a = addStill(scenario, "a", 100);
-    auto *b = addStill(scenario, "b", 80);
-    auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
-    cross->frames = 20;
-    addInput(scenario, *cross, a);
-    addInput(scenario, *cross, b);
-    // a says 0; b starts at 80: its local 0, 10, 20 are 80, 90, 100; the end is 159.
-    EXPECT_EQ(keyFrames(*cross, 160), (Frames{0, 80, 90, 100, 159}));
-}
-
-TEST(KeyFrameTest, MixMarksEachInputsEnds)
-{
-    Scenario scenario;
-    auto *fifty = addStill(scenario, "fifty", 50);
-    auto *forty = addStill(scenario, "forty", 40);
-    auto *mix = addBlock<MixBlock>(scenario, "mix");
-    addInput(scenario, *mix, fifty)->offset = 30;
-    addInput(scenario, *mix, forty);
-    EXPECT_EQ(keyFrames(*mix, 80), (Frames{0, 30, 39, 79}));
-}
-
-TEST(KeyFrameTest, FadeMarksItsFades)
-{
-    Scenario scenario;
-    auto *source = addStill(scenario, "src", 100);
-    FadeBlock fade;
-    fade.frames = 10;
-    addInput(scenario, fade, source);
-    fade.fadeMode = FadeBlock::ModeInOut;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 94, 99}));
-    fade.fadeMode = FadeBlock::ModeIn;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 99}));
-    fade.fadeMode = FadeBlock::ModeOut;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 94, 99}));
-}
-
-TEST(KeyFrameTest, CutAsksForTheMappedFrame)
-{
-    Scenario scenario;
-    auto *source = addBlock<RotateBlock>(scenario, "src");
-    source->frames = 21;  // key frames 0, 10, 20
-    CutBlock cut;
-    addInput(scenario, cut, source);
-    cut.start = 20;
-    cut.end = 4;
-    // frames 0 .. 16 map to 20 .. 4; 10 is frame 10.
-    EXPECT_EQ(keyFrames(cut, 17), (Frames{0, 10, 16}));
-}
-
-TEST(KeyFrameTest, PerFrameEffects)
-{
-    Scenario scenario;
-    auto *source = addBlock<RotateBlock>(scenario, "src");
-    source->frames = 9;  // its own key frames must not show through
-    ShakeBlock shake;
-    addInput(scenario, shake, source);
-    EXPECT_EQ(keyFrames(shake, 9), (Frames{0, 8}));
-    for (auto kind : {BlockKind::Mosaic, BlockKind::Expand, BlockKind::Alpha, BlockKind::Shade}) {
-        auto block = createBlock(kind);
-        addInput(scenario, *block, source);
-        EXPECT_EQ(keyFrames(*block, 9), (Frames{0, 4, 8})) << kindKeyword(kind);
-    }
-}
-
 // The scenario with every kind, and random trees of blocks (shared inputs, offsets, overlaps,
 // backward cuts with skips) as the reader and linking accept them.
-TEST(KeyFrameTest, CollectedKeyFramesMatchTheFrameByFrameAnswer)
+TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
 {
     RecordingPrompter prompter;
     {

@@ -890,41 +890,6 @@ TEST_F(RenderTest, DeepestChainOfBackgroundsRenders)
 const std::filesystem::path AllKinds =
     std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
 
-// Every frame of a scenario with every kind, in order, then out of order with pictures held
-// over several frames: every picture goes back and every kept picture is dropped at the end.
-TEST_F(RenderTest, RenderReleaseBalance)
-{
-    Scenario s;
-    s.prompter = &m_prompter;
-    ASSERT_EQ(vorn::load(s, pathToSjis(AllKinds).value()), 0);
-    ASSERT_EQ(link(s), 0);
-    ASSERT_GT(s.totalFrames, 10);
-    for (int32_t f = 0; f < s.totalFrames; ++f) {
-        ImageBuffer *p = s.render(f);
-        ASSERT_NE(p, nullptr) << f;
-        EXPECT_EQ(p->width, 64);
-        EXPECT_EQ(p->height, 48);
-        s.release(p, f);
-    }
-    // Held pictures: three frames out at a time, released in another order.
-    for (int32_t f = 0; f + 2 < s.totalFrames; f += 3) {
-        ImageBuffer *a = s.render(f + 2);
-        ImageBuffer *b = s.render(f);
-        ImageBuffer *c = s.render(f + 1);
-        s.release(b, f);
-        s.release(a, f + 2);
-        s.release(c, f + 1);
-    }
-    for (int32_t f = 0; f < s.totalFrames; ++f)
-        s.release(s.render(f), f);
-    EXPECT_TRUE(m_prompter.errors.empty());
-    for (auto &b : s.blocks) {
-        std::lock_guard guard(b->lock);
-        EXPECT_EQ(b->pending, 0) << b->name.value_or("");
-        EXPECT_FALSE(b->cacheA || b->cacheB) << b->name.value_or("");
-    }
-}
-
 // The trace walks the inputs used at a frame, each one level deeper at its own frame.
 TEST_F(RenderTest, TraceFollowsTheInputsOfAFrame)
 {
@@ -943,30 +908,49 @@ MAIN { INPUT "s" }
     EXPECT_EQ(lines, expected);
 }
 
-// The preview renders on its worker while a property page renders and releases on the
-// interface thread: two threads rendering frames of one scenario give the same pictures as
-// one thread does, and leave nothing pending.
-TEST_F(RenderTest, TwoThreadsRenderOneScenario)
+// Every frame of a scenario with every kind, in order; then out of order with pictures held
+// over several frames; then from two threads at once, as the preview's worker and a property
+// page on the interface thread do. Each pass gives the pictures of the first, every picture
+// goes back, and a last pass in order drops every kept picture.
+TEST_F(RenderTest, RenderReleaseBalanceAndTwoThreads)
 {
     Scenario s;
     s.prompter = &m_prompter;
     ASSERT_EQ(vorn::load(s, pathToSjis(AllKinds).value()), 0);
     ASSERT_EQ(link(s), 0);
+    ASSERT_GT(s.totalFrames, 10);
     std::vector<ImagePtr> reference;
     for (int32_t f = 0; f < s.totalFrames; ++f) {
         ImageBuffer *p = s.render(f);
-        ASSERT_NE(p, nullptr);
+        ASSERT_NE(p, nullptr) << f;
+        EXPECT_EQ(p->width, 64);
+        EXPECT_EQ(p->height, 48);
         reference.push_back(CopyImage(p));
         s.release(p, f);
     }
     std::atomic<int> mismatches{0};
+    const auto check = [&](ImageBuffer *p, int32_t f) {
+        if (!p || !samePixels(*p, *reference[size_t(f)]))
+            ++mismatches;
+    };
+    // Held pictures: three frames out at a time, released in another order.
+    for (int32_t f = 0; f + 2 < s.totalFrames; f += 3) {
+        ImageBuffer *a = s.render(f + 2);
+        ImageBuffer *b = s.render(f);
+        ImageBuffer *c = s.render(f + 1);
+        check(a, f + 2);
+        check(b, f);
+        check(c, f + 1);
+        s.release(b, f);
+        s.release(a, f + 2);
+        s.release(c, f + 1);
+    }
     const auto worker = [&](int32_t first, int32_t step) {
         for (int round = 0; round < 3; ++round)
             for (int32_t i = 0; i < s.totalFrames; ++i) {
                 const int32_t f = (first + i * step) % s.totalFrames;
                 ImageBuffer *p = s.render(f);
-                if (!p || !samePixels(*p, *reference[size_t(f)]))
-                    ++mismatches;
+                check(p, f);
                 s.release(p, f);
             }
     };
@@ -975,12 +959,13 @@ TEST_F(RenderTest, TwoThreadsRenderOneScenario)
     preview.join();
     page.join();
     EXPECT_EQ(mismatches.load(), 0);
-    // Rendering every frame once more in order drops whatever a last frame left kept.
     for (int32_t f = 0; f < s.totalFrames; ++f)
         s.release(s.render(f), f);
+    EXPECT_TRUE(m_prompter.errors.empty());
     for (auto &b : s.blocks) {
         std::lock_guard guard(b->lock);
         EXPECT_EQ(b->pending, 0) << b->name.value_or("");
+        EXPECT_FALSE(b->cacheA || b->cacheB) << b->name.value_or("");
     }
 }
 
