@@ -135,7 +135,13 @@ size_t KeyFrameSink::RequestHash::operator()(const Request &r) const
 
 bool KeyFrameSink::firstRequest(const Block *block, int64_t first, int64_t last, int64_t offset)
 {
-    return m_requests.insert({block, first, last, offset}).second;
+    // Only repeated requests save work, and a tree of many distinct ones would make the memory
+    // grow with every visit: past a million, new requests are answered without being kept.
+    constexpr size_t MostRemembered = size_t(1) << 20;
+    const Request request{block, first, last, offset};
+    if (m_requests.size() >= MostRemembered)
+        return !m_requests.count(request);
+    return m_requests.insert(request).second;
 }
 
 std::vector<int64_t> KeyFrameSink::sortedFrames() const

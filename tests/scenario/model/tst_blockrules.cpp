@@ -252,6 +252,25 @@ TEST(LengthAndKeyFrames, CutRangeAndMapping)
     EXPECT_EQ(defaults.frameCount(), 2);  // END not given (-1): rejected by validation
 }
 
+// Forty levels of MIX, each naming the level below twice at the same place: a walk of every path
+// would never end; the shared parts are collected once.
+TEST(LengthAndKeyFrames, SharedPartsAreCollectedOnce)
+{
+    Scenario scenario;
+    auto *leaf = addBlock<RotateBlock>(scenario, "leaf");
+    leaf->frames = 9;
+    Block *below = leaf;
+    for (int i = 0; i < 40; ++i) {
+        auto *mix = addBlock<MixBlock>(scenario, "mix" + std::to_string(i));
+        addInput(scenario, *mix, below);
+        addInput(scenario, *mix, below);
+        below = mix;
+    }
+    KeyFrameSink sink;
+    below->collectKeyFrames(0, 8, 0, sink);
+    EXPECT_EQ(sink.sortedFrames(), (std::vector<int64_t>{0, 4, 8}));
+}
+
 // The scenario with every kind, and random trees of blocks (shared inputs, offsets, overlaps,
 // backward cuts with skips) as the reader and linking accept them.
 TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
