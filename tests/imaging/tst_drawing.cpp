@@ -203,29 +203,22 @@ TEST(DrawShapesImage, CrossingLinesAddUpAndTheRestIsBackground)
     ShapeList shapes;
     shapes.push_back(line({{0, 5}, {20, 5}}));
     shapes.push_back(line({{10, 0}, {10, 10}}));
+    shapes.push_back(polygon({{12, 1}, {18, 1}, {18, 4}, {12, 4}}, 0));  // outline only
     RecordingPrompter errors;
     const ImagePtr image =
         DrawShapesImage(21, 11, shapes, {200, 0, 0, 180}, {0, 0, 255, 40}, &errors);
     ASSERT_TRUE(image);
     EXPECT_TRUE(errors.errors.empty());
+    const Rgba fore{200, 0, 0, 180}, back{0, 0, 255, 40};
     EXPECT_EQ(pixelAt(*image, 10, 5), (Rgba{255, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 3, 5), (Rgba{200, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 10, 2), (Rgba{200, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 3, 3), (Rgba{0, 0, 255, 40}));
+    EXPECT_EQ(pixelAt(*image, 3, 5), fore);
+    EXPECT_EQ(pixelAt(*image, 10, 2), fore);
+    EXPECT_EQ(pixelAt(*image, 3, 3), back);
     // The polyline ends before its last point, which stays background.
-    EXPECT_EQ(pixelAt(*image, 0, 5), (Rgba{0, 0, 255, 40}));
-}
-
-TEST(DrawShapesImage, OutlineOnlyPolygonShowsTheBackgroundInside)
-{
-    ShapeList shapes;
-    shapes.push_back(polygon({{2, 2}, {12, 2}, {12, 8}, {2, 8}}, 0));
-    const ImagePtr image = DrawShapesImage(16, 12, shapes, {10, 20, 30, 255}, {1, 2, 3, 4},
-                                           nullptr);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(pixelAt(*image, 7, 5), (Rgba{1, 2, 3, 4}));
-    EXPECT_EQ(pixelAt(*image, 2, 5), (Rgba{10, 20, 30, 255}));
-    EXPECT_EQ(pixelAt(*image, 12, 8), (Rgba{10, 20, 30, 255}));
+    EXPECT_EQ(pixelAt(*image, 0, 5), back);
+    EXPECT_EQ(pixelAt(*image, 15, 2), back);
+    EXPECT_EQ(pixelAt(*image, 12, 2), fore);
+    EXPECT_EQ(pixelAt(*image, 18, 4), fore);
 }
 
 TEST(DrawShapesImage, EllipseAnglesTurnAboutTheCentre)
@@ -288,39 +281,42 @@ TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
 
 // ---- Written lines.
 
-TEST(ShapeWrite, EachShapeWritesItsBlock)
+// Each shape and its clone write the shape's block.
+TEST(ShapeWrite, EachShapeAndItsCloneWriteTheBlock)
 {
-    RecordingSink sink;
-    const auto l = line({{1, 2}, {3, 4}});
-    ASSERT_EQ(l->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tLINE", "\t{", "\t\tPOINT\t1\t2",
-                                                     "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}));
-
-    sink.lines.clear();
-    auto p = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
-    p->width = 2;
-    ASSERT_EQ(p->Write(sink), 0);
-    EXPECT_EQ(sink.lines,
-              (std::vector<std::string>{"", "\tPOLYGON", "\t{", "\t\tPOINT\t10\t20",
-                                        "\t\tPOINT\t110\t20", "\t\tPOINT\t110\t70",
-                                        "\t\tPOINT\t10\t70", "\t\tWIDTH\t2", "\t\tFILL", "\t}"}));
-    sink.lines.clear();
-    p->fill = 0;
-    ASSERT_EQ(p->Write(sink), 0);
-    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "\t\tFILL"), 0);
-
-    sink.lines.clear();
-    const auto e = ellipse(-5, 6, 70, 80, 0);
-    ASSERT_EQ(e->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tELLIPSE", "\t{",
-                                                     "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1",
-                                                     "\t\tANGLE\t0", "\t}"}));
-    sink.lines.clear();
-    const auto f = ellipse(0, 0, 1, 1, 1, -30, 4);
-    ASSERT_EQ(f->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tELLIPSE", "\t{",
-                                                     "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4",
-                                                     "\t\tFILL", "\t\tANGLE\t-30", "\t}"}));
+    auto filled = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
+    filled->width = 2;
+    auto hollow = polygon({{10, 20}, {110, 20}, {110, 70}}, 0);
+    hollow->width = 2;
+    const std::string points = "\t\tPOINT\t10\t20", points2 = "\t\tPOINT\t110\t20";
+    const struct {
+        const char *name;
+        std::unique_ptr<Shape> shape;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"line", line({{1, 2}, {3, 4}}),
+         {"", "\tLINE", "\t{", "\t\tPOINT\t1\t2", "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}},
+        {"filled polygon", std::move(filled),
+         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tPOINT\t10\t70",
+          "\t\tWIDTH\t2", "\t\tFILL", "\t}"}},
+        {"hollow polygon", std::move(hollow),
+         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tWIDTH\t2", "\t}"}},
+        {"ellipse", ellipse(-5, 6, 70, 80, 0),
+         {"", "\tELLIPSE", "\t{", "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1", "\t\tANGLE\t0",
+          "\t}"}},
+        {"filled turned ellipse", ellipse(0, 0, 1, 1, 1, -30, 4),
+         {"", "\tELLIPSE", "\t{", "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4", "\t\tFILL",
+          "\t\tANGLE\t-30", "\t}"}},
+    };
+    auto written = [](const Shape &shape) {
+        RecordingSink sink;
+        EXPECT_EQ(shape.Write(sink), 0);
+        return sink.lines;
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(written(*c.shape), c.lines) << c.name;
+        EXPECT_EQ(written(*c.shape->clone()), c.lines) << c.name << " (clone)";
+    }
 }
 
 TEST(ShapeWrite, StopsAtTheFirstFailingLine)
@@ -330,21 +326,8 @@ TEST(ShapeWrite, StopsAtTheFirstFailingLine)
         int32_t line(std::string_view) override { return ++calls == 3 ? -4 : 0; }
         int calls = 0;
     } sink;
-    const auto l = line({{1, 2}, {3, 4}});
-    EXPECT_EQ(l->Write(sink), -4);
+    EXPECT_EQ(line({{1, 2}, {3, 4}})->Write(sink), -4);
     EXPECT_EQ(sink.calls, 3);
-}
-
-TEST(ShapeWrite, ClonesAreDeepAndOfTheSameKind)
-{
-    auto original = polygon({{1, 1}, {5, 1}, {5, 5}}, 1);
-    const std::unique_ptr<Shape> copy = original->clone();
-    original->addPoint(9, 9);
-    const auto *typed = dynamic_cast<const ShapePolygon *>(copy.get());
-    ASSERT_TRUE(typed);
-    EXPECT_EQ(typed->points.size(), 3u);
-    EXPECT_EQ(typed->count, 3);
-    EXPECT_EQ(typed->fill, 1);
 }
 
 // ---- Text.
