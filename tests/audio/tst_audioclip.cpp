@@ -179,7 +179,7 @@ TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
     EXPECT_EQ(clip.silenceByte(), 128);
 }
 
-TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeed)
+TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
 {
     AudioClip clip;
     ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400 * 2, 16))));
@@ -214,23 +214,19 @@ TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeed)
     clip.setSpeed(3);  // refused: keeps quarter speed
     EXPECT_EQ(clip.speedDivisor(), 4);
     EXPECT_EQ(clip.deviceSamplesPerSec(), 11025u);
-}
 
-TEST_F(AudioClipTest, OutOfRangeTimesSaturate)
-{
-    AudioClip empty;
-    EXPECT_EQ(empty.msToSampleFrames(1000), 0);
-    EXPECT_EQ(empty.sampleFramesToMs(1000), 0);
-
-    AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400, 16))));
-    // A negative time is read as unsigned: 4,294,967,295 ms is past every int32 frame.
+    // Out of range, the times saturate. A negative time is read as unsigned: 4,294,967,295 ms
+    // is past every int32 frame.
     EXPECT_EQ(clip.msToSampleFrames(-1), INT32_MAX);
     EXPECT_EQ(clip.msToSampleFrames(INT32_MIN), INT32_MAX);
     EXPECT_EQ(clip.msToSampleFrames(INT32_MAX), INT32_MAX);
-    // frames × blockAlign is read as unsigned: -1 × 4 is 4,294,967,292 bytes.
+    // frames x blockAlign is read as unsigned: -1 x 4 is 4,294,967,292 bytes.
     EXPECT_EQ(clip.sampleFramesToMs(-1), 24347887);
     EXPECT_EQ(clip.sampleFramesToMs(INT32_MAX / 4), 12173944);
+    // Without a song there is no rate to convert with.
+    AudioClip empty;
+    EXPECT_EQ(empty.msToSampleFrames(1000), 0);
+    EXPECT_EQ(empty.sampleFramesToMs(1000), 0);
 }
 
 TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)

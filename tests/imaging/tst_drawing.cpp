@@ -49,20 +49,24 @@ public:
 
 using Pixel = std::pair<int32_t, int32_t>;
 
+// The pixels of a picture that pass `lit`.
+template<typename Lit>
+std::set<Pixel> litPixels(const ImageBuffer &image, Lit lit)
+{
+    std::set<Pixel> pixels;
+    for (int32_t y = 0; y < image.height; ++y)
+        for (int32_t x = 0; x < image.width; ++x)
+            if (lit(pixelAt(image, x, y)))
+                pixels.insert({x, y});
+    return pixels;
+}
+
 // The white pixels a single shape draws on a black canvas.
 std::set<Pixel> drawn(const Shape &shape, int32_t w = 40, int32_t h = 30)
 {
     ShapeCanvas canvas(w, h);
     shape.Draw(canvas);
-    const ImagePtr image = canvas.toImage();
-    std::set<Pixel> lit;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            const Rgba p = pixelAt(*image, x, y);
-            if (p.r || p.g || p.b)
-                lit.insert({x, y});
-        }
-    return lit;
+    return litPixels(*canvas.toImage(), [](Rgba p) { return p.r || p.g || p.b; });
 }
 
 std::array<int32_t, 4> boundsOf(const std::set<Pixel> &pixels)
@@ -111,7 +115,7 @@ std::unique_ptr<ShapeEllipse> ellipse(int32_t l, int32_t t, int32_t r, int32_t b
 
 // ---- Shape geometry.
 
-TEST(ShapeGeometry, OnePixelLinesLeaveOutTheirLastPixel)
+TEST(ShapeGeometry, LinesLeaveOutTheirLastPixelAndWidePensAreCentred)
 {
     // Points are stored newest first, so the line runs from (10, 5) to (2, 5).
     const auto flat = line({{2, 5}, {10, 5}});
@@ -130,12 +134,8 @@ TEST(ShapeGeometry, OnePixelLinesLeaveOutTheirLastPixel)
     // A polyline lights every joint once and leaves out only its final point.
     EXPECT_EQ(drawn(*line({{0, 2}, {2, 2}, {2, 0}})),
               (std::set<Pixel>{{2, 0}, {2, 1}, {2, 2}, {1, 2}}));
-}
-
-TEST(ShapeGeometry, WidePensAreCentredOnTheLine)
-{
-    const auto thick = line({{10, 10}, {20, 10}}, 3);
-    const auto box = boundsOf(drawn(*thick));
+    // Wide pens are centred on the line.
+    const auto box = boundsOf(drawn(*line({{10, 10}, {20, 10}}, 3)));
     EXPECT_EQ(box[1], 9);
     EXPECT_EQ(box[3], 11);
     EXPECT_LE(box[0], 10);
@@ -229,12 +229,7 @@ TEST(DrawShapesImage, EllipseAnglesTurnAboutTheCentre)
         return DrawShapesImage(80, 90, shapes, {255, 255, 255, 255}, {0, 0, 0, 0}, nullptr);
     };
     auto inkBox = [](const ImageBuffer &image) {
-        std::set<Pixel> lit;
-        for (int32_t y = 0; y < image.height; ++y)
-            for (int32_t x = 0; x < image.width; ++x)
-                if (pixelAt(image, x, y).a != 0)
-                    lit.insert({x, y});
-        return boundsOf(lit);
+        return boundsOf(litPixels(image, [](Rgba p) { return p.a != 0; }));
     };
     const ImagePtr flat = render(0);
     const ImagePtr full = render(360);
@@ -405,7 +400,7 @@ TEST(DrawTextImage, TextTwiceTooWideIsDrawnAtHalfSize)
     EXPECT_NEAR(500 - layerOrigin(*fits).second, 20, 1);
 }
 
-TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlpha)
+TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlphaOnEveryThread)
 {
     const SjisString text = sjis("Wave 波");
     const SjisString face = sjis("ＭＳ ゴシック");
@@ -416,6 +411,15 @@ TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlpha)
                                          TEXT_VALIGN_CENTER, 0, {10, 20, 30, 128}, {0, 0, 0, 0},
                                          nullptr);
     ASSERT_TRUE(opaque && faint);
+    // Previews render on a thread of their own: the same picture there.
+    ImagePtr there;
+    std::thread worker([&] {
+        there = DrawTextImage(text, 120, 40, face, 0, 30, TEXT_ALIGN_CENTER, TEXT_VALIGN_CENTER, 0,
+                              {10, 20, 30, 255}, {0, 0, 0, 0}, nullptr);
+    });
+    worker.join();
+    ASSERT_TRUE(there);
+    EXPECT_TRUE(test::samePixels(*opaque, *there));
     int partial = 0, full = 0;
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 120; ++x) {
@@ -475,21 +479,6 @@ TEST(DrawTextImage, JapaneseFaceNamesReachAJapaneseFont)
     }
     QFont proportional(QString::fromUtf8("ＭＳ Ｐゴシック"));
     EXPECT_EQ(QFontInfo(proportional).family(), QStringLiteral("IPAPGothic"));
-}
-
-TEST(DrawTextImage, RendersTheSameOnAWorkerThread)
-{
-    // Previews render on a thread of their own.
-    auto draw = [] {
-        return DrawTextImage(sjis("スレッド thread"), 160, 40, sjis("ＭＳ ゴシック"), 0, 20, 1, 17,
-                             0, White, Blue, nullptr);
-    };
-    const ImagePtr here = draw();
-    ImagePtr there;
-    std::thread worker([&] { there = draw(); });
-    worker.join();
-    ASSERT_TRUE(here && there);
-    EXPECT_TRUE(test::samePixels(*here, *there));
 }
 
 TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
