@@ -209,6 +209,7 @@ TEST(ResampleImage, MatchesThePlainWalk)
         {"opaque rows", opaque.get(), 0, 0, 13 * K, 11 * K, 0, 0, W, H},
         {"opaque rows moved", opaque.get(), 300, 0, 20 * K, 9 * K, 1500, 2000, 30 * K, 26 * K},
         {"wide into one", wide.get(), 0, 0, K, 2 * K, 0, 0, 9000 * K, 3 * K},
+        {"wide into one and a half", wide.get(), 0, 0, 1536, 2 * K, 0, 0, 9000 * K, 3 * K},
         {"wide into three", wide.get(), 0, 0, 3000, 2 * K, 0, 0, 9000 * K, 3 * K},
         {"tall into one", tall.get(), 0, 0, 2 * K, K, 0, 0, 3 * K, 9000 * K},
         {"tall into three", tall.get(), 0, 0, 2 * K, 2500, 0, 0, 3 * K, 9000 * K},
