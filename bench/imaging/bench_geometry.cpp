@@ -41,8 +41,8 @@ ImagePtr resamplePhoto(const vorn::ImageBuffer &src)
 }
 
 // The same picture as a QImage. Qt's fastest smooth scaling of a picture with alpha is the
-// premultiplied format (as fast as RGB32, which drops alpha); the plain ARGB32 path is about
-// twenty times slower and no fair measure.
+// premultiplied format (as fast as RGB32, which drops alpha); its plain ARGB32 path converts
+// on the way and is several times slower, no fair measure.
 QImage photoAsQImage(QImage::Format format)
 {
     const vorn::ImageBuffer &src = photo();
