@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vorn {
 namespace {
 
@@ -242,149 +246,6 @@ void horizontalRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps
         horizontalRow<Sum, false>(pixels, alpha, taps, outW, sums, cellN, cells);
 }
 
-// One row of the exact pass: the integer sums S (blue, green, red, alpha) of every output
-// column, in 1/1024 units. The cell the double walk would keep is S / n.
-template<bool HasAlpha>
-void sumRow(const uint8_t *pixels, const uint8_t *alpha, const Taps &taps, int32_t outW,
-            int32_t *sums)
-{
-    const Span *spans = taps.spans.data();
-    const int32_t *index = taps.index.data();
-    const int32_t *weight = taps.weight.data();
-    for (int32_t c = 0; c < outW; ++c) {
-        const Span &span = spans[c];
-        int32_t b = 0, g = 0, r = 0, a = 0;
-        const int32_t end = span.firstTap + span.tapCount;
-        for (int32_t k = span.firstTap; k < end; ++k) {
-            const int32_t i = index[k];
-            const int32_t w = weight[k];
-            if (w == 1024 && k == span.runTap && span.runCount > 1) {
-                // The fully covered run: summed unweighted, scaled once.
-                int32_t rb = 0, rg = 0, rr = 0, ra = 0;
-                const uint8_t *p = pixels + 3 * ptrdiff_t(span.runPixel);
-                const uint8_t *q = HasAlpha ? alpha + span.runPixel : nullptr;
-                for (int32_t j = 0; j < span.runCount; ++j) {
-                    rb += p[3 * j + 0];
-                    rg += p[3 * j + 1];
-                    rr += p[3 * j + 2];
-                    ra += HasAlpha ? q[j] : 255;
-                }
-                b += rb * 1024;
-                g += rg * 1024;
-                r += rr * 1024;
-                a += ra * 1024;
-                k += span.runCount - 1;
-                continue;
-            }
-            const uint8_t *p = pixels + 3 * ptrdiff_t(i);
-            b += p[0] * w;
-            g += p[1] * w;
-            r += p[2] * w;
-            a += (HasAlpha ? alpha[i] : 255) * w;
-        }
-        int32_t *sum = sums + 4 * ptrdiff_t(c);
-        sum[0] = b;
-        sum[1] = g;
-        sum[2] = r;
-        sum[3] = a;
-    }
-}
-
-bool opaque(const uint8_t *alpha, int32_t width)
-{
-    uint8_t all = 255;
-    for (int32_t i = 0; i < width; ++i)
-        all &= alpha[i];
-    return all == 255;
-}
-
-// The column taps laid out for a branch-free loop: every output column reads the same number
-// K of consecutive source pixels from its own base, weights 0 where it covers nothing. Applies
-// when each column's pixels are consecutive (no edge repetition) and K is small.
-struct UniformTaps {
-    static constexpr int32_t MaxK = 8;
-    int32_t k = 0;  // 0: not applicable
-    std::vector<int32_t> base;
-    std::vector<int32_t> weight;  // k per column
-};
-
-bool buildUniform(const Taps &taps, int32_t width, UniformTaps &u)
-{
-    int32_t k = 1;
-    for (const Span &span : taps.spans) {
-        const int32_t first = taps.index[span.firstTap];
-        for (int32_t t = 1; t < span.tapCount; ++t) {
-            if (taps.index[span.firstTap + t] != first + t)
-                return false;
-        }
-        k = std::max(k, span.tapCount);
-    }
-    if (k > UniformTaps::MaxK || k > width)
-        return false;
-    try {
-        u.base.resize(taps.spans.size());
-        u.weight.assign(taps.spans.size() * size_t(k), 0);
-    } catch (const std::exception &) {
-        return false;
-    }
-    for (size_t c = 0; c < taps.spans.size(); ++c) {
-        const Span &span = taps.spans[c];
-        // Shifted left at the right edge so that the padding reads stay inside the row.
-        const int32_t base = std::min(taps.index[span.firstTap], width - k);
-        u.base[c] = base;
-        for (int32_t t = 0; t < span.tapCount; ++t) {
-            const int32_t tap = span.firstTap + t;
-            u.weight[c * size_t(k) + size_t(taps.index[tap] - base)] = taps.weight[tap];
-        }
-    }
-    u.k = k;
-    return true;
-}
-
-// Without alpha (an opaque row) the alpha sums are the same for every row: `opaqueSums`.
-template<int K, bool HasAlpha>
-void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
-                   const int32_t *opaqueSums, int32_t outW, int32_t *sums)
-{
-    const int32_t *bases = u.base.data();
-    const int32_t *weights = u.weight.data();
-    for (int32_t c = 0; c < outW; ++c) {
-        const int32_t base = bases[c];
-        const uint8_t *p = pixels + 3 * ptrdiff_t(base);
-        const int32_t *w = weights + ptrdiff_t(K) * c;
-        int32_t b = 0, g = 0, r = 0, a = 0;
-#pragma GCC unroll 8
-        for (int j = 0; j < K; ++j) {
-            b += p[3 * j + 0] * w[j];
-            g += p[3 * j + 1] * w[j];
-            r += p[3 * j + 2] * w[j];
-            if constexpr (HasAlpha)
-                a += alpha[base + j] * w[j];
-        }
-        int32_t *sum = sums + 4 * ptrdiff_t(c);
-        sum[0] = b;
-        sum[1] = g;
-        sum[2] = r;
-        sum[3] = HasAlpha ? a : opaqueSums[c];
-    }
-}
-
-template<bool HasAlpha>
-void sumRowUniform(const uint8_t *pixels, const uint8_t *alpha, const UniformTaps &u,
-                   const int32_t *opaqueSums, int32_t outW, int32_t *sums)
-{
-    switch (u.k) {
-    case 1: sumRowUniform<1, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 2: sumRowUniform<2, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 3: sumRowUniform<3, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 4: sumRowUniform<4, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 5: sumRowUniform<5, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 6: sumRowUniform<6, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    case 7: sumRowUniform<7, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    default: sumRowUniform<8, HasAlpha>(pixels, alpha, u, opaqueSums, outW, sums); break;
-    }
-}
-
 // Table rows computed on demand, remembering the few most recent ones: consecutive output rows
 // share at most a boundary row (two near the clamped end), so each table row is computed once.
 template<typename Cell>
@@ -425,6 +286,177 @@ private:
     int m_next = 0;
 };
 
+// Whether every alpha byte of the range is 255, eight at a time.
+bool opaque(const uint8_t *alpha, int64_t count)
+{
+    uint64_t all = ~uint64_t(0);
+    int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, alpha + i, 8);
+        all &= word;
+    }
+    for (; i < count; ++i)
+        all &= uint64_t(alpha[i]) | ~uint64_t(255);
+    return all == ~uint64_t(0);
+}
+
+// The vertical sums of one output row: out[x] = sum over the taps k of rows[k][x] x weights[k],
+// for `length` bytes. `rows` and `weights` come in pairs (an odd tap is paired with weight 0);
+// a weight is at most 1024 and their total at most 2^23, so every sum fits 32 bits. SSE2 takes
+// sixteen bytes of two rows at once: the bytes interleaved by row and widened to 16 bits, one
+// multiply-add gives a x wa + b x wb per byte.
+void sumRows(const uint8_t *const *rows, const int32_t *weights, int32_t pairs, int64_t length,
+             int32_t *out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= length; x += 16) {
+        __m128i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+        for (int32_t k = 0; k < pairs; ++k) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[2 * k] + x));
+            const __m128i b =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[2 * k + 1] + x));
+            const __m128i w = _mm_set1_epi32(weights[2 * k] | (weights[2 * k + 1] << 16));
+            const __m128i lo = _mm_unpacklo_epi8(a, b);
+            const __m128i hi = _mm_unpackhi_epi8(a, b);
+            s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
+            s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
+            s2 = _mm_add_epi32(s2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
+            s3 = _mm_add_epi32(s3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
+        }
+        __m128i *o = reinterpret_cast<__m128i *>(out + x);
+        _mm_storeu_si128(o, s0);
+        _mm_storeu_si128(o + 1, s1);
+        _mm_storeu_si128(o + 2, s2);
+        _mm_storeu_si128(o + 3, s3);
+    }
+#endif
+    for (; x < length; ++x) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < 2 * pairs; ++k)
+            sum += rows[k][x] * weights[k];
+        out[x] = sum;
+    }
+}
+
+// The column taps of the exact pass with every output column padded to the same count k
+// (weight 0 on the extra taps), so that the loop over them runs alike for every column.
+struct PaddedTaps {
+    int32_t k = 0;
+    std::vector<int32_t> pixel;   // source column minus the first column read
+    std::vector<double> weight;   // 1/1024 pixel
+    std::vector<double> weights;  // per output column, the sum of its weights
+};
+
+bool padTaps(const Taps &taps, int32_t firstColumn, PaddedTaps &padded)
+{
+    int32_t k = 1;
+    for (const Span &span : taps.spans)
+        k = std::max(k, span.tapCount);
+    const size_t count = taps.spans.size();
+    try {
+        padded.pixel.assign(count * size_t(k), 0);
+        padded.weight.assign(count * size_t(k), 0.0);
+        padded.weights.assign(count, 0.0);
+    } catch (const std::exception &) {
+        return false;
+    }
+    for (size_t c = 0; c < count; ++c) {
+        const Span &span = taps.spans[c];
+        for (int32_t t = 0; t < k; ++t) {
+            // A padding tap reads the column's first pixel with weight 0.
+            const int32_t tap = span.firstTap + (t < span.tapCount ? t : 0);
+            padded.pixel[c * size_t(k) + size_t(t)] = taps.index[tap] - firstColumn;
+            if (t < span.tapCount) {
+                padded.weight[c * size_t(k) + size_t(t)] = taps.weight[tap];
+                padded.weights[c] += taps.weight[tap];
+            }
+        }
+    }
+    padded.k = k;
+    return true;
+}
+
+// One output row from its vertical sums V: `colour` holds blue, green and red per source column
+// (one spare value after the last), `alpha` the alpha sums unless the rows are opaque, in which
+// case `opaqueAlpha` is 255 x the rows' weights. Per cell, T = sum of V x column weight: every
+// product and partial sum is an integer below 2^53, so the doubles hold them exactly. Then
+// T / (n(column) x n(row)) + 0.5 is taken in 10.22 fixed point (below 2^30): its integer part is
+// the result unless the fraction lies within 2^-20 of a whole number, where `walk(column,
+// channel)` settles it. `scale` is 1 / (n(column) x n(row)) per column. K: the padded tap count,
+// or 0 to take it from `taps`.
+template<int K, typename Walk>
+void resampleRow(const int32_t *colour, const int32_t *alpha, const PaddedTaps &taps,
+                 double opaqueAlpha, const double *scale, int32_t outW, uint8_t *dst,
+                 uint8_t *dstAlpha, Walk walk)
+{
+    const int32_t k = K > 0 ? K : taps.k;
+    const int32_t *pixel = taps.pixel.data();
+    const double *weight = taps.weight.data();
+    for (int32_t c = 0; c < outW; ++c) {
+        const int32_t *px = pixel + ptrdiff_t(k) * c;
+        const double *w = weight + ptrdiff_t(k) * c;
+        double a = 0;
+        if (alpha) {
+            for (int32_t t = 0; t < k; ++t)
+                a += double(alpha[px[t]]) * w[t];
+        } else {
+            a = opaqueAlpha * taps.weights[size_t(c)];
+        }
+        int32_t value[4];
+        int nearMask = 0;
+#if defined(__SSE2__)
+        // Blue and green in one register, red (then alpha) in another.
+        __m128d bg = _mm_setzero_pd(), rx = _mm_setzero_pd();
+        for (int32_t t = 0; t < k; ++t) {
+            const __m128i p =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(colour + 3 * ptrdiff_t(px[t])));
+            const __m128d wt = _mm_set1_pd(w[t]);
+            bg = _mm_add_pd(bg, _mm_mul_pd(_mm_cvtepi32_pd(p), wt));
+            rx = _mm_add_pd(rx, _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(p, p)), wt));
+        }
+        const __m128d ra = _mm_unpacklo_pd(rx, _mm_set_sd(a));
+        const __m128d s = _mm_set1_pd(scale[c]);
+        const __m128d half = _mm_set1_pd(0.5), one = _mm_set1_pd(4194304.0);
+        const __m128i fixed = _mm_unpacklo_epi64(
+            _mm_cvttpd_epi32(_mm_mul_pd(_mm_add_pd(_mm_mul_pd(bg, s), half), one)),
+            _mm_cvttpd_epi32(_mm_mul_pd(_mm_add_pd(_mm_mul_pd(ra, s), half), one)));
+        const __m128i fraction =
+            _mm_and_si128(_mm_add_epi32(fixed, _mm_set1_epi32(4)), _mm_set1_epi32(0x3fffff));
+        nearMask = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(fraction, _mm_set1_epi32(8))));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(value), _mm_srai_epi32(fixed, 22));
+#else
+        double b = 0, g = 0, r = 0;
+        for (int32_t t = 0; t < k; ++t) {
+            const int32_t *p = colour + 3 * ptrdiff_t(px[t]);
+            b += double(p[0]) * w[t];
+            g += double(p[1]) * w[t];
+            r += double(p[2]) * w[t];
+        }
+        const double sums[4] = {b, g, r, a};
+        for (int ch = 0; ch < 4; ++ch) {
+            const int32_t fixed = int32_t((sums[ch] * scale[c] + 0.5) * 4194304.0);
+            nearMask |= int(((fixed + 4) & 0x3fffff) < 8) << ch;
+            value[ch] = fixed >> 22;
+        }
+#endif
+        if (nearMask) {
+            // Rare: within reach of a half, exact halves mostly.
+            for (int ch = 0; ch < 4; ++ch) {
+                if (nearMask & (1 << ch))
+                    value[ch] = walk(c, ch);
+            }
+        }
+        // A weighted mean of bytes lies in 0..255; trunc(255 + 0.5) is the largest value.
+        dst[3 * c + 0] = uint8_t(std::min(value[0], 255));
+        dst[3 * c + 1] = uint8_t(std::min(value[1], 255));
+        dst[3 * c + 2] = uint8_t(std::min(value[2], 255));
+        dstAlpha[c] = uint8_t(std::min(value[3], 255));
+    }
+}
+
 int32_t longestSpan(const Taps &taps)
 {
     int32_t longest = 0;
@@ -433,8 +465,8 @@ int32_t longestSpan(const Taps &taps)
     return longest;
 }
 
-// Whether the exact pass applies: a column sum S = sum of byte x weight stays below 2^31, and
-// the whole weighted sum T = sum of S x row weight below 2^53, so that it is an exact integer
+// Whether the exact pass applies: a row sum V = sum of byte x row weight stays below 2^31, and
+// the whole weighted sum T = sum of V x column weight below 2^53, so that it is an exact integer
 // in a double. That holds while n(column) x n(row) <= 2^45 (about 5800 x 5800 pixels).
 bool exactSumsFit(const Taps &columns, const Taps &rows)
 {
@@ -446,82 +478,37 @@ bool exactSumsFit(const Taps &columns, const Taps &rows)
 // its result trunc(value + 0.5) can only differ from that of the exact quotient when the
 // quotient lies within 2^-30 of a half (each rounding is relative 2^-53, over at most a few
 // thousand table rows). So the integer sums are accumulated exactly, the quotient is taken
-// with two multiplications, and only a value within 2^-20 of a half - exact halves, mostly - is
+// with one multiplication by 1 / (n(column) x n(row)), and only a value within 2^-20 of a half - exact halves, mostly - is
 // recomputed by the double walk's own sequence of operations for that one pixel.
+// Integer sums do not depend on their order, so this pass sums the source rows of an output
+// row first (contiguous bytes, packed) and then the few columns of each output pixel.
 // Outputs of at least this many pixels are resampled on two threads.
 constexpr int64_t ParallelPixels = 32768;
 
 bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &columns,
-                   const Taps &rows, bool copyColumns, ImageBuffer &out)
+                   const Taps &rows, ImageBuffer &out)
 {
     const int32_t outW = f.outW;
     const int32_t outH = f.outH;
-    const int64_t cellsPerRow = int64_t(outW) * 4;
-    auto columnScale = allocateArray<double>(cellsPerRow);  // 1 / n(column), per cell
+    auto columnScale = allocateArray<double>(outW);  // 1 / n(column)
     if (!columnScale)
         return false;
-    for (int32_t c = 0; c < outW; ++c) {
-        const double scale = 1.0 / double(columns.spans[c].n);
-        for (int k = 0; k < 4; ++k)
-            columnScale[4 * c + k] = scale;
-    }
-
-    UniformTaps uniform;
-    if (!copyColumns)
-        buildUniform(columns, source.width, uniform);
-    // The alpha sums of an opaque row: 255 x the column's weights.
-    std::vector<int32_t> opaqueSums;
-    try {
-        opaqueSums.resize(size_t(outW));
-    } catch (const std::exception &) {
-        return false;
-    }
-    for (int32_t c = 0; c < outW; ++c) {
-        const Span &span = columns.spans[c];
-        int32_t weights = 0;
-        for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k)
-            weights += columns.weight[k];
-        opaqueSums[size_t(c)] = 255 * weights;
-    }
-    // The source columns any output column reads (padding taps included).
+    for (int32_t c = 0; c < outW; ++c)
+        columnScale[c] = 1.0 / double(columns.spans[c].n);
+    // The source columns any output column reads.
     int32_t usedFrom = source.width, usedTo = 0;
     for (const int32_t i : columns.index) {
         usedFrom = std::min(usedFrom, i);
         usedTo = std::max(usedTo, i + 1);
     }
-    if (uniform.k > 0) {
-        usedFrom = std::min(usedFrom, uniform.base.front());
-        usedTo = std::max(usedTo, uniform.base.back() + uniform.k);
-    }
+    const int64_t usedCount = usedTo - usedFrom;
+    int32_t longestRow = 0;
+    for (const Span &span : rows.spans)
+        longestRow = std::max(longestRow, span.tapCount);
+    const int32_t tapSlots = longestRow + 1;  // room for the pairing weight 0
 
     auto sourceRow = [&](int32_t tableRow) {
         return clampIndex(f.firstRow + tableRow, source.height);
-    };
-    auto fillRow = [&](int32_t tableRow, int32_t *sums) {
-        const int32_t y = sourceRow(tableRow);
-        const uint8_t *p = source.row(y);
-        const uint8_t *alpha = source.alpha ? source.alphaRow(y) : nullptr;
-        // An opaque row (most photos) sums its alpha as 255 x weights without reading it.
-        if (alpha && !copyColumns && opaque(alpha + usedFrom, usedTo - usedFrom))
-            alpha = nullptr;
-        if (copyColumns) {
-            for (int32_t c = 0; c < outW; ++c) {
-                const int32_t i = columns.index[c];
-                sums[4 * c + 0] = p[3 * i + 0];
-                sums[4 * c + 1] = p[3 * i + 1];
-                sums[4 * c + 2] = p[3 * i + 2];
-                sums[4 * c + 3] = alpha ? alpha[i] : 255;
-            }
-        } else if (uniform.k > 0) {
-            if (alpha)
-                sumRowUniform<true>(p, alpha, uniform, opaqueSums.data(), outW, sums);
-            else
-                sumRowUniform<false>(p, alpha, uniform, opaqueSums.data(), outW, sums);
-        } else if (alpha) {
-            sumRow<true>(p, alpha, columns, outW, sums);
-        } else {
-            sumRow<false>(p, alpha, columns, outW, sums);
-        }
     };
     // The double walk for one channel of one output pixel, operation for operation.
     auto walkPixel = [&](const Span &rowSpan, int32_t c, int ch) {
@@ -544,74 +531,77 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         return rounded > 255 ? 255 : rounded;
     };
 
+    PaddedTaps padded;
+    if (!padTaps(columns, usedFrom, padded))
+        return false;
     const double *scale = columnScale.get();
     // Output rows [rowBegin, rowEnd) with buffers of their own; everything else is read only,
     // so two stretches of rows can run on two threads.
     auto runRows = [&](int32_t rowBegin, int32_t rowEnd) {
-        RowCache<int32_t> cache;
-        auto accumulator = allocateArray<double>(cellsPerRow);
-        auto values = allocateArray<int32_t>(cellsPerRow);
-        auto nearFlags = allocateArray<int32_t>(cellsPerRow);
-        if (!accumulator || !values || !nearFlags || !cache.init(int32_t(cellsPerRow)))
+        auto colourSums = allocateArray<int32_t>(3 * usedCount + 1);  // + a fourth lane to read
+        auto alphaSums = allocateArray<int32_t>(usedCount);
+        auto rowScale = allocateArray<double>(outW);
+        auto colourRows = allocateArray<const uint8_t *>(tapSlots);
+        auto alphaRows = allocateArray<const uint8_t *>(tapSlots);
+        auto rowWeights = allocateArray<int32_t>(tapSlots);
+        if (!colourSums || !alphaSums || !rowScale || !colourRows || !alphaRows || !rowWeights)
             return false;
-        double *acc = accumulator.get();
-        int32_t *v = values.get();
-        int32_t *near = nearFlags.get();
+        colourSums[3 * usedCount] = 0;
+        const int32_t *colour = colourSums.get();
         for (int32_t r = rowBegin; r < rowEnd; ++r) {
             const Span &span = rows.spans[r];
-            // T per cell: exact, every term and partial sum an integer below 2^53.
-            for (int32_t k = span.firstTap; k < span.firstTap + span.tapCount; ++k) {
-                const int32_t *sums = cache.get(rows.index[k], fillRow);
-                const double w = rows.weight[k];
-                if (k == span.firstTap) {
-                    for (int64_t i = 0; i < cellsPerRow; ++i)
-                        acc[i] = double(sums[i]) * w;
-                } else {
-                    for (int64_t i = 0; i < cellsPerRow; ++i)
-                        acc[i] += double(sums[i]) * w;
-                }
+            // V per source column: the row's taps summed over contiguous bytes.
+            bool opaqueRows = true;
+            int64_t rowWeight = 0;
+            for (int32_t t = 0; t < span.tapCount; ++t) {
+                const int32_t y = sourceRow(rows.index[span.firstTap + t]);
+                colourRows[t] = source.row(y) + 3 * ptrdiff_t(usedFrom);
+                alphaRows[t] = source.alpha ? source.alphaRow(y) + usedFrom : nullptr;
+                rowWeights[t] = rows.weight[span.firstTap + t];
+                rowWeight += rowWeights[t];
+                // An opaque row (most photos) sums its alpha as 255 x weights without reading it.
+                opaqueRows = opaqueRows && (!alphaRows[t] || opaque(alphaRows[t], usedCount));
             }
-            // value + 0.5 to within a few parts in 2^53, in 10.22 fixed point (below 2^30): the
-            // integer part is the result unless the fraction lies within 2^-20 of a whole number.
-            const double rowScale = 1.0 / double(span.n);
-            int32_t unsettled = 0;
-            for (int64_t i = 0; i < cellsPerRow; ++i) {
-                const int32_t fixed = int32_t((acc[i] * scale[i] * rowScale + 0.5) * 4194304.0);
-                const int32_t q = fixed >> 22;
-                const int32_t close = int32_t(((fixed + 4) & 0x3fffff) < 8);
-                near[i] = close;
-                unsettled |= close;
-                v[i] = q > 255 ? 255 : q;
+            const int32_t pairs = (span.tapCount + 1) / 2;
+            if (span.tapCount % 2 != 0) {
+                colourRows[span.tapCount] = colourRows[0];
+                alphaRows[span.tapCount] = alphaRows[0];
+                rowWeights[span.tapCount] = 0;
             }
-            if (unsettled) {
-                // Rare: a handful of cells in a row, found sixteen at a time.
-                for (int64_t block = 0; block < cellsPerRow; block += 16) {
-                    const int64_t end = std::min<int64_t>(block + 16, cellsPerRow);
-                    int32_t any = 0;
-                    for (int64_t i = block; i < end; ++i)
-                        any |= near[i];
-                    if (!any)
-                        continue;
-                    for (int64_t i = block; i < end; ++i) {
-                        if (near[i])
-                            v[i] = walkPixel(span, int32_t(i / 4), int(i % 4));
-                    }
-                }
-            }
+            sumRows(colourRows.get(), rowWeights.get(), pairs, 3 * usedCount, colourSums.get());
+            // Only a picture with a plane has rows that are not opaque.
+            if (!opaqueRows)
+                sumRows(alphaRows.get(), rowWeights.get(), pairs, usedCount, alphaSums.get());
+            // The output row from V.
+            const int32_t *alphaV = opaqueRows ? nullptr : alphaSums.get();
+            const double opaqueAlpha = 255.0 * double(rowWeight);
+            const double rowN = 1.0 / double(span.n);
+            for (int32_t c = 0; c < outW; ++c)
+                rowScale[c] = scale[c] * rowN;
+            auto walk = [&](int32_t c, int ch) { return walkPixel(span, c, ch); };
             uint8_t *dst = out.row(r);
             uint8_t *dstAlpha = out.alphaRow(r);
-            for (int32_t c = 0; c < outW; ++c) {
-                dst[3 * c + 0] = uint8_t(v[4 * c + 0]);
-                dst[3 * c + 1] = uint8_t(v[4 * c + 1]);
-                dst[3 * c + 2] = uint8_t(v[4 * c + 2]);
-                dstAlpha[c] = uint8_t(v[4 * c + 3]);
+            auto run = [&](auto k) {
+                resampleRow<decltype(k)::value>(colour, alphaV, padded, opaqueAlpha,
+                                                rowScale.get(), outW, dst, dstAlpha, walk);
+            };
+            switch (padded.k) {
+            case 1: run(std::integral_constant<int, 1>()); break;
+            case 2: run(std::integral_constant<int, 2>()); break;
+            case 3: run(std::integral_constant<int, 3>()); break;
+            case 4: run(std::integral_constant<int, 4>()); break;
+            case 5: run(std::integral_constant<int, 5>()); break;
+            case 6: run(std::integral_constant<int, 6>()); break;
+            case 7: run(std::integral_constant<int, 7>()); break;
+            case 8: run(std::integral_constant<int, 8>()); break;
+            default: run(std::integral_constant<int, 0>()); break;
             }
         }
         return true;
     };
 
     // A large picture is split in two stretches of rows for the machine's second core; each
-    // computes the few source rows at the seam itself, so the result is the same either way.
+    // reads the source rows at the seam itself, so the result is the same either way.
     if (int64_t(outW) * outH >= ParallelPixels && outH >= 2 &&
         std::thread::hardware_concurrency() >= 2) {
         const int32_t middle = outH / 2;
@@ -661,6 +651,7 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
         for (int32_t c = 0; c < outW; ++c) {
             columns.spans[c] = Span{c, 1, 1};
             columns.index[c] = clampIndex(f.firstCol + c, srcWidth);
+            findRun(columns.spans[c], columns.index, columns.weight);
         }
     } else {
         const int64_t fdx = fracUnits(f.dx);
@@ -694,7 +685,7 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
     }
 
     if (exactSumsFit(columns, rows)) {
-        if (!resampleExact(*source, f, columns, rows, copyColumns, *out))
+        if (!resampleExact(*source, f, columns, rows, *out))
             return nullptr;
         return out;
     }

@@ -55,12 +55,20 @@ protected:
     test::TempDir m_dir;
 };
 
-TEST_F(AudioClipTest, SmallestSongIs131072Bytes)
+TEST_F(AudioClipTest, SmallestSongIs131072BytesLoadsOnceAndUnloads)
 {
-    AudioClip exact;
-    EXPECT_TRUE(load(exact, wavBytes({}, indexData(131072, 16))));
-    EXPECT_EQ(exact.streamLength(), 32768);
-    EXPECT_EQ(exact.bufferSize(), 131072);
+    AudioClip clip;
+    ASSERT_TRUE(load(clip, wavBytes({}, indexData(131072, 16))));
+    EXPECT_EQ(clip.streamLength(), 32768);
+    EXPECT_EQ(clip.bufferSize(), 131072);
+    EXPECT_FALSE(clip.load());
+    EXPECT_TRUE(clip.isLoaded());
+    EXPECT_EQ(clip.sampleAt(1, 5), 11);
+    clip.unload();
+    EXPECT_FALSE(clip.isLoaded());
+    EXPECT_EQ(clip.samples(), nullptr);
+    EXPECT_EQ(clip.sampleAt(1, 5), 0);
+    EXPECT_TRUE(clip.format().empty());
 }
 
 TEST_F(AudioClipTest, RefusesWhatIsNoPlayableSong)
@@ -107,22 +115,24 @@ TEST_F(AudioClipTest, RefusesPathsAndCodingsThatAreNoSong)
     pipe.setPath(fifo);
     EXPECT_FALSE(pipe.load());
 
-    AudioClip aiff;
-    aiff.setPath(writeWithSndfile(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 100000, "song.aiff"));
-    EXPECT_FALSE(aiff.load());
-    // 8-bit A-law would be handed to the device as if it were linear PCM.
-    AudioClip alaw;
-    alaw.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_ALAW, 2, 100000, "alaw.wav"));
-    EXPECT_FALSE(alaw.load());
-    // Big-endian RIFX stores its samples the wrong way round for the device.
-    AudioClip rifx;
-    rifx.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 2, 100000, "rifx.wav"));
-    EXPECT_FALSE(rifx.load());
-    // The same samples in a little-endian RIFF load.
-    AudioClip riff;
-    riff.setPath(writeWithSndfile(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 100000, "riff.wav"));
-    EXPECT_TRUE(riff.load());
-    EXPECT_EQ(riff.sampleAt(1, 99999), 1000);
+    const struct {
+        const char *name;
+        int format;
+        bool loads;
+    } codings[] = {
+        {"song.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, false},
+        // 8-bit A-law would be handed to the device as if it were linear PCM.
+        {"alaw.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, false},
+        // Big-endian RIFX stores its samples the wrong way round for the device.
+        {"rifx.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, false},
+        {"riff.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true},
+    };
+    for (const auto &c : codings) {
+        AudioClip clip;
+        clip.setPath(writeWithSndfile(c.format, 2, 100000, c.name));
+        EXPECT_EQ(clip.load(), c.loads) << c.name;
+        EXPECT_EQ(clip.sampleAt(1, 99999), c.loads ? 1000 : 0) << c.name;
+    }
 }
 
 TEST_F(AudioClipTest, BufferRoundsUpTo64KiBOfSilence)
@@ -169,7 +179,7 @@ TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
     EXPECT_EQ(clip.silenceByte(), 128);
 }
 
-TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeed)
+TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
 {
     AudioClip clip;
     ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400 * 2, 16))));
@@ -204,23 +214,19 @@ TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeed)
     clip.setSpeed(3);  // refused: keeps quarter speed
     EXPECT_EQ(clip.speedDivisor(), 4);
     EXPECT_EQ(clip.deviceSamplesPerSec(), 11025u);
-}
 
-TEST_F(AudioClipTest, OutOfRangeTimesSaturate)
-{
-    AudioClip empty;
-    EXPECT_EQ(empty.msToSampleFrames(1000), 0);
-    EXPECT_EQ(empty.sampleFramesToMs(1000), 0);
-
-    AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400, 16))));
-    // A negative time is read as unsigned: 4,294,967,295 ms is past every int32 frame.
+    // Out of range, the times saturate. A negative time is read as unsigned: 4,294,967,295 ms
+    // is past every int32 frame.
     EXPECT_EQ(clip.msToSampleFrames(-1), INT32_MAX);
     EXPECT_EQ(clip.msToSampleFrames(INT32_MIN), INT32_MAX);
     EXPECT_EQ(clip.msToSampleFrames(INT32_MAX), INT32_MAX);
-    // frames × blockAlign is read as unsigned: -1 × 4 is 4,294,967,292 bytes.
+    // frames x blockAlign is read as unsigned: -1 x 4 is 4,294,967,292 bytes.
     EXPECT_EQ(clip.sampleFramesToMs(-1), 24347887);
     EXPECT_EQ(clip.sampleFramesToMs(INT32_MAX / 4), 12173944);
+    // Without a song there is no rate to convert with.
+    AudioClip empty;
+    EXPECT_EQ(empty.msToSampleFrames(1000), 0);
+    EXPECT_EQ(empty.sampleFramesToMs(1000), 0);
 }
 
 TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
@@ -263,70 +269,53 @@ TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
 TEST_F(AudioClipTest, RowEnvelope)
 {
     // Mono 16-bit: frame f holds f, wrapping to -32768 at 32768.
-    WavLayout layout;
-    layout.channels = 1;
+    WavLayout mono;
+    mono.channels = 1;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(layout, indexData(200000, 16))));
+    ASSERT_TRUE(load(clip, wavBytes(mono, indexData(200000, 16))));
     const int32_t end = clip.endPosition();
-
-    // Frames 1..99: 4950 / 100 = 49, × 20000 × 1 / 20000.
-    auto e = clip.rowEnvelope(0, 100, 1, end, 20000, 0);
-    EXPECT_EQ(e.positive, 49);
-    EXPECT_EQ(e.negative, 0);
-
-    // Every 10th frame of 0..490, cut off at end 500: 12,250 / 1000 = 12, × 20000 × 10 / 20000.
-    e = clip.rowEnvelope(0, 1000, 10, 500, 20000, 0);
-    EXPECT_EQ(e.positive, 120);
-    EXPECT_EQ(e.negative, 0);
-
-    // Frames 32768..32867 hold -32768..-32669: -3,272,050 / 100 truncates to -32720, and
-    // -32720 × 333 / 20000 = -544.79 truncates to -544.
-    e = clip.rowEnvelope(32768, 100, 1, end, 333, 0);
-    EXPECT_EQ(e.positive, 0);
-    EXPECT_EQ(e.negative, -544);
-
-    // A row that straddles zero: frames 65486..65585 hold -50..49.
-    e = clip.rowEnvelope(65486, 100, 1, end, 20000, 0);
-    EXPECT_EQ(e.positive, 12);   // 1225 / 100
-    EXPECT_EQ(e.negative, -12);  // -1275 / 100
-
-    // The silence after the data, and rows past the buffer, give a dot on the centre line.
-    e = clip.rowEnvelope(100000, 1000, 10, end, 20000, 0);
-    EXPECT_EQ(e.positive, 0);
-    EXPECT_EQ(e.negative, 0);
-    e = clip.rowEnvelope(end - 50, 100, 1, end, 20000, 0);
-    EXPECT_EQ(e.positive, 0);
-    EXPECT_EQ(e.negative, 0);
-
-    // Degenerate arguments neither divide by zero nor loop forever.
-    e = clip.rowEnvelope(1, 0, 0, end, 20000, 0);
-    EXPECT_EQ(e.positive, 1);
-    e = clip.rowEnvelope(INT32_MAX - 5, 100, 1, INT32_MAX, 20000, 0);
-    EXPECT_EQ(e.positive, 0);
-    e = clip.rowEnvelope(32767, 1, INT32_MAX, end, INT32_MAX, 0);
-    EXPECT_EQ(e.positive, INT32_MAX);  // saturates instead of overflowing
-}
-
-TEST_F(AudioClipTest, StereoEnvelopePerChannel)
-{
     // 8-bit stereo: channel 0 steady at 255 (32512), channel 1 at 0 (-32768).
-    WavLayout layout;
-    layout.bitsPerSample = 8;
+    WavLayout stereo8;
+    stereo8.bitsPerSample = 8;
     std::vector<uint8_t> data(140000);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = i % 2 == 0 ? 255 : 0;
-    AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(layout, data)));
-    const auto left = clip.rowEnvelope(0, 200, 2, clip.endPosition(), 1000, 0);
-    EXPECT_EQ(left.positive, 1625);  // 100 × 32512 / 200 = 16256, × 1000 × 2 / 20000 = 1625.6
-    EXPECT_EQ(left.negative, 0);
-    const auto right = clip.rowEnvelope(0, 200, 2, clip.endPosition(), 1000, 1);
-    EXPECT_EQ(right.positive, 0);
-    EXPECT_EQ(right.negative, -1638);  // -1638.4 truncated toward zero
-    // Past the data the 128-byte silence is a zero on both sides.
-    const auto tail = clip.rowEnvelope(70000, 200, 2, clip.endPosition(), 1000, 1);
-    EXPECT_EQ(tail.positive, 0);
-    EXPECT_EQ(tail.negative, 0);
+    AudioClip steady;
+    ASSERT_TRUE(load(steady, wavBytes(stereo8, data)));
+    const int32_t steadyEnd = steady.endPosition();
+
+    const struct {
+        const char *name;
+        const AudioClip &clip;
+        int32_t start, count, step, end, width, channel;
+        int32_t positive, negative;
+    } cases[] = {
+        // 4950 / 100 = 49, x 20000 x 1 / 20000.
+        {"frames 1..99", clip, 0, 100, 1, end, 20000, 0, 49, 0},
+        // 12,250 / 1000 = 12, x 20000 x 10 / 20000.
+        {"every 10th frame of 0..490, cut off at 500", clip, 0, 1000, 10, 500, 20000, 0, 120, 0},
+        // -3,272,050 / 100 truncates to -32720, x 333 / 20000 = -544.79 to -544.
+        {"frames holding -32768..-32669", clip, 32768, 100, 1, end, 333, 0, 0, -544},
+        // 1225 / 100 and -1275 / 100.
+        {"straddling zero", clip, 65486, 100, 1, end, 20000, 0, 12, -12},
+        // The silence after the data, and rows past the buffer, give a dot on the centre line.
+        {"silence after the data", clip, 100000, 1000, 10, end, 20000, 0, 0, 0},
+        {"past the buffer", clip, end - 50, 100, 1, end, 20000, 0, 0, 0},
+        // Degenerate arguments neither divide by zero nor loop forever; large ones saturate.
+        {"no count, no step", clip, 1, 0, 0, end, 20000, 0, 1, 0},
+        {"at the end of int32", clip, INT32_MAX - 5, 100, 1, INT32_MAX, 20000, 0, 0, 0},
+        {"saturating", clip, 32767, 1, INT32_MAX, end, INT32_MAX, 0, INT32_MAX, 0},
+        // 100 x 32512 / 200 = 16256, x 1000 x 2 / 20000 = 1625.6.
+        {"left channel", steady, 0, 200, 2, steadyEnd, 1000, 0, 1625, 0},
+        {"right channel", steady, 0, 200, 2, steadyEnd, 1000, 1, 0, -1638},
+        // Past the data the 128-byte silence is a zero on both sides.
+        {"8-bit silence", steady, 70000, 200, 2, steadyEnd, 1000, 1, 0, 0},
+    };
+    for (const auto &c : cases) {
+        const auto e = c.clip.rowEnvelope(c.start, c.count, c.step, c.end, c.width, c.channel);
+        EXPECT_EQ(e.positive, c.positive) << c.name;
+        EXPECT_EQ(e.negative, c.negative) << c.name;
+    }
 }
 
 TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
@@ -375,21 +364,6 @@ TEST_F(AudioClipTest, FourGiBOfRealDataFailsWithoutAllocating)
     clip.setPath(path);
     EXPECT_FALSE(clip.load());
     EXPECT_EQ(clip.bufferSize(), 0);
-}
-
-TEST_F(AudioClipTest, LoadsOnceAndUnloads)
-{
-    AudioClip clip;
-    const auto bytes = wavBytes({}, indexData(131072, 16));
-    ASSERT_TRUE(load(clip, bytes));
-    EXPECT_FALSE(clip.load());
-    EXPECT_TRUE(clip.isLoaded());
-    EXPECT_EQ(clip.sampleAt(1, 5), 11);
-    clip.unload();
-    EXPECT_FALSE(clip.isLoaded());
-    EXPECT_EQ(clip.samples(), nullptr);
-    EXPECT_EQ(clip.sampleAt(1, 5), 0);
-    EXPECT_TRUE(clip.format().empty());
 }
 
 TEST_F(AudioClipTest, ConcurrentLoadsEachGetTheWholeSong)

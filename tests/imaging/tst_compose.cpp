@@ -32,7 +32,7 @@ ImagePtr numbered(int32_t w, int32_t h, uint8_t alpha)
 
 } // namespace
 
-TEST(DrawImage, ClipsAtEveryEdge)
+TEST(DrawImage, ClipsAtEveryEdgeAndIgnoresWhatItCannotDraw)
 {
     const Rgba plate{1, 2, 3, 0};
     auto fresh = [&] { return CreateFilledImage(4, 3, 1, 2, 3, 0); };
@@ -66,19 +66,15 @@ TEST(DrawImage, ClipsAtEveryEdge)
     dst = fresh();
     DrawImage(*dst, src.get(), INT32_MAX, INT32_MIN, BLEND_ALPHA);
     DrawImage(*dst, src.get(), INT32_MIN, 0, BLEND_ALPHA);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), plate);
-}
-
-TEST(DrawImage, IgnoresWhatItCannotDraw)
-{
-    ImagePtr dst = CreateFilledImage(2, 2, 5, 5, 5, 5);
-    ImagePtr src = CreateFilledImage(2, 2, 9, 9, 9, 255);
+    // Nor do a missing source, a flag word that is no mode or two modes, or a 32-bit source.
     DrawImage(*dst, nullptr, 0, 0, BLEND_ALPHA);
-    DrawImage(*dst, src.get(), 0, 0, 0x400);  // not a mode
+    DrawImage(*dst, src.get(), 0, 0, 0x400);
     DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA | BLEND_ADD);
     ImagePtr deep = CreateImageBuffer(2, 2, 32);
     DrawImage(*dst, deep.get(), 0, 0, BLEND_COPY);
-    EXPECT_EQ(pixelAt(*dst, 1, 1), (Rgba{5, 5, 5, 5}));
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x)
+            EXPECT_EQ(pixelAt(*dst, x, y), plate) << x << "," << y;
     // A destination without an alpha plane is not a drawing surface.
     ImagePtr bare = CreateImageBuffer(2, 2, 24);
     DrawImage(*bare, src.get(), 0, 0, BLEND_ALPHA);
@@ -151,54 +147,40 @@ TEST(DrawImage, WideRowsMixOpaqueClearAndPartialStretches)
         }
 }
 
+// One source pixel drawn on one destination pixel in each mode; a source of -1 alpha has no
+// alpha plane and counts as opaque.
 TEST(DrawImage, ModeArithmeticAndAlphaPlane)
 {
-    // The worked examples: half-transparent over transparent black, saturating add.
-    ImagePtr dst = CreateImage(1, 1);
-    ImagePtr src = CreateFilledImage(1, 1, 200, 100, 0, 128);
-    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{100, 50, 0, 128}));
-
-    dst = CreateFilledImage(1, 1, 100, 0, 0, 200);
-    src = CreateFilledImage(1, 1, 200, 200, 200, 30);
-    DrawImage(*dst, src.get(), 0, 0, BLEND_ADD);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{255, 200, 200, 200}));  // alpha never decreases
-
-    dst = CreateFilledImage(1, 1, 0x0F, 0x30, 0, 0x0C);
-    src = CreateFilledImage(1, 1, 0xF0, 0x03, 0, 0x30);
-    DrawImage(*dst, src.get(), 0, 0, BLEND_OR);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{0xFF, 0x33, 0, 0x3C}));
-
-    // COPY is the one mode that can make the destination transparent again.
-    dst = CreateFilledImage(1, 1, 9, 9, 9, 255);
-    src = CreateFilledImage(1, 1, 1, 2, 3, 0);
-    DrawImage(*dst, src.get(), 0, 0, BLEND_COPY);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{1, 2, 3, 0}));
-
-    // A transparent source pixel leaves ALPHA's destination alone; an opaque one replaces it.
-    dst = CreateFilledImage(2, 1, 50, 60, 70, 10);
-    src = CreateImage(2, 1);
-    setPixel(*src, 0, 0, {200, 201, 202, 0});
-    setPixel(*src, 1, 0, {200, 201, 202, 255});
-    DrawImage(*dst, src.get(), 0, 0, BLEND_ALPHA);
-    EXPECT_EQ(pixelAt(*dst, 0, 0), (Rgba{50, 60, 70, 10}));
-    EXPECT_EQ(pixelAt(*dst, 1, 0), (Rgba{200, 201, 202, 255}));
-}
-
-TEST(DrawImage, SourceWithoutAlphaCountsAsOpaque)
-{
-    ImagePtr src = CreateImageBuffer(1, 1, 24);
-    setPixel(*src, 0, 0, {10, 200, 0x41, -1});
-    auto drawn = [&](int32_t mode) {
-        ImagePtr dst = CreateFilledImage(1, 1, 100, 100, 0x12, 3);
-        DrawImage(*dst, src.get(), 0, 0, mode);
-        return pixelAt(*dst, 0, 0);
+    const struct {
+        const char *name;
+        int32_t mode;
+        Rgba dst, src, expected;
+    } cases[] = {
+        {"half over transparent black", BLEND_ALPHA, {0, 0, 0, 0}, {200, 100, 0, 128}, {100, 50, 0, 128}},
+        {"transparent over", BLEND_ALPHA, {50, 60, 70, 10}, {200, 201, 202, 0}, {50, 60, 70, 10}},
+        {"opaque over", BLEND_ALPHA, {50, 60, 70, 10}, {200, 201, 202, 255}, {200, 201, 202, 255}},
+        // Alpha never decreases.
+        {"saturating add", BLEND_ADD, {100, 0, 0, 200}, {200, 200, 200, 30}, {255, 200, 200, 200}},
+        {"or", BLEND_OR, {0x0F, 0x30, 0, 0x0C}, {0xF0, 0x03, 0, 0x30}, {0xFF, 0x33, 0, 0x3C}},
+        // COPY is the one mode that can make the destination transparent again.
+        {"copy", BLEND_COPY, {9, 9, 9, 255}, {1, 2, 3, 0}, {1, 2, 3, 0}},
+        {"bare alpha", BLEND_ALPHA, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
+        // Copied, as without alpha always.
+        {"bare add", BLEND_ADD, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
+        {"bare lighten", BLEND_LIGHTEN, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {100, 200, 0x41, 255}},
+        {"bare copy", BLEND_COPY, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
+        {"bare or", BLEND_OR, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {110, 236, 0x53, 255}},
     };
-    EXPECT_EQ(drawn(BLEND_ALPHA), (Rgba{10, 200, 0x41, 255}));
-    EXPECT_EQ(drawn(BLEND_ADD), (Rgba{10, 200, 0x41, 255}));  // copied, as without alpha always
-    EXPECT_EQ(drawn(BLEND_LIGHTEN), (Rgba{100, 200, 0x41, 255}));
-    EXPECT_EQ(drawn(BLEND_COPY), (Rgba{10, 200, 0x41, 255}));
-    EXPECT_EQ(drawn(BLEND_OR), (Rgba{110, 236, 0x53, 255}));
+    for (const auto &c : cases) {
+        ImagePtr dst = CreateImage(1, 1);
+        setPixel(*dst, 0, 0, c.dst);
+        ImagePtr src = CreateImageBuffer(1, 1, 24);
+        if (c.src.a >= 0)
+            src = CreateImage(1, 1);
+        setPixel(*src, 0, 0, c.src);
+        DrawImage(*dst, src.get(), 0, 0, c.mode);
+        EXPECT_EQ(pixelAt(*dst, 0, 0), c.expected) << c.name;
+    }
 }
 
 TEST(DrawImage, OntoItselfReadsTheOriginal)

@@ -49,20 +49,24 @@ public:
 
 using Pixel = std::pair<int32_t, int32_t>;
 
+// The pixels of a picture that pass `lit`.
+template<typename Lit>
+std::set<Pixel> litPixels(const ImageBuffer &image, Lit lit)
+{
+    std::set<Pixel> pixels;
+    for (int32_t y = 0; y < image.height; ++y)
+        for (int32_t x = 0; x < image.width; ++x)
+            if (lit(pixelAt(image, x, y)))
+                pixels.insert({x, y});
+    return pixels;
+}
+
 // The white pixels a single shape draws on a black canvas.
 std::set<Pixel> drawn(const Shape &shape, int32_t w = 40, int32_t h = 30)
 {
     ShapeCanvas canvas(w, h);
     shape.Draw(canvas);
-    const ImagePtr image = canvas.toImage();
-    std::set<Pixel> lit;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            const Rgba p = pixelAt(*image, x, y);
-            if (p.r || p.g || p.b)
-                lit.insert({x, y});
-        }
-    return lit;
+    return litPixels(*canvas.toImage(), [](Rgba p) { return p.r || p.g || p.b; });
 }
 
 std::array<int32_t, 4> boundsOf(const std::set<Pixel> &pixels)
@@ -111,7 +115,7 @@ std::unique_ptr<ShapeEllipse> ellipse(int32_t l, int32_t t, int32_t r, int32_t b
 
 // ---- Shape geometry.
 
-TEST(ShapeGeometry, OnePixelLinesLeaveOutTheirLastPixel)
+TEST(ShapeGeometry, LinesLeaveOutTheirLastPixelAndWidePensAreCentred)
 {
     // Points are stored newest first, so the line runs from (10, 5) to (2, 5).
     const auto flat = line({{2, 5}, {10, 5}});
@@ -130,12 +134,8 @@ TEST(ShapeGeometry, OnePixelLinesLeaveOutTheirLastPixel)
     // A polyline lights every joint once and leaves out only its final point.
     EXPECT_EQ(drawn(*line({{0, 2}, {2, 2}, {2, 0}})),
               (std::set<Pixel>{{2, 0}, {2, 1}, {2, 2}, {1, 2}}));
-}
-
-TEST(ShapeGeometry, WidePensAreCentredOnTheLine)
-{
-    const auto thick = line({{10, 10}, {20, 10}}, 3);
-    const auto box = boundsOf(drawn(*thick));
+    // Wide pens are centred on the line.
+    const auto box = boundsOf(drawn(*line({{10, 10}, {20, 10}}, 3)));
     EXPECT_EQ(box[1], 9);
     EXPECT_EQ(box[3], 11);
     EXPECT_LE(box[0], 10);
@@ -203,29 +203,22 @@ TEST(DrawShapesImage, CrossingLinesAddUpAndTheRestIsBackground)
     ShapeList shapes;
     shapes.push_back(line({{0, 5}, {20, 5}}));
     shapes.push_back(line({{10, 0}, {10, 10}}));
+    shapes.push_back(polygon({{12, 1}, {18, 1}, {18, 4}, {12, 4}}, 0));  // outline only
     RecordingPrompter errors;
     const ImagePtr image =
         DrawShapesImage(21, 11, shapes, {200, 0, 0, 180}, {0, 0, 255, 40}, &errors);
     ASSERT_TRUE(image);
     EXPECT_TRUE(errors.errors.empty());
+    const Rgba fore{200, 0, 0, 180}, back{0, 0, 255, 40};
     EXPECT_EQ(pixelAt(*image, 10, 5), (Rgba{255, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 3, 5), (Rgba{200, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 10, 2), (Rgba{200, 0, 0, 180}));
-    EXPECT_EQ(pixelAt(*image, 3, 3), (Rgba{0, 0, 255, 40}));
+    EXPECT_EQ(pixelAt(*image, 3, 5), fore);
+    EXPECT_EQ(pixelAt(*image, 10, 2), fore);
+    EXPECT_EQ(pixelAt(*image, 3, 3), back);
     // The polyline ends before its last point, which stays background.
-    EXPECT_EQ(pixelAt(*image, 0, 5), (Rgba{0, 0, 255, 40}));
-}
-
-TEST(DrawShapesImage, OutlineOnlyPolygonShowsTheBackgroundInside)
-{
-    ShapeList shapes;
-    shapes.push_back(polygon({{2, 2}, {12, 2}, {12, 8}, {2, 8}}, 0));
-    const ImagePtr image = DrawShapesImage(16, 12, shapes, {10, 20, 30, 255}, {1, 2, 3, 4},
-                                           nullptr);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(pixelAt(*image, 7, 5), (Rgba{1, 2, 3, 4}));
-    EXPECT_EQ(pixelAt(*image, 2, 5), (Rgba{10, 20, 30, 255}));
-    EXPECT_EQ(pixelAt(*image, 12, 8), (Rgba{10, 20, 30, 255}));
+    EXPECT_EQ(pixelAt(*image, 0, 5), back);
+    EXPECT_EQ(pixelAt(*image, 15, 2), back);
+    EXPECT_EQ(pixelAt(*image, 12, 2), fore);
+    EXPECT_EQ(pixelAt(*image, 18, 4), fore);
 }
 
 TEST(DrawShapesImage, EllipseAnglesTurnAboutTheCentre)
@@ -236,12 +229,7 @@ TEST(DrawShapesImage, EllipseAnglesTurnAboutTheCentre)
         return DrawShapesImage(80, 90, shapes, {255, 255, 255, 255}, {0, 0, 0, 0}, nullptr);
     };
     auto inkBox = [](const ImageBuffer &image) {
-        std::set<Pixel> lit;
-        for (int32_t y = 0; y < image.height; ++y)
-            for (int32_t x = 0; x < image.width; ++x)
-                if (pixelAt(image, x, y).a != 0)
-                    lit.insert({x, y});
-        return boundsOf(lit);
+        return boundsOf(litPixels(image, [](Rgba p) { return p.a != 0; }));
     };
     const ImagePtr flat = render(0);
     const ImagePtr full = render(360);
@@ -288,39 +276,42 @@ TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
 
 // ---- Written lines.
 
-TEST(ShapeWrite, EachShapeWritesItsBlock)
+// Each shape and its clone write the shape's block.
+TEST(ShapeWrite, EachShapeAndItsCloneWriteTheBlock)
 {
-    RecordingSink sink;
-    const auto l = line({{1, 2}, {3, 4}});
-    ASSERT_EQ(l->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tLINE", "\t{", "\t\tPOINT\t1\t2",
-                                                     "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}));
-
-    sink.lines.clear();
-    auto p = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
-    p->width = 2;
-    ASSERT_EQ(p->Write(sink), 0);
-    EXPECT_EQ(sink.lines,
-              (std::vector<std::string>{"", "\tPOLYGON", "\t{", "\t\tPOINT\t10\t20",
-                                        "\t\tPOINT\t110\t20", "\t\tPOINT\t110\t70",
-                                        "\t\tPOINT\t10\t70", "\t\tWIDTH\t2", "\t\tFILL", "\t}"}));
-    sink.lines.clear();
-    p->fill = 0;
-    ASSERT_EQ(p->Write(sink), 0);
-    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "\t\tFILL"), 0);
-
-    sink.lines.clear();
-    const auto e = ellipse(-5, 6, 70, 80, 0);
-    ASSERT_EQ(e->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tELLIPSE", "\t{",
-                                                     "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1",
-                                                     "\t\tANGLE\t0", "\t}"}));
-    sink.lines.clear();
-    const auto f = ellipse(0, 0, 1, 1, 1, -30, 4);
-    ASSERT_EQ(f->Write(sink), 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"", "\tELLIPSE", "\t{",
-                                                     "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4",
-                                                     "\t\tFILL", "\t\tANGLE\t-30", "\t}"}));
+    auto filled = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
+    filled->width = 2;
+    auto hollow = polygon({{10, 20}, {110, 20}, {110, 70}}, 0);
+    hollow->width = 2;
+    const std::string points = "\t\tPOINT\t10\t20", points2 = "\t\tPOINT\t110\t20";
+    const struct {
+        const char *name;
+        std::unique_ptr<Shape> shape;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"line", line({{1, 2}, {3, 4}}),
+         {"", "\tLINE", "\t{", "\t\tPOINT\t1\t2", "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}},
+        {"filled polygon", std::move(filled),
+         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tPOINT\t10\t70",
+          "\t\tWIDTH\t2", "\t\tFILL", "\t}"}},
+        {"hollow polygon", std::move(hollow),
+         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tWIDTH\t2", "\t}"}},
+        {"ellipse", ellipse(-5, 6, 70, 80, 0),
+         {"", "\tELLIPSE", "\t{", "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1", "\t\tANGLE\t0",
+          "\t}"}},
+        {"filled turned ellipse", ellipse(0, 0, 1, 1, 1, -30, 4),
+         {"", "\tELLIPSE", "\t{", "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4", "\t\tFILL",
+          "\t\tANGLE\t-30", "\t}"}},
+    };
+    auto written = [](const Shape &shape) {
+        RecordingSink sink;
+        EXPECT_EQ(shape.Write(sink), 0);
+        return sink.lines;
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(written(*c.shape), c.lines) << c.name;
+        EXPECT_EQ(written(*c.shape->clone()), c.lines) << c.name << " (clone)";
+    }
 }
 
 TEST(ShapeWrite, StopsAtTheFirstFailingLine)
@@ -330,21 +321,8 @@ TEST(ShapeWrite, StopsAtTheFirstFailingLine)
         int32_t line(std::string_view) override { return ++calls == 3 ? -4 : 0; }
         int calls = 0;
     } sink;
-    const auto l = line({{1, 2}, {3, 4}});
-    EXPECT_EQ(l->Write(sink), -4);
+    EXPECT_EQ(line({{1, 2}, {3, 4}})->Write(sink), -4);
     EXPECT_EQ(sink.calls, 3);
-}
-
-TEST(ShapeWrite, ClonesAreDeepAndOfTheSameKind)
-{
-    auto original = polygon({{1, 1}, {5, 1}, {5, 5}}, 1);
-    const std::unique_ptr<Shape> copy = original->clone();
-    original->addPoint(9, 9);
-    const auto *typed = dynamic_cast<const ShapePolygon *>(copy.get());
-    ASSERT_TRUE(typed);
-    EXPECT_EQ(typed->points.size(), 3u);
-    EXPECT_EQ(typed->count, 3);
-    EXPECT_EQ(typed->fill, 1);
 }
 
 // ---- Text.
@@ -422,7 +400,7 @@ TEST(DrawTextImage, TextTwiceTooWideIsDrawnAtHalfSize)
     EXPECT_NEAR(500 - layerOrigin(*fits).second, 20, 1);
 }
 
-TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlpha)
+TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlphaOnEveryThread)
 {
     const SjisString text = sjis("Wave 波");
     const SjisString face = sjis("ＭＳ ゴシック");
@@ -433,6 +411,15 @@ TEST(DrawTextImage, AlphaFollowsGlyphCoverageTimesTextAlpha)
                                          TEXT_VALIGN_CENTER, 0, {10, 20, 30, 128}, {0, 0, 0, 0},
                                          nullptr);
     ASSERT_TRUE(opaque && faint);
+    // Previews render on a thread of their own: the same picture there.
+    ImagePtr there;
+    std::thread worker([&] {
+        there = DrawTextImage(text, 120, 40, face, 0, 30, TEXT_ALIGN_CENTER, TEXT_VALIGN_CENTER, 0,
+                              {10, 20, 30, 255}, {0, 0, 0, 0}, nullptr);
+    });
+    worker.join();
+    ASSERT_TRUE(there);
+    EXPECT_TRUE(test::samePixels(*opaque, *there));
     int partial = 0, full = 0;
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 120; ++x) {
@@ -492,21 +479,6 @@ TEST(DrawTextImage, JapaneseFaceNamesReachAJapaneseFont)
     }
     QFont proportional(QString::fromUtf8("ＭＳ Ｐゴシック"));
     EXPECT_EQ(QFontInfo(proportional).family(), QStringLiteral("IPAPGothic"));
-}
-
-TEST(DrawTextImage, RendersTheSameOnAWorkerThread)
-{
-    // Previews render on a thread of their own.
-    auto draw = [] {
-        return DrawTextImage(sjis("スレッド thread"), 160, 40, sjis("ＭＳ ゴシック"), 0, 20, 1, 17,
-                             0, White, Blue, nullptr);
-    };
-    const ImagePtr here = draw();
-    ImagePtr there;
-    std::thread worker([&] { there = draw(); });
-    worker.join();
-    ASSERT_TRUE(here && there);
-    EXPECT_TRUE(test::samePixels(*here, *there));
 }
 
 TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)

@@ -40,49 +40,50 @@ TEST(Filters, MissingOrUnsupportedInputGivesNone)
     EXPECT_EQ(ThroughColorImage(*grey, 0, 0, 0), -1);
 }
 
-TEST(Filters, SepiaRetonesLumaAndMakesVisiblePixelsOpaque)
+// The per-pixel filters: each input row and the row it must give.
+TEST(Filters, PerPixelFiltersGiveExactValues)
 {
-    ImagePtr in = rowOf({{255, 255, 255, 255}, {0, 0, 0, 255}, {100, 100, 100, 0},
-                         {255, 255, 255, 128}, {0, 2, 0, 255}, {44, 44, 44, 255},
-                         {42, 42, 42, 255}});
-    ImagePtr out = SepiaImage(in.get());
-    ASSERT_TRUE(out);
-    EXPECT_EQ(pixelAt(*out, 0, 0), (Rgba{255, 253, 212, 255}));
-    EXPECT_EQ(pixelAt(*out, 1, 0), (Rgba{19, 0, 0, 255}));
-    EXPECT_EQ(pixelAt(*out, 2, 0), (Rgba{0, 0, 0, 0}));       // transparent stays black
-    EXPECT_EQ(pixelAt(*out, 3, 0), (Rgba{255, 253, 212, 255}));  // half alpha becomes opaque
-    EXPECT_EQ(pixelAt(*out, 4, 0), (Rgba{20, 0, 0, 255}));    // luma 1: green truncates to 0
-    EXPECT_EQ(pixelAt(*out, 5, 0), (Rgba{63, 42, 1, 255}));
-    EXPECT_EQ(pixelAt(*out, 6, 0), (Rgba{61, 40, 0, 255}));
-    // The input is left alone.
-    EXPECT_EQ(pixelAt(*in, 2, 0), (Rgba{100, 100, 100, 0}));
-
+    using Filter = ImagePtr (*)(const ImageBuffer *);
+    const struct {
+        const char *name;
+        Filter filter;
+        std::vector<Rgba> in, out;
+    } cases[] = {
+        // Sepia retones the luma and makes visible pixels opaque; transparent ones stay black.
+        {"sepia", SepiaImage,
+         {{255, 255, 255, 255}, {0, 0, 0, 255}, {100, 100, 100, 0}, {255, 255, 255, 128},
+          {0, 2, 0, 255}, {44, 44, 44, 255}, {42, 42, 42, 255}},
+         {{255, 253, 212, 255}, {19, 0, 0, 255}, {0, 0, 0, 0}, {255, 253, 212, 255},
+          {20, 0, 0, 255} /* luma 1: green truncates to 0 */, {63, 42, 1, 255}, {61, 40, 0, 255}}},
+        // White is 258 before the limit.
+        {"mono", MonoImage,
+         {{255, 255, 255, 7}, {255, 0, 0, 8}, {0, 255, 0, 9}, {0, 0, 255, 10}},
+         {{255, 255, 255, 7}, {79, 79, 79, 8}, {150, 150, 150, 9}, {28, 28, 28, 10}}},
+        {"nega", NegaImage, {{0, 1, 255, 33}}, {{255, 254, 0, 33}}},
+        {"keep red", [](const ImageBuffer *i) { return KeepChannel(i, 0); }, {{10, 20, 30, 40}},
+         {{10, 0, 0, 40}}},
+        {"keep green", [](const ImageBuffer *i) { return KeepChannel(i, 1); }, {{10, 20, 30, 40}},
+         {{0, 20, 0, 40}}},
+        {"keep blue", [](const ImageBuffer *i) { return KeepChannel(i, 2); }, {{10, 20, 30, 40}},
+         {{0, 0, 30, 40}}},
+    };
+    for (const auto &c : cases) {
+        ImagePtr in = CreateImage(int32_t(c.in.size()), 1);
+        for (size_t x = 0; x < c.in.size(); ++x)
+            setPixel(*in, int32_t(x), 0, c.in[x]);
+        const ImagePtr before = CopyImage(in.get());
+        const ImagePtr out = c.filter(in.get());
+        ASSERT_TRUE(out) << c.name;
+        for (size_t x = 0; x < c.out.size(); ++x)
+            EXPECT_EQ(pixelAt(*out, int32_t(x), 0), c.out[x]) << c.name << " " << x;
+        EXPECT_TRUE(vorn::test::samePixels(*in, *before)) << c.name << ": the input is left alone";
+    }
     // Without an alpha plane every pixel counts as visible.
     ImagePtr plain = CreateImageBuffer(1, 1, 24);
     ImagePtr toned = SepiaImage(plain.get());
     ASSERT_TRUE(toned);
     EXPECT_EQ(pixelAt(*toned, 0, 0), (Rgba{19, 0, 0, 255}));
-}
-
-TEST(Filters, MonoNegaAndKeepChannel)
-{
-    ImagePtr in = rowOf({{255, 255, 255, 7}, {255, 0, 0, 8}, {0, 255, 0, 9}, {0, 0, 255, 10}});
-    ImagePtr mono = MonoImage(in.get());
-    ASSERT_TRUE(mono);
-    EXPECT_EQ(pixelAt(*mono, 0, 0), (Rgba{255, 255, 255, 7}));  // 258 before the limit
-    EXPECT_EQ(pixelAt(*mono, 1, 0), (Rgba{79, 79, 79, 8}));
-    EXPECT_EQ(pixelAt(*mono, 2, 0), (Rgba{150, 150, 150, 9}));
-    EXPECT_EQ(pixelAt(*mono, 3, 0), (Rgba{28, 28, 28, 10}));
-
-    ImagePtr neg = rowOf({{0, 1, 255, 33}});
-    ImagePtr nega = NegaImage(neg.get());
-    ASSERT_TRUE(nega);
-    EXPECT_EQ(pixelAt(*nega, 0, 0), (Rgba{255, 254, 0, 33}));
-
-    ImagePtr c = rowOf({{10, 20, 30, 40}});
-    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 0), 0, 0), (Rgba{10, 0, 0, 40}));
-    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 1), 0, 0), (Rgba{0, 20, 0, 40}));
-    EXPECT_EQ(pixelAt(*KeepChannel(c.get(), 2), 0, 0), (Rgba{0, 0, 30, 40}));
+    ImagePtr c = CreateImage(1, 1);
     EXPECT_FALSE(KeepChannel(c.get(), 3));
     EXPECT_FALSE(KeepChannel(c.get(), -1));
 }

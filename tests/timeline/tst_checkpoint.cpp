@@ -12,16 +12,28 @@ constexpr int32_t Int32Max = std::numeric_limits<int32_t>::max();
 constexpr int32_t Int32Min = std::numeric_limits<int32_t>::min();
 } // namespace
 
-TEST(Checkpoint, FramesRoundToNearestAt2997)
+TEST(Checkpoint, FramesRoundToNearest)
 {
-    // 1.234 s * 29.97 = 36.98 -> 37; 37 frames = 1234.57 ms -> 1235.
-    EXPECT_EQ(msToVideoFrame(1234, 2997, 100), 37);
-    EXPECT_EQ(videoFrameToMs(37, 2997, 100), 1235);
-    EXPECT_EQ(msToVideoFrame(0, 2997, 100), 0);
-    EXPECT_EQ(videoFrameToMs(30, 30, 1), 1000);
-    // At 30 frames per second 550 ms is 16.5 frames and rounds up; 546 ms is 16.38.
-    EXPECT_EQ(msToVideoFrame(550, 30, 1), 17);
-    EXPECT_EQ(msToVideoFrame(546, 30, 1), 16);
+    const struct {
+        int32_t ms, frame, rate, scale, msBack;
+    } cases[] = {
+        // 1.234 s * 29.97 = 36.98 -> 37; 37 frames = 1234.57 ms -> 1235.
+        {1234, 37, 2997, 100, 1235},
+        {0, 0, 2997, 100, 0},
+        {1000, 30, 30, 1, 1000},
+        // At 30 frames per second 550 ms is 16.5 frames and rounds up; 546 ms is 16.38.
+        {550, 17, 30, 1, 567},
+        {546, 16, 30, 1, 533},
+        // Out-of-range results saturate.
+        {Int32Max, Int32Max, 1000000, 1, 2147484},
+        {Int32Min, Int32Min, 1000000, 1, -2147483},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(msToVideoFrame(c.ms, c.rate, c.scale), c.frame) << c.ms;
+        EXPECT_EQ(videoFrameToMs(c.frame, c.rate, c.scale), c.msBack) << c.frame;
+    }
+    EXPECT_EQ(videoFrameToMs(Int32Max, 1, 1000000), Int32Max);
+    EXPECT_EQ(videoFrameToMs(Int32Min, 1, 1000000), Int32Min);
 }
 
 TEST(Checkpoint, GivenFrameWinsOverTime)
@@ -41,6 +53,11 @@ TEST(Checkpoint, GivenFrameWinsOverTime)
     Checkpoint reread{-1, ct.frame, {}};
     resolveCheckpoint(reread, 2997, 100);
     EXPECT_EQ(reread.time, 1235);
+
+    // A time out of range saturates.
+    Checkpoint far{-1, Int32Max, {}};
+    resolveCheckpoint(far, 1, Int32Max);
+    EXPECT_EQ(far.time, Int32Max);
 }
 
 TEST(Checkpoint, RateThatCannotConvertLeavesRecordAndGivesZero)
@@ -56,15 +73,4 @@ TEST(Checkpoint, RateThatCannotConvertLeavesRecordAndGivesZero)
         EXPECT_EQ(msToVideoFrame(1234, rate, scale), 0);
         EXPECT_EQ(videoFrameToMs(37, rate, scale), 0);
     }
-}
-
-TEST(Checkpoint, OutOfRangeResultsSaturate)
-{
-    EXPECT_EQ(msToVideoFrame(Int32Max, 1000000, 1), Int32Max);
-    EXPECT_EQ(msToVideoFrame(Int32Min, 1000000, 1), Int32Min);
-    EXPECT_EQ(videoFrameToMs(Int32Max, 1, 1000000), Int32Max);
-    EXPECT_EQ(videoFrameToMs(Int32Min, 1, 1000000), Int32Min);
-    Checkpoint cf{-1, Int32Max, {}};
-    resolveCheckpoint(cf, 1, Int32Max);
-    EXPECT_EQ(cf.time, Int32Max);
 }
