@@ -35,6 +35,41 @@ TEST_F(CliRenderTest, FramesOutsideTheScenarioAreRefused)
     EXPECT_EQ(run({"render", "missing.txt", "1", arg("x.png")}, scenarioData()).exitCode, 1);
 }
 
+// Values at the ends of int32 render or are refused, never overflow (a sanitizer build makes
+// any overflow fatal). An ellipse turned by -2^31 degrees is the one turned by -128 (the same
+// angle modulo 360), its centre moved the same way.
+TEST_F(CliRenderTest, ExtremeValues)
+{
+    const auto scenario = [](const std::string &block) {
+        return "SCREEN 64 48\n" + block + "STILL \"s\" { INPUT \"b\" FRAMES 1 }\nMAIN { INPUT \"s\" }\n";
+    };
+    const auto ellipse = [&](const std::string &angle) {
+        return scenario("DRAW \"b\" { SIZE 64 48 COLOR 255 0 0 255 "
+                        "ELLIPSE { REGION 2 3 30 20 WIDTH 2 ANGLE " + angle + " } }\n");
+    };
+    copyScenarioData({"allkinds.bmp"});
+    const struct {
+        const char *name;
+        std::string text;
+    } files[] = {
+        {"ellipse-min.txt", ellipse("(0-2147483647-1)")},
+        {"ellipse-128.txt", ellipse("-128")},
+        {"clip.txt", scenario("IMAGE \"b\" { FILE \"allkinds.bmp\" CLIP 0 0 2147483647 7 }\n")},
+        {"input.txt", "SCREEN 64 48\nIMAGE \"a\" { FILE \"allkinds.bmp\" }\n"
+                      "STILL \"s\" { INPUT \"a\" (0-2147483647-1) (0-2147483647-1) 10 10 FRAMES 1 }\n"
+                      "MAIN { INPUT \"s\" }\n"},
+    };
+    for (const auto &file : files) {
+        m_dir.write(file.name, file.text);
+        const CliRun result = run({"render", file.name, "0", arg(std::string(file.name) + ".png")});
+        EXPECT_TRUE(result.exitCode == 0 || (result.exitCode == 1 && !result.err.empty()))
+            << file.name << ": " << result.exitCode << " " << result.err;
+    }
+    const QImage turned(arg("ellipse-min.txt.png"));
+    ASSERT_FALSE(turned.isNull());
+    EXPECT_EQ(turned, QImage(arg("ellipse-128.txt.png")));
+}
+
 // The demo: read, linked and validated without a message, frames across its length rendered
 // at the screen size, and written back.
 TEST_F(CliRenderTest, DemoLoadsRendersAndWrites)

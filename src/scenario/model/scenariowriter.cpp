@@ -23,7 +23,9 @@ std::string formatHeaderDate(const std::tm &time)
     static const char *const Weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     const int weekday = time.tm_wday >= 0 && time.tm_wday < 7 ? time.tm_wday : 0;
     char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d(%s) %02d:%02d:%02d", time.tm_year + 1900,
+    // The year in 64 bits: a far-off SOURCE_DATE_EPOCH gives tm_year near INT_MAX.
+    std::snprintf(text, sizeof text, "%04lld/%02d/%02d(%s) %02d:%02d:%02d",
+                  static_cast<long long>(time.tm_year) + 1900,
                   time.tm_mon + 1, time.tm_mday, Weekdays[weekday], time.tm_hour, time.tm_min,
                   time.tm_sec);
     return text;

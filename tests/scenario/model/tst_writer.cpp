@@ -126,6 +126,11 @@ TEST(HeaderTest, DateIsCLocaleWithEnglishWeekday)
         EnvironmentVariable epoch("SOURCE_DATE_EPOCH", "1700000000");
         EXPECT_EQ(scenarioHeaderDate(), "2023/11/14(Tue) 22:13:20");
     }
+    {
+        // The last second whose year an int tm_year holds: the year itself is past INT_MAX.
+        EnvironmentVariable epoch("SOURCE_DATE_EPOCH", "67768036191676799");
+        EXPECT_EQ(scenarioHeaderDate(), "2147485547/12/31(Wed) 23:59:59");
+    }
     const std::regex shape(R"(\d{4}/\d{2}/\d{2}\((Sun|Mon|Tue|Wed|Thu|Fri|Sat)\) \d{2}:\d{2}:\d{2})");
     {
         EnvironmentVariable epoch("SOURCE_DATE_EPOCH", "not a number");
