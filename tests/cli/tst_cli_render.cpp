@@ -3,6 +3,9 @@
 #include "support/clirun.h"
 
 #include <QImage>
+#include <QProcess>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -33,6 +36,34 @@ TEST_F(CliRenderTest, FramesOutsideTheScenarioAreRefused)
     EXPECT_EQ(run({"render", "allkinds.txt", "1x", arg("x.png")}, scenarioData()).exitCode, 2);
     EXPECT_EQ(run({"render", "allkinds.txt", "1"}, scenarioData()).exitCode, 2);
     EXPECT_EQ(run({"render", "missing.txt", "1", arg("x.png")}, scenarioData()).exitCode, 1);
+}
+
+// A full disk, played by a file size limit in a shell: the save fails with the contract's
+// message alone (no libpng chatter) and the old picture stays whole.
+TEST_F(CliRenderTest, FailedSaveKeepsTheOldPicture)
+{
+    const CliRun first = run({"render", "demo.txt", "150", arg("keep.png")}, demo());
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const std::string old = m_dir.read("keep.png");
+    ASSERT_GT(old.size(), 2048u);
+    std::filesystem::rename(m_dir.path() / "keep.png", m_dir.path() / "old.png");
+    m_dir.write("keep.png", "an older picture");
+
+    QProcess shell;
+    shell.setWorkingDirectory(QString::fromStdString(demo().string()));
+    shell.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"",
+                            VORN_SCENARIO_BIN, "render", "demo.txt", "150", arg("keep.png")});
+    ASSERT_TRUE(shell.waitForFinished(120000));
+    EXPECT_EQ(shell.exitCode(), 1);
+    EXPECT_EQ(shell.readAllStandardError().toStdString(), "画像ファイルの保存に失敗しました。\n");
+    EXPECT_EQ(m_dir.read("keep.png"), "an older picture");
+
+    // Nor is anything but a picture file replaced: a FIFO stays one (and is not waited on).
+    ::mkfifo((m_dir.path() / "fifo.png").c_str(), 0644);
+    const CliRun fifo = run({"render", "demo.txt", "0", arg("fifo.png")}, demo());
+    EXPECT_EQ(fifo.exitCode, 1);
+    EXPECT_EQ(std::filesystem::status(m_dir.path() / "fifo.png").type(), std::filesystem::file_type::fifo);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}), 4);  // no strays
 }
 
 // Values at the ends of int32 render or are refused, never overflow (a sanitizer build makes
