@@ -90,8 +90,9 @@ TEST_F(CliWriteTest, WhatOutMayBe)
         {"no/such/out.txt", [] { return true; }, 1, nullptr},
         {"taken", [&] { return fs::create_directory(dir / "taken"); }, 1, nullptr},
         {"fifo", [&] { return ::mkfifo((dir / "fifo").c_str(), 0644) == 0; }, 1, nullptr},
-        {"device", [&] { return ::mknod((dir / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0; },
-         1, nullptr},
+        {"device", [&] {
+             return ::mknod((dir / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+         }, 1, nullptr},
         {"devicelink", [&] {
              fs::create_symlink("device", dir / "devicelink");
              return fs::exists(dir / "device");
@@ -125,7 +126,8 @@ TEST_F(CliWriteTest, HeaderHoldsNoControlCharacters)
 {
     const CliRun result = write({"allkinds.txt", "a\nb\tc.txt"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(read("a\nb\tc.txt").find("\r\n#     File name \t: \"a?b?c.txt\"\r\n"), std::string::npos);
+    EXPECT_NE(read("a\nb\tc.txt").find("\r\n#     File name \t: \"a?b?c.txt\"\r\n"),
+              std::string::npos);
     EXPECT_EQ(write({"a\nb\tc.txt", "again.txt"}).exitCode, 0);
 }
 
