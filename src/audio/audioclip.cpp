@@ -2,6 +2,7 @@
 #include "audio/audioclip.h"
 
 #include "base/check.h"
+#include "base/saturate.h"
 
 #include <sndfile.h>
 
@@ -55,19 +56,6 @@ void writeU32(std::vector<uint8_t> &block, int offset, uint32_t value)
         block[offset + i] = uint8_t(value >> (8 * i));
 }
 
-// Truncates toward zero like a C cast, but defines what the cast leaves undefined: values past
-// the int32 range saturate and NaN becomes 0.
-int32_t saturateToInt32(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483647.0)
-        return std::numeric_limits<int32_t>::max();
-    if (value <= -2147483648.0)
-        return std::numeric_limits<int32_t>::min();
-    return int32_t(value);
-}
-
 // a × b, pinned to the int64 range instead of overflowing.
 int64_t saturatingMultiply(int64_t a, int64_t b)
 {
@@ -76,15 +64,6 @@ int64_t saturatingMultiply(int64_t a, int64_t b)
         return product;
     return (a < 0) != (b < 0) ? std::numeric_limits<int64_t>::min()
                               : std::numeric_limits<int64_t>::max();
-}
-
-int32_t saturateToInt32(int64_t value)
-{
-    if (value > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    if (value < std::numeric_limits<int32_t>::min())
-        return std::numeric_limits<int32_t>::min();
-    return int32_t(value);
 }
 
 // Closes the file on every path out of load().
@@ -258,7 +237,7 @@ void AudioClip::raiseEndPosition()
     // The int32 sum wraps where it overflows and is then read as unsigned; doing it in
     // unsigned arithmetic gives the same bits without the overflow.
     const uint32_t ms = uint32_t(m_videoLengthMs) + 1999u;
-    const int32_t e = saturateToInt32(double(ms) * avgBytesPerSec() / (m_blockAlign * 1000.0) + 0.5);
+    const int32_t e = truncToInt32(double(ms) * avgBytesPerSec() / (m_blockAlign * 1000.0) + 0.5);
     if (e > endPosition())
         m_endPosition.store(e, std::memory_order_relaxed);
 }
@@ -284,7 +263,7 @@ int32_t AudioClip::msToSampleFrames(int32_t ms) const
     if (m_blockAlign <= 0)
         return 0;
     // A negative time reads as a very large unsigned one and saturates.
-    return saturateToInt32(double(uint32_t(ms)) * avgBytesPerSec() / (m_blockAlign * 1000.0) + 0.5);
+    return truncToInt32(double(uint32_t(ms)) * avgBytesPerSec() / (m_blockAlign * 1000.0) + 0.5);
 }
 
 int32_t AudioClip::sampleFramesToMs(int32_t frames) const
@@ -295,7 +274,7 @@ int32_t AudioClip::sampleFramesToMs(int32_t frames) const
     // The byte count is a 32-bit product read as unsigned: unsigned arithmetic wraps it
     // the same way without signed overflow.
     const uint32_t bytes = uint32_t(frames) * uint32_t(m_blockAlign);
-    return saturateToInt32(double(bytes) * 1000.0 / rate + 0.5);
+    return truncToInt32(double(bytes) * 1000.0 / rate + 0.5);
 }
 
 AudioClip::Envelope AudioClip::rowEnvelope(int32_t rowStart, int32_t spp, int32_t step,
@@ -348,7 +327,7 @@ AudioClip::Envelope AudioClip::rowEnvelope(int32_t rowStart, int32_t spp, int32_
     // C++ division truncates toward zero, as the drawing expects for the negative side.
     Envelope envelope;
     auto scale = [&](int64_t sum) {
-        return saturateToInt32(saturatingMultiply(saturatingMultiply(sum / spp, width), step) / 20000);
+        return clampToInt32(saturatingMultiply(saturatingMultiply(sum / spp, width), step) / 20000);
     };
     envelope.positive = scale(pos);
     envelope.negative = scale(neg);

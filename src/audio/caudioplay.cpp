@@ -3,6 +3,7 @@
 
 #include "audio/portaudio/portaudiodevice.h"
 #include "base/check.h"
+#include "base/saturate.h"
 
 #include <pthread.h>
 #include <time.h>
@@ -58,12 +59,6 @@ EngineCount &engineCount()
 {
     static EngineCount *count = new EngineCount;  // outlives detached engine threads
     return *count;
-}
-
-int32_t saturateToInt32(int64_t value)
-{
-    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                       std::numeric_limits<int32_t>::max()));
 }
 
 } // namespace
@@ -482,7 +477,7 @@ bool CAudioPlay::Engine::fill()
         std::memcpy(block, m_clip.samples() + offset, size_t(available));
     if (available < BlockBytes)
         std::memset(block + available, m_clip.silenceByte(), size_t(BlockBytes - available));
-    m_readPosition.store(saturateToInt32(int64_t(readPosition) + BlockBytes / blockAlign));
+    m_readPosition.store(clampToInt32(int64_t(readPosition) + BlockBytes / blockAlign));
     return true;
 }
 
@@ -683,9 +678,9 @@ int32_t CAudioPlay::Engine::position(int32_t &ms, int32_t &frames) const
     if (blockAlign <= 0 || avgBytesPerSec == 0 || bytes < 0)
         return -1;
     // Bytes played are song bytes at every speed, so both answers are song time.
-    frames = saturateToInt32(bytes / blockAlign + base);
+    frames = clampToInt32(bytes / blockAlign + base);
     const double songBytes = double(base * blockAlign + bytes);
-    ms = saturateToInt32(int64_t(songBytes * 1000.0 / avgBytesPerSec + 0.5));
+    ms = truncToInt32(songBytes * 1000.0 / avgBytesPerSec + 0.5);
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // Rect (inclusive corners) and Colour (red, green, blue, alpha bytes), shared by every subsystem.
 #pragma once
 
+#include "base/saturate.h"
+
 #include <cstdint>
 
 namespace vorn {
@@ -12,8 +14,10 @@ struct Rect {
     int32_t right = 0;
     int32_t bottom = 0;
 
-    constexpr int32_t width() const { return right - left + 1; }
-    constexpr int32_t height() const { return bottom - top + 1; }
+    // Worked out in 64 bits and saturated: a rectangle wider than int32 can count (say from
+    // -2^31 to 0) is INT32_MAX wide, one inverted that far INT32_MIN; callers refuse both.
+    constexpr int32_t width() const { return clampToInt32(int64_t(right) - left + 1); }
+    constexpr int32_t height() const { return clampToInt32(int64_t(bottom) - top + 1); }
     static constexpr Rect fullScreen(int32_t screenWidth, int32_t screenHeight)
     {
         return {0, 0, screenWidth - 1, screenHeight - 1};

@@ -33,7 +33,7 @@ bool parseNumber(std::string_view text, int32_t &value)
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
-// "STRIP:MS" with STRIP 0, 1 or 2.
+// "STRIP:MS" with STRIP 0, 1 or 2 and MS 0 or more.
 bool parseMark(const std::string &text, AddedMark &mark)
 {
     const size_t colon = text.find(':');
@@ -44,7 +44,8 @@ bool parseMark(const std::string &text, AddedMark &mark)
         strip >= MarkStrips::WrittenStripCount)
         return false;
     mark.strip = strip;
-    return parseNumber(std::string_view(text).substr(colon + 1), mark.ms);
+    // Song time starts at 0: a negative time would print a negative frame.
+    return parseNumber(std::string_view(text).substr(colon + 1), mark.ms) && mark.ms >= 0;
 }
 
 int runCheckpoints(const std::vector<std::string> &args)
@@ -59,7 +60,8 @@ int runCheckpoints(const std::vector<std::string> &args)
             return usageError(CheckpointsCommand, "unexpected argument " + arg);
         AddedMark mark{};
         if (i + 1 >= parsed.others.size() || !parseMark(parsed.others[++i], mark))
-            return usageError(CheckpointsCommand, "--mark takes STRIP:MS with STRIP 0, 1 or 2");
+            return usageError(CheckpointsCommand,
+                              "--mark takes STRIP:MS with STRIP 0, 1 or 2 and MS 0 or more");
         marks.push_back(mark);
     }
 

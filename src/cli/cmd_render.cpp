@@ -1,13 +1,16 @@
 // vorn-scenario render: reads, links and validates a scenario, renders one frame through it
 // and saves the picture as an 8-bit RGBA PNG.
+#include "base/atomicfile.h"
 #include "base/prompter.h"
 #include "cli/command.h"
 #include "cli/scenarioload.h"
 #include "imaging/imagebuffer.h"
 #include "scenario/model/scenario.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
-#include <QString>
+#include <QImageWriter>
 
 #include <charconv>
 #include <string>
@@ -56,6 +59,23 @@ QImage toQImage(const ImageBuffer &picture)
     return image;
 }
 
+// Encodes in memory and replaces OUT.png atomically, as scenarios are saved: a full disk or an
+// unwritable folder leaves an existing picture as it was. Encoding into a buffer also keeps
+// libpng quiet: Qt installs no error handler for writing, so libpng's own would print
+// "libpng error: Write Error" to stderr when the file refused a write.
+bool savePng(const QImage &image, const std::string &out)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        return false;
+    const std::string_view data(bytes.constData(), size_t(bytes.size()));
+    return replaceFile(std::filesystem::path(out), data) == 0;
+}
+
 int runRender(const std::vector<std::string> &args)
 {
     ScenarioArguments parsed;
@@ -95,7 +115,7 @@ int runRender(const std::vector<std::string> &args)
         prompter.showError(NoPictureMessage);
         return ExitRefused;
     }
-    if (!image.save(QString::fromStdString(out), "PNG")) {
+    if (!savePng(image, out)) {
         prompter.showError(SaveFailedMessage);
         return ExitRefused;
     }

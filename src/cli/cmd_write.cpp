@@ -41,8 +41,13 @@ int runWrite(const std::vector<std::string> &args)
     if (!scenario)
         return ExitRefused;
     // The header's "File name" line holds OUT as given.
-    if (writeScenario(*scenario, std::filesystem::path(parsed.others.front())) != 0) {
-        prompter.showError(WriteFailedMessage);
+    SjisString unreadable;
+    if (writeScenario(*scenario, std::filesystem::path(parsed.others.front()), &unreadable) != 0) {
+        // A value the reader could not read back is named below the usual message.
+        std::string message = WriteFailedMessage;
+        if (!unreadable.empty())
+            message += "\n" + unreadableLineMessage(unreadable);
+        prompter.showError(message);
         return ExitRefused;
     }
     return ExitOk;

@@ -352,7 +352,8 @@ ImagePtr ShapeEllipse::Transform(ImagePtr layer) const
     const int64_t cx = (int64_t(left) + right) / 2, cy = (int64_t(top) + bottom) / 2;
     // The ellipse centre's offset from the layer centre, turned the way RotateImage turns the
     // picture (by -angle in its sampling direction), in 22.10 fixed point.
-    const double a = double((-angle) % 360) * std::numbers::pi / 180.0;
+    // -(angle % 360) rather than (-angle) % 360: the same turn, defined for INT32_MIN.
+    const double a = double(-(angle % 360)) * std::numbers::pi / 180.0;
     const int64_t c = int64_t(std::trunc(std::cos(a) * 1024 + 0.5));
     const int64_t s = int64_t(std::trunc(std::sin(a) * 1024 + 0.5));
     const int64_t rx = ((cx - W / 2) * c - (cy - H / 2) * s) >> 10;

@@ -1,7 +1,7 @@
 // Checkpoint time / video-frame completion and the millisecond <-> video-frame rounding.
 #include "timeline/checkpoint.h"
 
-#include "timeline/intmath.h"
+#include "base/saturate.h"
 
 namespace vorn {
 

@@ -2,7 +2,7 @@
 #include "timeline/markstrips.h"
 
 #include "audio/audioclip.h"
-#include "timeline/intmath.h"
+#include "base/saturate.h"
 
 #include <algorithm>
 #include <cstdio>

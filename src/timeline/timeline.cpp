@@ -1,7 +1,7 @@
 // TimeLine scrolling and zooming, and the position <-> pixel-row mapping of the strips.
 #include "timeline/timeline.h"
 
-#include "timeline/intmath.h"
+#include "base/saturate.h"
 
 #include <algorithm>
 #include <cstdio>

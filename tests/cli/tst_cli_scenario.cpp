@@ -29,6 +29,10 @@ TEST_F(CliScenarioTest, CheckExitCodesAndErrors)
     EXPECT_EQ(noMain.exitCode, 1);
     EXPECT_EQ(noMain.err, Heading + "MAINブロックが定義されていません。\n");
 
+    // A NUL byte in the offending word is shown (as U+FFFD), never the end of the message.
+    write("nul.txt", std::string("SCREEN 64 48\nAB\0CD 1\n", 21));
+    EXPECT_EQ(run({"check", "nul.txt"}).err, Heading + "nul.txt : 2行目 :\nAB\uFFFDCD の記述はできません。\n");
+
     vorn::test::CliRun missing = run({"check", "missing.txt"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.err, Heading + "シナリオファイルのロードに失敗しました。\n");
@@ -103,6 +107,7 @@ TEST_F(CliScenarioTest, CheckpointsPutsScenarioMarksBackByColour)
     EXPECT_EQ(run({"checkpoints", "points.txt", "--mark", "3:10"}).exitCode, 2);
     EXPECT_EQ(run({"checkpoints", "points.txt", "--mark"}).exitCode, 2);
     EXPECT_EQ(run({"checkpoints", "points.txt", "--mark", "1:x"}).exitCode, 2);
+    EXPECT_EQ(run({"checkpoints", "points.txt", "--mark", "0:-5"}).exitCode, 2);
     EXPECT_EQ(run({"checkpoints", "missing.txt"}).exitCode, 1);
 }
 

@@ -1,6 +1,11 @@
 // Tests of `vorn-scenario write`: the saved file, its header, exit codes and error text.
 #include "support/clirun.h"
 
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace {
 
 using vorn::test::CliRun;
@@ -69,15 +74,77 @@ TEST_F(CliWriteTest, RefusedScenarioWritesNothing)
     EXPECT_EQ(read("keep.txt"), "keep me");
 }
 
-TEST_F(CliWriteTest, UnwritableOutputIsRefused)
+// OUT may be a regular file, a link to one or a new name (a dangling link makes its target);
+// anything else is refused and left as it was. Device nodes are made here, never taken from /dev.
+TEST_F(CliWriteTest, WhatOutMayBe)
 {
-    std::filesystem::create_directory(m_dir.path() / "taken");
-    for (const QString &out : {QStringLiteral("no/such/out.txt"), QStringLiteral("taken")}) {
-        const CliRun result = write({"allkinds.txt", out});
-        EXPECT_EQ(result.exitCode, 1) << out.toStdString();
-        EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n");
+    namespace fs = std::filesystem;
+    const fs::path dir = m_dir.path();
+    const std::string longName(250, 'n');
+    const struct {
+        const char *out;
+        std::function<bool()> make;  // false: not possible here (a device node needs root)
+        int exitCode;
+        const char *created;  // the file that must now hold the scenario
+    } cases[] = {
+        {"no/such/out.txt", [] { return true; }, 1, nullptr},
+        {"taken", [&] { return fs::create_directory(dir / "taken"); }, 1, nullptr},
+        {"fifo", [&] { return ::mkfifo((dir / "fifo").c_str(), 0644) == 0; }, 1, nullptr},
+        {"device", [&] {
+             return ::mknod((dir / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+         }, 1, nullptr},
+        {"devicelink", [&] {
+             fs::create_symlink("device", dir / "devicelink");
+             return fs::exists(dir / "device");
+         }, 1, nullptr},
+        {"dangling", [&] {
+             fs::create_symlink("made.txt", dir / "dangling");
+             return true;
+         }, 0, "made.txt"},
+        {longName.c_str(), [] { return true; }, 0, longName.c_str()},
+    };
+    for (const auto &c : cases) {
+        if (!c.make())
+            continue;
+        const auto before = fs::symlink_status(dir / c.out).type();
+        const CliRun result = write({"allkinds.txt", c.out});
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.out;
+        if (c.created) {
+            EXPECT_EQ(read(c.created).substr(0, 82), std::string(80, '#') + "\r\n") << c.out;
+            if (before != fs::file_type::not_found) {
+                EXPECT_EQ(fs::symlink_status(dir / c.out).type(), before) << c.out;
+            }
+        } else {
+            EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n") << c.out;
+            EXPECT_EQ(fs::symlink_status(dir / c.out).type(), before) << c.out;
+        }
     }
-    EXPECT_TRUE(std::filesystem::is_directory(m_dir.path() / "taken"));
+}
+
+// The header's file name stays on its line: a line feed in OUT's name is shown as '?'.
+TEST_F(CliWriteTest, HeaderHoldsNoControlCharacters)
+{
+    const CliRun result = write({"allkinds.txt", "a\nb\tc.txt"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(read("a\nb\tc.txt").find("\r\n#     File name \t: \"a?b?c.txt\"\r\n"),
+              std::string::npos);
+    EXPECT_EQ(write({"a\nb\tc.txt", "again.txt"}).exitCode, 0);
+}
+
+// The song's full path is written; from a folder whose name holds '#' it would not read back
+// (the reader blanks from '#' on), so the save is refused, saying why, and the old file stays.
+TEST_F(CliWriteTest, ValueThatWouldNotReadBackIsRefused)
+{
+    m_dir.write("a#b/song.wav", "");
+    m_dir.write("a#b/show.txt", "SCREEN 64 48\nAUDIO \"song.wav\"\nMAIN { }\n");
+    m_dir.write("out.txt", "keep me");
+    const CliRun result = write({"a#b/show.txt", "out.txt"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err.substr(0, result.err.find('\n')), "シナリオの出力に失敗しました。");
+    EXPECT_NE(result.err.find("\nAUDIO  \"" + (m_dir.path() / "a#b").string() + "\\song.wav\"\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read("out.txt"), "keep me");
 }
 
 } // namespace

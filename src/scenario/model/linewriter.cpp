@@ -1,21 +1,7 @@
 // LineWriter: lines into a temporary file beside the target, renamed over it at the end.
 #include "scenario/model/linewriter.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <string>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace vorn {
-namespace {
-
-std::atomic<unsigned> temporaryCounter{0};
-
-} // namespace
 
 LineWriter::~LineWriter()
 {
@@ -24,61 +10,15 @@ LineWriter::~LineWriter()
 
 int32_t LineWriter::open(const std::filesystem::path &target)
 {
-    discard();
+    std::lock_guard guard(m_lock);
     m_failed = false;
-    m_target = target;
-    std::error_code error;
-    // Saving through a symbolic link replaces the file it names, not the link.
-    if (std::filesystem::is_symlink(target, error)) {
-        auto resolved = std::filesystem::weakly_canonical(target, error);
-        if (!error)
-            m_target = resolved;
-    }
-    if (m_target.filename().empty())
-        return -3;
-    std::filesystem::path directory = m_target.parent_path();
-    if (directory.empty())
-        directory = ".";
-
-    // A replaced file keeps its permissions; a new one gets 0666 less the umask, as any
-    // newly created file would.
-    struct stat targetStat {};
-    const bool targetExists = ::stat(m_target.c_str(), &targetStat) == 0;
-
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporaryName = "." + m_target.filename().string() + "." +
-                                          std::to_string(::getpid()) + "." +
-                                          std::to_string(temporaryCounter++) + ".tmp";
-        const std::filesystem::path temporary = directory / temporaryName;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return -3;
-        }
-        if (targetExists)
-            (void)::fchmod(fd, targetStat.st_mode & 07777);
-        m_file = ::fdopen(fd, "wb");
-        if (!m_file) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return -3;
-        }
-        m_temporary = temporary;
-        return 0;
-    }
-    return -3;
+    return m_file.open(target) == 0 ? 0 : -3;
 }
 
 int32_t LineWriter::line(std::string_view bytes)
 {
     std::lock_guard guard(m_lock);
-    if (!m_file) {
-        m_failed = true;
-        return -1;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size() ||
-        std::fwrite("\r\n", 1, 2, m_file) != 2) {
+    if (!m_file.isOpen() || m_file.write(bytes) != 0 || m_file.write("\r\n") != 0) {
         m_failed = true;
         return -1;
     }
@@ -88,34 +28,22 @@ int32_t LineWriter::line(std::string_view bytes)
 int32_t LineWriter::close()
 {
     std::lock_guard guard(m_lock);
-    if (!m_file)
-        return -1;
-    bool ok = !m_failed;
-    ok = std::fflush(m_file) == 0 && ok;
-    ok = ::fsync(::fileno(m_file)) == 0 && ok;
-    ok = std::fclose(m_file) == 0 && ok;
-    m_file = nullptr;
-    if (ok)
-        ok = std::rename(m_temporary.c_str(), m_target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(m_temporary.c_str());
+    if (!m_file.isOpen() || m_failed) {
+        m_file.discard();
         m_failed = true;
+        return -1;
     }
-    m_temporary.clear();
-    return ok ? 0 : -1;
+    if (m_file.commit() != 0) {
+        m_failed = true;
+        return -1;
+    }
+    return 0;
 }
 
 void LineWriter::discard()
 {
     std::lock_guard guard(m_lock);
-    if (m_file) {
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
-    if (!m_temporary.empty()) {
-        ::unlink(m_temporary.c_str());
-        m_temporary.clear();
-    }
+    m_file.discard();
 }
 
 std::string inQuotes(std::string_view bytes)
@@ -131,6 +59,34 @@ std::string inQuotes(std::string_view bytes)
 std::string num(int64_t value)
 {
     return std::to_string(value);
+}
+
+bool readsBack(std::string_view line)
+{
+    if (line.find_first_of("\r\n") != std::string_view::npos)
+        return false;
+    const size_t hash = line.find('#');
+    if (hash != std::string_view::npos)
+        return line.find_first_not_of(" \t") == hash;
+    const size_t open = line.find('"');
+    if (open == std::string_view::npos)
+        return true;
+    const size_t close = line.find('"', open + 1);
+    if (close == std::string_view::npos || line.find('"', close + 1) != std::string_view::npos)
+        return false;
+    const std::string_view value = line.substr(open + 1, close - open - 1);
+    const bool wholeField = (open == 0 || line[open - 1] == '\t') &&
+                            (close + 1 == line.size() || line[close + 1] == '\t');
+    return wholeField && !value.empty() && value.find_first_of("\t}") == std::string_view::npos;
+}
+
+std::string commentText(std::string_view bytes)
+{
+    std::string text(bytes);
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
 }
 
 } // namespace vorn

@@ -3,10 +3,10 @@
 // blocks use to print their lines.
 #pragma once
 
+#include "base/atomicfile.h"
 #include "base/linesink.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -22,8 +22,9 @@ public:
     // Discards the temporary file when close() did not finish it: the target is untouched.
     ~LineWriter() override;
 
-    // Creates a new temporary file in the target's directory. 0, or -3 when it cannot be
-    // created (nothing is left behind).
+    // Creates a new temporary file in the target's directory (AtomicFile: the target must be a
+    // regular file, a link to one, or a missing name). 0, or -3 when the target may not be
+    // replaced or nothing can be created (nothing is left behind).
     int32_t open(const std::filesystem::path &target);
     // Writes the bytes and CR LF. 0, or -1 when not open or the write failed; a failure is
     // remembered and makes close() fail.
@@ -35,14 +36,12 @@ public:
     // Removes the temporary file without touching the target.
     void discard();
 
-    bool failed() const { return m_failed; }
-    bool isOpen() const { return m_file != nullptr; }
+    bool failed() const { return m_failed || m_file.failed(); }
+    bool isOpen() const { return m_file.isOpen(); }
 
 private:
     std::mutex m_lock;  // lines may come from any thread; each is written whole
-    std::FILE *m_file = nullptr;
-    std::filesystem::path m_target;
-    std::filesystem::path m_temporary;
+    AtomicFile m_file;
     bool m_failed = false;
 };
 
@@ -70,8 +69,21 @@ private:
     int32_t m_result = 0;
 };
 
-// Pieces of the canonical layout: the bytes in double quotes, decimal numbers.
+// Pieces of the canonical layout: the bytes in double quotes, decimal numbers. Quoted bytes
+// are written as they are; readsBack() tells whether the line holding them reads back.
 std::string inQuotes(std::string_view bytes);
 std::string num(int64_t value);
+
+// Whether the reader reads `line` back as written. The reader blanks every '#' to the end of
+// its line and ends a quoted value at a TAB, '"', '}' or line break, and refuses an empty one;
+// it has no escapes. So: no CR or LF; a '#' only where a comment starts the line (after blanks
+// and TABs); and at most one quoted value, a whole TAB-separated field, not empty, holding no
+// TAB, '}' or '#' (a value with a '"' of its own gives a third quote). No line of the layout
+// has two quoted values.
+bool readsBack(std::string_view line);
+
+// Header text (a comment): every control byte, line breaks included, becomes '?', so that the
+// header stays one comment per line. Shift-JIS trail bytes are never control bytes.
+std::string commentText(std::string_view bytes);
 
 } // namespace vorn

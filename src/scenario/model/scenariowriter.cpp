@@ -23,7 +23,9 @@ std::string formatHeaderDate(const std::tm &time)
     static const char *const Weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     const int weekday = time.tm_wday >= 0 && time.tm_wday < 7 ? time.tm_wday : 0;
     char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d(%s) %02d:%02d:%02d", time.tm_year + 1900,
+    // The year in 64 bits: a far-off SOURCE_DATE_EPOCH gives tm_year near INT_MAX.
+    std::snprintf(text, sizeof text, "%04lld/%02d/%02d(%s) %02d:%02d:%02d",
+                  static_cast<long long>(time.tm_year) + 1900,
                   time.tm_mon + 1, time.tm_mday, Weekdays[weekday], time.tm_hour, time.tm_min,
                   time.tm_sec);
     return text;
@@ -85,8 +87,8 @@ int32_t writeScenarioLines(const Scenario &scenario, std::string_view fileNameSj
     print(Rule);
     print("# Vorn Scenario file - " + std::string(date) + " ");
     if (scenario.version)
-        print("#     Vorn version \t: " + *scenario.version);
-    print("#     File name \t: " + inQuotes(fileNameSjis));
+        print("#     Vorn version \t: " + commentText(*scenario.version));
+    print("#     File name \t: " + inQuotes(commentText(fileNameSjis)));
     print("#     Total frames \t: " + num(scenario.totalFrames));
     print("#     Total time \t: " +
           formatTotalTime(scenario.totalFrames, scenario.scale, scenario.frameRate) + " [sec]");
@@ -127,18 +129,59 @@ int32_t writeScenarioLines(const Scenario &scenario, std::string_view fileNameSj
     return print.result();
 }
 
-int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName)
+namespace {
+
+// Passes on only the lines that read back as written; the first other line is kept and the
+// save fails.
+class ReadableLines final : public LineSink {
+public:
+    explicit ReadableLines(LineSink &out) : m_out(out) {}
+    int32_t line(std::string_view bytes) override
+    {
+        if (readsBack(bytes))
+            return m_out.line(bytes);
+        if (!m_refused)
+            m_refused = SjisString(bytes);
+        return -1;
+    }
+    const std::optional<SjisString> &refused() const { return m_refused; }
+
+private:
+    LineSink &m_out;
+    std::optional<SjisString> m_refused;
+};
+
+} // namespace
+
+int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName,
+                      SjisString *unreadableLine)
 {
     LineWriter writer;
     if (writer.open(fileName) != 0)
         return -1;
+    ReadableLines readable(writer);
     const int32_t written =
-        writeScenarioLines(scenario, headerFileName(fileName), scenarioHeaderDate(), writer);
-    if (written < 0 || writer.failed()) {
+        writeScenarioLines(scenario, headerFileName(fileName), scenarioHeaderDate(), readable);
+    if (readable.refused() && unreadableLine)
+        *unreadableLine = *readable.refused();
+    if (written < 0 || writer.failed() || readable.refused()) {
         writer.discard();
         return -1;
     }
     return writer.close() == 0 ? 0 : -1;
+}
+
+std::string unreadableLineMessage(std::string_view lineSjis)
+{
+    // Shown under "シナリオの出力に失敗しました。": the line, its TABs as blanks.
+    std::string line = sjisToUtf8(lineSjis);
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = c == '\t' ? ' ' : '?';
+    const size_t start = line.find_first_not_of(' ');
+    return "次の行は読み込み直すと別の内容になるため書き出せません"
+           "（値に # \" } タブ 改行 は使えず、空の値も書けません）:\n" +
+           line.substr(start == std::string::npos ? line.size() : start);
 }
 
 } // namespace vorn

@@ -18,9 +18,17 @@ class Scenario;
 // Writes `scenario` to `fileName` (a path of this machine; its text goes into the header's
 // "File name" line, encoded to Shift-JIS). The file is written beside the target under a
 // temporary name and renamed over it only when every line was written, so a failed save
-// leaves an existing file as it was. 0, or -1 when the file cannot be created or written.
-// The scenario is not changed.
-int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName);
+// leaves an existing file as it was. 0, or -1 when the file cannot be created or written
+// (among others: the target is not a regular file, a link to one or a new name, or is not
+// writable), or when a line would not read back as written (a value holding '#', '"', '}', a
+// TAB or a line break, or an empty one; see readsBack): that line then goes to
+// `unreadableLine` when given, and nothing is written. The scenario is not changed.
+int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName,
+                      SjisString *unreadableLine = nullptr);
+
+// The explanation shown below "シナリオの出力に失敗しました。" when a save was refused for
+// `lineSjis` (UTF-8, the line's TABs as blanks).
+std::string unreadableLineMessage(std::string_view lineSjis);
 
 // The lines of the layout into `out`: the header (with `fileNameSjis` and `date`), settings,
 // blocks and checkpoints. 0, or the first negative code of the sink (every line is still tried).
@@ -38,7 +46,7 @@ std::string formatHeaderDate(const std::tm &time);
 std::string formatTotalTime(int32_t totalFrames, int32_t scale, int32_t frameRate);
 
 // A path of this machine as Shift-JIS for the header; characters that Shift-JIS cannot hold
-// become '?'.
+// become '?' (and writeScenarioLines turns control bytes into '?' too).
 SjisString headerFileName(const std::filesystem::path &fileName);
 
 } // namespace vorn
