@@ -4,6 +4,7 @@
 #include "base/prompter.h"
 #include "scenario/model/blocks.h"
 
+#include <mutex>
 #include <new>
 
 namespace vorn {
@@ -120,6 +121,31 @@ ImageBuffer *Scenario::render(int32_t frame)
 void Scenario::release(ImageBuffer *image, int32_t frame)
 {
     mainInput.release(image, frame);
+}
+
+namespace {
+
+void dropBlank(BlockInput &input)
+{
+    std::lock_guard guard(input.lock);
+    input.blankImage.reset();
+}
+
+} // namespace
+
+void Scenario::dropCaches()
+{
+    dropBlank(mainInput);
+    for (auto &block : blocks) {
+        {
+            std::lock_guard guard(block->lock);
+            block->dropCaches();
+        }
+        for (auto &input : block->inputs)
+            dropBlank(*input);
+        if (block->bgImage)
+            dropBlank(*block->bgImage);
+    }
 }
 
 int32_t Scenario::setPath(std::string_view text)

@@ -104,6 +104,10 @@ public:
     // The frame through mainInput; the picture is the caller's until release.
     ImageBuffer *render(int32_t frame);
     void release(ImageBuffer *image, int32_t frame);
+    // Frees every picture the blocks keep between frames (and the blank pictures of !INPUT
+    // lines), so that the next render builds from the blocks' current fields and files. Call
+    // it after changing a block, while no thread renders.
+    void dropCaches();
 
     // Copy the text; 0, or -1 when memory runs out (the text is then absent).
     int32_t setPath(std::string_view text);

@@ -799,6 +799,39 @@ MAIN { INPUT "series" INPUT "rotate" INPUT "rotatebg" INPUT "film" INPUT "mix" I
     expectIdle();
 }
 
+// Pictures kept between frames (a turned layer, a panned source, a film strip) outlive a change
+// to the block they came from until the scenario drops them; the next frame then shows the
+// change.
+TEST_F(RenderTest, DroppedCachesShowAChangedBlock)
+{
+    Scenario &s = load(std::string(Screen64) + R"(
+DRAW "box" {
+  SIZE 64 48
+  COLOR 255 0 0 255
+  RECT { POINT 0 0 POINT 63 47 FILL }
+}
+STILL "still" { INPUT "box" FRAMES 4 }
+ROTATE "turn" { INPUT "box" ANGLE 0 0 FRAMES 4 }
+ZOOM "zoom" { INPUT "box" FRAMES 4 }
+FILM "film" { INPUT "still" INPUT "still" UP FRAMES 4 }
+MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
+)");
+    const char *kept[] = {"turn", "zoom", "film"};
+    for (const char *name : kept) {
+        Frame first(block(name), 0);
+        ASSERT_TRUE(first) << name;
+        EXPECT_TRUE(isRed(at(*first, 32, 24))) << name;
+    }
+    auto *box = block<DrawBlock>("box");
+    box->color = Colour{0, 255, 0, 255};
+    s.dropCaches();
+    for (const char *name : kept) {
+        Frame next(block(name), 1);
+        ASSERT_TRUE(next) << name;
+        EXPECT_TRUE(isGreen(at(*next, 32, 24))) << name;
+    }
+}
+
 const std::filesystem::path AllKinds =
     std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
 

@@ -35,4 +35,10 @@ int32_t DrawBlock::trace(int32_t frame, int32_t, std::vector<std::string> &lines
     return 0;
 }
 
+void DrawBlock::dropCaches()
+{
+    image.reset();
+    Block::dropCaches();
+}
+
 } // namespace vorn

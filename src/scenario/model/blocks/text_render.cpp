@@ -43,4 +43,10 @@ int32_t TextBlock::trace(int32_t frame, int32_t, std::vector<std::string> &lines
     return 0;
 }
 
+void TextBlock::dropCaches()
+{
+    image.reset();
+    Block::dropCaches();
+}
+
 } // namespace vorn
