@@ -22,6 +22,8 @@ COutputDlg::COutputDlg(std::string text, QWidget *parent)
     m_box->setReadOnly(true);
     m_box->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_box->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Tab stops every eight characters keep the CF columns of a line together.
+    m_box->setTabStopDistance(8 * m_box->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
     m_box->setAccessibleName(QStringLiteral("出力"));
     // The box shows lines; the clipboard gets the text's own CR LF (copyToClipboard).
     m_box->setPlainText(QString::fromUtf8(m_text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
@@ -42,7 +44,7 @@ COutputDlg::COutputDlg(std::string text, QWidget *parent)
     auto *page = new QVBoxLayout(this);
     page->addWidget(m_box, 1);
     page->addLayout(buttons);
-    resize(420, 360);
+    resize(460, 360);
 }
 
 void COutputDlg::copyToClipboard()

@@ -5,7 +5,6 @@
 #include "audio/caudioplay.h"
 #include "scenario/model/scenario.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -132,21 +131,25 @@ CScenarioPropDlg::CScenarioPropDlg(QWidget *parent)
     audioGrid->addWidget(m_songLength, 0, 1);
     audioGrid->setColumnStretch(1, 1);
 
-    auto *buttons = new QDialogButtonBox;
-    auto *ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    auto *cancel = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    auto *ok = new QPushButton(QStringLiteral("OK"));
+    auto *cancel = new QPushButton(QStringLiteral("キャンセル"));
     ok->setAccessibleName(ok->text());
     ok->setDefault(true);
     cancel->setAccessibleName(cancel->text());
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    // OK before Cancel whatever the desktop's usual button order.
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
 
     auto *page = new QVBoxLayout(this);
     page->addWidget(settings);
     page->addWidget(video);
     page->addWidget(audio);
     page->addStretch(1);
-    page->addWidget(buttons);
+    page->addLayout(buttons);
 
     // Tab order follows the table of the page: the seven edits, then OK and Cancel.
     for (int f = 0; f + 1 < FieldCount; ++f)
