@@ -61,6 +61,11 @@ std::string_view kindKeyword(BlockKind kind);
 // The kind a keyword names (the primary keywords only: "FADEIN" and the like are the reader's).
 std::optional<BlockKind> kindFromKeyword(std::string_view keyword);
 
+// Most blocks in one chain of inputs and BGIMAGE references (a block, its input or background,
+// that one's ...). Lengths, key frames and pictures recurse along such chains: linking refuses
+// deeper scenarios, and rendering gives no picture past this depth on one thread.
+inline constexpr int32_t MaxBlockNesting = 1000;
+
 // Directions of FILM and EXPAND.
 enum Direction : int32_t { DirectionUp = 1, DirectionDown = 2, DirectionLeft = 4, DirectionRight = 8 };
 

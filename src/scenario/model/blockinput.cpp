@@ -4,7 +4,38 @@
 #include "scenario/model/block.h"
 #include "scenario/model/scenario.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace vorn {
+
+namespace {
+
+// The blocks this thread is rendering through inputs, outermost first, each with its frame.
+// Per thread: the preview and a property page may render one scenario at the same time.
+thread_local std::vector<std::pair<const Block *, int32_t>> renderingNow;
+
+// Keeps a block on renderingNow while it renders.
+class Rendering {
+public:
+    Rendering(const Block *block, int32_t frame) { renderingNow.emplace_back(block, frame); }
+    ~Rendering() { renderingNow.pop_back(); }
+    Rendering(const Rendering &) = delete;
+    Rendering &operator=(const Rendering &) = delete;
+};
+
+// A background may show an ancestor of its own block. When that ancestor asks again for a frame
+// of a block this thread is still drawing, or the chain grows past the nesting bound, the frame
+// gets no picture instead of recursing without end.
+bool wouldRecurse(const Block *block, int32_t frame)
+{
+    return renderingNow.size() >= size_t(MaxBlockNesting) ||
+           std::find(renderingNow.begin(), renderingNow.end(), std::pair(block, frame)) !=
+               renderingNow.end();
+}
+
+} // namespace
 
 BlockInput::BlockInput(SjisString name, int32_t inputMode)
     : name(std::move(name)), inputMode(inputMode)
@@ -29,8 +60,12 @@ BlockInput::~BlockInput() = default;
 
 ImageBuffer *BlockInput::render(int32_t frame)
 {
-    if (inputMode != InputBlank)
-        return block ? block->render(frame) : nullptr;
+    if (inputMode != InputBlank) {
+        if (!block || wouldRecurse(block, frame))
+            return nullptr;
+        const Rendering rendering(block, frame);
+        return block->render(frame);
+    }
     if (!scenario)
         return nullptr;
     std::lock_guard guard(lock);

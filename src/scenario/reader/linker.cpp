@@ -101,13 +101,18 @@ std::string nameForMessage(const std::optional<SjisString> &name)
     return name ? sjisToUtf8(*name) : std::string();
 }
 
-// The walk through inputs (not backgrounds) that finds loops and measures how deeply blocks
-// nest. Depth-first with an explicit stack, so a long chain of blocks cannot exhaust the stack
-// here; blocks finished once are not walked again (nothing below them loops), so the first loop
-// met is the one a plain recursive walk would meet, at linear cost.
-class InputWalk {
+// The depth-first walk that finds loops and measures how deeply blocks nest, either through
+// inputs alone or through inputs and BGIMAGE references. With an explicit stack, so a long chain
+// of blocks cannot exhaust the stack here; blocks finished once are not walked again, so the
+// first loop met is the one a plain recursive walk would meet, at linear cost.
+//
+// Through inputs alone a block met again on the current path is a loop. With BGIMAGE references
+// too, such a block closes a circle through some BGIMAGE (loops of inputs alone or of BGIMAGEs
+// alone are refused before): a background showing an ancestor is allowed, rendering stops such a
+// circle at the frame where it would turn, and the edge is left out of the height.
+class BlockWalk {
 public:
-    explicit InputWalk(const Scenario &scenario)
+    BlockWalk(const Scenario &scenario, bool withBackgrounds) : m_withBackgrounds(withBackgrounds)
     {
         m_index.reserve(scenario.blocks.size());
         for (size_t i = 0; i < scenario.blocks.size(); ++i)
@@ -116,28 +121,37 @@ public:
         m_height.assign(scenario.blocks.size(), 0);
     }
 
-    // The block met again on the current path, or null when nothing below `root` loops.
-    const Block *findLoop(const Block *root)
+    // Walks everything below `root`. Through inputs alone: the block met again on the current
+    // path, or null when nothing below `root` loops. With backgrounds: null.
+    const Block *walk(const Block *root)
     {
         if (!m_index.count(root) || stateOf(root) == Done)
             return nullptr;
         struct Step {
             const Block *block;
             size_t next;
-            int32_t below;  // greatest height among the inputs finished so far
+            int32_t below;  // greatest height among the blocks below finished so far
         };
         std::vector<Step> path;
         enter(root);
         path.push_back({root, 0, 0});
         while (!path.empty()) {
             Step &top = path.back();
-            if (top.next < top.block->inputs.size()) {
-                const Block *child = top.block->inputs[top.next++]->block;
+            const size_t edges = top.block->inputs.size() +
+                                 (m_withBackgrounds && top.block->bgImage ? 1 : 0);
+            if (top.next < edges) {
+                const size_t edge = top.next++;
+                const Block *child = edge < top.block->inputs.size()
+                                         ? top.block->inputs[edge]->block
+                                         : top.block->bgImage->block;
                 if (!child)
                     continue;
                 const size_t at = m_index.at(child);
-                if (m_state[at] == OnPath)
+                if (m_state[at] == OnPath) {
+                    if (m_withBackgrounds)
+                        continue;
                     return child;
+                }
                 if (m_state[at] == Done) {
                     top.below = std::max(top.below, m_height[at]);
                     continue;
@@ -157,7 +171,7 @@ public:
         return nullptr;
     }
 
-    // Blocks in the longest chain of inputs from `block` down to a source, itself included.
+    // Blocks in the longest chain walked from `block` down to a source, itself included.
     int32_t height(const Block *block) const { return m_height[m_index.at(block)]; }
 
 private:
@@ -165,10 +179,36 @@ private:
     State stateOf(const Block *block) const { return m_state[m_index.at(block)]; }
     void enter(const Block *block) { m_state[m_index.at(block)] = OnPath; }
 
+    bool m_withBackgrounds;
     std::unordered_map<const Block *, size_t> m_index;
     std::vector<State> m_state;
     std::vector<int32_t> m_height;
 };
+
+// The first block, following BGIMAGE references from each block in list order, that reaches
+// itself through BGIMAGE references alone (naming itself included), or null. Each block has at
+// most one background, so following them from every block once is linear.
+const Block *findBackgroundLoop(const Scenario &scenario)
+{
+    enum State : uint8_t { Unseen, OnPath, Done };
+    std::unordered_map<const Block *, State> state;
+    state.reserve(scenario.blocks.size());
+    std::vector<const Block *> path;
+    for (const auto &start : scenario.blocks) {
+        path.clear();
+        const Block *block = start.get();
+        while (block && state[block] == Unseen) {
+            state[block] = OnPath;
+            path.push_back(block);
+            block = block->bgImage ? block->bgImage->block : nullptr;
+        }
+        if (block && state[block] == OnPath)
+            return block;
+        for (const Block *done : path)
+            state[done] = Done;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -243,10 +283,10 @@ int32_t link(Scenario &scenario)
     // Loops are looked for from MAIN first, then from every other block: a loop that MAIN does
     // not reach would still recurse without end when its length or picture is asked for (the
     // editor's tree and the command line ask every block).
-    InputWalk walk(scenario);
-    const Block *loop = walk.findLoop(scenario.mainInput.block);
+    BlockWalk inputWalk(scenario, false);
+    const Block *loop = inputWalk.walk(scenario.mainInput.block);
     for (size_t i = 0; !loop && i < scenario.blocks.size(); ++i)
-        loop = walk.findLoop(scenario.blocks[i].get());
+        loop = inputWalk.walk(scenario.blocks[i].get());
     if (loop) {
         reportError(scenario,
                     formatMessage("シーン %s がループ呼び出しされています。",
@@ -254,13 +294,28 @@ int32_t link(Scenario &scenario)
                     nullptr);
         return Failed;
     }
-    // Lengths, key frames and pictures recurse through inputs: bound the depth they can reach.
+    // A picture that is its own background, directly or through other backgrounds, could
+    // never be made.
+    if (const Block *backgroundLoop = findBackgroundLoop(scenario)) {
+        reportError(scenario,
+                    formatMessage("シーン %s がBGIMAGEでループ呼び出しされています。",
+                                  nameForMessage(backgroundLoop->name)),
+                    nullptr);
+        return Failed;
+    }
+    // Lengths and key frames recurse through inputs, pictures through inputs and backgrounds:
+    // bound the depth they can reach.
+    BlockWalk fullWalk(scenario, true);
+    for (const auto &block : scenario.blocks)
+        fullWalk.walk(block.get());
     for (const auto &block : scenario.blocks) {
-        if (walk.height(block.get()) > MaxInputNesting) {
-            reportError(scenario,
-                        formatMessage("シーン %s の入力の入れ子が深すぎます。",
-                                      nameForMessage(block->name)),
-                        nullptr);
+        const char *tooDeep = nullptr;
+        if (inputWalk.height(block.get()) > MaxInputNesting)
+            tooDeep = "シーン %s の入力の入れ子が深すぎます。";
+        else if (fullWalk.height(block.get()) > MaxInputNesting)
+            tooDeep = "シーン %s の入力とBGIMAGEの入れ子が深すぎます。";
+        if (tooDeep) {
+            reportError(scenario, formatMessage(tooDeep, nameForMessage(block->name)), nullptr);
             return Failed;
         }
     }

@@ -608,6 +608,7 @@ MAIN { INPUT "expand" }
 }
 
 // SHADE from 0 to 4 over 5 frames blurs 0, 1, 2, 3 and 4 times, and keeps the transparency.
+// Blurred 2147483647 times, a picture gives what it settles at, when a blur changes nothing.
 TEST_F(RenderTest, ShadeBlurCounts)
 {
     picture("dot.png", 16, 12, Qt::black, QRect(7, 5, 1, 1), Qt::white);
@@ -615,23 +616,34 @@ TEST_F(RenderTest, ShadeBlurCounts)
 IMAGE "dot" { FILE "dot.png" }
 STILL "still" { INPUT "dot" 0 0 15 11 FRAMES 5 }
 SHADE "shade" { INPUT "still" START 0 END 4 }
-MAIN { INPUT "shade" }
+SHADE "settled" { INPUT "still" START 2147483647 END 2147483647 }
+MAIN { INPUT "shade" INPUT "settled" }
 )");
     Frame plain(block("still"), 0);
-    ImagePtr expected = CopyImage(&*plain);
-    for (int32_t f = 0; f < 5; ++f) {
-        SCOPED_TRACE(f);
-        EXPECT_EQ(block<ShadeBlock>("shade")->blursAt(f), f);
-        Frame shaded(block("shade"), f);
+    const auto expectShade = [&](const char *name, int32_t f, const ImageBuffer &expected) {
+        Frame shaded(block(name), f);
         ASSERT_TRUE(shaded);
         ASSERT_TRUE(shaded->alpha);
         for (int32_t y = 0; y < 24; y += 3)
             for (int32_t x = 0; x < 32; x += 3) {
-                EXPECT_EQ(at(*shaded, x, y).g, at(*expected, x, y).g);
+                EXPECT_EQ(at(*shaded, x, y).g, at(expected, x, y).g);
                 EXPECT_EQ(at(*shaded, x, y).a, at(*plain, x, y).a);
             }
+    };
+    ImagePtr expected = CopyImage(&*plain);
+    for (int32_t f = 0; f < 5; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(block<ShadeBlock>("shade")->blursAt(f), f);
+        expectShade("shade", f, *expected);
         expected = BlurImage(expected.get());
     }
+    EXPECT_EQ(block<ShadeBlock>("settled")->blursAt(2), INT32_MAX);
+    int passes = 0;
+    for (ImagePtr next = BlurImage(expected.get()); !samePixels(*next, *expected);
+         next = BlurImage(expected.get()), ++passes)
+        expected = std::move(next);
+    EXPECT_GT(passes, 2);
+    expectShade("settled", 2, *expected);
 }
 
 // IMAGE with CLIP and ANGLE clips first and then turns the clipped picture.
@@ -830,6 +842,49 @@ MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
         ASSERT_TRUE(next) << name;
         EXPECT_TRUE(isGreen(at(*next, 32, 24))) << name;
     }
+}
+
+// A background may show an ancestor of its own block. A frame at which the ancestor asks again
+// for a frame of a block still being drawn, or whose circle runs on through ever new frames,
+// has no picture; the other frames render, and nothing is left pending.
+TEST_F(RenderTest, BackgroundsShowingAnAncestorEndTheirCircle)
+{
+    picture("red.png", 8, 6, Qt::red);
+    Scenario &s = load(R"(SCREEN 8 6
+IMAGE "red" { FILE "red.png" }
+STILL "pad" { INPUT "red" FRAMES 2 }
+ROTATE "r" { INPUT "red" BGIMAGE "ser" FRAMES 4 }
+SERIES "ser" { INPUT "r" INPUT "pad" }
+ROTATE "far" { INPUT "red" BGIMAGE "cut" FRAMES 1000000 }
+CUT "cut" { INPUT "far" START 1 END 999999 }
+MAIN { INPUT "ser" INPUT "cut" }
+)");
+    ASSERT_EQ(s.totalFrames, 6 + 999999);
+    for (int32_t f : {0, 3, 4, 5, 6, 7, s.totalFrames - 1}) {
+        ImageBuffer *p = s.render(f);
+        EXPECT_EQ(p != nullptr, f == 4 || f == 5) << f;
+        s.release(p, f);
+    }
+    expectIdle(false);
+}
+
+// A chain of backgrounds as deep as linking allows renders.
+TEST_F(RenderTest, DeepestChainOfBackgroundsRenders)
+{
+    picture("red.png", 8, 6, Qt::red);
+    std::string text = "SCREEN 8 6\nIMAGE \"red\" { FILE \"red.png\" }\n"
+                       "STILL \"pad\" { INPUT \"red\" FRAMES 2 }\n";
+    // MAIN, the MIX blocks, "pad" and "red".
+    const int mixes = MaxBlockNesting - 3;
+    for (int i = 0; i < mixes; ++i)
+        text += "MIX \"m" + std::to_string(i) + "\" { INPUT \"pad\" BGIMAGE \"" +
+                (i + 1 < mixes ? "m" + std::to_string(i + 1) : std::string("pad")) + "\" }\n";
+    Scenario &s = load(text + "MAIN { INPUT \"m0\" }\n");
+    ImageBuffer *p = s.render(1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(isRed(at(*p, 4, 3)));
+    s.release(p, 1);
+    expectIdle();
 }
 
 const std::filesystem::path AllKinds =

@@ -102,6 +102,12 @@ TEST(Linker, RefusedScenariosGiveOneMessage)
         // MAIN does not reach "x", but its length would still recurse without end.
         {P + "SERIES \"x\" { INPUT \"a\" INPUT \"x\" }\nMAIN { INPUT \"a\" }\n",
          "シーン x がループ呼び出しされています。"},
+        // A picture that is its own background, directly or through another background.
+        {P + "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"r\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n",
+         "シーン r がBGIMAGEでループ呼び出しされています。"},
+        {P + "MIX \"m\" { INPUT \"a\" BGIMAGE \"n\" }\nMIX \"n\" { INPUT \"a\" BGIMAGE \"m\" }\n"
+             "MAIN { INPUT \"a\" }\n",
+         "シーン m がBGIMAGEでループ呼び出しされています。"},
     };
     Folder folder;
     for (const auto &[text, message] : cases) {
@@ -128,25 +134,40 @@ TEST(Linker, BackgroundsAreNoLoopsAndDeepChainsAreRefused)
     EXPECT_EQ(ancestor->scenario.findBlock("r")->bgImage->block,
               ancestor->scenario.findBlock("top"));
 
-    // A chain of SERIES blocks down to a picture: MaxInputNesting blocks deep is fine, one more
-    // is refused before anything recurses along it.
-    for (int depth : {MaxInputNesting, MaxInputNesting + 1}) {
+    // A chain of SERIES blocks (INPUT) or MIX blocks (BGIMAGE) down to a picture:
+    // MaxInputNesting blocks deep is fine, one more is refused before anything recurses along
+    // it, and so is a chain of 100,000 backgrounds. MAIN itself and the picture count too.
+    struct Chain {
+        bool backgrounds;
+        int depth;
+        std::string message;  // empty: links
+    };
+    const Chain chains[] = {
+        {false, MaxInputNesting, ""},
+        {false, MaxInputNesting + 1, "シーン   の入力の入れ子が深すぎます。"},
+        {true, MaxInputNesting, ""},
+        {true, MaxInputNesting + 1, "シーン   の入力とBGIMAGEの入れ子が深すぎます。"},
+        {true, 100000, "シーン s0 の入力とBGIMAGEの入れ子が深すぎます。"},
+    };
+    for (const Chain &chain : chains) {
         std::string text = Pictures;
-        // MAIN itself and the picture count too.
-        const int series = depth - 2;
-        for (int i = 0; i < series; ++i) {
-            text += "SERIES \"s" + std::to_string(i) + "\" { INPUT \"" +
-                    (i + 1 < series ? "s" + std::to_string(i + 1) : std::string("a")) + "\" }\n";
+        const int links = chain.depth - 2;
+        for (int i = 0; i < links; ++i) {
+            const std::string next = i + 1 < links ? "s" + std::to_string(i + 1) : "a";
+            const std::string name = "\"s" + std::to_string(i) + "\"";
+            text += chain.backgrounds
+                        ? "MIX " + name + " { INPUT \"b\" BGIMAGE \"" + next + "\" }\n"
+                        : "SERIES " + name + " { INPUT \"" + next + "\" }\n";
         }
+        // The longest chain of 100,000 is headed by s0, listed before MAIN.
         text += "MAIN { INPUT \"s0\" }\n";
-        auto chain = folder.loadAndLink(text);
-        if (depth == MaxInputNesting) {
-            EXPECT_EQ(chain->result, 0) << chain->lastError();
+        auto linked = folder.loadAndLink(text);
+        if (chain.message.empty()) {
+            EXPECT_EQ(linked->result, 0) << linked->lastError();
         } else {
-            // Only MAIN (named " ") heads a chain that long.
-            EXPECT_EQ(chain->prompter.errors,
-                      std::vector<std::string>{
-                          linkingError("シーン   の入力の入れ子が深すぎます。")});
+            EXPECT_EQ(linked->prompter.errors,
+                      std::vector<std::string>{linkingError(chain.message)})
+                << chain.depth;
         }
     }
 }
