@@ -4,6 +4,7 @@
 
 #include "app/scrollbasewnd.h"
 #include "timeline/markstrip.h"
+#include "timeline/markstrips.h"
 
 #include <QString>
 
@@ -68,6 +69,7 @@ private:
     MarkStrip &m_strip;
     int m_index = 0;
     bool m_showLit = false;
+    bool m_mouseInside = false;  // moved over the client since the last leave
 };
 
 } // namespace vorn

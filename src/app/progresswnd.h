@@ -70,6 +70,7 @@ private:
     const AudioClip *m_song = nullptr;
     int32_t m_cursorPos = -1;
     int32_t m_hoverY = -1;
+    bool m_mouseInside = false;  // moved over the client since the last leave
     QString m_timeText;  // drawn at the top left until the next repaint; empty for none
     QRect m_timeTextRect;
     // Envelope rows of the current view; remade when the view, size or song changes, so that

@@ -34,7 +34,7 @@ struct RenderResult {
 // "no" (rendering asks none).
 class CRenderThread {
 public:
-    CRenderThread() = default;
+    CRenderThread();
     // Waits for a render still running and hands its picture back to the scenario.
     ~CRenderThread();
     CRenderThread(const CRenderThread &) = delete;

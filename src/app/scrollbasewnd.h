@@ -56,9 +56,9 @@ public:
     // Gives the strip its vertical scroll bar (the waveform strip, once, at creation).
     void makeScrollable();
 
-    // Time-line operations. Each recalculates the shared TimeLine and updates the scroll bar;
-    // zoom and scroll repaint this strip, the linked strips are the caller's (the main view
-    // repaints the mark strips after them).
+    // Time-line operations. Each recalculates the shared TimeLine and updates this strip's
+    // scroll bar, so the main view calls them on the waveform strip; zoom and scroll repaint
+    // this strip, the linked strips are the caller's (the main view repaints the mark strips).
     void setTotal(int32_t total);
     void resetView();  // zoom 1, top 0; set the total right after
     void zoomIn();
@@ -113,7 +113,6 @@ private:
     QList<QPointer<CScrollBaseWnd>> m_linked;
     int32_t m_width = 0;
     int32_t m_height = 0;
-    bool m_settingBar = false;
 };
 
 } // namespace vorn
