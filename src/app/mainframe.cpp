@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSizeGrip>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -44,6 +45,7 @@ CMainFrame::CMainFrame(ShellServices services, QWidget *parent) : QMainWindow(pa
     makeStatusBar();
     makeMenus();
     m_view->setStatusPanes([this](int pane, const QString &text) { setPaneText(pane, text); });
+    nameUnnamedChildren();
 
     // The minimum is larger than the initial size: the window opens at the minimum.
     resize(InitialWidth, InitialHeight);
@@ -172,10 +174,30 @@ void CMainFrame::makeStatusBar()
     connect(m_showStatusBar, &QAction::toggled, bar, &QWidget::setVisible);
 }
 
+void CMainFrame::nameUnnamedChildren()
+{
+    // Qt's own parts of the bars: the tool bar's handle, gaps and overflow button and the status
+    // bar's size grip would otherwise read as unnamed.
+    for (QWidget *child : m_toolBar->findChildren<QWidget *>()) {
+        if (!child->accessibleName().isEmpty())
+            continue;
+        if (child->objectName() == QLatin1String("qt_toolbar_ext_button"))
+            child->setAccessibleName(QStringLiteral("その他のボタン"));
+        else if (child->inherits("QToolBarSeparator"))
+            child->setAccessibleName(QStringLiteral("区切り"));
+    }
+    for (QSizeGrip *grip : statusBar()->findChildren<QSizeGrip *>())
+        grip->setAccessibleName(QStringLiteral("サイズ変更"));
+}
+
 void CMainFrame::setPaneText(int pane, const QString &text)
 {
-    if (pane >= 0 && pane < int(m_panes.size()))
-        m_panes[size_t(pane)]->setText(text);
+    if (pane < 0 || pane >= int(m_panes.size()))
+        return;
+    // The name says which pane it is; screen readers read the text as its description.
+    QLabel *label = m_panes[size_t(pane)];
+    label->setText(text);
+    label->setAccessibleDescription(text);
 }
 
 } // namespace vorn

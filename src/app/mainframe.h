@@ -43,6 +43,7 @@ private:
     void makeToolBar();
     void makeStatusBar();
     void setPaneText(int pane, const QString &text);
+    void nameUnnamedChildren();
 
     CMainView *m_view = nullptr;
     QToolBar *m_toolBar = nullptr;
