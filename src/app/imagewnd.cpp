@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <algorithm>
+
 namespace vorn {
 
 namespace {
@@ -130,6 +132,10 @@ void CImageWnd::releaseFrameImage()
 
 void CImageWnd::refit()
 {
+    // The size is read here rather than kept from resize events, which a hidden window gets
+    // only when it is shown.
+    m_clientWidth = std::max(contentsRect().width(), 0);
+    m_clientHeight = std::max(contentsRect().height(), 0);
     if (!m_frameImage)
         return;
     m_viewImage = FitImage(m_frameImage, m_clientWidth, m_clientHeight, FIT_INSIDE);
@@ -140,11 +146,8 @@ void CImageWnd::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
     const QRect inside = contentsRect();
-    if (inside.width() == m_clientWidth && inside.height() == m_clientHeight)
-        return;
-    m_clientWidth = inside.width();
-    m_clientHeight = inside.height();
-    refit();
+    if (inside.width() != m_clientWidth || inside.height() != m_clientHeight)
+        refit();
 }
 
 void CImageWnd::paintEvent(QPaintEvent *)

@@ -89,7 +89,7 @@ private:
     int32_t m_shownFrame = -1;
     ImagePtr m_viewImage;           // m_frameImage fitted to the client size
     QImage m_viewQImage;            // m_viewImage as painted, made once per fit
-    int32_t m_clientWidth = 0;
+    int32_t m_clientWidth = 0;   // the client size the picture was last fitted to
     int32_t m_clientHeight = 0;
 };
 

@@ -130,9 +130,22 @@ void CScrollBaseWnd::repaintStrip()
     updateClient();
 }
 
+int32_t CScrollBaseWnd::clientWidth() const
+{
+    const int32_t inside = std::max(contentsRect().width(), 0);
+    if (!m_scrollBar || !m_scrollBar->isVisibleTo(this))
+        return inside;
+    return inside - std::min(m_scrollBar->sizeHint().width(), inside);
+}
+
+int32_t CScrollBaseWnd::clientHeight() const
+{
+    return std::max(contentsRect().height(), 0);
+}
+
 QRect CScrollBaseWnd::clientRect() const
 {
-    return QRect(contentsRect().topLeft(), QSize(m_width, m_height));
+    return QRect(contentsRect().topLeft(), QSize(clientWidth(), clientHeight()));
 }
 
 int32_t CScrollBaseWnd::clientY(const QPointF &widgetPos) const
@@ -149,8 +162,8 @@ void CScrollBaseWnd::paintSelectionBand(QPainter &painter, const StripView &view
 
 void CScrollBaseWnd::updateRow(int32_t y)
 {
-    if (y >= 0 && y < m_height)
-        update(QRect(contentsRect().left(), contentsRect().top() + y, m_width, 1));
+    if (y >= 0 && y < clientHeight())
+        update(QRect(contentsRect().left(), contentsRect().top() + y, clientWidth(), 1));
 }
 
 void CScrollBaseWnd::updateClient()
@@ -167,15 +180,12 @@ void CScrollBaseWnd::resizeEvent(QResizeEvent *event)
 // The size notification: the client area is what the frame and a shown scroll bar leave.
 void CScrollBaseWnd::layoutClient()
 {
-    const QRect inside = contentsRect();
-    int32_t width = std::max(inside.width(), 0);
     if (m_scrollBar && m_scrollBar->isVisibleTo(this)) {
-        const int barWidth = std::min(m_scrollBar->sizeHint().width(), width);
-        width -= barWidth;
-        m_scrollBar->setGeometry(inside.left() + width, inside.top(), barWidth, inside.height());
+        const QRect inside = contentsRect();
+        const int32_t width = clientWidth();
+        m_scrollBar->setGeometry(inside.left() + width, inside.top(), inside.width() - width,
+                                 inside.height());
     }
-    m_width = width;
-    m_height = std::max(inside.height(), 0);
     m_timeLine.recalc();
     clientResized();
 }

@@ -42,10 +42,10 @@ public:
     ~CScrollBaseWnd() override;
 
     TimeLine &timeLine() const { return m_timeLine; }
-    // Client size from the last size notification.
-    int32_t clientWidth() const { return m_width; }
-    int32_t clientHeight() const { return m_height; }
-    StripView view() const { return m_timeLine.view(m_width, m_height); }
+    // Client size: the inside of the frame less a shown scroll bar.
+    int32_t clientWidth() const;
+    int32_t clientHeight() const;
+    StripView view() const { return m_timeLine.view(clientWidth(), clientHeight()); }
     int32_t posToY(int32_t position) const { return view().posToY(position); }
     int32_t yToPos(int32_t y) const { return view().yToPos(y); }
 
@@ -111,8 +111,6 @@ private:
     TimeLine &m_timeLine;
     QScrollBar *m_scrollBar = nullptr;
     QList<QPointer<CScrollBaseWnd>> m_linked;
-    int32_t m_width = 0;
-    int32_t m_height = 0;
 };
 
 } // namespace vorn
