@@ -53,14 +53,19 @@ QLabel *label(const QString &text, QWidget *buddy = nullptr)
     return l;
 }
 
-// A length shown as text; the accessible name is the label that stands before it.
-QLabel *valueText(const QString &name)
+// A length shown as text. A flat read-only line rather than a label, so that a screen reader
+// finds it by its caption and still reads the value as its text.
+QLineEdit *valueText(const QString &caption)
 {
-    auto *l = new QLabel(QStringLiteral("-"));
-    l->setAccessibleName(name);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    l->setMinimumWidth(80);
-    return l;
+    auto *e = new QLineEdit(QStringLiteral("-"));
+    e->setReadOnly(true);
+    e->setFrame(false);
+    e->setFocusPolicy(Qt::NoFocus);
+    QPalette flat = e->palette();
+    flat.setColor(QPalette::Base, flat.color(QPalette::Window));
+    e->setPalette(flat);
+    e->setAccessibleName(caption);
+    return e;
 }
 
 } // namespace
@@ -118,16 +123,16 @@ CScenarioPropDlg::CScenarioPropDlg(QWidget *parent)
     auto *video = new QGroupBox(QStringLiteral("ビデオ情報"));
     video->setAccessibleName(video->title());
     auto *videoGrid = new QGridLayout(video);
-    videoGrid->addWidget(label(QStringLiteral("全フレーム数")), 0, 0);
+    videoGrid->addWidget(label(QStringLiteral("全フレーム数"), m_totalFrames), 0, 0);
     videoGrid->addWidget(m_totalFrames, 0, 1);
-    videoGrid->addWidget(label(QStringLiteral("ビデオ長")), 1, 0);
+    videoGrid->addWidget(label(QStringLiteral("ビデオ長"), m_videoLength), 1, 0);
     videoGrid->addWidget(m_videoLength, 1, 1);
     videoGrid->setColumnStretch(1, 1);
 
     auto *audio = new QGroupBox(QStringLiteral("オーディオ情報"));
     audio->setAccessibleName(audio->title());
     auto *audioGrid = new QGridLayout(audio);
-    audioGrid->addWidget(label(QStringLiteral("オーディオ長")), 0, 0);
+    audioGrid->addWidget(label(QStringLiteral("オーディオ長"), m_songLength), 0, 0);
     audioGrid->addWidget(m_songLength, 0, 1);
     audioGrid->setColumnStretch(1, 1);
 

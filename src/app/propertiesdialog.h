@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 
-class QLabel;
 class QLineEdit;
 class QString;
 
@@ -63,9 +62,9 @@ public:
 private:
     std::array<QLineEdit *, FieldCount> m_edits{};
     std::array<int32_t, FieldCount> m_initial{};
-    QLabel *m_totalFrames = nullptr;
-    QLabel *m_videoLength = nullptr;
-    QLabel *m_songLength = nullptr;
+    QLineEdit *m_totalFrames = nullptr;
+    QLineEdit *m_videoLength = nullptr;
+    QLineEdit *m_songLength = nullptr;
     bool m_changed = false;
 };
 
