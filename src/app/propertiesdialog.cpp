@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <limits>
+#include <optional>
 
 namespace vorn {
 
@@ -66,6 +67,29 @@ QLineEdit *valueText(const QString &caption)
     e->setPalette(flat);
     e->setAccessibleName(caption);
     return e;
+}
+
+// The reading rule of apply, on one text; none when the value does not fit 32 bits.
+std::optional<int32_t> readDecimal(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && QStringView(u" \t\n\r\v\f").contains(text[i]))  // C's blanks
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        negative = text[i++] == u'-';
+    // Accumulated as a magnitude in 64 bits; past 2^31 nothing fits int32 whatever follows.
+    int64_t magnitude = 0;
+    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
+        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            return std::nullopt;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return int32_t(value);
 }
 
 } // namespace
@@ -194,29 +218,6 @@ void CScenarioPropDlg::initialise(const Scenario *scenario, const AudioClip *son
 void CScenarioPropDlg::initialise(const Scenario *scenario, const CAudioPlay *engine)
 {
     initialise(scenario, engine ? &engine->clip() : nullptr);
-}
-
-std::optional<int32_t> CScenarioPropDlg::readDecimal(const QString &text)
-{
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' || text[i] == u'\r'
-                     || text[i] == u'\v' || text[i] == u'\f'))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    // Accumulated as a magnitude in 64 bits; past 2^31 nothing fits int32 whatever follows.
-    int64_t magnitude = 0;
-    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
-        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            return std::nullopt;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    return int32_t(value);
 }
 
 CScenarioPropDlg::ApplyResult CScenarioPropDlg::apply(Scenario *scenario)

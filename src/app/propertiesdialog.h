@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 
 class QLineEdit;
 class QString;
@@ -55,9 +54,6 @@ public:
     QString totalFramesText() const;
     QString videoLengthText() const;
     QString songLengthText() const;
-
-    // The reading rule of apply, on one text; none when the value does not fit 32 bits.
-    static std::optional<int32_t> readDecimal(const QString &text);
 
 private:
     std::array<QLineEdit *, FieldCount> m_edits{};

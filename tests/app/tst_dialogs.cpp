@@ -92,7 +92,9 @@ void TestDialogs::propertiesApply_data()
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<Result>("result");
     QTest::addColumn<QList<int>>("after");
-    const QStringList start{"720", "480", "2997", "100", "4", "1000", "5"};
+    QStringList start;
+    for (int v : startValues)
+        start << QString::number(v);
     auto with = [&](int field, const QString &text) {
         QStringList t = start;
         t[field] = text;
@@ -124,8 +126,6 @@ void TestDialogs::propertiesApply_data()
     QTest::newRow("int32 max") << with(2, "2147483647") << Result::Changed
                                << values(2, 2147483647);
     QTest::newRow("beyond int32") << with(2, "2147483648") << Result::Refused << startValues;
-    QTest::newRow("far beyond int32") << with(5, "99999999999999999999") << Result::Refused
-                                      << startValues;
     // A good change before a refused value is not written either.
     QStringList two = with(0, "800");
     two[3] = "0";
