@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <limits>
+#include <optional>
 
 namespace vorn {
 
@@ -53,14 +54,42 @@ QLabel *label(const QString &text, QWidget *buddy = nullptr)
     return l;
 }
 
-// A length shown as text; the accessible name is the label that stands before it.
-QLabel *valueText(const QString &name)
+// A length shown as text. A flat read-only line rather than a label, so that a screen reader
+// finds it by its caption and still reads the value as its text.
+QLineEdit *valueText(const QString &caption)
 {
-    auto *l = new QLabel(QStringLiteral("-"));
-    l->setAccessibleName(name);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    l->setMinimumWidth(80);
-    return l;
+    auto *e = new QLineEdit(QStringLiteral("-"));
+    e->setReadOnly(true);
+    e->setFrame(false);
+    e->setFocusPolicy(Qt::NoFocus);
+    QPalette flat = e->palette();
+    flat.setColor(QPalette::Base, flat.color(QPalette::Window));
+    e->setPalette(flat);
+    e->setAccessibleName(caption);
+    return e;
+}
+
+// The reading rule of apply, on one text; none when the value does not fit 32 bits.
+std::optional<int32_t> readDecimal(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && QStringView(u" \t\n\r\v\f").contains(text[i]))  // C's blanks
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        negative = text[i++] == u'-';
+    // Accumulated as a magnitude in 64 bits; past 2^31 nothing fits int32 whatever follows.
+    int64_t magnitude = 0;
+    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
+        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            return std::nullopt;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return int32_t(value);
 }
 
 } // namespace
@@ -118,16 +147,16 @@ CScenarioPropDlg::CScenarioPropDlg(QWidget *parent)
     auto *video = new QGroupBox(QStringLiteral("ビデオ情報"));
     video->setAccessibleName(video->title());
     auto *videoGrid = new QGridLayout(video);
-    videoGrid->addWidget(label(QStringLiteral("全フレーム数")), 0, 0);
+    videoGrid->addWidget(label(QStringLiteral("全フレーム数"), m_totalFrames), 0, 0);
     videoGrid->addWidget(m_totalFrames, 0, 1);
-    videoGrid->addWidget(label(QStringLiteral("ビデオ長")), 1, 0);
+    videoGrid->addWidget(label(QStringLiteral("ビデオ長"), m_videoLength), 1, 0);
     videoGrid->addWidget(m_videoLength, 1, 1);
     videoGrid->setColumnStretch(1, 1);
 
     auto *audio = new QGroupBox(QStringLiteral("オーディオ情報"));
     audio->setAccessibleName(audio->title());
     auto *audioGrid = new QGridLayout(audio);
-    audioGrid->addWidget(label(QStringLiteral("オーディオ長")), 0, 0);
+    audioGrid->addWidget(label(QStringLiteral("オーディオ長"), m_songLength), 0, 0);
     audioGrid->addWidget(m_songLength, 0, 1);
     audioGrid->setColumnStretch(1, 1);
 
@@ -189,29 +218,6 @@ void CScenarioPropDlg::initialise(const Scenario *scenario, const AudioClip *son
 void CScenarioPropDlg::initialise(const Scenario *scenario, const CAudioPlay *engine)
 {
     initialise(scenario, engine ? &engine->clip() : nullptr);
-}
-
-std::optional<int32_t> CScenarioPropDlg::readDecimal(const QString &text)
-{
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' || text[i] == u'\r'
-                     || text[i] == u'\v' || text[i] == u'\f'))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    // Accumulated as a magnitude in 64 bits; past 2^31 nothing fits int32 whatever follows.
-    int64_t magnitude = 0;
-    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
-        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            return std::nullopt;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    return int32_t(value);
 }
 
 CScenarioPropDlg::ApplyResult CScenarioPropDlg::apply(Scenario *scenario)

@@ -5,9 +5,7 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 
-class QLabel;
 class QLineEdit;
 class QString;
 
@@ -57,15 +55,12 @@ public:
     QString videoLengthText() const;
     QString songLengthText() const;
 
-    // The reading rule of apply, on one text; none when the value does not fit 32 bits.
-    static std::optional<int32_t> readDecimal(const QString &text);
-
 private:
     std::array<QLineEdit *, FieldCount> m_edits{};
     std::array<int32_t, FieldCount> m_initial{};
-    QLabel *m_totalFrames = nullptr;
-    QLabel *m_videoLength = nullptr;
-    QLabel *m_songLength = nullptr;
+    QLineEdit *m_totalFrames = nullptr;
+    QLineEdit *m_videoLength = nullptr;
+    QLineEdit *m_songLength = nullptr;
     bool m_changed = false;
 };
 

@@ -10,6 +10,7 @@
 #include "timeline/markstrips.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
@@ -51,7 +52,8 @@ W *named(const QWidget &dialog, const QString &name)
     return nullptr;
 }
 
-// Every control of a dialog can be found by a screen reader: a name, and no mnemonic mark.
+// Every control of a dialog can be found by a screen reader: the name it reports through the
+// accessibility interface is set and carries no mnemonic mark.
 void checkAccessibleNames(const QWidget &dialog)
 {
     for (QWidget *w : dialog.findChildren<QWidget *>()) {
@@ -60,7 +62,9 @@ void checkAccessibleNames(const QWidget &dialog)
             && !qobject_cast<QGroupBox *>(w))
             continue;
         QVERIFY2(!w->accessibleName().isEmpty(), w->metaObject()->className());
-        QVERIFY2(!w->accessibleName().contains(u'&'), qPrintable(w->accessibleName()));
+        const QString name = QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        QCOMPARE(name, w->accessibleName());
+        QVERIFY2(!name.contains(u'&'), qPrintable(name));
     }
 }
 
@@ -88,7 +92,9 @@ void TestDialogs::propertiesApply_data()
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<Result>("result");
     QTest::addColumn<QList<int>>("after");
-    const QStringList start{"720", "480", "2997", "100", "4", "1000", "5"};
+    QStringList start;
+    for (int v : startValues)
+        start << QString::number(v);
     auto with = [&](int field, const QString &text) {
         QStringList t = start;
         t[field] = text;
@@ -120,8 +126,6 @@ void TestDialogs::propertiesApply_data()
     QTest::newRow("int32 max") << with(2, "2147483647") << Result::Changed
                                << values(2, 2147483647);
     QTest::newRow("beyond int32") << with(2, "2147483648") << Result::Refused << startValues;
-    QTest::newRow("far beyond int32") << with(5, "99999999999999999999") << Result::Refused
-                                      << startValues;
     // A good change before a refused value is not written either.
     QStringList two = with(0, "800");
     two[3] = "0";
