@@ -405,6 +405,7 @@ void CMainView::takePending(std::unique_ptr<Scenario> scenario)
     } else {
         installScenario();
         repaintStrips();
+        emit scenarioInstalled(false);
     }
     updateActions();
 }
@@ -471,6 +472,7 @@ void CMainView::songLoaded(bool ok)
         setStatus(PaneMessage, QString::fromUtf8(NoSoundDeviceMessage));
     repaintStrips();
     updateActions();
+    emit scenarioInstalled(true);
 }
 
 void CMainView::installScenario()
@@ -762,6 +764,7 @@ void CMainView::onProperties()
     } else {
         installScenario();
         repaintStrips();
+        emit scenarioInstalled(false);
     }
     updateActions();
 }

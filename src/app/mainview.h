@@ -129,6 +129,10 @@ public:
     // Waits until no engine thread this process made is left (program exit); true when none.
     static bool waitForEngines(std::chrono::milliseconds timeout);
 
+signals:
+    // A scenario became current: with its song loaded (songLoaded true) or without one.
+    void scenarioInstalled(bool songLoaded);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
