@@ -61,11 +61,8 @@ int runInfo(const std::vector<std::string> &args)
     json.key("totalFrames").value(int64_t(s.totalFrames));
 
     json.key("keyFrames").beginArray();
-    Block *main = s.mainInput.block;
-    for (int32_t frame = 0; main && frame < s.totalFrames; ++frame) {
-        if (main->isKeyFrame(frame))
-            json.value(int64_t(frame));
-    }
+    for (const int32_t frame : s.keyFrames())
+        json.value(int64_t(frame));
     json.endArray();
 
     json.key("blocks").beginArray();

@@ -50,25 +50,19 @@ void MarkStrips::addCheckpoints(std::span<const Checkpoint> checkpoints, const A
             .addMark(checkpoint.time, song.msToSampleFrames(checkpoint.time));
 }
 
-void MarkStrips::rebuildKeyFrameMarks(TimeLine &timeLine,
-                                      const std::function<bool(int32_t)> &isKeyFrame,
-                                      int32_t totalFrames, int32_t frameRate, int32_t scale,
-                                      const AudioClip *song)
+void MarkStrips::rebuildKeyFrameMarks(TimeLine &timeLine, std::span<const int32_t> keyFrames,
+                                      int32_t frameRate, int32_t scale, const AudioClip *song)
 {
-    MarkStrip &keyFrames = strip(KeyFrameStrip);
-    keyFrames.clear(timeLine);
-    if (!isKeyFrame)
-        return;
+    MarkStrip &marks = strip(KeyFrameStrip);
+    marks.clear(timeLine);
     const bool withSong = song && song->isLoaded();
-    for (int32_t f = 0; f < totalFrames; ++f) {
-        if (!isKeyFrame(f))
-            continue;
+    for (const int32_t f : keyFrames) {
         const std::optional<int32_t> time = keyFrameTimeMs(f, frameRate, scale);
         if (withSong) {
             if (time)
-                keyFrames.addMark(*time, song->msToSampleFrames(*time));
+                marks.addMark(*time, song->msToSampleFrames(*time));
         } else {
-            keyFrames.addMark(time.value_or(0), f);
+            marks.addMark(time.value_or(0), f);
         }
     }
 }

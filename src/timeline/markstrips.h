@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,13 +49,12 @@ public:
     void addCheckpoints(std::span<const Checkpoint> checkpoints, const AudioClip &song);
 
     // Refills the key-frame strip (clearing it first, which forgets the selected mark): a mark
-    // for every frame f in [0, totalFrames) with isKeyFrame(f), at time keyFrameTimeMs(f) and
-    // position msToSampleFrames(time) with a loaded song, or f without one (song null or not
-    // loaded). When the rate cannot convert no time exists: with a song no mark is added, without
-    // one the marks sit at their frames with time 0.
-    void rebuildKeyFrameMarks(TimeLine &timeLine, const std::function<bool(int32_t)> &isKeyFrame,
-                              int32_t totalFrames, int32_t frameRate, int32_t scale,
-                              const AudioClip *song);
+    // for every frame f of `keyFrames` (ascending, as Scenario::keyFrames gives them), at time
+    // keyFrameTimeMs(f) and position msToSampleFrames(time) with a loaded song, or f without one
+    // (song null or not loaded). When the rate cannot convert no time exists: with a song no
+    // mark is added, without one the marks sit at their frames with time 0.
+    void rebuildKeyFrameMarks(TimeLine &timeLine, std::span<const int32_t> keyFrames,
+                              int32_t frameRate, int32_t scale, const AudioClip *song);
 
     // The Delete key: removes the hovered mark of strips 0 to 2. Returns the strips that must
     // repaint as a bit set (bit k for strip k).

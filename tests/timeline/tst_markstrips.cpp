@@ -172,14 +172,14 @@ TEST(MarkStrips, KeyFramesWithoutSongSitAtTheirFrames)
     timeLine.setSelectedMark(30);
     MarkStrips strips;
     strips.strip(3).addMark(1, 1);
-    auto isKey = [](int32_t f) { return f % 30 == 0 || f == 45; };
-    strips.rebuildKeyFrameMarks(timeLine, isKey, 91, 30, 1, nullptr);
+    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90};
+    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 1, nullptr);
     EXPECT_EQ(timeLine.selectedMark(), -1);
     const std::vector<Mark> expected{
         {0, 0, Red}, {1000, 30, Red}, {1500, 45, Red}, {2000, 60, Red}, {3000, 90, Red}};
     EXPECT_EQ(strips.strip(3).marks(), expected);
 
-    strips.rebuildKeyFrameMarks(timeLine, isKey, 46, 0, 1, nullptr);
+    strips.rebuildKeyFrameMarks(timeLine, std::span(keyFrames).first(3), 0, 1, nullptr);
     const std::vector<Mark> timeless{{0, 0, Red}, {0, 30, Red}, {0, 45, Red}};
     EXPECT_EQ(strips.strip(3).marks(), timeless);
     EXPECT_TRUE(strips.buildCheckpointText(30, 1) == "CHECKPOINT\r\n{\r\n}\r\n");
@@ -192,12 +192,12 @@ TEST(MarkStrips, KeyFramesWithSongSitAtSampleFrames)
     ASSERT_TRUE(song);
     TimeLine timeLine;
     MarkStrips strips;
-    auto isKey = [](int32_t f) { return f == 0 || f == 30 || f == 45; };
-    strips.rebuildKeyFrameMarks(timeLine, isKey, 100, 30, 1, song.get());
+    const std::vector<int32_t> keyFrames{0, 30, 45};
+    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 1, song.get());
     const std::vector<Mark> expected{{0, 0, Red}, {1000, 44100, Red}, {1500, 66150, Red}};
     EXPECT_EQ(strips.strip(3).marks(), expected);
 
-    strips.rebuildKeyFrameMarks(timeLine, isKey, 100, 30, 0, song.get());
+    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 0, song.get());
     EXPECT_TRUE(strips.strip(3).marks().empty());
 }
 

@@ -125,6 +125,49 @@ bool Block::isKeyFrame(int32_t)
     return false;
 }
 
+size_t KeyFrameSink::RequestHash::operator()(const Request &r) const
+{
+    size_t h = std::hash<const Block *>()(r.block);
+    for (const int64_t v : {r.first, r.last, r.offset})
+        h = h * 1000003u ^ std::hash<int64_t>()(v);
+    return h;
+}
+
+bool KeyFrameSink::firstRequest(const Block *block, int64_t first, int64_t last, int64_t offset)
+{
+    // Only repeated requests save work, and a tree of many distinct ones would make the memory
+    // grow with every visit: past a million, new requests are answered without being kept.
+    constexpr size_t MostRemembered = size_t(1) << 20;
+    const Request request{block, first, last, offset};
+    if (m_requests.size() >= MostRemembered)
+        return !m_requests.count(request);
+    return m_requests.insert(request).second;
+}
+
+std::vector<int64_t> KeyFrameSink::sortedFrames() const
+{
+    std::vector<int64_t> sorted = frames;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    return sorted;
+}
+
+void Block::collectKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, int64_t(frameCount()) - 1);
+    if (first > last || !out.firstRequest(this, first, last, offset))
+        return;
+    addKeyFrames(first, last, offset, out);
+}
+
+void Block::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    for (int64_t frame = first; frame <= last; ++frame)
+        if (isKeyFrame(int32_t(frame)))
+            out.add(offset + frame);
+}
+
 int32_t Block::trace(int32_t, int32_t, std::vector<std::string> &)
 {
     return Failed;

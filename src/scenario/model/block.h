@@ -16,10 +16,12 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace vorn {
 
+class Block;
 class BlockInput;
 class LineSink;
 class Prompter;
@@ -69,6 +71,32 @@ inline constexpr int32_t MaxBlockNesting = 1000;
 // Directions of FILM and EXPAND.
 enum Direction : int32_t { DirectionUp = 1, DirectionDown = 2, DirectionLeft = 4, DirectionRight = 8 };
 
+// Where key frames are collected: frames in the caller's numbering, in any order and possibly
+// repeated, and the requests answered so far. A block that is reached again by another path
+// and asked for the same frames at the same place adds nothing a second time, which keeps
+// shared parts of a block tree from being walked once per path.
+class KeyFrameSink {
+public:
+    void add(int64_t frame) { frames.push_back(frame); }
+    // True the first time `block` is asked for [first, last] placed at `offset`.
+    bool firstRequest(const Block *block, int64_t first, int64_t last, int64_t offset);
+    // The frames sorted, each once.
+    std::vector<int64_t> sortedFrames() const;
+
+    std::vector<int64_t> frames;
+
+private:
+    struct Request {
+        const Block *block;
+        int64_t first, last, offset;
+        bool operator==(const Request &) const = default;
+    };
+    struct RequestHash {
+        size_t operator()(const Request &r) const;
+    };
+    std::unordered_set<Request, RequestHash> m_requests;
+};
+
 // Base of every block kind. Fields are public: the reader fills them, linking completes them,
 // the editor changes them, the writer prints them. Texts are Shift-JIS bytes as read.
 //
@@ -87,6 +115,11 @@ public:
     virtual void release(ImageBuffer *image, int32_t frame);
     // 4. Whether `frame` is a significant frame (start, end, midpoint, edges of an effect).
     virtual bool isKeyFrame(int32_t frame);
+    // Adds offset + f to `out` for every frame f of [first, last] within the block's length for
+    // which isKeyFrame(f) holds: the key frames of a range in one walk of the block tree, in
+    // time near-linear in the blocks and key frames met instead of one walk per frame. Needs a
+    // linked scenario without loops (as frameCount does).
+    void collectKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out);
     // 5. Appends the kind keyword, the frame and `file` to `lines`, then each input used at
     // that frame with its depth, name and own trace. -1 when the kind cannot trace.
     virtual int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines);
@@ -153,6 +186,26 @@ protected:
     // frameCountCache -1; refCount and pending keep their values.
     Block(const Block &other);
     Block &operator=(const Block &) = delete;
+
+    // The work of collectKeyFrames, for 0 <= first <= last < frameCount(), asked once per sink
+    // for each range and offset. Base: asks isKeyFrame for every frame of the range (right for
+    // any kind, and used by the sources, whose length is 0); kinds give their own.
+    virtual void addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out);
+    // Adds offset + frame when frame lies in [first, last].
+    static void addKeyFrame(int64_t frame, int64_t first, int64_t last, int64_t offset,
+                            KeyFrameSink &out)
+    {
+        if (frame >= first && frame <= last)
+            out.add(offset + frame);
+    }
+    // The usual key frames of an effect within [first, last]: its first, middle and last frame.
+    static void addStartMiddleAndEnd(int64_t total, int64_t first, int64_t last, int64_t offset,
+                                     KeyFrameSink &out)
+    {
+        addKeyFrame(0, first, last, offset, out);
+        addKeyFrame(total / 2, first, last, offset, out);
+        addKeyFrame(total - 1, first, last, offset, out);
+    }
 
     // Remembers a computed length and returns it.
     int32_t cacheFrameCount(int64_t frames);

@@ -97,6 +97,12 @@ int32_t BlockInput::frameCount()
     return block ? block->frameCount() : 0;
 }
 
+void BlockInput::collectKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    if (block)
+        block->collectKeyFrames(first, last, offset, out);
+}
+
 bool BlockInput::isKeyFrame(int32_t frame)
 {
     return block ? block->isKeyFrame(frame) : false;

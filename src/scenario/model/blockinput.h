@@ -17,6 +17,7 @@
 namespace vorn {
 
 class Block;
+class KeyFrameSink;
 class Scenario;
 
 // inputMode values.
@@ -48,6 +49,8 @@ public:
     // The linked block's frameCount (0 when unlinked).
     int32_t frameCount();
     bool isKeyFrame(int32_t frame);
+    // The linked block's collectKeyFrames (nothing when unlinked).
+    void collectKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out);
     // Appends `depth` and the name, then the block's trace. -1 when unlinked.
     int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines);
     // The linked block's name when linked, otherwise the name as written ("" when absent).

@@ -123,6 +123,18 @@ void Scenario::release(ImageBuffer *image, int32_t frame)
     mainInput.release(image, frame);
 }
 
+std::vector<int32_t> Scenario::keyFrames() const
+{
+    KeyFrameSink sink;
+    if (mainInput.block)
+        mainInput.block->collectKeyFrames(0, int64_t(totalFrames) - 1, 0, sink);
+    std::vector<int32_t> frames;
+    for (const int64_t frame : sink.sortedFrames())
+        if (frame >= 0 && frame < totalFrames)
+            frames.push_back(int32_t(frame));
+    return frames;
+}
+
 namespace {
 
 void dropBlank(BlockInput &input)

@@ -104,6 +104,9 @@ public:
     // The frame through mainInput; the picture is the caller's until release.
     ImageBuffer *render(int32_t frame);
     void release(ImageBuffer *image, int32_t frame);
+    // The key frames of MAIN in 0 .. totalFrames - 1, ascending, each once (as MAIN's isKeyFrame
+    // answers them frame by frame). Needs a linked scenario.
+    std::vector<int32_t> keyFrames() const;
     // Frees every picture the blocks keep between frames (and the blank pictures of !INPUT
     // lines), so that the next render builds from the blocks' current fields and files. Call
     // it after changing a block, while no thread renders.

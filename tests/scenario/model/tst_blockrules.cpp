@@ -1,11 +1,15 @@
 // Each kind's length, key frames and validation on hand-linked models.
 #include "modeltest.h"
+#include "base/scenariopath.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include <unistd.h>
 
@@ -17,19 +21,45 @@ using test::addInput;
 using test::addStill;
 using test::RecordingPrompter;
 
-// The frames in 0 .. count - 1 that a block reports as key frames.
+// The frames in 0 .. count - 1 that a block reports as key frames, asked frame by frame; the
+// key frames the block collects in one walk must be the same, and so must those of any part of
+// its length placed anywhere.
 std::vector<int32_t> keyFrames(Block &block, int32_t count)
 {
     std::vector<int32_t> frames;
     for (int32_t f = 0; f < count; ++f)
         if (block.isKeyFrame(f))
             frames.push_back(f);
+    KeyFrameSink whole;
+    block.collectKeyFrames(0, int64_t(count) - 1, 0, whole);
+    EXPECT_EQ(whole.sortedFrames(), std::vector<int64_t>(frames.begin(), frames.end()))
+        << kindKeyword(block.kind) << " " << block.name.value_or("");
+    const int64_t first = count / 3, last = count - count / 4 - 1, offset = 1000;
+    KeyFrameSink part;
+    block.collectKeyFrames(first, last, offset, part);
+    std::vector<int64_t> expected;
+    for (const int32_t f : frames)
+        if (f >= first && f <= last)
+            expected.push_back(f + offset);
+    EXPECT_EQ(part.sortedFrames(), expected)
+        << kindKeyword(block.kind) << " " << block.name.value_or("") << " part";
     return frames;
+}
+
+// Every block of a linked scenario, and MAIN through keyFrames().
+void expectCollectedKeyFrames(Scenario &scenario)
+{
+    for (auto &block : scenario.blocks)
+        keyFrames(*block, block->frameCount());
+    ASSERT_NE(scenario.mainInput.block, nullptr);
+    EXPECT_EQ(scenario.keyFrames(), keyFrames(*scenario.mainInput.block, scenario.totalFrames));
 }
 
 using Frames = std::vector<int32_t>;
 
-TEST(FrameCountTest, SourcesHaveNoLength)
+// Sources have no length; the holding and motion kinds last FRAMES, start every input at 0 and
+// mark only their own frames.
+TEST(LengthAndKeyFrames, SourcesHoldingAndMotionKinds)
 {
     Scenario scenario;
     auto *image = addBlock<ImageBlock>(scenario, "i");
@@ -39,34 +69,40 @@ TEST(FrameCountTest, SourcesHaveNoLength)
     EXPECT_EQ(addBlock<DrawBlock>(scenario, "d")->frameCount(), 0);
     EXPECT_TRUE(image->isKeyFrame(0));
     EXPECT_TRUE(image->isKeyFrame(12345));
-}
 
-TEST(FrameCountTest, HoldingKindsUseFramesAndStartInputsAtZero)
-{
-    Scenario scenario;
-    auto *source = addBlock<ImageBlock>(scenario, "src");
     auto *still = addStill(scenario, "still", 25);
-    auto *plain = addInput(scenario, *still, source);
-    auto *maxCut = addInput(scenario, *still, source);
-    maxCut->cutMode = MaxCut;
-    EXPECT_EQ(still->frameCount(), 25);  // MAX_CUT changes the picture, not the length
-    EXPECT_EQ(plain->startOffset, 0);
-    EXPECT_EQ(maxCut->startOffset, 0);
-
-    auto *film = addBlock<FilmBlock>(scenario, "film");
-    film->frames = 90;
-    addInput(scenario, *film, source);
-    addInput(scenario, *film, source);
-    EXPECT_EQ(film->frameCount(), 90);
-    auto *rotate = addBlock<RotateBlock>(scenario, "rot");
-    rotate->frames = 5;
-    EXPECT_EQ(rotate->frameCount(), 5);
-    auto *focus = addBlock<ActionBlock>(scenario, "focus", BlockKind::Focus);
-    focus->frames = 7;
-    EXPECT_EQ(focus->frameCount(), 7);
+    addInput(scenario, *still, image)->cutMode = MaxCut;  // changes the picture, not the length
+    struct Case {
+        BlockKind kind;
+        int32_t frames;
+        int32_t filmInputs;
+        Frames keyFrames;
+    };
+    const Case cases[] = {
+        {BlockKind::Rotate, 11, 0, {0, 5, 10}},
+        {BlockKind::Slide, 4, 0, {0, 2, 3}},
+        {BlockKind::Focus, 7, 0, {0, 3, 6}},
+        {BlockKind::Film, 20, 3, {0, 5, 10, 15, 19}},  // every (20 / 2) / 2 = 5 frames
+        {BlockKind::Film, 20, 30, {0, 19}},            // interval 0: only the ends
+        {BlockKind::Film, 20, 1, {0, 19}},
+    };
+    EXPECT_EQ(still->frameCount(), 25);
+    EXPECT_EQ(still->inputs[0]->startOffset, 0);
+    EXPECT_EQ(keyFrames(*still, 25), (Frames{0}));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(kindKeyword(c.kind)) + " " + std::to_string(c.filmInputs));
+        auto block = createBlock(c.kind);
+        block->frames = c.frames;
+        if (auto *film = dynamic_cast<FilmBlock *>(block.get()))
+            film->inputCount = c.filmInputs;
+        BlockInput *input = addInput(scenario, *block, still);
+        EXPECT_EQ(block->frameCount(), c.frames);
+        EXPECT_EQ(input->startOffset, 0);
+        EXPECT_EQ(keyFrames(*block, c.frames), c.keyFrames);
+    }
 }
 
-TEST(FrameCountTest, LengthIsKeptUntilReset)
+TEST(LengthAndKeyFrames, LengthIsKeptUntilReset)
 {
     Scenario scenario;
     auto *still = addStill(scenario, "s", 10);
@@ -77,38 +113,44 @@ TEST(FrameCountTest, LengthIsKeptUntilReset)
     EXPECT_EQ(still->frameCount(), 20);
 }
 
-TEST(FrameCountTest, SeriesAddsAndCrossfadeOverlaps)
+// SERIES adds its inputs' lengths and CROSSFADE overlaps them: each input starts where the one
+// before ends (less the overlap), and a frame is key where the input covering it says so, at
+// the edges of an overlap and at both ends.
+TEST(LengthAndKeyFrames, SeriesAddsAndCrossfadeOverlaps)
 {
     Scenario scenario;
-    auto *a = addStill(scenario, "a", 100);
-    auto *b = addStill(scenario, "b", 80);
+    auto *a = addStill(scenario, "a", 100);  // key frame 0
+    auto *b = addBlock<RotateBlock>(scenario, "b");
+    b->frames = 80;  // key frames 0, 40, 79
     auto *c = addStill(scenario, "c", 40);
 
     auto *series = addBlock<SeriesBlock>(scenario, "series");
-    auto *s0 = addInput(scenario, *series, a);
-    auto *s1 = addInput(scenario, *series, b);
-    auto *s2 = addInput(scenario, *series, c);
+    for (Block *input : {static_cast<Block *>(a), static_cast<Block *>(b), static_cast<Block *>(c)})
+        addInput(scenario, *series, input);
     EXPECT_EQ(series->frameCount(), 220);
-    EXPECT_EQ(s0->startOffset, 0);
-    EXPECT_EQ(s1->startOffset, 100);
-    EXPECT_EQ(s2->startOffset, 180);
+    EXPECT_EQ(series->inputs[1]->startOffset, 100);
+    EXPECT_EQ(series->inputs[2]->startOffset, 180);
+    EXPECT_EQ(keyFrames(*series, 220), (Frames{0, 100, 140, 179, 180, 219}));
     EXPECT_EQ(addBlock<SeriesBlock>(scenario, "empty", BlockKind::Main)->frameCount(), 0);
 
     auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
     cross->frames = 20;
-    auto *c0 = addInput(scenario, *cross, a);
-    auto *c1 = addInput(scenario, *cross, b);
+    addInput(scenario, *cross, a);
+    addInput(scenario, *cross, b);
     EXPECT_EQ(cross->frameCount(), 160);
-    EXPECT_EQ(c0->startOffset, 0);
-    EXPECT_EQ(c1->startOffset, 80);
+    EXPECT_EQ(cross->inputs[0]->startOffset, 0);
+    EXPECT_EQ(cross->inputs[1]->startOffset, 80);
+    // b at 80: the overlap's edges 80, 90, 100 and b's own 80, 120, 159.
+    EXPECT_EQ(keyFrames(*cross, 160), (Frames{0, 80, 90, 100, 120, 159}));
 
     auto *three = addBlock<CrossfadeBlock>(scenario, "three");
     three->frames = 10;
-    addInput(scenario, *three, a);
-    addInput(scenario, *three, b);
-    auto *t2 = addInput(scenario, *three, c);
+    for (Block *input : {static_cast<Block *>(a), static_cast<Block *>(b), static_cast<Block *>(c)})
+        addInput(scenario, *three, input);
     EXPECT_EQ(three->frameCount(), 200);
-    EXPECT_EQ(t2->startOffset, 160);
+    EXPECT_EQ(three->inputs[2]->startOffset, 160);
+    // b at 90: 90, 95, 100, 130, 169; c at 160: 160, 165, 170.
+    EXPECT_EQ(keyFrames(*three, 200), (Frames{0, 90, 95, 100, 130, 160, 165, 169, 170, 199}));
 
     // An overlap longer than the inputs (rejected by validation) gives no negative length.
     auto *bad = addBlock<CrossfadeBlock>(scenario, "bad");
@@ -118,39 +160,65 @@ TEST(FrameCountTest, SeriesAddsAndCrossfadeOverlaps)
     EXPECT_EQ(bad->frameCount(), 0);
 }
 
-TEST(FrameCountTest, MixTakesTheLatestEnd)
+// MIX lasts until its latest input ends; each input's start and last frame are key frames.
+TEST(LengthAndKeyFrames, MixTakesTheLatestEnd)
 {
     Scenario scenario;
     auto *fifty = addStill(scenario, "fifty", 50);
     auto *forty = addStill(scenario, "forty", 40);
     auto *mix = addBlock<MixBlock>(scenario, "mix");
-    auto *late = addInput(scenario, *mix, fifty);
-    late->offset = 30;
-    auto *early = addInput(scenario, *mix, forty);
+    addInput(scenario, *mix, fifty)->offset = 30;
+    addInput(scenario, *mix, forty);
     EXPECT_EQ(mix->frameCount(), 80);
-    EXPECT_EQ(late->startOffset, 30);
-    EXPECT_EQ(early->startOffset, 0);
+    EXPECT_EQ(mix->inputs[0]->startOffset, 30);
+    EXPECT_EQ(mix->inputs[1]->startOffset, 0);
+    EXPECT_EQ(keyFrames(*mix, 80), (Frames{0, 30, 39, 79}));
 }
 
-TEST(FrameCountTest, SingleInputKindsFollowTheirInput)
+// The one-input effects last as long as their input. FADE marks its fades and lets its input's
+// key frames through; the others mark their ends (and SHAKE nothing more) but not their input's.
+TEST(LengthAndKeyFrames, SingleInputKindsFollowTheirInput)
 {
     Scenario scenario;
-    auto *source = addStill(scenario, "src", 64);
-    for (auto kind : {BlockKind::Fade, BlockKind::Shake, BlockKind::Mosaic, BlockKind::Expand,
-                      BlockKind::Alpha, BlockKind::Shade}) {
-        auto block = createBlock(kind);
-        block->frames = 3;  // FADE's fade length does not change its length
+    auto *source = addBlock<SeriesBlock>(scenario, "src");
+    addInput(scenario, *source, addStill(scenario, "a", 30));
+    addInput(scenario, *source, addStill(scenario, "b", 34));  // key frames 0, 30, 63
+    struct Case {
+        BlockKind kind;
+        int32_t fadeMode;
+        Frames keyFrames;
+    };
+    const Case cases[] = {
+        {BlockKind::Fade, FadeBlock::ModeInOut, {0, 5, 10, 30, 58, 63}},
+        {BlockKind::Fade, FadeBlock::ModeIn, {0, 5, 10, 30, 63}},
+        {BlockKind::Fade, FadeBlock::ModeOut, {0, 30, 58, 63}},
+        {BlockKind::Shake, 0, {0, 63}},
+        {BlockKind::Mosaic, 0, {0, 32, 63}},
+        {BlockKind::Expand, 0, {0, 32, 63}},
+        {BlockKind::Alpha, 0, {0, 32, 63}},
+        {BlockKind::Shade, 0, {0, 32, 63}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(kindKeyword(c.kind)) + " " + std::to_string(c.fadeMode));
+        auto block = createBlock(c.kind);
+        block->frames = 10;  // FADE's fade length does not change its length
+        if (auto *fade = dynamic_cast<FadeBlock *>(block.get()))
+            fade->fadeMode = c.fadeMode;
         addInput(scenario, *block, source);
-        EXPECT_EQ(block->frameCount(), 64) << kindKeyword(kind);
+        EXPECT_EQ(block->frameCount(), 64);
         EXPECT_EQ(block->inputs[0]->startOffset, 0);
-        EXPECT_EQ(createBlock(kind)->frameCount(), 0) << "without input";
+        EXPECT_EQ(keyFrames(*block, 64), c.keyFrames);
+        EXPECT_EQ(createBlock(c.kind)->frameCount(), 0) << "without input";
     }
 }
 
-TEST(FrameCountTest, CutRangeAndMapping)
+// CUT lasts from START to END either way, holds each picture SKIP frames, and a frame is key
+// where the frame it shows is key in its input.
+TEST(LengthAndKeyFrames, CutRangeAndMapping)
 {
     Scenario scenario;
-    auto *source = addStill(scenario, "src", 20);
+    auto *source = addBlock<RotateBlock>(scenario, "src");
+    source->frames = 21;  // key frames 0, 10, 20
     CutBlock cut;
     addInput(scenario, cut, source);
     cut.start = 10;
@@ -161,14 +229,22 @@ TEST(FrameCountTest, CutRangeAndMapping)
     for (int32_t f = 0; f < 11; ++f)
         mapped.push_back(cut.mappedFrame(f));
     EXPECT_EQ(mapped, (Frames{10, 10, 8, 8, 6, 6, 4, 4, 2, 2, 0}));
+    EXPECT_EQ(keyFrames(cut, 11), (Frames{0, 1, 10}));
+    cut.start = 20;
+    cut.end = 4;
+    cut.skip = 1;
+    cut.frameCountCache = -1;
+    // Frames 0 .. 16 show 20 .. 4.
+    EXPECT_EQ(keyFrames(cut, 17), (Frames{0, 10, 16}));
 
     CutBlock forward;
+    addInput(scenario, forward, source);
     forward.start = 3;
     forward.end = 7;
     EXPECT_EQ(forward.frameCount(), 5);
     EXPECT_EQ(forward.mappedFrame(0), 3);
     EXPECT_EQ(forward.mappedFrame(4), 7);
-
+    EXPECT_EQ(keyFrames(forward, 5), (Frames{0, 4}));
     // SKIP 0 is read without complaint; it must not divide by zero.
     forward.skip = 0;
     EXPECT_EQ(forward.mappedFrame(2), 5);
@@ -176,106 +252,111 @@ TEST(FrameCountTest, CutRangeAndMapping)
     EXPECT_EQ(defaults.frameCount(), 2);  // END not given (-1): rejected by validation
 }
 
-TEST(KeyFrameTest, HoldingAndMotionKinds)
+// Forty levels of MIX, each naming the level below twice at the same place: a walk of every path
+// would never end; the shared parts are collected once.
+TEST(LengthAndKeyFrames, SharedPartsAreCollectedOnce)
 {
     Scenario scenario;
-    auto *still = addStill(scenario, "s", 10);
-    EXPECT_EQ(keyFrames(*still, 10), (Frames{0}));
-    RotateBlock rotate;
-    rotate.frames = 11;
-    EXPECT_EQ(keyFrames(rotate, 11), (Frames{0, 5, 10}));
-    ActionBlock action(BlockKind::Slide);
-    action.frames = 4;
-    EXPECT_EQ(keyFrames(action, 4), (Frames{0, 2, 3}));
-
-    FilmBlock film;
-    film.frames = 20;
-    film.inputCount = 3;  // every (20 / 2) / 2 = 5 frames
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 5, 10, 15, 19}));
-    film.inputCount = 30;  // interval 0: only the ends
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
-    film.inputCount = 1;
-    EXPECT_EQ(keyFrames(film, 20), (Frames{0, 19}));
-}
-
-TEST(KeyFrameTest, SeriesAsksTheCoveringInput)
-{
-    Scenario scenario;
-    auto *a = addStill(scenario, "a", 10);
-    auto *b = addBlock<RotateBlock>(scenario, "b");
-    b->frames = 6;
-    auto *series = addBlock<SeriesBlock>(scenario, "series");
-    addInput(scenario, *series, a);
-    addInput(scenario, *series, b);
-    // a: 0; b at 10: 0, 3, 5 -> 10, 13, 15; ends 0 and 15.
-    EXPECT_EQ(keyFrames(*series, 16), (Frames{0, 10, 13, 15}));
-}
-
-TEST(KeyFrameTest, CrossfadeMarksOverlapEdges)
-{
-    Scenario scenario;
-    auto *a = addStill(scenario, "a", 100);
-    auto *b = addStill(scenario, "b", 80);
-    auto *cross = addBlock<CrossfadeBlock>(scenario, "cross");
-    cross->frames = 20;
-    addInput(scenario, *cross, a);
-    addInput(scenario, *cross, b);
-    // a says 0; b starts at 80: its local 0, 10, 20 are 80, 90, 100; the end is 159.
-    EXPECT_EQ(keyFrames(*cross, 160), (Frames{0, 80, 90, 100, 159}));
-}
-
-TEST(KeyFrameTest, MixMarksEachInputsEnds)
-{
-    Scenario scenario;
-    auto *fifty = addStill(scenario, "fifty", 50);
-    auto *forty = addStill(scenario, "forty", 40);
-    auto *mix = addBlock<MixBlock>(scenario, "mix");
-    addInput(scenario, *mix, fifty)->offset = 30;
-    addInput(scenario, *mix, forty);
-    EXPECT_EQ(keyFrames(*mix, 80), (Frames{0, 30, 39, 79}));
-}
-
-TEST(KeyFrameTest, FadeMarksItsFades)
-{
-    Scenario scenario;
-    auto *source = addStill(scenario, "src", 100);
-    FadeBlock fade;
-    fade.frames = 10;
-    addInput(scenario, fade, source);
-    fade.fadeMode = FadeBlock::ModeInOut;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 94, 99}));
-    fade.fadeMode = FadeBlock::ModeIn;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 5, 10, 99}));
-    fade.fadeMode = FadeBlock::ModeOut;
-    EXPECT_EQ(keyFrames(fade, 100), (Frames{0, 94, 99}));
-}
-
-TEST(KeyFrameTest, CutAsksForTheMappedFrame)
-{
-    Scenario scenario;
-    auto *source = addBlock<RotateBlock>(scenario, "src");
-    source->frames = 21;  // key frames 0, 10, 20
-    CutBlock cut;
-    addInput(scenario, cut, source);
-    cut.start = 20;
-    cut.end = 4;
-    // frames 0 .. 16 map to 20 .. 4; 10 is frame 10.
-    EXPECT_EQ(keyFrames(cut, 17), (Frames{0, 10, 16}));
-}
-
-TEST(KeyFrameTest, PerFrameEffects)
-{
-    Scenario scenario;
-    auto *source = addBlock<RotateBlock>(scenario, "src");
-    source->frames = 9;  // its own key frames must not show through
-    ShakeBlock shake;
-    addInput(scenario, shake, source);
-    EXPECT_EQ(keyFrames(shake, 9), (Frames{0, 8}));
-    for (auto kind : {BlockKind::Mosaic, BlockKind::Expand, BlockKind::Alpha, BlockKind::Shade}) {
-        auto block = createBlock(kind);
-        addInput(scenario, *block, source);
-        EXPECT_EQ(keyFrames(*block, 9), (Frames{0, 4, 8})) << kindKeyword(kind);
+    auto *leaf = addBlock<RotateBlock>(scenario, "leaf");
+    leaf->frames = 9;
+    Block *below = leaf;
+    for (int i = 0; i < 40; ++i) {
+        auto *mix = addBlock<MixBlock>(scenario, "mix" + std::to_string(i));
+        addInput(scenario, *mix, below);
+        addInput(scenario, *mix, below);
+        below = mix;
     }
+    KeyFrameSink sink;
+    below->collectKeyFrames(0, 8, 0, sink);
+    EXPECT_EQ(sink.sortedFrames(), (std::vector<int64_t>{0, 4, 8}));
+}
+
+// The scenario with every kind, and random trees of blocks (shared inputs, offsets, overlaps,
+// backward cuts with skips) as the reader and linking accept them.
+TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
+{
+    RecordingPrompter prompter;
+    {
+        Scenario scenario;
+        scenario.prompter = &prompter;
+        const auto allKinds =
+            std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
+        ASSERT_EQ(load(scenario, pathToSjis(allKinds).value()), 0);
+        ASSERT_EQ(link(scenario), 0);
+        expectCollectedKeyFrames(scenario);
+    }
+
+    test::TempDir dir;
+    std::mt19937 random(20261207);
+    const auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    int linked = 0;
+    for (int round = 0; round < 60; ++round) {
+        std::string text = "SCREEN 8 6\nDRAW \"d\" { SIZE 8 6 }\n";
+        std::vector<std::string> names;
+        for (int i = 0; i < 4; ++i) {
+            names.push_back("s" + std::to_string(i));
+            text += "STILL \"" + names.back() + "\" { INPUT \"d\" FRAMES " +
+                    std::to_string(pick(30, 80)) + " }\n";
+        }
+        const auto input = [&] {
+            return "INPUT \"" + names[size_t(pick(0, int(names.size()) - 1))] + "\" ";
+        };
+        const auto frames = [&](int low, int high) {
+            return "FRAMES " + std::to_string(pick(low, high)) + " ";
+        };
+        for (int i = 0; i < 20; ++i) {
+            std::string body;
+            std::string kind;
+            switch (pick(0, 12)) {
+            case 0: kind = "ROTATE"; body = input() + frames(30, 60); break;
+            case 1: kind = "ZOOM"; body = input() + frames(30, 60); break;
+            case 2: kind = "FILM"; body = input() + input() + input() + "UP " + frames(30, 90); break;
+            case 3:
+                kind = std::vector<std::string>{"FADEIN", "FADEOUT", "FADEINOUT"}[size_t(pick(0, 2))];
+                body = input() + frames(0, 15);
+                break;
+            case 4:
+                kind = "CROSSFADE";
+                body = input() + input() + (pick(0, 1) ? input() : "") + frames(0, 15);
+                break;
+            case 5:
+                kind = "MIX";
+                for (int k = pick(1, 4); k > 0; --k)
+                    body += input() + "OFFSET " + std::to_string(pick(0, 40)) + " ";
+                break;
+            case 6:
+                kind = "SERIES";
+                for (int k = pick(1, 4); k > 0; --k)
+                    body += input();
+                break;
+            case 7: kind = "SHAKE"; body = input(); break;
+            case 8: kind = "MOSAIC"; body = input() + "SIZE_START 1 SIZE_END 4 "; break;
+            case 9: kind = "EXPAND"; body = input() + "IN UP "; break;
+            case 10:
+                kind = "CUT";
+                body = input() + "START " + std::to_string(pick(0, 29)) + " END " +
+                       std::to_string(pick(0, 29)) + " SKIP " + std::to_string(pick(0, 4)) + " ";
+                break;
+            case 11: kind = "ALPHA"; body = input() + "START 0 END 255 "; break;
+            default: kind = "SHADE"; body = input() + "START 0 END 2 "; break;
+            }
+            names.push_back("b" + std::to_string(i));
+            text += kind + " \"" + names.back() + "\" { " + body + "}\n";
+        }
+        text += "MAIN { INPUT \"b19\" INPUT \"b18\" INPUT \"b10\" }\n";
+        const auto file = dir.path() / ("random" + std::to_string(round) + ".txt");
+        std::ofstream(file, std::ios::binary) << text;
+        Scenario scenario;
+        scenario.prompter = &prompter;
+        if (load(scenario, pathToSjis(file).value()) != 0 || link(scenario) != 0)
+            continue;  // lengths the random numbers made invalid
+        ++linked;
+        SCOPED_TRACE(text);
+        expectCollectedKeyFrames(scenario);
+    }
+    EXPECT_GT(linked, 20);
 }
 
 class ValidateTest : public ::testing::Test {
@@ -349,104 +430,95 @@ TEST_F(ValidateTest, TextPlaceholdersComeFromThePhoto)
     EXPECT_EQ(text->string, "%MAKER% / %ISO%\r\n%FOCUS%");  // the written text stays
 }
 
-TEST_F(ValidateTest, ActionAfterimageAtMostFrames)
+// The per-kind checks: each block as set up, the code its validation gives and the one message
+// it shows (none when it passes). Kinds without checks always pass.
+TEST_F(ValidateTest, KindChecksAndTheirMessages)
 {
-    ActionBlock action(BlockKind::Zoom);
-    action.name = "z";
-    action.frames = 5;
-    action.afterimage = 5;
-    EXPECT_EQ(action.validate(&prompter), 0);
-    action.afterimage = 6;
-    EXPECT_EQ(action.validate(&prompter), -1);
-    ASSERT_EQ(prompter.errors.size(), 1u);
-    EXPECT_EQ(prompter.errors[0], "ブロック z では、不正な残像フレーム数が指定されています。");
-}
-
-TEST_F(ValidateTest, FadeNeedsModeAndRoom)
-{
-    auto *source = addStill(scenario, "src", 20);
-    FadeBlock fade;
-    fade.name = "f";
-    fade.frames = 10;
-    addInput(scenario, fade, source);
-    EXPECT_EQ(fade.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.back(), "ブロック f に、( IN | OUT | INOUT ) が定義されていません。");
-    fade.fadeMode = FadeBlock::ModeInOut;
-    EXPECT_EQ(fade.validate(&prompter), 0);  // 2 x 10 fits 20
-    fade.frames = 11;
-    EXPECT_EQ(fade.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.back(), "ブロック f では、不正な対象フレーム数が指定されています。");
-    fade.fadeMode = FadeBlock::ModeOut;
-    EXPECT_EQ(fade.validate(&prompter), 0);
-    fade.frames = 21;
-    fade.fadeMode = FadeBlock::ModeIn;
-    EXPECT_EQ(fade.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.size(), 3u);
-}
-
-TEST_F(ValidateTest, CrossfadeInputsMustHoldTheOverlap)
-{
+    auto *twenty = addStill(scenario, "src", 20);
     auto *longer = addStill(scenario, "long", 40);
     auto *middle = addStill(scenario, "middle", 39);
     auto *edge = addStill(scenario, "edge", 20);
-    CrossfadeBlock cross;
-    cross.name = "cf";
-    cross.frames = 20;
-    addInput(scenario, cross, edge);    // first: needs 20
-    addInput(scenario, cross, longer);  // inner: needs 40
-    addInput(scenario, cross, edge);    // last: needs 20
-    EXPECT_EQ(cross.validate(&prompter), 0);
-    cross.inputs[1]->block = middle;
-    EXPECT_EQ(cross.validate(&prompter), -1);
-    ASSERT_EQ(prompter.errors.size(), 1u);
-    EXPECT_EQ(prompter.errors[0],
-              "ブロック cf では、入力ブロック middle に対して不正な対象フレーム数が指定されています。");
-    cross.inputs[1]->block = longer;
-    cross.frames = 21;
-    EXPECT_EQ(cross.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.back(),
-              "ブロック cf では、入力ブロック edge に対して不正な対象フレーム数が指定されています。");
-}
+    const auto action = [](int32_t afterimage) {
+        auto block = std::make_unique<ActionBlock>(BlockKind::Zoom);
+        block->name = "z";
+        block->frames = 5;
+        block->afterimage = afterimage;
+        return block;
+    };
+    const auto fade = [&](int32_t mode, int32_t frames) {
+        auto block = std::make_unique<FadeBlock>();
+        block->name = "f";
+        block->fadeMode = mode;
+        block->frames = frames;
+        addInput(scenario, *block, twenty);
+        return block;
+    };
+    const auto crossfade = [&](StillBlock *inner, int32_t frames) {
+        auto block = std::make_unique<CrossfadeBlock>();
+        block->name = "cf";
+        block->frames = frames;
+        for (StillBlock *input : {edge, inner, edge})  // the ends need FRAMES, the inner 2 x
+            addInput(scenario, *block, input);
+        return block;
+    };
+    const auto cut = [&](int32_t start, int32_t end) {
+        auto block = std::make_unique<CutBlock>();
+        block->name = "c";
+        block->start = start;
+        block->end = end;
+        addInput(scenario, *block, twenty);
+        return block;
+    };
+    const auto expand = [](int32_t expandIn) {
+        auto block = std::make_unique<ExpandBlock>();
+        block->name = "e";
+        block->expandIn = expandIn;
+        return block;
+    };
+    const std::string fadeRoom = "ブロック f では、不正な対象フレーム数が指定されています。";
+    const std::string cutRange =
+        "ブロック CUT では、入力ブロック src に対して不正なフレーム番号が指定されています。";
+    struct Case {
+        std::unique_ptr<Block> block;
+        int32_t code;
+        std::string message;  // empty: none
+    };
+    Case cases[] = {
+        {action(5), 0, ""},
+        {action(6), -1, "ブロック z では、不正な残像フレーム数が指定されています。"},
+        {fade(FadeBlock::ModeNone, 10), -1,
+         "ブロック f に、( IN | OUT | INOUT ) が定義されていません。"},
+        {fade(FadeBlock::ModeInOut, 10), 0, ""},  // 2 x 10 fits 20
+        {fade(FadeBlock::ModeInOut, 11), -1, fadeRoom},
+        {fade(FadeBlock::ModeOut, 11), 0, ""},
+        {fade(FadeBlock::ModeIn, 21), -1, fadeRoom},
+        {crossfade(longer, 20), 0, ""},
+        {crossfade(middle, 20), -1,
+         "ブロック cf では、入力ブロック middle に対して不正な対象フレーム数が指定されています。"},
+        {crossfade(longer, 21), -1,
+         "ブロック cf では、入力ブロック edge に対して不正な対象フレーム数が指定されています。"},
+        {cut(19, 0), 0, ""},
+        {cut(20, 0), -1, cutRange},
+        {cut(0, -1), -1, cutRange},  // END not given
+        {expand(0), -1, "ブロック e に、( IN | OUT ) が定義されていません。"},
+        {expand(2), 0, ""},
+    };
+    for (Case &c : cases) {
+        SCOPED_TRACE(std::string(kindKeyword(c.block->kind)) + " " + c.message);
+        prompter.errors.clear();
+        EXPECT_EQ(c.block->validate(&prompter), c.code);
+        EXPECT_EQ(prompter.errors,
+                  c.message.empty() ? std::vector<std::string>{} : std::vector{c.message});
+    }
 
-TEST_F(ValidateTest, CutFramesInsideTheInput)
-{
-    auto *source = addStill(scenario, "src", 11);
-    CutBlock cut;
-    cut.name = "c";
-    addInput(scenario, cut, source);
-    cut.start = 10;
-    cut.end = 0;
-    EXPECT_EQ(cut.validate(&prompter), 0);
-    cut.start = 11;
-    EXPECT_EQ(cut.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.back(),
-              "ブロック CUT では、入力ブロック src に対して不正なフレーム番号が指定されています。");
-    cut.start = 0;
-    cut.end = -1;  // END not given
-    EXPECT_EQ(cut.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.size(), 2u);
-}
-
-TEST_F(ValidateTest, ExpandNeedsInOrOut)
-{
-    ExpandBlock expand;
-    expand.name = "e";
-    EXPECT_EQ(expand.validate(&prompter), -1);
-    EXPECT_EQ(prompter.errors.back(), "ブロック e に、( IN | OUT ) が定義されていません。");
-    expand.expandIn = 2;
-    EXPECT_EQ(expand.validate(&prompter), 0);
-}
-
-TEST_F(ValidateTest, OtherKindsAlwaysPass)
-{
+    prompter.errors.clear();
     for (auto kind : {BlockKind::Draw, BlockKind::Still, BlockKind::Rotate, BlockKind::Film,
                       BlockKind::Mix, BlockKind::Series, BlockKind::Main, BlockKind::Shake,
                       BlockKind::Mosaic, BlockKind::Alpha, BlockKind::Shade})
         EXPECT_EQ(createBlock(kind)->validate(&prompter), 0) << kindKeyword(kind);
     EXPECT_TRUE(prompter.errors.empty());
     // A null reporter drops the message but still fails.
-    ExpandBlock expand;
-    EXPECT_EQ(expand.validate(nullptr), -1);
+    EXPECT_EQ(expand(0)->validate(nullptr), -1);
 }
 
 } // namespace

@@ -694,14 +694,6 @@ FILM "film" { INPUT "r" INPUT "g" INPUT "r" DOWN FRAMES 2 }
 MAIN { INPUT "alpha" INPUT "shade" INPUT "mosaic" INPUT "expand" INPUT "rotate"
        INPUT "action" INPUT "film" }
 )");
-    // Too few frames for a key-frame period: only the ends are key frames, no division by 0.
-    {
-        Block *film = block("film");
-        film->frames = 3;
-        EXPECT_TRUE(film->isKeyFrame(0));
-        EXPECT_FALSE(film->isKeyFrame(1));
-        EXPECT_TRUE(film->isKeyFrame(2));
-    }
     // The reader refuses FRAMES 1 for these; the editor may still set it.
     for (const char *name : {"rotate", "action", "film"}) {
         Block *b = block(name);
@@ -715,17 +707,11 @@ MAIN { INPUT "alpha" INPUT "shade" INPUT "mosaic" INPUT "expand" INPUT "rotate"
         ASSERT_TRUE(f);
         EXPECT_EQ(at(*f, 5, 5).a, 128);
     }
-    {
-        Frame f(block("shade"), 0);
+    for (const char *name : {"shade", "mosaic"}) {
+        Frame f(block(name), 0);
         Frame plain(block("one"), 0);
-        ASSERT_TRUE(f);
-        EXPECT_TRUE(samePixels(*f, *plain));
-    }
-    {
-        Frame f(block("mosaic"), 0);
-        Frame plain(block("one"), 0);
-        ASSERT_TRUE(f);
-        EXPECT_TRUE(samePixels(*f, *plain));
+        ASSERT_TRUE(f) << name;
+        EXPECT_TRUE(samePixels(*f, *plain)) << name;
     }
     {
         Frame f(block("expand"), 0);
@@ -846,84 +832,41 @@ MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
 
 // A background may show an ancestor of its own block. A frame at which the ancestor asks again
 // for a frame of a block still being drawn, or whose circle runs on through ever new frames,
-// has no picture; the other frames render, and nothing is left pending.
+// has no picture; the other frames render, and nothing is left pending. A chain of backgrounds
+// as deep as linking allows renders.
 TEST_F(RenderTest, BackgroundsShowingAnAncestorEndTheirCircle)
 {
     picture("red.png", 8, 6, Qt::red);
-    Scenario &s = load(R"(SCREEN 8 6
+    std::string text = R"(SCREEN 8 6
 IMAGE "red" { FILE "red.png" }
 STILL "pad" { INPUT "red" FRAMES 2 }
 ROTATE "r" { INPUT "red" BGIMAGE "ser" FRAMES 4 }
 SERIES "ser" { INPUT "r" INPUT "pad" }
 ROTATE "far" { INPUT "red" BGIMAGE "cut" FRAMES 1000000 }
 CUT "cut" { INPUT "far" START 1 END 999999 }
-MAIN { INPUT "ser" INPUT "cut" }
-)");
-    ASSERT_EQ(s.totalFrames, 6 + 999999);
-    for (int32_t f : {0, 3, 4, 5, 6, 7, s.totalFrames - 1}) {
+)";
+    // "chain" below MAIN, the MIX blocks, "pad" and "red".
+    const int mixes = MaxBlockNesting - 4;
+    for (int i = 0; i < mixes; ++i)
+        text += "MIX \"m" + std::to_string(i) + "\" { INPUT \"pad\" BGIMAGE \"" +
+                (i + 1 < mixes ? "m" + std::to_string(i + 1) : std::string("pad")) + "\" }\n";
+    Scenario &s = load(text + "SERIES \"chain\" { INPUT \"m0\" }\n"
+                              "MAIN { INPUT \"ser\" INPUT \"cut\" INPUT \"chain\" }\n");
+    ASSERT_EQ(s.totalFrames, 6 + 999999 + 2);
+    const int32_t chain = 6 + 999999;
+    for (int32_t f : {0, 3, 4, 5, 6, 7, chain - 1, chain, chain + 1}) {
         ImageBuffer *p = s.render(f);
-        EXPECT_EQ(p != nullptr, f == 4 || f == 5) << f;
+        EXPECT_EQ(p != nullptr, f == 4 || f == 5 || f >= chain) << f;
+        if (p && f >= chain) {
+            EXPECT_TRUE(isRed(at(*p, 4, 3)));
+        }
         s.release(p, f);
     }
     expectIdle(false);
 }
 
-// A chain of backgrounds as deep as linking allows renders.
-TEST_F(RenderTest, DeepestChainOfBackgroundsRenders)
-{
-    picture("red.png", 8, 6, Qt::red);
-    std::string text = "SCREEN 8 6\nIMAGE \"red\" { FILE \"red.png\" }\n"
-                       "STILL \"pad\" { INPUT \"red\" FRAMES 2 }\n";
-    // MAIN, the MIX blocks, "pad" and "red".
-    const int mixes = MaxBlockNesting - 3;
-    for (int i = 0; i < mixes; ++i)
-        text += "MIX \"m" + std::to_string(i) + "\" { INPUT \"pad\" BGIMAGE \"" +
-                (i + 1 < mixes ? "m" + std::to_string(i + 1) : std::string("pad")) + "\" }\n";
-    Scenario &s = load(text + "MAIN { INPUT \"m0\" }\n");
-    ImageBuffer *p = s.render(1);
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(isRed(at(*p, 4, 3)));
-    s.release(p, 1);
-    expectIdle();
-}
-
 const std::filesystem::path AllKinds =
     std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
-
-// Every frame of a scenario with every kind, in order, then out of order with pictures held
-// over several frames: every picture goes back and every kept picture is dropped at the end.
-TEST_F(RenderTest, RenderReleaseBalance)
-{
-    Scenario s;
-    s.prompter = &m_prompter;
-    ASSERT_EQ(vorn::load(s, pathToSjis(AllKinds).value()), 0);
-    ASSERT_EQ(link(s), 0);
-    ASSERT_GT(s.totalFrames, 10);
-    for (int32_t f = 0; f < s.totalFrames; ++f) {
-        ImageBuffer *p = s.render(f);
-        ASSERT_NE(p, nullptr) << f;
-        EXPECT_EQ(p->width, 64);
-        EXPECT_EQ(p->height, 48);
-        s.release(p, f);
-    }
-    // Held pictures: three frames out at a time, released in another order.
-    for (int32_t f = 0; f + 2 < s.totalFrames; f += 3) {
-        ImageBuffer *a = s.render(f + 2);
-        ImageBuffer *b = s.render(f);
-        ImageBuffer *c = s.render(f + 1);
-        s.release(b, f);
-        s.release(a, f + 2);
-        s.release(c, f + 1);
-    }
-    for (int32_t f = 0; f < s.totalFrames; ++f)
-        s.release(s.render(f), f);
-    EXPECT_TRUE(m_prompter.errors.empty());
-    for (auto &b : s.blocks) {
-        std::lock_guard guard(b->lock);
-        EXPECT_EQ(b->pending, 0) << b->name.value_or("");
-        EXPECT_FALSE(b->cacheA || b->cacheB) << b->name.value_or("");
-    }
-}
 
 // The trace walks the inputs used at a frame, each one level deeper at its own frame.
 TEST_F(RenderTest, TraceFollowsTheInputsOfAFrame)
@@ -943,30 +886,49 @@ MAIN { INPUT "s" }
     EXPECT_EQ(lines, expected);
 }
 
-// The preview renders on its worker while a property page renders and releases on the
-// interface thread: two threads rendering frames of one scenario give the same pictures as
-// one thread does, and leave nothing pending.
-TEST_F(RenderTest, TwoThreadsRenderOneScenario)
+// Every frame of a scenario with every kind, in order; then out of order with pictures held
+// over several frames; then from two threads at once, as the preview's worker and a property
+// page on the interface thread do. Each pass gives the pictures of the first, every picture
+// goes back, and a last pass in order drops every kept picture.
+TEST_F(RenderTest, RenderReleaseBalanceAndTwoThreads)
 {
     Scenario s;
     s.prompter = &m_prompter;
     ASSERT_EQ(vorn::load(s, pathToSjis(AllKinds).value()), 0);
     ASSERT_EQ(link(s), 0);
+    ASSERT_GT(s.totalFrames, 10);
     std::vector<ImagePtr> reference;
     for (int32_t f = 0; f < s.totalFrames; ++f) {
         ImageBuffer *p = s.render(f);
-        ASSERT_NE(p, nullptr);
+        ASSERT_NE(p, nullptr) << f;
+        EXPECT_EQ(p->width, 64);
+        EXPECT_EQ(p->height, 48);
         reference.push_back(CopyImage(p));
         s.release(p, f);
     }
     std::atomic<int> mismatches{0};
+    const auto check = [&](ImageBuffer *p, int32_t f) {
+        if (!p || !samePixels(*p, *reference[size_t(f)]))
+            ++mismatches;
+    };
+    // Held pictures: three frames out at a time, released in another order.
+    for (int32_t f = 0; f + 2 < s.totalFrames; f += 3) {
+        ImageBuffer *a = s.render(f + 2);
+        ImageBuffer *b = s.render(f);
+        ImageBuffer *c = s.render(f + 1);
+        check(a, f + 2);
+        check(b, f);
+        check(c, f + 1);
+        s.release(b, f);
+        s.release(a, f + 2);
+        s.release(c, f + 1);
+    }
     const auto worker = [&](int32_t first, int32_t step) {
         for (int round = 0; round < 3; ++round)
             for (int32_t i = 0; i < s.totalFrames; ++i) {
                 const int32_t f = (first + i * step) % s.totalFrames;
                 ImageBuffer *p = s.render(f);
-                if (!p || !samePixels(*p, *reference[size_t(f)]))
-                    ++mismatches;
+                check(p, f);
                 s.release(p, f);
             }
     };
@@ -975,12 +937,13 @@ TEST_F(RenderTest, TwoThreadsRenderOneScenario)
     preview.join();
     page.join();
     EXPECT_EQ(mismatches.load(), 0);
-    // Rendering every frame once more in order drops whatever a last frame left kept.
     for (int32_t f = 0; f < s.totalFrames; ++f)
         s.release(s.render(f), f);
+    EXPECT_TRUE(m_prompter.errors.empty());
     for (auto &b : s.blocks) {
         std::lock_guard guard(b->lock);
         EXPECT_EQ(b->pending, 0) << b->name.value_or("");
+        EXPECT_FALSE(b->cacheA || b->cacheB) << b->name.value_or("");
     }
 }
 

@@ -30,6 +30,11 @@ bool ActionBlock::isKeyFrame(int32_t frame)
     return isStartMiddleOrEnd(frame, frames);
 }
 
+void ActionBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addStartMiddleAndEnd(frames, first, last, offset, out);
+}
+
 int32_t ActionBlock::frameCount()
 {
     return ownFrameCount(frames);

@@ -61,6 +61,52 @@ bool CrossfadeBlock::isKeyFrame(int32_t frame)
     return false;
 }
 
+void CrossfadeBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    const int64_t total = frameCount();
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(total - 1, first, last, offset, out);
+    const auto span = spans(inputs, frames);
+    // A frame asks the first input that covers it and the one after, when that covers it too.
+    // With lengths of at least the overlap (what validation asks) starts and ends both rise and
+    // the first covering input is found by halving; otherwise by looking at each.
+    bool rising = true;
+    for (size_t i = 1; i < span.size(); ++i)
+        rising = rising && span[i].start >= span[i - 1].start &&
+                 span[i].start + span[i].length >= span[i - 1].start + span[i - 1].length;
+    const auto firstCovering = [&](int64_t frame) -> size_t {
+        if (rising) {
+            const auto it = std::upper_bound(span.begin(), span.end(), frame,
+                                             [](int64_t f, const Span &s) { return f < s.start + s.length; });
+            return it != span.end() && it->covers(frame) ? size_t(it - span.begin()) : span.size();
+        }
+        for (size_t i = 0; i < span.size(); ++i)
+            if (span[i].covers(frame))
+                return i;
+        return span.size();
+    };
+    // A candidate frame of input j counts when j is the first covering input (its edges only
+    // from the second input on) or the one after it.
+    const auto consider = [&](size_t j, int64_t local, bool isEdge) {
+        const int64_t frame = span[j].start + local;
+        if (local < 0 || local >= span[j].length || frame < first || frame > last)
+            return;
+        const size_t i = firstCovering(frame);
+        if ((j == i && (!isEdge || j > 0)) || (i != span.size() && j == i + 1))
+            out.add(offset + frame);
+    };
+    for (size_t j = 0; j < span.size(); ++j) {
+        if (span[j].start > last || span[j].start + span[j].length <= first)
+            continue;
+        for (const int64_t edge : {int64_t(0), int64_t(frames), int64_t(frames / 2)})
+            consider(j, edge, true);
+        KeyFrameSink inputFrames;
+        inputs[j]->collectKeyFrames(first - span[j].start, last - span[j].start, 0, inputFrames);
+        for (const int64_t local : inputFrames.frames)
+            consider(j, local, false);
+    }
+}
+
 int32_t CrossfadeBlock::frameCount()
 {
     if (frameCountCache >= 0)

@@ -38,6 +38,37 @@ bool CutBlock::isKeyFrame(int32_t frame)
     return input && input->isKeyFrame(mappedFrame(frame));
 }
 
+void CutBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    const int64_t total = frameCount();
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(total - 1, first, last, offset, out);
+    BlockInput *input = firstInput();
+    if (!input)
+        return;
+    // Frame f shows input frame start +- held, held = f rounded down to a multiple of the step:
+    // an input key frame k comes back as the `step` frames that hold it.
+    const int64_t step = skip < 1 ? 1 : skip;
+    const bool forward = start < end;
+    const int64_t heldFirst = first / step * step;
+    const int64_t heldLast = last / step * step;
+    const int64_t low = forward ? start + heldFirst : start - heldLast;
+    const int64_t high = forward ? start + heldLast : start - heldFirst;
+    if (forward && step == 1) {
+        input->collectKeyFrames(low, high, offset - start, out);
+        return;
+    }
+    KeyFrameSink inputFrames;
+    input->collectKeyFrames(low, high, 0, inputFrames);
+    for (const int64_t k : inputFrames.frames) {
+        const int64_t held = forward ? k - start : start - k;
+        if (held < 0 || held % step != 0)
+            continue;
+        for (int64_t frame = std::max(held, first); frame <= std::min(held + step - 1, last); ++frame)
+            out.add(offset + frame);
+    }
+}
+
 int32_t CutBlock::frameCount()
 {
     return ownFrameCount(std::llabs(int64_t(end) - start) + 1);

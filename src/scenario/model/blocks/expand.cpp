@@ -21,6 +21,11 @@ bool ExpandBlock::isKeyFrame(int32_t frame)
     return isStartMiddleOrEnd(frame, total);
 }
 
+void ExpandBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addStartMiddleAndEnd(frameCount(), first, last, offset, out);
+}
+
 int32_t ExpandBlock::frameCount()
 {
     if (frameCountCache >= 0)

@@ -27,6 +27,21 @@ bool FadeBlock::isKeyFrame(int32_t frame)
     return input && input->isKeyFrame(frame);
 }
 
+void FadeBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    const int64_t total = frameCount();
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(total - 1, first, last, offset, out);
+    if (fadeMode == ModeIn || fadeMode == ModeInOut) {
+        addKeyFrame(frames, first, last, offset, out);
+        addKeyFrame(frames / 2, first, last, offset, out);
+    }
+    if (fadeMode == ModeOut || fadeMode == ModeInOut)
+        addKeyFrame(total - 1 - frames / 2, first, last, offset, out);
+    if (BlockInput *input = firstInput())
+        input->collectKeyFrames(first, last, offset, out);
+}
+
 int32_t FadeBlock::frameCount()
 {
     if (frameCountCache >= 0)

@@ -33,6 +33,20 @@ bool FilmBlock::isKeyFrame(int32_t frame)
     return interval > 0 && frame % interval == 0;
 }
 
+void FilmBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(int64_t(frames) - 1, first, last, offset, out);
+    if (inputCount < 2)
+        return;
+    const int64_t interval = (frames / (inputCount - 1)) / 2;
+    if (interval <= 0)
+        return;
+    for (int64_t frame = (first + interval - 1) / interval * interval; frame <= last;
+         frame += interval)
+        out.add(offset + frame);
+}
+
 int32_t FilmBlock::frameCount()
 {
     return ownFrameCount(frames);

@@ -28,6 +28,22 @@ bool MixBlock::isKeyFrame(int32_t frame)
     return false;
 }
 
+void MixBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    const int64_t total = frameCount();
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(total - 1, first, last, offset, out);
+    for (const auto &input : inputs) {
+        const int64_t start = input->offset;
+        const int64_t end = start + input->frameCount();
+        addKeyFrame(start, first, last, offset, out);
+        if (end - 1 >= start)
+            addKeyFrame(end - 1, first, last, offset, out);
+        if (start <= last && end > first)
+            input->collectKeyFrames(first - start, last - start, offset + start, out);
+    }
+}
+
 int32_t MixBlock::frameCount()
 {
     if (frameCountCache >= 0)

@@ -26,6 +26,11 @@ bool MosaicBlock::isKeyFrame(int32_t frame)
     return isStartMiddleOrEnd(frame, total);
 }
 
+void MosaicBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addStartMiddleAndEnd(frameCount(), first, last, offset, out);
+}
+
 int32_t MosaicBlock::frameCount()
 {
     if (frameCountCache >= 0)

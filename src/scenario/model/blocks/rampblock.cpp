@@ -17,6 +17,11 @@ bool RampBlock::isKeyFrame(int32_t frame)
     return isStartMiddleOrEnd(frame, total);
 }
 
+void RampBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addStartMiddleAndEnd(frameCount(), first, last, offset, out);
+}
+
 int32_t RampBlock::frameCount()
 {
     if (frameCountCache >= 0)

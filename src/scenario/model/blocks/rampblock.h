@@ -14,6 +14,7 @@ class RampBlock : public Block {
 public:
     // The block is as long as its input; key frames are the first, the middle and the last.
     bool isKeyFrame(int32_t frame) override;
+    void addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out) override;
     int32_t frameCount() override;
     // The input line, then START and END.
     int32_t write(LineSink &out) const override;

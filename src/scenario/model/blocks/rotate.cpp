@@ -24,6 +24,11 @@ bool RotateBlock::isKeyFrame(int32_t frame)
     return isStartMiddleOrEnd(frame, frames);
 }
 
+void RotateBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addStartMiddleAndEnd(frames, first, last, offset, out);
+}
+
 int32_t RotateBlock::frameCount()
 {
     return ownFrameCount(frames);

@@ -21,6 +21,7 @@ public:
     void release(ImageBuffer *image, int32_t frame) override;
     int32_t trace(int32_t frame, int32_t depth, std::vector<std::string> &lines) override;
     bool isKeyFrame(int32_t frame) override;
+    void addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out) override;
     int32_t frameCount() override;
     int32_t write(LineSink &out) const override;
     void dropCaches() override;

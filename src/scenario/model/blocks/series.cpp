@@ -27,6 +27,22 @@ bool SeriesBlock::isKeyFrame(int32_t frame)
     return false;
 }
 
+void SeriesBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    const int64_t total = frameCount();
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(total - 1, first, last, offset, out);
+    int64_t start = 0;
+    for (const auto &input : inputs) {
+        if (start > last)
+            break;
+        const int64_t length = input->frameCount();
+        if (start + length > first)
+            input->collectKeyFrames(first - start, last - start, offset + start, out);
+        start += length;
+    }
+}
+
 int32_t SeriesBlock::frameCount()
 {
     if (frameCountCache >= 0)

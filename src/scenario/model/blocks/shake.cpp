@@ -20,6 +20,12 @@ bool ShakeBlock::isKeyFrame(int32_t frame)
     return frame == 0 || frame == total - 1;
 }
 
+void ShakeBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addKeyFrame(0, first, last, offset, out);
+    addKeyFrame(int64_t(frameCount()) - 1, first, last, offset, out);
+}
+
 int32_t ShakeBlock::frameCount()
 {
     if (frameCountCache >= 0)

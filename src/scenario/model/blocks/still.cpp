@@ -14,6 +14,11 @@ bool StillBlock::isKeyFrame(int32_t frame)
     return frame == 0;
 }
 
+void StillBlock::addKeyFrames(int64_t first, int64_t last, int64_t offset, KeyFrameSink &out)
+{
+    addKeyFrame(0, first, last, offset, out);
+}
+
 int32_t StillBlock::frameCount()
 {
     return ownFrameCount(frames);
