@@ -232,6 +232,11 @@ void TestStrips::cursorAndHoverAreExclusiveOr()
     QCOMPARE(screenPixel(screen, 25, 100), QColor(255, 0, 255));  // blue ^ red
     QCOMPARE(screenPixel(screen, 99, 100), Red);                  // the line spans the width
     QCOMPARE(screenPixel(screen, 30, 99), Green);
+    wave.drawCursor(-1, 441 * 150);
+    screen = onScreen(wave);
+    QCOMPARE(screenPixel(screen, 5, 100), Black);
+    QCOMPARE(screenPixel(screen, 5, 150), Red);
+    wave.drawCursor(-1, 441 * 100);
 
     sendMove(wave, 100);
     QCOMPARE(wave.hoverY(), 100);
