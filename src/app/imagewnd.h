@@ -34,7 +34,9 @@ public:
     static const char *const AccessibleName;
 
     explicit CImageWnd(QWidget *parent = nullptr);
-    // Waits for a render in flight and hands the pictures back to their scenario.
+    // Waits for a render in flight and hands the pictures back to their scenario (messages of
+    // that render are dropped). The scenario must still be alive: an owner that frees it first
+    // calls detachScenario() before.
     ~CImageWnd() override;
 
     // The scenario to render frames of, or null; detaches from the previous one first.

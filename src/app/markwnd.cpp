@@ -113,12 +113,13 @@ void CMarkWnd::paintEvent(QPaintEvent *event)
             return;
         paintSelectionBand(painter, v);
         // Only the rows being painted are drawn, so a moving hover line costs two rows.
-        const QColor markColour = toQColor(m_strip.colour());
+        m_lineRects.clear();
         for (const Mark &mark : m_strip.marks()) {
             const int32_t y = v.posToY(mark.position);
             if (v.isLineVisible(y) && y >= dirty.top() && y <= dirty.bottom())
-                painter.fillRect(QRect(0, y, v.width, 1), markColour);
+                m_lineRects.append(QRect(0, y, v.width, 1));
         }
+        fillRects(painter, m_lineRects, toQColor(m_strip.colour()));
         if (timeLine().selectedMark() != -1) {
             const int32_t y = v.posToY(timeLine().selectedMark());
             if (v.isLineVisible(y))

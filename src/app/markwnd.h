@@ -6,6 +6,8 @@
 #include "timeline/markstrip.h"
 #include "timeline/markstrips.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -70,6 +72,7 @@ private:
     int m_index = 0;
     bool m_showLit = false;
     bool m_mouseInside = false;  // moved over the client since the last leave
+    QList<QRect> m_lineRects;    // kept between paints to save the allocation
 };
 
 } // namespace vorn

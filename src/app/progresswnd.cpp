@@ -112,7 +112,8 @@ void CProgressWnd::paintEvent(QPaintEvent *event)
         channelCount = envelope.channelCount;
         // Each row is a line from centre + positive to centre + negative pixels; as a line to a
         // point, the start pixel is drawn and the end one is not. A silent row (both 0) still
-        // leaves one dot on the centre line.
+        // leaves one dot on the centre line. The rows go to the painter in one call.
+        m_rowRects.clear();
         for (const WaveformRow &row : envelope.rows) {
             if (row.y < dirty.top() || row.y > dirty.bottom())
                 continue;
@@ -125,9 +126,10 @@ void CProgressWnd::paintEvent(QPaintEvent *event)
                     left = to + 1;
                 else if (from < to)
                     right = to - 1;
-                painter.fillRect(QRect(left, row.y, right - left + 1, 1), WaveformColour);
+                m_rowRects.append(QRect(left, row.y, right - left + 1, 1));
             }
         }
+        fillRects(painter, m_rowRects, WaveformColour);
     }
 
     for (int32_t x : waveformCentreLines(hasSong() ? channelCount : 0, v.width))

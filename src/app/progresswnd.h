@@ -5,6 +5,8 @@
 #include "app/scrollbasewnd.h"
 #include "timeline/waveformrows.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -79,6 +81,7 @@ private:
     StripView m_rowsView;
     const AudioClip *m_rowsSong = nullptr;
     bool m_rowsValid = false;
+    QList<QRect> m_rowRects;  // kept between paints to save the allocation
 };
 
 } // namespace vorn

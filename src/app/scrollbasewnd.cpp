@@ -19,6 +19,17 @@ const QColor SelectionColour(0, 0, 204);
 
 } // namespace
 
+void fillRects(QPainter &painter, const QList<QRect> &rects, const QColor &colour)
+{
+    if (rects.isEmpty())
+        return;
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRects(rects.constData(), int(rects.size()));
+    painter.restore();
+}
+
 CScrollBaseWnd::CScrollBaseWnd(TimeLine &timeLine, QWidget *parent)
     : QFrame(parent), m_timeLine(timeLine)
 {
@@ -237,6 +248,11 @@ bool CScrollBaseWnd::eventFilter(QObject *watched, QEvent *event)
             // The wheel scrolls the time line the same way wherever the strip is turned.
             QCoreApplication::sendEvent(this, event);
             return true;
+        }
+        if (event->type() == QEvent::Enter) {
+            // The bar is outside the client area: reaching it is leaving the strip.
+            QEvent leave(QEvent::Leave);
+            QCoreApplication::sendEvent(this, &leave);
         }
         if (event->type() == QEvent::MouseButtonRelease) {
             // The end of a scroll comes after the bar has handled the release (and a dragged

@@ -16,6 +16,10 @@ class QScrollBar;
 
 namespace vorn {
 
+// Fills every rectangle with one colour in a single painter call: exactly the rectangles'
+// pixels, for the strips' one-pixel lines.
+void fillRects(QPainter &painter, const QList<QRect> &rects, const QColor &colour);
+
 // A strip is a sunken frame around a client area; all geometry (rows, mouse y, width, height)
 // is in client coordinates, whose origin is the inside corner of the frame. When the vertical
 // scroll bar shows, it takes its width from the client area, as a window's own bar would.
