@@ -2,7 +2,6 @@
 #include "app/propertiesdialog.h"
 
 #include "audio/audioclip.h"
-#include "audio/caudioplay.h"
 #include "scenario/model/scenario.h"
 
 #include <QGridLayout>
@@ -213,11 +212,6 @@ void CScenarioPropDlg::initialise(const Scenario *scenario, const AudioClip *son
     }
     m_songLength->setText(song ? QString::number(song->lengthMs() / 1000.0, 'f', 3)
                                : QStringLiteral("-"));
-}
-
-void CScenarioPropDlg::initialise(const Scenario *scenario, const CAudioPlay *engine)
-{
-    initialise(scenario, engine ? &engine->clip() : nullptr);
 }
 
 CScenarioPropDlg::ApplyResult CScenarioPropDlg::apply(Scenario *scenario)

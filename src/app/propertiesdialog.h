@@ -12,7 +12,6 @@ class QString;
 namespace vorn {
 
 class AudioClip;
-class CAudioPlay;
 class Scenario;
 
 // Modal; interface thread only. Use: initialise, exec, and on Accepted apply.
@@ -33,11 +32,9 @@ public:
     explicit CScenarioPropDlg(QWidget *parent = nullptr);
 
     // Fills the edits from the scenario and remembers their values; the lengths read "-" when
-    // the scenario has no frames (or none is given) and when there is no song. The song is read
-    // only here, so a loaded clip is all it needs.
-    void initialise(const Scenario *scenario, const AudioClip *song);
-    // The same with the engine's clip; the engine must have loaded its song.
-    void initialise(const Scenario *scenario, const CAudioPlay *engine);
+    // the scenario has no frames (or none is given) and when there is no song. With an engine,
+    // pass its clip (engine ? &engine->clip() : nullptr); it is read only here.
+    void initialise(const Scenario *scenario, const AudioClip *song = nullptr);
 
     // Reads the edits (decimal; leading blanks and a sign allowed, reading stops at the first
     // non-digit, no digits read as 0) and checks them in field order: width 80..10000, height

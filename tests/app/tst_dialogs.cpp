@@ -142,7 +142,7 @@ void TestDialogs::propertiesApply()
     Scenario scenario;
     setUp(scenario);
     CScenarioPropDlg dialog;
-    dialog.initialise(&scenario, static_cast<const AudioClip *>(nullptr));
+    dialog.initialise(&scenario);
     for (int f = 0; f < CScenarioPropDlg::FieldCount; ++f) {
         QCOMPARE(dialog.edit(CScenarioPropDlg::Field(f))->text(), QString::number(startValues[f]));
         dialog.edit(CScenarioPropDlg::Field(f))->setText(texts[f]);
@@ -176,13 +176,13 @@ void TestDialogs::propertiesShowsLengths()
 
     // Opened again on a scenario without frames and no song: every length reads "-".
     scenario.totalFrames = 0;
-    dialog.initialise(&scenario, static_cast<const AudioClip *>(nullptr));
+    dialog.initialise(&scenario);
     QCOMPARE(dialog.totalFramesText(), QStringLiteral("-"));
     QCOMPARE(dialog.videoLengthText(), QStringLiteral("-"));
     QCOMPARE(dialog.songLengthText(), QStringLiteral("-"));
 
     // Without a scenario nothing is refused and nothing changes.
-    dialog.initialise(static_cast<const Scenario *>(nullptr), static_cast<const AudioClip *>(nullptr));
+    dialog.initialise(nullptr);
     QCOMPARE(dialog.apply(nullptr), Result::Unchanged);
     QVERIFY(!dialog.changed());
 }
