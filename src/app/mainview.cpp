@@ -51,7 +51,7 @@ int32_t videoLengthMs(const Scenario &scenario)
 PropertiesOutcome runPropertiesDialog(QWidget *parent, Scenario &scenario, const CAudioPlay *engine)
 {
     CScenarioPropDlg dialog(parent);
-    dialog.initialise(&scenario, engine);
+    dialog.initialise(&scenario, engine ? &engine->clip() : nullptr);
     if (dialog.exec() != QDialog::Accepted)
         return PropertiesOutcome::Cancelled;
     switch (dialog.apply(&scenario)) {
@@ -510,15 +510,16 @@ void CMainView::rebuildKeyFrameMarks()
     if (!m_scenario)
         return;
     Scenario &s = *m_scenario;
-    auto isKeyFrame = [&s](int32_t frame) { return s.mainInput.isKeyFrame(frame); };
+    // One walk of the block tree instead of asking MAIN frame by frame.
+    const std::vector<int32_t> keyFrames = s.keyFrames();
     if (m_engine) {
         m_engine->setVideoLength(videoLengthMs(s));
         m_waveform->setTotal(m_engine->clip().endPosition());
-        m_strips.rebuildKeyFrameMarks(m_timeLine, isKeyFrame, s.totalFrames, s.frameRate, s.scale,
+        m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
                                       &m_engine->clip());
     } else {
         m_waveform->setTotal(s.totalFrames + s.totalFrames / 10);
-        m_strips.rebuildKeyFrameMarks(m_timeLine, isKeyFrame, s.totalFrames, s.frameRate, s.scale,
+        m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
                                       nullptr);
     }
     repaintStrips();

@@ -89,6 +89,7 @@ private slots:
     void propertiesChangeReloadsOnNewEngine();
     void failedSongAfterSetSongLeavesNoScenario();
     void saveWithoutPathAsksForName();
+    void scenarioWithoutSongCountsFrames();
     void layoutFollowsTheWidth();
 
 private:
@@ -450,6 +451,22 @@ void TestMainView::saveWithoutPathAsksForName()
     m_files.saves.push_back(file(QStringLiteral("missing/out.txt")));
     m_view->action(ID_SAVE_AS)->trigger();
     QCOMPARE(m_prompter.errors, std::vector<std::string>{"シナリオの出力に失敗しました。"});
+}
+
+void TestMainView::scenarioWithoutSongCountsFrames()
+{
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    writeText(QStringLiteral("s.txt"), text);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(m_view->scenario() && !m_view->pendingAudio() && !m_view->engine());
+    QCOMPARE(m_view->timeLine().total(), 66);  // 60 frames and a tenth
+    const auto &keys = m_view->markStrips().strip(3).marks();
+    QCOMPARE(keys.size(), size_t(2));
+    QCOMPARE(keys[0].position, 0);
+    QCOMPARE(keys[1].position, 59);
+    // Checkpoints return to the strips only with a song.
+    QVERIFY(m_view->markStrips().strip(1).marks().empty());
 }
 
 void TestMainView::layoutFollowsTheWidth()
