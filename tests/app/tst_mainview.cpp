@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <deque>
+#include <future>
+#include <thread>
 #include <memory>
 
 using namespace vorn;
@@ -106,7 +109,9 @@ private:
     RecordingShellPrompter m_prompter;
     ScriptedFileChooser m_files;
     std::shared_ptr<SimulatedSoundCard> m_card;
-    int m_devicesMade = 0;
+    std::atomic<int> m_devicesMade{0};
+    // Makes the n-th sound device (counting from 1) on an engine thread.
+    std::function<std::unique_ptr<SoundDevice>(int made)> m_makeDevice;
     std::function<PropertiesOutcome(Scenario &)> m_properties;
     std::unique_ptr<CMainFrame> m_frame;
     CMainView *m_view = nullptr;
@@ -120,6 +125,7 @@ void TestMainView::init()
     m_files = ScriptedFileChooser();
     m_card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
     m_devicesMade = 0;
+    m_makeDevice = [card = m_card](int) { return std::make_unique<SimulatedDevice>(card); };
     m_properties = [](Scenario &) { return PropertiesOutcome::Cancelled; };
     makeFrame();
 }
@@ -137,11 +143,7 @@ void TestMainView::makeFrame()
     ShellServices services;
     services.prompter = &m_prompter;
     services.files = &m_files;
-    std::shared_ptr<SimulatedSoundCard> card = m_card;
-    services.deviceFactory = [this, card] {
-        ++m_devicesMade;
-        return std::make_unique<SimulatedDevice>(card);
-    };
+    services.deviceFactory = [this] { return m_makeDevice(++m_devicesMade); };
     services.properties = [this](QWidget *, Scenario &s, const CAudioPlay *) { return m_properties(s); };
     services.output = [](QWidget *, const std::string &) {};
     services.timerPeriodMs = 0;  // the test ticks by hand
@@ -265,17 +267,45 @@ void TestMainView::dropWhileLoadingAbandonsTheFirstLoad()
 {
     writeSong(QStringLiteral("a.wav"));
     writeSong(QStringLiteral("b.wav"), 4);
+    // The first engine plays on a card of its own; the second waits in its device's making
+    // until the first engine's reply has come back.
+    auto firstCard = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    std::shared_ptr<SimulatedSoundCard> card = m_card;
+    m_makeDevice = [firstCard, card, gate](int made) -> std::unique_ptr<SoundDevice> {
+        if (made == 1)
+            return std::make_unique<SimulatedDevice>(firstCard);
+        gate.wait();
+        return std::make_unique<SimulatedDevice>(card);
+    };
+    // No events are processed until the first engine has ended: its reply waits in the queue.
+    auto waitWithoutEvents = [](const std::function<bool()> &done) {
+        for (int i = 0; i < 10000 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
     m_view->dropFiles({file(QStringLiteral("a.wav"))});
-    CAudioPlay *first = m_view->pendingAudio();
-    QVERIFY(first);
-    // The first engine's reply is still on its way when the second file arrives.
+    QVERIFY(m_view->pendingAudio());
+    QVERIFY(waitWithoutEvents([&] { return m_devicesMade == 1; }));
     m_view->dropFiles({file(QStringLiteral("b.wav"))});
     QCOMPARE(m_prompter.questions, std::vector<std::string>{"現在のシナリオを破棄しますか？"});
+    // The first engine loaded, replied and ended (its device is gone with its thread).
+    const bool firstEnded =
+        waitWithoutEvents([&] { return m_devicesMade == 2 && !firstCard->stats().attached; });
+    if (!firstEnded)
+        release.set_value();
+    QVERIFY(firstEnded);
+    QCoreApplication::processEvents();
+    // Its reply changed nothing: the second file is still loading.
+    const bool stillLoading = !m_view->scenario() && m_view->pendingAudio();
+    release.set_value();
+    QVERIFY(stillLoading);
     QVERIFY(loaded());
-    QTest::qWait(0);
     QVERIFY(m_view->scenario());
     QCOMPARE(QString::fromStdString(std::string(*m_view->scenario()->audio)), file(QStringLiteral("b.wav")));
     QCOMPARE(m_view->engine()->clip().bufferSize(), 4 * 65536);
+    QCOMPARE(m_view->timeLine().total(), m_view->engine()->clip().endPosition());
     QVERIFY(m_prompter.errors.empty());
 }
 
