@@ -156,6 +156,12 @@ CMainView::~CMainView()
     m_timer.stop();
     // The preview's picture goes back to its scenario before the scenario dies.
     releaseScenarioFromPreview();
+    // The child windows use the time line, the marks and the engine's clip, which are members:
+    // they go first.
+    delete m_preview;
+    delete m_waveform;
+    for (CMarkWnd *strip : m_markWnds)
+        delete strip;
     // Dropping an engine handle posts AP_QUIT; the program waits for the threads at exit.
     m_pendingAudio.reset();
     m_engine.reset();

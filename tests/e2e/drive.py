@@ -205,11 +205,11 @@ def check_text(clip, taps):
             if not int(low / 1000.0 * FPS + 0.5) - 1 <= frame <= int(high / 1000.0 * FPS + 0.5) + 1:
                 fail("%s marked at frame %d outside the moment pressed" % (tap["key"], frame))
     # The gaps between marks follow the gaps between the key presses (event latency varies by
-    # some tens of milliseconds on a loaded machine).
+    # up to about a hundred milliseconds on a loaded machine).
     for i in (1, 2):
         wall = (taps[i]["wall"] - taps[i - 1]["wall"]) * 1000.0
         song = marks[i][0] - marks[i - 1][0]
-        if abs(song - wall) > 80:
+        if abs(song - wall) > 150:
             fail("marks %d ms apart for key presses %.0f ms apart" % (song, wall))
 
 
