@@ -11,6 +11,9 @@
 #include "support/wavfile.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -94,6 +97,8 @@ private slots:
     void saveWithoutPathAsksForName();
     void scenarioWithoutSongCountsFrames();
     void layoutFollowsTheWidth();
+    void messageBoxes_data();
+    void messageBoxes();
 
 private:
     QString file(const QString &name) const { return m_dir->filePath(name); }
@@ -515,6 +520,65 @@ void TestMainView::layoutFollowsTheWidth()
     // The frame never gets smaller than its minimum.
     m_frame->resize(100, 100);
     QCOMPARE(m_frame->size(), QSize(800, 600));
+}
+
+// The real boxes: title, icon, buttons, and which button answers yes.
+void TestMainView::messageBoxes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("press");
+    QTest::addColumn<bool>("answer");
+    const int yesNo = QMessageBox::Yes | QMessageBox::No;
+    const int okCancel = QMessageBox::Ok | QMessageBox::Cancel;
+    QTest::newRow("error") << "error" << "エラー" << int(QMessageBox::Critical) << int(QMessageBox::Ok)
+                           << int(QMessageBox::Ok) << false;
+    QTest::newRow("yes") << "yesno" << "確認" << int(QMessageBox::Question) << yesNo
+                         << int(QMessageBox::Yes) << true;
+    QTest::newRow("no") << "yesno" << "確認" << int(QMessageBox::Question) << yesNo
+                        << int(QMessageBox::No) << false;
+    QTest::newRow("ok") << "okcancel" << "確認" << int(QMessageBox::Question) << okCancel
+                        << int(QMessageBox::Ok) << true;
+    QTest::newRow("cancel") << "okcancel" << "確認" << int(QMessageBox::Question) << okCancel
+                            << int(QMessageBox::Cancel) << false;
+}
+
+void TestMainView::messageBoxes()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, title);
+    QFETCH(int, icon);
+    QFETCH(int, buttons);
+    QFETCH(int, press);
+    QFETCH(bool, answer);
+    MessageBoxPrompter prompter(m_frame.get());
+    QString seenTitle, seenText;
+    int seenIcon = -1;
+    int seenButtons = -1;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        seenIcon = int(box->icon());
+        seenButtons = int(box->standardButtons());
+        box->button(QMessageBox::StandardButton(press))->click();
+    });
+    bool result = false;
+    if (kind == QStringLiteral("error"))
+        prompter.showError("設定値に問題があります。");
+    else if (kind == QStringLiteral("yesno"))
+        result = prompter.askYesNo("設定値に問題があります。");
+    else
+        result = prompter.askOkCancel("設定値に問題があります。");
+    QCOMPARE(seenTitle, title);
+    QCOMPARE(seenText, QStringLiteral("設定値に問題があります。"));
+    QCOMPARE(seenIcon, icon);
+    QCOMPARE(seenButtons, buttons);
+    QCOMPARE(result, answer);
 }
 
 QTEST_MAIN(TestMainView)
