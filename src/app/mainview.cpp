@@ -278,7 +278,9 @@ void CMainView::updateActions()
         {ID_SPEED_NORMAL, 1}, {ID_SPEED_HALF, 2}, {ID_SPEED_QUARTER, 4}};
     for (const auto &[id, speed] : speeds) {
         set(id, idle && ready);
-        m_actions.value(id)->setChecked(divisor == speed);
+        // Without an engine the check marks stay as they were.
+        if (m_engine)
+            m_actions.value(id)->setChecked(divisor == speed);
     }
     set(ID_ZOOM_IN, idle && haveScenario);
     set(ID_ZOOM_OUT, idle && haveScenario);
