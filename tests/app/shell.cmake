@@ -7,7 +7,7 @@ vorn_add_qtest(tst_mainview
 
 # The real program in a real X server, found and driven through the accessibility bus as a
 # screen reader would: play the demo, tap three keys, copy the CHECKPOINT text. Screenshots go
-# to out/e2e-*.png. Skipped (77) when pyatspi or the X tools are missing.
+# to out/e2e-*.png. Skipped (77) when pyatspi is missing.
 add_test(NAME e2e_checkpoint
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh $<TARGET_FILE:vorn-checkpoint>
           ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of vorn-checkpoint: runs the session script in its own X server and D-Bus
-# session. Usage: e2e.sh PROGRAM SCENARIO OUTDIR. Exit 77 (skipped) when a tool is missing.
+# session. Usage: e2e.sh PROGRAM SCENARIO OUTDIR. Exit 77 (skipped) when pyatspi is missing;
+# a missing X tool is a failure (scripts/bootstrap installs them all).
 set -euo pipefail
 program=$1 scenario=$2 outdir=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,8 +12,8 @@ if ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
 fi
 for tool in xvfb-run dbus-run-session xdotool xclip import; do
     if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is missing (scripts/bootstrap installs it)"
-        exit 77
+        echo "FAIL: $tool is missing (scripts/bootstrap installs it)"
+        exit 1
     fi
 done
 mkdir -p "$outdir"
