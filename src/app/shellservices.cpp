@@ -20,7 +20,8 @@ QWidget *ownerOf(QWidget *parent)
 }
 
 // The dialog Qt offers for the platform, with the options the commands ask for: no read-only
-// box (Qt shows none), an existing file for opening, no overwrite question for saving.
+// box (Qt shows none), an existing file for opening, no overwrite question for saving. "All"
+// is "*" here: files on this system need no dot.
 std::optional<QString> runFileDialog(QWidget *parent, QFileDialog::AcceptMode mode,
                                      const QString &suffix, const QStringList &filters)
 {
@@ -39,7 +40,7 @@ std::optional<QString> runFileDialog(QWidget *parent, QFileDialog::AcceptMode mo
 
 const QStringList &scenarioFilters()
 {
-    static const QStringList filters{QStringLiteral("シナリオ (*.txt)"), QStringLiteral("全て (*)")};
+    static const QStringList filters{QStringLiteral("シナリオ(*.txt)"), QStringLiteral("全て(*)")};
     return filters;
 }
 
@@ -79,7 +80,7 @@ std::optional<QString> DialogFileChooser::saveScenario()
 std::optional<QString> DialogFileChooser::openSong()
 {
     return runFileDialog(m_parent, QFileDialog::AcceptOpen, QStringLiteral("wav"),
-                         {QStringLiteral("オーディオファイル (*.wav)"), QStringLiteral("全て (*)")});
+                         {QStringLiteral("オーディオファイル(*.wav)"), QStringLiteral("全て(*)")});
 }
 
 } // namespace vorn
