@@ -7,7 +7,6 @@
 #include "support/wavfile.h"
 #include "timeline/markstrips.h"
 
-#include <QAccessible>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
