@@ -460,6 +460,11 @@ void CMainView::songLoaded(bool ok)
         m_pendingAudio.reset();
         m_pendingAudioId = 0;
         m_pendingScenario.reset();
+        // When the scenario that failed was the current one (Set song, Properties), its old
+        // song goes with it: an engine without a scenario would offer play and output for
+        // nothing on screen.
+        if (!m_scenario)
+            quitEngine();
         updateActions();
         m_services.prompter->showError(MsgAudioFailed);
         update();

@@ -453,8 +453,10 @@ void TestMainView::propertiesChangeReloadsOnNewEngine()
 
 void TestMainView::failedSongAfterSetSongLeavesNoScenario()
 {
-    m_view->action(ID_NEW)->trigger();
-    QVERIFY(m_view->scenario());
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    QVERIFY(m_view->scenario() && m_view->engine());
     writeText(QStringLiteral("bad.wav"), "RIFF not a song");
     m_files.songs.push_back(file(QStringLiteral("bad.wav")));
     m_view->action(ID_SET_SONG)->trigger();
