@@ -31,10 +31,12 @@ CMainFrame::CMainFrame(ShellServices services, QWidget *parent) : QMainWindow(pa
 
     m_exit = new QAction(QStringLiteral("アプリケーションの終了(&X)"), this);
     m_exit->setObjectName(QStringLiteral("command%1").arg(ID_EXIT));
+    m_exit->setData(int(ID_EXIT));
     m_exit->setStatusTip(QString());
     connect(m_exit, &QAction::triggered, this, &QWidget::close);
     m_about = new QAction(QStringLiteral("バージョン情報 ね(&A)..."), this);
     m_about->setObjectName(QStringLiteral("command%1").arg(ID_ABOUT));
+    m_about->setData(int(ID_ABOUT));
     m_about->setToolTip(QStringLiteral("バージョン情報 ね"));
     connect(m_about, &QAction::triggered, this, [this] {
         CAboutDlg dialog(this);

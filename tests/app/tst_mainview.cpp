@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 #include <atomic>
@@ -99,6 +100,9 @@ private slots:
     void layoutFollowsTheWidth();
     void messageBoxes_data();
     void messageBoxes();
+    void commandTexts_data();
+    void commandTexts();
+    void toolBarOrder();
 
 private:
     QString file(const QString &name) const { return m_dir->filePath(name); }
@@ -581,6 +585,64 @@ void TestMainView::messageBoxes()
     QCOMPARE(seenIcon, icon);
     QCOMPARE(seenButtons, buttons);
     QCOMPARE(result, answer);
+}
+
+// Menu texts with their keys, and the prompts the status bar shows for them.
+void TestMainView::commandTexts_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("prompt");
+    const struct {
+        int id;
+        const char *text;
+        const char *prompt;
+    } rows[] = {
+        {ID_NEW, "シナリオの新規作成 (&N)\tCtrl+N", "新規にシナリオを作成します。"},
+        {ID_OPEN, "シナリオを開く (&O)\tCtrl+O", "既存のシナリオファイルを開きます。"},
+        {ID_SAVE, "シナリオを上書き保存 (&S)\tCtrl+S", "作業中のシナリオをファイルに保存します。"},
+        {ID_SAVE_AS, "シナリオを名前を付けて保存 (&A)", ""},
+        {ID_OUTPUT, "クリップボード出力 (&D)", "チェックポイントデータをクリップボードにコピーします。"},
+        {ID_EXIT, "アプリケーションの終了(&X)", ""},
+        {ID_PLAY, "再生 (&P)\tShift+A", "WAVE ファイルの再生を開始します。"},
+        {ID_STOP, "停止 (&X)\tShift+X", "WAVE ファイルの再生を停止します。"},
+        {ID_PAUSE, "一時停止 (&S)\tShift+S", "WAVE ファイルの再生を一時停止します。"},
+        {ID_SPEED_NORMAL, "等倍速 (&1)", "通常の速度で再生します。"},
+        {ID_SPEED_HALF, "１／２倍速 (&2)", "通常の１／２の速度で再生します。"},
+        {ID_SPEED_QUARTER, "１／４倍速 (&4)", "通常の１／４の速度で再生します。"},
+        {ID_ZOOM_IN, "拡大 (&Z)\tZ", "波形を拡大表示します。"},
+        {ID_ZOOM_OUT, "縮小 (&O)\tShift+Z", "波形を縮小表示します。"},
+        {ID_CURRENT_POSITION, "現在の位置へ (&C)\tShift+C", "現在の位置の波形を表示します。"},
+        {ID_SET_SONG, "オーディオファイルの設定 (&A)", ""},
+        {ID_PROPERTIES, "プロパティ (&P)", ""},
+        {ID_ABOUT, "バージョン情報 ね(&A)...", ""},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.text) << row.id << QString::fromUtf8(row.text) << QString::fromUtf8(row.prompt);
+    QTest::newRow("renderer") << int(ID_LAUNCH_RENDERER) << "「ぬ」を起動"
+                              << "「ぬ」を起動します。（未実装）";
+}
+
+void TestMainView::commandTexts()
+{
+    QFETCH(int, id);
+    QFETCH(QString, text);
+    QFETCH(QString, prompt);
+    QAction *action = m_frame->action(id);
+    QCOMPARE(CMainFrame::menuText(action), text);
+    QCOMPARE(action->statusTip(), prompt);
+}
+
+// The tool bar's buttons in their order, gaps as 0.
+void TestMainView::toolBarOrder()
+{
+    QList<int> ids;
+    for (QAction *action : m_frame->toolBar()->actions())
+        ids.push_back(action->isSeparator() ? 0 : action->data().toInt());
+    const QList<int> expected{ID_NEW, ID_OPEN, ID_SAVE, ID_OUTPUT, 0, ID_PLAY, ID_STOP, ID_PAUSE,
+                              ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, 0, ID_ZOOM_IN,
+                              ID_ZOOM_OUT, ID_CURRENT_POSITION, 0, ID_LAUNCH_RENDERER, ID_ABOUT};
+    QCOMPARE(ids, expected);
 }
 
 QTEST_MAIN(TestMainView)
