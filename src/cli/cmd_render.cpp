@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/scenarioload.h"
 #include "imaging/imagebuffer.h"
+#include "imaging/qimageconvert.h"
 #include "scenario/model/scenario.h"
 
 #include <QBuffer>
@@ -32,32 +33,6 @@ const Command RenderCommand{
 };
 
 const CommandRegistration registration(RenderCommand);
-
-// The picture as RGBA bytes, top row first; alpha 255 where the picture has no alpha plane.
-// A null image for a depth the renderer never produces.
-QImage toQImage(const ImageBuffer &picture)
-{
-    if ((picture.bitCount != 24 && picture.bitCount != 32) || picture.width < 1 ||
-        picture.height < 1)
-        return {};
-    QImage image(picture.width, picture.height, QImage::Format_RGBA8888);
-    if (image.isNull())
-        return {};
-    const int bytesPerPixel = picture.bitCount / 8;
-    for (int32_t y = 0; y < picture.height; ++y) {
-        const uint8_t *source = picture.row(y);
-        const uint8_t *alpha = picture.alpha ? picture.alphaRow(y) : nullptr;
-        uchar *out = image.scanLine(y);
-        for (int32_t x = 0; x < picture.width; ++x) {
-            const uint8_t *pixel = source + x * bytesPerPixel;
-            out[4 * x + 0] = pixel[2];
-            out[4 * x + 1] = pixel[1];
-            out[4 * x + 2] = pixel[0];
-            out[4 * x + 3] = alpha ? alpha[x] : 255;
-        }
-    }
-    return image;
-}
 
 // Encodes in memory and replaces OUT.png atomically, as scenarios are saved: a full disk or an
 // unwritable folder leaves an existing picture as it was. Encoding into a buffer also keeps
@@ -109,7 +84,7 @@ int runRender(const std::vector<std::string> &args)
         prompter.showError(NoPictureMessage);
         return ExitRefused;
     }
-    const QImage image = toQImage(*picture);
+    const QImage image = ImageBufferToQImage(*picture);
     scenario->release(picture, frame);
     if (image.isNull()) {
         prompter.showError(NoPictureMessage);

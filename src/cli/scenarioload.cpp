@@ -1,9 +1,7 @@
 // Reading and linking a scenario for the command line.
 #include "cli/scenarioload.h"
 
-#include "base/scenariopath.h"
-#include "scenario/reader/linker.h"
-#include "scenario/reader/reader.h"
+#include "scenario/reader/loadscenario.h"
 
 namespace vorn::cli {
 
@@ -38,17 +36,7 @@ int parseScenarioArguments(const Command &command, const std::vector<std::string
 
 std::unique_ptr<Scenario> loadLinkedScenario(const std::string &file, Prompter &prompter)
 {
-    auto scenario = std::make_unique<Scenario>();
-    scenario->prompter = &prompter;
-    // The reader takes Shift-JIS names; a path that CP932 cannot hold cannot be read.
-    const auto name = pathToSjis(std::filesystem::path(file));
-    if (!name) {
-        reportError(*scenario, "シナリオファイルのロードに失敗しました。", nullptr);
-        return nullptr;
-    }
-    if (load(*scenario, *name) != 0 || link(*scenario) != 0)
-        return nullptr;
-    return scenario;
+    return vorn::loadLinkedScenario(std::filesystem::path(file), prompter);
 }
 
 } // namespace vorn::cli

@@ -24,8 +24,8 @@ int parseScenarioArguments(const Command &command, const std::vector<std::string
                            ScenarioArguments &parsed, bool allowOthers);
 
 // Reads FILE (with its INCLUDEs and macros) and links and validates it, errors and the size
-// question going through `prompter`. None after the error was shown. The scenario keeps a
-// pointer to `prompter`, which must outlive it.
+// question going through `prompter`: the same reading as the window's (loadscenario.h). None
+// after the error was shown. The scenario keeps a pointer to `prompter`, which must outlive it.
 std::unique_ptr<Scenario> loadLinkedScenario(const std::string &file, Prompter &prompter);
 
 } // namespace vorn::cli

@@ -1,0 +1,786 @@
+// CMainView: commands, keys, timer, drops and the two-phase replacement of scenario and song.
+#include "app/mainview.h"
+
+#include "app/imagewnd.h"
+#include "app/markwnd.h"
+#include "app/outputdialog.h"
+#include "app/progresswnd.h"
+#include "app/propertiesdialog.h"
+#include "app/shellservices.h"
+#include "audio/portaudio/portaudiodevice.h"
+#include "base/scenariopath.h"
+#include "scenario/model/scenario.h"
+#include "scenario/model/scenariowriter.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/loadscenario.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QResizeEvent>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include <mutex>
+
+namespace vorn {
+
+namespace {
+
+const char *const MsgDropWhilePlaying = "再生中のファイルドロップには対応していません。";
+const char *const MsgManyFiles = "複数のファイルのドロップには対応していません。";
+const char *const MsgDiscardScenario = "現在のシナリオを破棄しますか？";
+const char *const MsgUnknownType = "入力されたファイルの種類が不明です。";
+const char *const MsgAudioFailed = "オーディオ処理の初期化に失敗しました。";
+const char *const MsgSaveFailed = "シナリオの出力に失敗しました。";
+const char *const MsgBadProperties = "設定値に問題があります。";
+
+// Video length of a scenario in song milliseconds, truncated; 0 when the rate cannot convert.
+// In 64 bits: a long scenario at a fine scale would overflow 32.
+int32_t videoLengthMs(const Scenario &scenario)
+{
+    if (scenario.frameRate <= 0 || scenario.scale <= 0)
+        return 0;
+    const int64_t ms = int64_t(scenario.totalFrames) * 1000 * scenario.scale / scenario.frameRate;
+    return int32_t(std::min<int64_t>(ms, INT32_MAX));
+}
+
+PropertiesOutcome runPropertiesDialog(QWidget *parent, Scenario &scenario, const CAudioPlay *engine)
+{
+    CScenarioPropDlg dialog(parent);
+    dialog.initialise(&scenario, engine ? &engine->clip() : nullptr);
+    if (dialog.exec() != QDialog::Accepted)
+        return PropertiesOutcome::Cancelled;
+    switch (dialog.apply(&scenario)) {
+    case CScenarioPropDlg::ApplyResult::Refused:
+        return PropertiesOutcome::Refused;
+    case CScenarioPropDlg::ApplyResult::Unchanged:
+        return PropertiesOutcome::Unchanged;
+    case CScenarioPropDlg::ApplyResult::Changed:
+        break;
+    }
+    return PropertiesOutcome::Changed;
+}
+
+void runOutputDialog(QWidget *parent, const std::string &text)
+{
+    COutputDlg dialog(text, parent);
+    dialog.exec();
+}
+
+} // namespace
+
+// Carries engine replies from the engine thread to the view. The engine's sink may run after
+// the view is gone (the thread outlives its handle), so it reaches the view only through this
+// record, which the view empties when it dies.
+struct CMainView::ReplyRelay {
+    std::mutex mutex;
+    CMainView *view = nullptr;
+
+    void post(uint64_t engineId, AudioReply reply, int32_t wParam)
+    {
+        std::lock_guard lock(mutex);
+        if (!view)
+            return;
+        CMainView *target = view;
+        // Queued: runs on the interface thread, and is dropped with the view if it dies first.
+        QMetaObject::invokeMethod(
+            target, [target, engineId, reply, wParam] { target->engineReply(engineId, reply, wParam); },
+            Qt::QueuedConnection);
+    }
+};
+
+CMainView::CMainView(ShellServices services, QWidget *parent)
+    : QWidget(parent), m_services(std::move(services)), m_relay(std::make_shared<ReplyRelay>())
+{
+    m_relay->view = this;
+    if (!m_services.properties)
+        m_services.properties = runPropertiesDialog;
+    if (!m_services.output)
+        m_services.output = runOutputDialog;
+
+    setObjectName(QStringLiteral("mainView"));
+    setAccessibleName(QStringLiteral("メインビュー"));
+    setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Base);
+
+    m_waveform = new CProgressWnd(m_timeLine, this);
+    m_waveform->makeScrollable();
+    connect(m_waveform, &CProgressWnd::seekRequested, this, [this](int32_t position) {
+        if (m_engine)
+            m_engine->post(AP_SEEK, position);
+    });
+    connectStrip(m_waveform);
+    for (int k = 0; k < MarkStrips::StripCount; ++k) {
+        auto *strip = new CMarkWnd(m_timeLine, m_strips.strip(k), k, this);
+        const Colour colour = MarkStrips::StripColours[size_t(k)];
+        strip->setColour(colour.red, colour.green, colour.blue);
+        m_waveform->link(strip);
+        connect(strip, &CMarkWnd::showFrameRequested, this, &CMainView::showFrame);
+        connectStrip(strip);
+        m_markWnds[size_t(k)] = strip;
+    }
+    m_preview = new CImageWnd(this);
+    connect(m_preview, &CImageWnd::statusText, this, &CMainView::setStatus);
+
+    // The editor's panels: their places in the layout, filled by the scenario tree and the
+    // block property pages.
+    m_treePanel = new QFrame(this);
+    m_treePanel->setObjectName(QStringLiteral("treePanel"));
+    m_treePanel->setAccessibleName(QStringLiteral("シナリオツリー"));
+    m_treePanel->setFrameShape(QFrame::StyledPanel);
+    m_propertyHost = new QFrame(this);
+    m_propertyHost->setObjectName(QStringLiteral("propertyHost"));
+    m_propertyHost->setAccessibleName(QStringLiteral("ブロックのプロパティ"));
+    m_propertyHost->setFrameShape(QFrame::StyledPanel);
+
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(m_services.timerPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, &CMainView::onTimerTick);
+
+    makeActions();
+    updateActions();
+}
+
+CMainView::~CMainView()
+{
+    {
+        std::lock_guard lock(m_relay->mutex);
+        m_relay->view = nullptr;
+    }
+    m_timer.stop();
+    // The preview's picture goes back to its scenario before the scenario dies.
+    releaseScenarioFromPreview();
+    // The child windows use the time line, the marks and the engine's clip, which are members:
+    // they go first.
+    delete m_preview;
+    delete m_waveform;
+    for (CMarkWnd *strip : m_markWnds)
+        delete strip;
+    // Dropping an engine handle posts AP_QUIT; the program waits for the threads at exit.
+    m_pendingAudio.reset();
+    m_engine.reset();
+}
+
+bool CMainView::waitForEngines(std::chrono::milliseconds timeout)
+{
+    return CAudioPlay::waitForAllEngines(timeout);
+}
+
+QAction *CMainView::addCommand(int id, const QString &text, const QString &shortcut,
+                               const QString &tip, void (CMainView::*handler)())
+{
+    auto *action = new QAction(text, this);
+    action->setObjectName(QStringLiteral("command%1").arg(id));
+    action->setData(id);
+    if (!shortcut.isEmpty())
+        action->setShortcut(QKeySequence(shortcut));
+    action->setStatusTip(tip);
+    // Tool tips and screen readers read the text without the mnemonic and the key.
+    QString plain = text;
+    plain.remove(QStringLiteral("&"));
+    action->setToolTip(plain.trimmed());
+    if (handler)
+        connect(action, &QAction::triggered, this, handler);
+    m_actions.insert(id, action);
+    return action;
+}
+
+void CMainView::makeActions()
+{
+    addCommand(ID_NEW, QStringLiteral("シナリオの新規作成 (&N)"), QStringLiteral("Ctrl+N"),
+               QStringLiteral("新規にシナリオを作成します。"), &CMainView::onNew);
+    addCommand(ID_OPEN, QStringLiteral("シナリオを開く (&O)"), QStringLiteral("Ctrl+O"),
+               QStringLiteral("既存のシナリオファイルを開きます。"), &CMainView::onOpen);
+    addCommand(ID_SAVE, QStringLiteral("シナリオを上書き保存 (&S)"), QStringLiteral("Ctrl+S"),
+               QStringLiteral("作業中のシナリオをファイルに保存します。"), &CMainView::onSave);
+    addCommand(ID_SAVE_AS, QStringLiteral("シナリオを名前を付けて保存 (&A)"), {}, {},
+               &CMainView::onSaveAs);
+    addCommand(ID_OUTPUT, QStringLiteral("クリップボード出力 (&D)"), {},
+               QStringLiteral("チェックポイントデータをクリップボードにコピーします。"),
+               &CMainView::onOutput);
+    addCommand(ID_PLAY, QStringLiteral("再生 (&P)"), QStringLiteral("Shift+A"),
+               QStringLiteral("WAVE ファイルの再生を開始します。"), &CMainView::onPlay);
+    addCommand(ID_STOP, QStringLiteral("停止 (&X)"), QStringLiteral("Shift+X"),
+               QStringLiteral("WAVE ファイルの再生を停止します。"), &CMainView::onStop);
+    addCommand(ID_PAUSE, QStringLiteral("一時停止 (&S)"), QStringLiteral("Shift+S"),
+               QStringLiteral("WAVE ファイルの再生を一時停止します。"), &CMainView::onPause);
+    addCommand(ID_SPEED_NORMAL, QStringLiteral("等倍速 (&1)"), {},
+               QStringLiteral("通常の速度で再生します。"), &CMainView::onSpeedNormal);
+    addCommand(ID_SPEED_HALF, QStringLiteral("１／２倍速 (&2)"), {},
+               QStringLiteral("通常の１／２の速度で再生します。"), &CMainView::onSpeedHalf);
+    addCommand(ID_SPEED_QUARTER, QStringLiteral("１／４倍速 (&4)"), {},
+               QStringLiteral("通常の１／４の速度で再生します。"), &CMainView::onSpeedQuarter);
+    for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER})
+        m_actions.value(id)->setCheckable(true);
+    addCommand(ID_ZOOM_IN, QStringLiteral("拡大 (&Z)"), QStringLiteral("Z"),
+               QStringLiteral("波形を拡大表示します。"), &CMainView::onZoomIn);
+    addCommand(ID_ZOOM_OUT, QStringLiteral("縮小 (&O)"), QStringLiteral("Shift+Z"),
+               QStringLiteral("波形を縮小表示します。"), &CMainView::onZoomOut);
+    addCommand(ID_CURRENT_POSITION, QStringLiteral("現在の位置へ (&C)"), QStringLiteral("Shift+C"),
+               QStringLiteral("現在の位置の波形を表示します。"), &CMainView::onCurrentPosition);
+    addCommand(ID_SET_SONG, QStringLiteral("オーディオファイルの設定 (&A)"), {}, {},
+               &CMainView::onSetSong);
+    addCommand(ID_PROPERTIES, QStringLiteral("プロパティ (&P)"), {}, {}, &CMainView::onProperties);
+    // Launching the renderer is not offered: the button is there, always disabled.
+    addCommand(ID_LAUNCH_RENDERER, QStringLiteral("「ぬ」を起動"), {},
+               QStringLiteral("「ぬ」を起動します。（未実装）"), nullptr);
+    for (QAction *action : std::as_const(m_actions))
+        addAction(action);
+}
+
+void CMainView::connectStrip(CScrollBaseWnd *strip)
+{
+    connect(strip, &CScrollBaseWnd::statusText, this, &CMainView::setStatus);
+    connect(strip, &CScrollBaseWnd::focusToView, this, [this] { setFocus(Qt::OtherFocusReason); });
+}
+
+void CMainView::setStatusPanes(std::function<void(int, const QString &)> setText)
+{
+    m_setStatus = std::move(setText);
+}
+
+void CMainView::setStatus(int pane, const QString &text)
+{
+    if (m_setStatus)
+        m_setStatus(pane, text);
+}
+
+bool CMainView::isPlaying() const
+{
+    return m_engine && m_engine->state() == CAudioPlay::Playing;
+}
+
+void CMainView::updateActions()
+{
+    const bool idle = !m_pendingScenario && !m_pendingAudio;
+    const bool playing = isPlaying();
+    const CAudioPlay::State state = m_engine ? m_engine->state() : CAudioPlay::Empty;
+    const bool ready = m_engine && state == CAudioPlay::Ready;
+    const bool haveScenario = m_scenario != nullptr;
+    auto set = [this](int id, bool enabled) { m_actions.value(id)->setEnabled(enabled); };
+
+    set(ID_NEW, idle && !playing);
+    set(ID_OPEN, idle && !playing);
+    set(ID_SAVE, idle && haveScenario && !playing);
+    set(ID_SAVE_AS, idle && haveScenario && !playing);
+    set(ID_OUTPUT, idle && m_engine && !playing);
+    set(ID_PLAY, idle && ready);
+    set(ID_STOP, idle && m_engine && (state == CAudioPlay::Playing || state == CAudioPlay::Ready));
+    set(ID_PAUSE, idle && playing);
+    const int32_t divisor = m_engine ? m_engine->clip().speedDivisor() : 0;
+    const std::pair<int, int32_t> speeds[] = {
+        {ID_SPEED_NORMAL, 1}, {ID_SPEED_HALF, 2}, {ID_SPEED_QUARTER, 4}};
+    for (const auto &[id, speed] : speeds) {
+        set(id, idle && ready);
+        // Without an engine the check marks stay as they were.
+        if (m_engine)
+            m_actions.value(id)->setChecked(divisor == speed);
+    }
+    set(ID_ZOOM_IN, idle && haveScenario);
+    set(ID_ZOOM_OUT, idle && haveScenario);
+    set(ID_CURRENT_POSITION, idle && m_engine);
+    set(ID_SET_SONG, idle && haveScenario && !playing);
+    set(ID_PROPERTIES, idle && haveScenario && !playing);
+    set(ID_LAUNCH_RENDERER, false);
+
+    // The editor panels are usable only while the song (if any) rests.
+    const bool panels = !m_engine || state == CAudioPlay::Ready;
+    m_treePanel->setEnabled(panels);
+    m_propertyHost->setEnabled(panels);
+}
+
+void CMainView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutChildren(event->size().width(), event->size().height());
+}
+
+void CMainView::layoutChildren(int cx, int cy)
+{
+    const int w = cx - PanelWidth;
+    m_waveform->setGeometry(0, 0, w / 5, cy);
+    for (int k = 0; k < MarkStrips::StripCount; ++k)
+        m_markWnds[size_t(k)]->setGeometry(w * (k + 2) / 10, 0, w / 10, cy);
+    m_treePanel->setGeometry(w * 6 / 10, 0, w * 4 / 10, cy);
+    m_propertyHost->setGeometry(w, 0, PanelWidth, PropertyHostHeight);
+    m_preview->setGeometry(w, PropertyHostHeight, PanelWidth, cy - PropertyHostHeight);
+}
+
+void CMainView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+        m_addRequest[0] = 1;
+        break;
+    case Qt::Key_Down:
+        m_addRequest[1] = 1;
+        break;
+    case Qt::Key_Right:
+        m_addRequest[2] = 1;
+        break;
+    case Qt::Key_Delete:
+        // At most one strip has a hovered mark: leaving a strip forgets its hover.
+        for (int k = 0; k < MarkStrips::WrittenStripCount; ++k)
+            m_markWnds[size_t(k)]->removeHoveredMark();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CMainView::wheelEvent(QWheelEvent *event)
+{
+    m_waveform->wheel(event->angleDelta().y());
+    event->accept();
+}
+
+void CMainView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainView::dropEvent(QDropEvent *event)
+{
+    QStringList names;
+    for (const QUrl &url : event->mimeData()->urls())
+        names.push_back(url.isLocalFile() ? url.toLocalFile() : url.toString());
+    event->acceptProposedAction();
+    dropFiles(names);
+}
+
+void CMainView::dropFiles(const QStringList &names)
+{
+    if (m_engine && m_engine->state() != CAudioPlay::Ready) {
+        m_services.prompter->showError(MsgDropWhilePlaying);
+        return;
+    }
+    if (names.size() != 1) {
+        m_services.prompter->showError(MsgManyFiles);
+        return;
+    }
+    // A scenario waiting for its song is the user's work too (Set song, Properties).
+    if ((m_scenario || m_pendingScenario) && !m_services.prompter->askOkCancel(MsgDiscardScenario))
+        return;
+    openFile(names.front());
+}
+
+void CMainView::openFile(const QString &name)
+{
+    if (m_engine && m_engine->state() != CAudioPlay::Ready) {
+        m_services.prompter->showError(MsgDropWhilePlaying);
+        return;
+    }
+    std::unique_ptr<Scenario> scenario;
+    // The type is the exact ending: "X.WAV" is not a song.
+    if (name.endsWith(QStringLiteral(".txt"), Qt::CaseSensitive)) {
+        scenario = readScenarioFile(name);
+    } else if (name.endsWith(QStringLiteral(".wav"), Qt::CaseSensitive)) {
+        scenario = makeNewScenario(*m_services.prompter);
+        const auto audio = pathToSjis(std::filesystem::absolute(name.toStdString()));
+        if (scenario && (!audio || scenario->setAudio(*audio) != 0))
+            scenario.reset();
+    } else {
+        m_services.prompter->showError(MsgUnknownType);
+        return;
+    }
+    if (scenario)
+        takePending(std::move(scenario));
+}
+
+std::unique_ptr<Scenario> CMainView::readScenarioFile(const QString &name)
+{
+    // Absolute, so that a later Save writes where the file came from whatever the working
+    // directory; INCLUDEs and pictures resolve against the file's own folder.
+    return loadLinkedScenario(std::filesystem::absolute(name.toStdString()), *m_services.prompter);
+}
+
+void CMainView::takePending(std::unique_ptr<Scenario> scenario)
+{
+    // A load still running for an earlier file is abandoned: its reply will be ignored.
+    abandonPending();
+    m_pendingScenario = std::move(scenario);
+    if (m_pendingScenario->audio) {
+        startAudioLoad();
+    } else {
+        installScenario();
+        repaintStrips();
+        emit scenarioInstalled(false);
+    }
+    updateActions();
+}
+
+void CMainView::abandonPending()
+{
+    m_pendingAudio.reset();
+    m_pendingAudioId = 0;
+    m_pendingScenario.reset();
+}
+
+void CMainView::startAudioLoad()
+{
+    const uint64_t id = m_nextEngineId++;
+    std::weak_ptr<ReplyRelay> relay = m_relay;
+    auto sink = [relay, id](AudioReply reply, int32_t wParam) {
+        if (auto target = relay.lock())
+            target->post(id, reply, wParam);
+    };
+    m_pendingAudio = std::make_unique<CAudioPlay>(sink, m_services.deviceFactory);
+    m_pendingAudioId = id;
+    const auto song = resolveScenarioName(*m_pendingScenario->audio, {});
+    m_pendingAudio->setPath(song ? *song : std::filesystem::path());
+    m_pendingAudio->setVideoLength(videoLengthMs(*m_pendingScenario));
+    m_pendingAudio->post(AP_LOAD);
+    updateActions();
+}
+
+void CMainView::engineReply(uint64_t engineId, AudioReply reply, int32_t wParam)
+{
+    if (reply == AP_LOADED) {
+        if (engineId == m_pendingAudioId && m_pendingAudio)
+            songLoaded(wParam == 0);
+        return;  // a load that was abandoned or replaced
+    }
+    // The interface follows the engine's state, which it reads directly.
+    if (engineId == m_engineId)
+        updateActions();
+}
+
+void CMainView::songLoaded(bool ok)
+{
+    if (!ok) {
+        m_pendingAudio.reset();
+        m_pendingAudioId = 0;
+        m_pendingScenario.reset();
+        // When the scenario that failed was the current one (Set song, Properties), its old
+        // song goes with it: an engine without a scenario would offer play and output for
+        // nothing on screen.
+        if (!m_scenario)
+            quitEngine();
+        updateActions();
+        m_services.prompter->showError(MsgAudioFailed);
+        update();
+        return;
+    }
+    std::unique_ptr<CAudioPlay> engine = std::move(m_pendingAudio);
+    const uint64_t engineId = m_pendingAudioId;
+    m_pendingAudioId = 0;
+    installScenario();
+    m_strips.addCheckpoints(m_scenario->checkpoints, engine->clip());
+    m_engine = std::move(engine);
+    m_engineId = engineId;
+    m_waveform->setSong(&m_engine->clip());
+    rebuildKeyFrameMarks();
+    m_waveform->resetView();
+    m_waveform->setTotal(m_engine->clip().endPosition());
+    if (soundDeviceMissing())
+        setStatus(PaneMessage, QString::fromUtf8(NoSoundDeviceMessage));
+    repaintStrips();
+    updateActions();
+    emit scenarioInstalled(true);
+}
+
+void CMainView::installScenario()
+{
+    m_propertyHost->update();
+    m_timeLine.setSelection(-1, -1);
+    for (CMarkWnd *strip : m_markWnds)
+        strip->clear();
+    quitEngine();
+    // Waits for a frame of the old scenario still rendering and hands its pictures back
+    // before the old scenario is freed.
+    m_preview->setScenario(m_pendingScenario.get());
+    m_scenario = std::move(m_pendingScenario);
+    rebuildKeyFrameMarks();
+}
+
+void CMainView::releaseScenarioFromPreview()
+{
+    // Nothing may change or free a scenario while a frame of it renders, and its picture goes
+    // back to it first.
+    m_preview->detachScenario();
+}
+
+void CMainView::quitEngine()
+{
+    // Dropping the handle posts AP_QUIT; replies still on their way are ignored by identity.
+    // The strip draws from the engine's clip: let go of it before the engine goes.
+    m_waveform->setSong(nullptr);
+    m_engine.reset();
+    m_engineId = 0;
+}
+
+void CMainView::rebuildKeyFrameMarks()
+{
+    if (!m_scenario)
+        return;
+    Scenario &s = *m_scenario;
+    // One walk of the block tree instead of asking MAIN frame by frame.
+    const std::vector<int32_t> keyFrames = s.keyFrames();
+    if (m_engine) {
+        m_engine->setVideoLength(videoLengthMs(s));
+        m_waveform->setTotal(m_engine->clip().endPosition());
+        m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
+                                      &m_engine->clip());
+    } else {
+        m_waveform->setTotal(s.totalFrames + s.totalFrames / 10);
+        m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
+                                      nullptr);
+    }
+    repaintStrips();
+}
+
+void CMainView::repaintStrips()
+{
+    m_waveform->repaintStrip();
+    repaintMarkStrips();
+}
+
+void CMainView::repaintMarkStrips()
+{
+    for (CMarkWnd *strip : m_markWnds)
+        strip->repaintStrip();
+}
+
+void CMainView::onTimerTick()
+{
+    if (!m_engine) {
+        m_timer.stop();
+        return;
+    }
+    const CAudioPlay::State state = m_engine->state();
+    if (state != CAudioPlay::Playing) {
+        // Nothing will play again without a command, which restarts the timer.
+        if (state == CAudioPlay::Ready || state == CAudioPlay::Empty) {
+            m_timer.stop();
+            updateActions();
+        }
+        return;
+    }
+    int32_t ms = 0;
+    int32_t position = 0;
+    if (m_engine->position(ms, position) != 0)
+        return;
+    m_waveform->drawCursor(ms, position);
+    for (int k = 0; k < MarkStrips::StripCount; ++k) {
+        m_markWnds[size_t(k)]->tick(m_addRequest[size_t(k)] != 0, ms, position);
+        m_addRequest[size_t(k)] = 0;
+    }
+    updateActions();
+}
+
+void CMainView::showFrame(int32_t position)
+{
+    if (!m_scenario)
+        return;
+    const Scenario &s = *m_scenario;
+    int32_t frame = position;
+    if (m_engine) {
+        const int32_t ms = m_engine->clip().sampleFramesToMs(position);
+        frame = (s.frameRate > 0 && s.scale > 0)
+                    ? int32_t(ms / 1000.0 * s.frameRate / s.scale + 0.5)
+                    : -1;
+    }
+    m_previewFrame = frame;
+    if (frame >= 0 && frame < s.totalFrames)
+        m_preview->showFrame(frame);
+    repaintMarkStrips();
+}
+
+void CMainView::selectRange(int32_t firstFrame, int32_t lastFrame)
+{
+    auto toPosition = [this](int32_t frame) {
+        if (!m_engine || !m_scenario || m_scenario->frameRate <= 0)
+            return frame;
+        const Scenario &s = *m_scenario;
+        const int32_t ms = int32_t(s.scale * (frame * 1000.0) / s.frameRate + 0.5);
+        return m_engine->clip().msToSampleFrames(ms);
+    };
+    m_waveform->setSelection(toPosition(firstFrame), toPosition(lastFrame));
+    for (CMarkWnd *strip : m_markWnds)
+        strip->setSelection(toPosition(firstFrame), toPosition(lastFrame));
+}
+
+// ---- Commands --------------------------------------------------------------------------
+
+void CMainView::onNew()
+{
+    quitEngine();
+    releaseScenarioFromPreview();
+    m_scenario = makeNewScenario(*m_services.prompter);
+    m_preview->setScenario(m_scenario.get());
+    m_propertyHost->update();
+    updateActions();
+}
+
+void CMainView::onOpen()
+{
+    const auto chosen = m_services.files->openScenario();
+    if (!chosen)
+        return;
+    if (auto scenario = readScenarioFile(*chosen))
+        takePending(std::move(scenario));
+}
+
+void CMainView::onSave()
+{
+    if (!m_scenario)
+        return;
+    if (!m_scenario->path) {
+        onSaveAs();
+        return;
+    }
+    const auto file = resolveScenarioName(*m_scenario->path, {});
+    if (!file || writeScenario(*m_scenario, *file) != 0)
+        m_services.prompter->showError(MsgSaveFailed);
+}
+
+void CMainView::onSaveAs()
+{
+    if (!m_scenario)
+        return;
+    const auto chosen = m_services.files->saveScenario();
+    if (!chosen)
+        return;
+    const auto path = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
+    if (!path || m_scenario->setPath(*path) != 0) {
+        m_services.prompter->showError(MsgSaveFailed);
+        return;
+    }
+    onSave();
+}
+
+void CMainView::onOutput()
+{
+    if (!m_scenario)
+        return;
+    m_services.output(this, m_strips.buildCheckpointText(m_scenario->frameRate, m_scenario->scale));
+}
+
+void CMainView::onPlay()
+{
+    if (!m_engine)
+        return;
+    m_engine->post(AP_PLAY);
+    if (m_services.timerPeriodMs > 0)
+        m_timer.start();
+    updateActions();
+}
+
+void CMainView::onStop()
+{
+    if (!m_engine)
+        return;
+    m_engine->post(AP_STOP);
+    m_waveform->repaintStrip();
+    m_waveform->drawCursor(-1, 0);
+    updateActions();
+}
+
+void CMainView::onPause()
+{
+    if (m_engine)
+        m_engine->post(AP_PAUSE);
+    updateActions();
+}
+
+void CMainView::setSpeed(int32_t divisor)
+{
+    if (m_engine)
+        m_engine->setSpeed(divisor);
+    updateActions();
+}
+
+void CMainView::onZoomIn()
+{
+    m_waveform->zoomIn();
+    repaintMarkStrips();
+}
+
+void CMainView::onZoomOut()
+{
+    m_waveform->zoomOut();
+    repaintMarkStrips();
+}
+
+void CMainView::onCurrentPosition()
+{
+    if (!m_engine)
+        return;
+    m_waveform->scrollTo(m_engine->readPosition());
+    repaintMarkStrips();
+}
+
+void CMainView::onSetSong()
+{
+    if (!m_scenario)
+        return;
+    const auto chosen = m_services.files->openSong();
+    if (!chosen)
+        return;
+    const auto audio = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
+    if (!audio || m_scenario->setAudio(*audio) != 0) {
+        m_services.prompter->showError(MsgAudioFailed);
+        return;
+    }
+    releaseScenarioFromPreview();
+    std::unique_ptr<Scenario> scenario = std::move(m_scenario);
+    abandonPending();
+    m_pendingScenario = std::move(scenario);
+    startAudioLoad();
+}
+
+void CMainView::onProperties()
+{
+    if (!m_scenario)
+        return;
+    // The dialog writes into the scenario: no frame of it may be rendering meanwhile.
+    releaseScenarioFromPreview();
+    Scenario &s = *m_scenario;
+    const std::array<int32_t, 7> before{s.screenWidth, s.screenHeight, s.frameRate, s.scale,
+                                        s.previewScale, s.boardBreak, s.startFrame};
+    const PropertiesOutcome outcome = m_services.properties(this, s, m_engine.get());
+    if (outcome == PropertiesOutcome::Refused)
+        m_services.prompter->showError(MsgBadProperties);
+    if (outcome != PropertiesOutcome::Changed) {
+        m_preview->setScenario(m_scenario.get());
+        return;
+    }
+    // Pictures made for the old screen are stale; linking fits the blocks to the new one.
+    s.dropCaches();
+    if (link(s) != 0) {
+        // The linker said why; the scenario keeps its former settings.
+        s.screenWidth = before[0];
+        s.screenHeight = before[1];
+        s.frameRate = before[2];
+        s.scale = before[3];
+        s.previewScale = before[4];
+        s.boardBreak = before[5];
+        s.startFrame = before[6];
+        s.dropCaches();
+        link(s);
+        m_preview->setScenario(m_scenario.get());
+        return;
+    }
+    std::unique_ptr<Scenario> scenario = std::move(m_scenario);
+    abandonPending();
+    m_pendingScenario = std::move(scenario);
+    if (m_pendingScenario->audio) {
+        startAudioLoad();
+    } else {
+        installScenario();
+        repaintStrips();
+        emit scenarioInstalled(false);
+    }
+    updateActions();
+}
+
+} // namespace vorn

@@ -1,0 +1,210 @@
+// CMainView: the main window's client area. Owns the scenario, the playback engine, the strips,
+// the preview and the editor panels; turns commands, keys, the wheel, drops and the timer into
+// operations on them, and replaces a scenario and its song in two phases.
+#pragma once
+
+#include "audio/caudioplay.h"
+#include "timeline/markstrips.h"
+#include "timeline/timeline.h"
+
+#include <QHash>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QLabel;
+
+namespace vorn {
+
+class CImageWnd;
+class CMarkWnd;
+class CProgressWnd;
+class CScrollBaseWnd;
+class FileChooser;
+class Scenario;
+class ShellPrompter;
+
+// Command identifiers: menu items, tool-bar buttons and their enable rules.
+enum CommandId : int {
+    ID_PLAY = 32771,
+    ID_STOP = 32772,
+    ID_PAUSE = 32773,
+    ID_OUTPUT = 32778,
+    ID_SPEED_HALF = 32786,
+    ID_SPEED_NORMAL = 32789,
+    ID_SPEED_QUARTER = 32790,
+    ID_ZOOM_IN = 32794,
+    ID_ZOOM_OUT = 32795,
+    ID_CURRENT_POSITION = 32799,
+    ID_NEW = 32810,
+    ID_OPEN = 32811,
+    ID_SAVE = 32812,
+    ID_LAUNCH_RENDERER = 32813,
+    ID_SAVE_AS = 32821,
+    ID_PROPERTIES = 32828,
+    ID_SET_SONG = 32829,
+    ID_VIEW_TOOLBAR = 59392,
+    ID_VIEW_STATUS_BAR = 59393,
+    ID_ABOUT = 57664,
+    ID_EXIT = 57665,
+};
+
+// What the properties command got from its dialog.
+enum class PropertiesOutcome { Cancelled, Refused, Unchanged, Changed };
+
+// Everything the view asks the outside world: message boxes, file names, the sound device and
+// the modal dialogs. Tests replace them; the program uses the real ones.
+struct ShellServices {
+    ShellPrompter *prompter = nullptr;  // must outlive the view
+    FileChooser *files = nullptr;       // must outlive the view
+    SoundDeviceFactory deviceFactory;   // empty: PortAudio, or the simulated device without one
+    // Shows the properties dialog for the scenario (and the engine's song, when there is one)
+    // and applies the values on OK. Empty: the real dialog.
+    std::function<PropertiesOutcome(QWidget *parent, Scenario &scenario, const CAudioPlay *engine)>
+        properties;
+    // Shows the CHECKPOINT text in the output dialog. Empty: the real dialog.
+    std::function<void(QWidget *parent, const std::string &text)> output;
+    // Period of the playback timer that play starts; 0: no timer (tests call onTimerTick).
+    int timerPeriodMs = 5;
+};
+
+// The four status-bar panes: message, playback time, hovered mark time, preview frame.
+enum StatusPane : int { PaneMessage = 0, PanePlayTime = 1, PaneMarkTime = 2, PaneFrame = 3 };
+
+class CMainView : public QWidget {
+    Q_OBJECT
+
+public:
+    // Width of the property host and the preview, right of the strips and the tree panel.
+    static constexpr int PanelWidth = 250;
+    // Height of the property host; the preview takes the rest.
+    static constexpr int PropertyHostHeight = 360;
+
+    explicit CMainView(ShellServices services, QWidget *parent = nullptr);
+    ~CMainView() override;
+
+    // The action of a command this view handles (every command but the bars, exit and about).
+    QAction *action(int commandId) const { return m_actions.value(commandId); }
+    // Where the view and the strips write pane texts; the frame's labels.
+    void setStatusPanes(std::function<void(int pane, const QString &text)> setText);
+
+    // Opens a ".txt" scenario or makes a new scenario for a ".wav" song (command line, drops).
+    void openFile(const QString &name);
+    // The drop of one or more files, as the window receives it.
+    void dropFiles(const QStringList &names);
+
+    // Evaluates every command's enable rule, check marks and the panels' enabled state.
+    void updateActions();
+    // One timer tick; also what the 5 ms timer calls.
+    void onTimerTick();
+    // A mark strip asked for the picture at a time-line position.
+    void showFrame(int32_t position);
+    // The tree panel selected a block covering frames first .. last.
+    void selectRange(int32_t firstFrame, int32_t lastFrame);
+    // The scenario was changed by an editor apply: key frames and lengths follow.
+    void rebuildKeyFrameMarks();
+
+    // State, for the frame and for tests.
+    Scenario *scenario() const { return m_scenario.get(); }
+    Scenario *pendingScenario() const { return m_pendingScenario.get(); }
+    CAudioPlay *engine() const { return m_engine.get(); }
+    CAudioPlay *pendingAudio() const { return m_pendingAudio.get(); }
+    bool isPlaying() const;
+    bool timerActive() const { return m_timer.isActive(); }
+    int32_t addRequest(int strip) const { return m_addRequest[size_t(strip)]; }
+    int32_t previewFrame() const { return m_previewFrame; }
+    MarkStrips &markStrips() { return m_strips; }
+    TimeLine &timeLine() { return m_timeLine; }
+    CProgressWnd *waveformStrip() const { return m_waveform; }
+    CMarkWnd *markStrip(int k) const { return m_markWnds[size_t(k)]; }
+    CImageWnd *preview() const { return m_preview; }
+    QFrame *treePanel() const { return m_treePanel; }
+    QFrame *propertyHost() const { return m_propertyHost; }
+    // Waits until no engine thread this process made is left (program exit); true when none.
+    static bool waitForEngines(std::chrono::milliseconds timeout);
+
+signals:
+    // A scenario became current: with its song loaded (songLoaded true) or without one.
+    void scenarioInstalled(bool songLoaded);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    struct ReplyRelay;
+
+    void makeActions();
+    QAction *addCommand(int id, const QString &text, const QString &shortcut, const QString &tip,
+                        void (CMainView::*handler)());
+    void layoutChildren(int width, int height);
+    void setStatus(int pane, const QString &text);
+    void connectStrip(CScrollBaseWnd *strip);
+
+    // Commands.
+    void onNew();
+    void onOpen();
+    void onSave();
+    void onSaveAs();
+    void onOutput();
+    void onPlay();
+    void onStop();
+    void onPause();
+    void onSpeedNormal() { setSpeed(1); }
+    void onSpeedHalf() { setSpeed(2); }
+    void onSpeedQuarter() { setSpeed(4); }
+    void setSpeed(int32_t divisor);
+    void onZoomIn();
+    void onZoomOut();
+    void onCurrentPosition();
+    void onSetSong();
+    void onProperties();
+
+    // Replacing the scenario and its song.
+    std::unique_ptr<Scenario> readScenarioFile(const QString &name);
+    void takePending(std::unique_ptr<Scenario> scenario);
+    void abandonPending();
+    void startAudioLoad();
+    void engineReply(uint64_t engineId, AudioReply reply, int32_t wParam);
+    void songLoaded(bool ok);
+    void installScenario();
+    void releaseScenarioFromPreview();
+    void quitEngine();
+    void repaintStrips();
+    void repaintMarkStrips();
+
+    ShellServices m_services;
+    std::shared_ptr<ReplyRelay> m_relay;
+    QHash<int, QAction *> m_actions;
+    std::function<void(int, const QString &)> m_setStatus;
+
+    std::unique_ptr<Scenario> m_scenario;
+    std::unique_ptr<Scenario> m_pendingScenario;
+    std::unique_ptr<CAudioPlay> m_engine;
+    std::unique_ptr<CAudioPlay> m_pendingAudio;
+    uint64_t m_engineId = 0;
+    uint64_t m_pendingAudioId = 0;
+    uint64_t m_nextEngineId = 1;
+    int32_t m_previewFrame = -1;
+    std::array<int32_t, MarkStrips::StripCount> m_addRequest{};
+
+    TimeLine m_timeLine;
+    MarkStrips m_strips;
+    CProgressWnd *m_waveform = nullptr;
+    std::array<CMarkWnd *, MarkStrips::StripCount> m_markWnds{};
+    CImageWnd *m_preview = nullptr;
+    QFrame *m_treePanel = nullptr;
+    QFrame *m_propertyHost = nullptr;
+    QTimer m_timer;
+};
+
+} // namespace vorn

@@ -1,0 +1,245 @@
+// The preview window with a real scenario: one render at a time, pictures fitted once and
+// refitted on resize without rendering, the status texts, messages of the render thread shown
+// on the interface thread, and detaching while a render runs.
+#include "app/imagewnd.h"
+#include "scenario/model/scenario.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
+#include "support/recordingprompter.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <fstream>
+#include <memory>
+
+using namespace vorn;
+
+namespace {
+
+constexpr int Edge = 2;
+
+// 900 frames at 29.97 frames per second of a red 64 x 48 picture; frames 900 to 909 hold a
+// text block too small to draw.
+const char ScenarioText[] =
+    "SCREEN\t64\t48\nFRAMERATE\t2997\nSCALE\t100\n"
+    "DRAW \"red\"\n{\n\tSIZE\t64 48\n\tCOLOR\t255 0 0 255\n"
+    "\tRECT\n\t{\n\t\tPOINT\t0 0\n\t\tPOINT\t63 47\n\t\tFILL\n\t}\n}\n"
+    "STILL \"still\"\n{\n\tINPUT\t\"red\"\t0 0 63 47\n\tFRAMES\t900\n}\n"
+    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
+
+const char BrokenText[] =
+    "SCREEN\t64\t48\nFRAMERATE\t30\nSCALE\t1\n"
+    "TEXT \"empty\"\n{\n\tSIZE\t0 0\n\tSTRING\t\"a\"\n}\n"
+    "STILL \"still\"\n{\n\tINPUT\t\"empty\"\t0 0 63 47\n\tFRAMES\t10\n}\n"
+    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
+
+// Records the thread each message arrives on.
+class ThreadPrompter final : public Prompter {
+public:
+    void showError(std::string_view text) override
+    {
+        errors.emplace_back(text);
+        threads.push_back(QThread::currentThread());
+    }
+    bool askYesNo(std::string_view) override { return true; }
+    std::vector<std::string> errors;
+    std::vector<QThread *> threads;
+};
+
+} // namespace
+
+class TestImageWnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void framesOutsideAreDropped_data();
+    void framesOutsideAreDropped();
+    void twoQuickRequestsRenderOnce();
+    void resizeRefitsWithoutRendering();
+    void renderMessagesReachTheInterfaceThread();
+    void detachWaitsForTheRender();
+
+private:
+    std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter);
+
+    QTemporaryDir m_dir;
+    test::RecordingPrompter m_prompter;
+    std::unique_ptr<Scenario> m_scenario;
+};
+
+std::unique_ptr<Scenario> TestImageWnd::read(const char *text, const char *name, Prompter &prompter)
+{
+    const std::string path = m_dir.path().toStdString() + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    auto scenario = std::make_unique<Scenario>();
+    scenario->prompter = &prompter;
+    if (load(*scenario, path) != 0 || link(*scenario) != 0)
+        return nullptr;
+    return scenario;
+}
+
+void TestImageWnd::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_scenario = read(ScenarioText, "red.txt", m_prompter);
+    QVERIFY2(m_scenario, m_prompter.lastError().c_str());
+    QCOMPARE(m_scenario->totalFrames, 900);
+}
+
+void TestImageWnd::framesOutsideAreDropped_data()
+{
+    QTest::addColumn<bool>("withScenario");
+    QTest::addColumn<int>("frame");
+    QTest::newRow("no scenario") << false << 0;
+    QTest::newRow("negative") << true << -1;
+    QTest::newRow("total frames") << true << 900;
+}
+
+void TestImageWnd::framesOutsideAreDropped()
+{
+    QFETCH(bool, withScenario);
+    QFETCH(int, frame);
+    CImageWnd window;
+    if (withScenario)
+        window.setScenario(m_scenario.get());
+    QSignalSpy status(&window, &CImageWnd::statusText);
+    window.showFrame(frame);
+    QVERIFY(!window.isBusy());
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(window.wantedFrame(), -1);
+    window.detachScenario();
+}
+
+// The second request arrives while the first renders and is dropped; asked again once the
+// first has arrived, it renders.
+void TestImageWnd::twoQuickRequestsRenderOnce()
+{
+    CImageWnd window;
+    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+    window.setScenario(m_scenario.get());
+    QSignalSpy status(&window, &CImageWnd::statusText);
+    QSignalSpy ready(&window, &CImageWnd::frameReady);
+    window.showFrame(899);
+    window.showFrame(5);
+    QVERIFY(window.isBusy());
+    QCOMPARE(window.wantedFrame(), 899);
+    QVERIFY(ready.wait(10000));
+    QVERIFY(!window.isBusy());
+    QCoreApplication::processEvents();
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(ready.at(0).at(0).toInt(), 899);
+    QVERIFY(ready.at(0).at(1).toBool());
+    QCOMPARE(status.count(), 2);
+    QCOMPARE(status.at(0).at(0).toInt(), 3);
+    QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("レンダリング中"));
+    QCOMPARE(status.at(1).at(1).toString(), QStringLiteral("899"));
+    QCOMPARE(window.shownFrame(), 899);
+
+    window.showFrame(5);
+    QVERIFY(ready.wait(10000));
+    QCOMPARE(ready.count(), 2);
+    QCOMPARE(ready.at(1).at(0).toInt(), 5);
+    QCOMPARE(status.last().at(1).toString(), QStringLiteral("5"));
+    window.detachScenario();
+    QVERIFY(m_prompter.errors.empty());
+}
+
+// Black without a picture. The fitted picture fills the client size (the 64 x 48 red picture
+// scaled inside, blitted one pixel in); a resize makes it again from the held picture without
+// a render.
+void TestImageWnd::resizeRefitsWithoutRendering()
+{
+    CImageWnd window;
+    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.accessibleName(), QStringLiteral("プレビュー"));
+    QImage image = window.grab().toImage();
+    for (QPoint p : {QPoint(0, 0), QPoint(50, 40), QPoint(99, 79)})
+        QCOMPARE(image.pixelColor(p + QPoint(Edge, Edge)).toRgb(), QColor(0, 0, 0));
+
+    window.setScenario(m_scenario.get());
+    QSignalSpy ready(&window, &CImageWnd::frameReady);
+    window.showFrame(10);
+    QVERIFY(ready.wait(10000));
+    QCOMPARE(window.viewImage().size(), QSize(100, 80));
+    image = window.grab().toImage();
+    QCOMPARE(image.pixelColor(Edge, Edge).toRgb(), QColor(0, 0, 0));
+    QCOMPARE(image.pixelColor(Edge + 50, Edge + 40).toRgb(), QColor(255, 0, 0));
+    // 100 x 75 inside 100 x 80: bars of two rows above, blitted from (1, 1).
+    QCOMPARE(image.pixelColor(Edge + 0, Edge + 40).toRgb(), QColor(0, 0, 0));
+    QCOMPARE(image.pixelColor(Edge + 1, Edge + 40).toRgb(), QColor(255, 0, 0));
+    QCOMPARE(image.pixelColor(Edge + 50, Edge + 2).toRgb(), QColor(0, 0, 0));
+    QCOMPARE(image.pixelColor(Edge + 50, Edge + 3).toRgb(), QColor(255, 0, 0));
+
+    QSignalSpy status(&window, &CImageWnd::statusText);
+    window.resize(200 + 2 * Edge, 100 + 2 * Edge);
+    QVERIFY(!window.isBusy());
+    QCoreApplication::processEvents();
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(window.viewImage().size(), QSize(200, 100));
+    image = window.grab().toImage();
+    // The resampler may round the enlarged red a step down.
+    const QColor centre = image.pixelColor(Edge + 100, Edge + 50).toRgb();
+    QVERIFY2(centre.red() >= 250 && centre.green() == 0 && centre.blue() == 0,
+             qPrintable(centre.name()));
+    QCOMPARE(image.pixelColor(Edge + 20, Edge + 50).toRgb(), QColor(0, 0, 0));  // bars of 33
+    window.detachScenario();
+}
+
+// A drawing failure during the render is reported through the scenario's own prompter, on the
+// interface thread, after the render; the pane goes back from "レンダリング中".
+void TestImageWnd::renderMessagesReachTheInterfaceThread()
+{
+    ThreadPrompter prompter;
+    std::unique_ptr<Scenario> broken = read(BrokenText, "broken.txt", prompter);
+    QVERIFY(broken);
+    QVERIFY(prompter.errors.empty());
+    CImageWnd window;
+    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+    window.setScenario(broken.get());
+    QSignalSpy status(&window, &CImageWnd::statusText);
+    QSignalSpy ready(&window, &CImageWnd::frameReady);
+    window.showFrame(2);
+    QVERIFY(ready.wait(10000));
+    QVERIFY(!prompter.errors.empty());
+    QCOMPARE(prompter.errors.front(), std::string("ビットマップの作成に失敗しました。"));
+    // Compared as pointers only: the render thread's own QThread is gone by now.
+    for (QThread *thread : prompter.threads)
+        QVERIFY(thread == QThread::currentThread());
+    QCOMPARE(broken->prompter, &prompter);
+    QCOMPARE(status.last().at(1).toString(), QString());
+    window.detachScenario();
+}
+
+// Detaching while a render runs waits for it, shows its picture and hands every picture back;
+// the notification that arrives afterwards changes nothing.
+void TestImageWnd::detachWaitsForTheRender()
+{
+    CImageWnd window;
+    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+    window.setScenario(m_scenario.get());
+    QSignalSpy ready(&window, &CImageWnd::frameReady);
+    window.showFrame(7);
+    window.detachScenario();
+    QVERIFY(!window.isBusy());
+    QCOMPARE(window.scenario(), nullptr);
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(window.shownFrame(), 7);
+    QCOMPARE(m_scenario->prompter, static_cast<Prompter *>(&m_prompter));
+    QCoreApplication::processEvents();
+    QCOMPARE(ready.count(), 1);
+    // The picture on screen stays; nothing renders without a scenario.
+    QCOMPARE(window.viewImage().size(), QSize(100, 80));
+    window.showFrame(8);
+    QVERIFY(!window.isBusy());
+}
+
+QTEST_MAIN(TestImageWnd)
+#include "tst_imagewnd.moc"

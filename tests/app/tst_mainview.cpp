@@ -1,0 +1,649 @@
+// The main window's commands, states and two-phase replacement of scenario and song, driven
+// off screen with a simulated sound card whose clock the test moves.
+#include "app/mainframe.h"
+#include "app/mainview.h"
+#include "app/imagewnd.h"
+#include "app/markwnd.h"
+#include "app/progresswnd.h"
+#include "app/shellservices.h"
+#include "audio/simulateddevice.h"
+#include "scenario/model/scenario.h"
+#include "support/wavfile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+
+#include <atomic>
+#include <deque>
+#include <future>
+#include <thread>
+#include <memory>
+
+using namespace vorn;
+
+namespace {
+
+// Records message boxes and answers questions.
+class RecordingShellPrompter final : public ShellPrompter {
+public:
+    void showError(std::string_view text) override { errors.emplace_back(text); }
+    bool askYesNo(std::string_view text) override
+    {
+        questions.emplace_back(text);
+        return answer;
+    }
+    bool askOkCancel(std::string_view text) override
+    {
+        questions.emplace_back(text);
+        return answer;
+    }
+    std::vector<std::string> errors;
+    std::vector<std::string> questions;
+    bool answer = true;
+};
+
+// Answers the file dialogs from queues; an empty queue cancels.
+class ScriptedFileChooser final : public FileChooser {
+public:
+    std::optional<QString> openScenario() override { return take(opens); }
+    std::optional<QString> saveScenario() override { return take(saves); }
+    std::optional<QString> openSong() override { return take(songs); }
+    std::deque<QString> opens, saves, songs;
+    int asked = 0;
+
+private:
+    std::optional<QString> take(std::deque<QString> &queue)
+    {
+        ++asked;
+        if (queue.empty())
+            return std::nullopt;
+        QString name = queue.front();
+        queue.pop_front();
+        return name;
+    }
+};
+
+const char *const SongScenario =
+    "SCREEN\t64\t48\nFRAMERATE\t30\nSCALE\t1\nAUDIO\t\"song.wav\"\n"
+    "DRAW \"d\"\n{\n\tSIZE\t64 48\n\tCOLOR\t255 0 0 255\n"
+    "\tRECT\n\t{\n\t\tPOINT\t0 0\n\t\tPOINT\t10 10\n\t\tFILL\n\t}\n}\n"
+    "STILL \"s\"\n{\n\tINPUT\t\"d\"\n\tFRAMES\t60\n}\n"
+    "MAIN\n{\n\tINPUT\t\"s\"\n}\n"
+    "CHECKPOINT\n{\n\tCF\t15\t0\t255\t0\n}\n";
+
+} // namespace
+
+class TestMainView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void droppedNames_data();
+    void droppedNames();
+    void twoFilesWhileEmpty();
+    void dropWhilePlaying();
+    void dropWhileLoadingAbandonsTheFirstLoad();
+    void enableRules_data();
+    void enableRules();
+    void leftWhileStoppedMarksAtFirstTick();
+    void propertiesChangeReloadsOnNewEngine();
+    void failedSongAfterSetSongLeavesNoScenario();
+    void saveWithoutPathAsksForName();
+    void scenarioWithoutSongCountsFrames();
+    void layoutFollowsTheWidth();
+    void messageBoxes_data();
+    void messageBoxes();
+    void commandTexts_data();
+    void commandTexts();
+    void toolBarOrder();
+
+private:
+    QString file(const QString &name) const { return m_dir->filePath(name); }
+    void writeSong(const QString &name, int blocks = 8);
+    void writeText(const QString &name, const QByteArray &bytes);
+    void makeFrame();
+    // Waits for the engine thread's replies (not for sound: the card's clock stands still).
+    bool loaded();
+    bool reachesState(CAudioPlay::State state);
+    void play();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    RecordingShellPrompter m_prompter;
+    ScriptedFileChooser m_files;
+    std::shared_ptr<SimulatedSoundCard> m_card;
+    std::atomic<int> m_devicesMade{0};
+    // Makes the n-th sound device (counting from 1) on an engine thread.
+    std::function<std::unique_ptr<SoundDevice>(int made)> m_makeDevice;
+    std::function<PropertiesOutcome(Scenario &)> m_properties;
+    std::unique_ptr<CMainFrame> m_frame;
+    CMainView *m_view = nullptr;
+};
+
+void TestMainView::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_prompter = RecordingShellPrompter();
+    m_files = ScriptedFileChooser();
+    m_card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
+    m_devicesMade = 0;
+    m_makeDevice = [card = m_card](int) { return std::make_unique<SimulatedDevice>(card); };
+    m_properties = [](Scenario &) { return PropertiesOutcome::Cancelled; };
+    makeFrame();
+}
+
+void TestMainView::cleanup()
+{
+    m_frame.reset();
+    m_view = nullptr;
+    // Every engine the window made ends once told to quit.
+    QVERIFY(CMainView::waitForEngines(std::chrono::seconds(10)));
+}
+
+void TestMainView::makeFrame()
+{
+    ShellServices services;
+    services.prompter = &m_prompter;
+    services.files = &m_files;
+    services.deviceFactory = [this] { return m_makeDevice(++m_devicesMade); };
+    services.properties = [this](QWidget *, Scenario &s, const CAudioPlay *) { return m_properties(s); };
+    services.output = [](QWidget *, const std::string &) {};
+    services.timerPeriodMs = 0;  // the test ticks by hand
+    m_frame = std::make_unique<CMainFrame>(std::move(services));
+    m_view = m_frame->view();
+    m_frame->show();
+}
+
+void TestMainView::writeSong(const QString &name, int blocks)
+{
+    test::WavLayout wav;
+    test::writeFile(file(name).toStdString(),
+                    test::wavBytes(wav, test::indexData(size_t(blocks) * 65536, 16)));
+}
+
+void TestMainView::writeText(const QString &name, const QByteArray &bytes)
+{
+    QFile out(file(name));
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(bytes);
+}
+
+bool TestMainView::loaded()
+{
+    return QTest::qWaitFor([this] { return !m_view->pendingAudio(); }, 10000);
+}
+
+bool TestMainView::reachesState(CAudioPlay::State state)
+{
+    const bool reached = QTest::qWaitFor(
+        [this, state] { return m_view->engine() && m_view->engine()->state() == state; }, 10000);
+    QCoreApplication::processEvents();  // the engine's replies refresh the commands
+    return reached;
+}
+
+void TestMainView::play()
+{
+    m_view->action(ID_PLAY)->trigger();
+    QVERIFY(reachesState(CAudioPlay::Playing));
+    // AP_STARTED follows the state change: the commands follow it.
+    QVERIFY(QTest::qWaitFor([this] { return m_view->action(ID_PAUSE)->isEnabled(); }, 10000));
+}
+
+void TestMainView::droppedNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("makesScenario");
+    QTest::newRow("upper-case WAV") << "X.WAV" << "入力されたファイルの種類が不明です。" << false;
+    QTest::newRow("upper-case TXT") << "X.TXT" << "入力されたファイルの種類が不明です。" << false;
+    QTest::newRow("too short") << "wav" << "入力されたファイルの種類が不明です。" << false;
+    QTest::newRow("song") << "x.wav" << "" << true;
+    QTest::newRow("missing scenario") << "none.txt" << "?" << false;
+}
+
+void TestMainView::droppedNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, error);
+    QFETCH(bool, makesScenario);
+    writeSong(QStringLiteral("x.wav"));
+    writeSong(QStringLiteral("X.WAV"));
+    m_view->dropFiles({file(name)});
+    QVERIFY(loaded());
+    QCOMPARE(m_prompter.questions.size(), size_t(0));
+    if (error == QStringLiteral("?"))  // the reader's own message
+        QCOMPARE(m_prompter.errors.size(), size_t(1));
+    else if (error.isEmpty())
+        QVERIFY(m_prompter.errors.empty());
+    else
+        QCOMPARE(m_prompter.errors, std::vector<std::string>{error.toStdString()});
+    QCOMPARE(m_view->scenario() != nullptr, makesScenario);
+    if (!makesScenario) {
+        QVERIFY(!m_view->engine());
+        return;
+    }
+    const Scenario &s = *m_view->scenario();
+    QCOMPARE(s.screenWidth, 720);
+    QCOMPARE(s.screenHeight, 480);
+    QCOMPARE(s.frameRate, 2997);
+    QCOMPARE(s.scale, 100);
+    QVERIFY(s.audio.has_value());
+    QCOMPARE(QString::fromStdString(std::string(*s.audio)), file(name));
+    QVERIFY(!s.path.has_value());
+    QVERIFY(m_view->engine());
+    QCOMPARE(m_view->engine()->state(), CAudioPlay::Ready);
+    QCOMPARE(m_view->timeLine().total(), m_view->engine()->clip().endPosition());
+    QCOMPARE(m_view->timeLine().zoom(), 1);
+}
+
+void TestMainView::twoFilesWhileEmpty()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->dropFiles({file(QStringLiteral("a.wav")), file(QStringLiteral("a.wav"))});
+    QCOMPARE(m_prompter.errors,
+             std::vector<std::string>{"複数のファイルのドロップには対応していません。"});
+    QVERIFY(m_prompter.questions.empty());
+    QVERIFY(!m_view->scenario() && !m_view->pendingScenario() && !m_view->pendingAudio());
+}
+
+void TestMainView::dropWhilePlaying()
+{
+    writeSong(QStringLiteral("a.wav"));
+    writeSong(QStringLiteral("b.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    Scenario *before = m_view->scenario();
+    CAudioPlay *engine = m_view->engine();
+    play();
+    m_view->dropFiles({file(QStringLiteral("b.wav"))});
+    m_view->openFile(file(QStringLiteral("b.wav")));
+    QCOMPARE(m_prompter.errors,
+             std::vector<std::string>(2, "再生中のファイルドロップには対応していません。"));
+    QVERIFY(m_prompter.questions.empty());
+    QCOMPARE(m_view->scenario(), before);
+    QCOMPARE(m_view->engine(), engine);
+    QVERIFY(!m_view->pendingScenario() && !m_view->pendingAudio());
+}
+
+void TestMainView::dropWhileLoadingAbandonsTheFirstLoad()
+{
+    writeSong(QStringLiteral("a.wav"));
+    writeSong(QStringLiteral("b.wav"), 4);
+    // The first engine plays on a card of its own; the second waits in its device's making
+    // until the first engine's reply has come back.
+    auto firstCard = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    std::shared_ptr<SimulatedSoundCard> card = m_card;
+    m_makeDevice = [firstCard, card, gate](int made) -> std::unique_ptr<SoundDevice> {
+        if (made == 1)
+            return std::make_unique<SimulatedDevice>(firstCard);
+        gate.wait();
+        return std::make_unique<SimulatedDevice>(card);
+    };
+    // No events are processed until the first engine has ended: its reply waits in the queue.
+    auto waitWithoutEvents = [](const std::function<bool()> &done) {
+        for (int i = 0; i < 10000 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
+    m_view->dropFiles({file(QStringLiteral("a.wav"))});
+    QVERIFY(m_view->pendingAudio());
+    QVERIFY(waitWithoutEvents([&] { return m_devicesMade == 1; }));
+    m_view->dropFiles({file(QStringLiteral("b.wav"))});
+    QCOMPARE(m_prompter.questions, std::vector<std::string>{"現在のシナリオを破棄しますか？"});
+    // The first engine loaded, replied and ended (its device is gone with its thread).
+    const bool firstEnded =
+        waitWithoutEvents([&] { return m_devicesMade == 2 && !firstCard->stats().attached; });
+    if (!firstEnded)
+        release.set_value();
+    QVERIFY(firstEnded);
+    QCoreApplication::processEvents();
+    // Its reply changed nothing: the second file is still loading.
+    const bool stillLoading = !m_view->scenario() && m_view->pendingAudio();
+    release.set_value();
+    QVERIFY(stillLoading);
+    QVERIFY(loaded());
+    QVERIFY(m_view->scenario());
+    QCOMPARE(QString::fromStdString(std::string(*m_view->scenario()->audio)), file(QStringLiteral("b.wav")));
+    QCOMPARE(m_view->engine()->clip().bufferSize(), 4 * 65536);
+    QCOMPARE(m_view->timeLine().total(), m_view->engine()->clip().endPosition());
+    QVERIFY(m_prompter.errors.empty());
+}
+
+// Command sets as rows: which commands are enabled in each state of the window.
+void TestMainView::enableRules_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QList<int>>("enabled");
+    const QList<int> always{ID_EXIT, ID_ABOUT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR};
+    const QList<int> rested = always + QList<int>{ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_OUTPUT,
+                                                  ID_PLAY, ID_STOP, ID_SPEED_NORMAL, ID_SPEED_HALF,
+                                                  ID_SPEED_QUARTER, ID_ZOOM_IN, ID_ZOOM_OUT,
+                                                  ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES};
+    QTest::newRow("no scenario") << "none" << (always + QList<int>{ID_NEW, ID_OPEN});
+    QTest::newRow("without song")
+        << "new"
+        << (always + QList<int>{ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_ZOOM_IN, ID_ZOOM_OUT,
+                                ID_SET_SONG, ID_PROPERTIES});
+    QTest::newRow("loading") << "loading" << always;
+    QTest::newRow("ready") << "ready" << rested;
+    QTest::newRow("playing") << "playing"
+                             << (always + QList<int>{ID_STOP, ID_PAUSE, ID_ZOOM_IN, ID_ZOOM_OUT,
+                                                     ID_CURRENT_POSITION});
+    QTest::newRow("paused") << "paused" << rested;
+}
+
+void TestMainView::enableRules()
+{
+    QFETCH(QString, state);
+    QFETCH(QList<int>, enabled);
+    writeSong(QStringLiteral("a.wav"));
+    if (state == QStringLiteral("new")) {
+        m_view->action(ID_NEW)->trigger();
+    } else if (state != QStringLiteral("none")) {
+        m_view->openFile(file(QStringLiteral("a.wav")));
+        if (state != QStringLiteral("loading")) {
+            QVERIFY(loaded());
+            QVERIFY(reachesState(CAudioPlay::Ready));
+        }
+        if (state == QStringLiteral("playing") || state == QStringLiteral("paused"))
+            play();
+        if (state == QStringLiteral("paused")) {
+            m_card->advance(20000);
+            m_view->action(ID_PAUSE)->trigger();
+            QVERIFY(reachesState(CAudioPlay::Ready));
+            QVERIFY(QTest::qWaitFor([this] { return m_view->action(ID_PLAY)->isEnabled(); }, 10000));
+        }
+    }
+    const int all[] = {ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_OUTPUT, ID_EXIT, ID_PLAY, ID_STOP,
+                       ID_PAUSE, ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, ID_ZOOM_IN,
+                       ID_ZOOM_OUT, ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES,
+                       ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_ABOUT, ID_LAUNCH_RENDERER};
+    for (int id : all) {
+        QAction *action = m_frame->action(id);
+        QVERIFY2(action, qPrintable(QString::number(id)));
+        QVERIFY2(action->isEnabled() == enabled.contains(id),
+                 qPrintable(QStringLiteral("command %1 in %2").arg(id).arg(state)));
+    }
+    // The speed items carry the engine's divisor as their check mark.
+    const bool engine = m_view->engine() != nullptr;
+    QCOMPARE(m_view->action(ID_SPEED_NORMAL)->isChecked(), engine);
+    QVERIFY(!m_view->action(ID_SPEED_HALF)->isChecked());
+    // The editor panels rest while the song plays.
+    QCOMPARE(m_view->treePanel()->isEnabled(), state != QStringLiteral("playing"));
+    QCOMPARE(m_view->propertyHost()->isEnabled(), state != QStringLiteral("playing"));
+}
+
+void TestMainView::leftWhileStoppedMarksAtFirstTick()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    QTest::keyClick(m_view, Qt::Key_Left);
+    QTest::keyClick(m_view, Qt::Key_Up);  // does nothing
+    QCOMPARE(m_view->addRequest(0), 1);
+    m_view->onTimerTick();  // not playing: the request waits
+    QCOMPARE(m_view->addRequest(0), 1);
+    QVERIFY(m_view->markStrips().strip(0).marks().empty());
+    play();
+    m_card->advance(100000);
+    int32_t ms = 0;
+    int32_t frames = 0;
+    QCOMPARE(m_view->engine()->position(ms, frames), 0);
+    m_view->onTimerTick();
+    const auto &marks = m_view->markStrips().strip(0).marks();
+    QCOMPARE(marks.size(), size_t(1));
+    QCOMPARE(marks[0].time, ms);
+    QCOMPARE(marks[0].position, frames);
+    QCOMPARE(m_view->addRequest(0), 0);
+    QVERIFY(m_view->markStrip(0)->showsLit());
+    for (int k = 1; k < 4; ++k)
+        QVERIFY(m_view->markStrips().strip(k).marks().empty() || k == 3);
+}
+
+void TestMainView::propertiesChangeReloadsOnNewEngine()
+{
+    writeSong(QStringLiteral("song.wav"));
+    writeText(QStringLiteral("s.txt"), SongScenario);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(loaded());
+    QVERIFY(m_prompter.errors.empty());
+    QCOMPARE(m_devicesMade, 1);
+    // The scenario's checkpoint came back to strip 1 (green).
+    QCOMPARE(m_view->markStrips().strip(1).marks().size(), size_t(1));
+    QCOMPARE(m_view->markStrips().strip(3).marks().size(), size_t(2));  // key frames 0 and 59
+    play();
+    QTest::keyClick(m_view, Qt::Key_Right);
+    m_card->advance(50000);
+    m_view->onTimerTick();
+    QCOMPARE(m_view->markStrips().strip(2).marks().size(), size_t(1));
+    m_view->action(ID_STOP)->trigger();
+    QVERIFY(reachesState(CAudioPlay::Ready));
+
+    // Cancel and an unchanged OK keep everything; a refused value says so.
+    m_properties = [](Scenario &) { return PropertiesOutcome::Unchanged; };
+    m_view->action(ID_PROPERTIES)->trigger();
+    m_properties = [](Scenario &) { return PropertiesOutcome::Refused; };
+    m_view->action(ID_PROPERTIES)->trigger();
+    QCOMPARE(m_prompter.errors, std::vector<std::string>{"設定値に問題があります。"});
+    QVERIFY(!m_view->pendingAudio());
+    QCOMPARE(m_view->markStrips().strip(2).marks().size(), size_t(1));
+
+    Scenario *scenario = m_view->scenario();
+    m_properties = [](Scenario &s) {
+        s.frameRate = 60;
+        return PropertiesOutcome::Changed;
+    };
+    m_view->action(ID_PROPERTIES)->trigger();
+    QVERIFY(m_view->pendingAudio());
+    QVERIFY(!m_view->scenario());
+    QVERIFY(loaded());
+    QCOMPARE(m_devicesMade, 2);  // a new engine loaded the song again
+    QCOMPARE(m_view->scenario(), scenario);
+    QCOMPARE(m_view->scenario()->frameRate, 60);
+    // The mark placed by the key is gone; the checkpoint is back, at its frame's new time.
+    QVERIFY(m_view->markStrips().strip(2).marks().empty());
+    QCOMPARE(m_view->markStrips().strip(1).marks().size(), size_t(1));
+    QCOMPARE(m_view->markStrips().strip(1).marks()[0].time, 250);
+}
+
+void TestMainView::failedSongAfterSetSongLeavesNoScenario()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    QVERIFY(m_view->scenario() && m_view->engine());
+    writeText(QStringLiteral("bad.wav"), "RIFF not a song");
+    m_files.songs.push_back(file(QStringLiteral("bad.wav")));
+    m_view->action(ID_SET_SONG)->trigger();
+    QVERIFY(loaded());
+    QCOMPARE(m_prompter.errors, std::vector<std::string>{"オーディオ処理の初期化に失敗しました。"});
+    QVERIFY(!m_view->scenario() && !m_view->pendingScenario() && !m_view->engine());
+    QVERIFY(m_view->action(ID_NEW)->isEnabled());
+    QVERIFY(!m_view->action(ID_SAVE)->isEnabled());
+}
+
+void TestMainView::saveWithoutPathAsksForName()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->dropFiles({file(QStringLiteral("a.wav"))});
+    QVERIFY(loaded());
+    // Cancelled: nothing written, the scenario still has no name.
+    m_view->action(ID_SAVE)->trigger();
+    QCOMPARE(m_files.asked, 1);
+    QVERIFY(!m_view->scenario()->path);
+    m_files.saves.push_back(file(QStringLiteral("out.txt")));
+    m_view->action(ID_SAVE)->trigger();
+    QCOMPARE(m_files.asked, 2);
+    QVERIFY(QFile::exists(file(QStringLiteral("out.txt"))));
+    // Now it has one: saving again asks nothing.
+    m_view->action(ID_SAVE)->trigger();
+    QCOMPARE(m_files.asked, 2);
+    QVERIFY(m_prompter.errors.empty());
+    // A file that cannot be written says so.
+    m_files.saves.push_back(file(QStringLiteral("missing/out.txt")));
+    m_view->action(ID_SAVE_AS)->trigger();
+    QCOMPARE(m_prompter.errors, std::vector<std::string>{"シナリオの出力に失敗しました。"});
+}
+
+void TestMainView::scenarioWithoutSongCountsFrames()
+{
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    writeText(QStringLiteral("s.txt"), text);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(m_view->scenario() && !m_view->pendingAudio() && !m_view->engine());
+    QCOMPARE(m_view->timeLine().total(), 66);  // 60 frames and a tenth
+    const auto &keys = m_view->markStrips().strip(3).marks();
+    QCOMPARE(keys.size(), size_t(2));
+    QCOMPARE(keys[0].position, 0);
+    QCOMPARE(keys[1].position, 59);
+    // Checkpoints return to the strips only with a song.
+    QVERIFY(m_view->markStrips().strip(1).marks().empty());
+}
+
+void TestMainView::layoutFollowsTheWidth()
+{
+    m_frame->resize(1250, 900);
+    QTRY_COMPARE(m_frame->size(), QSize(1250, 900));
+    const int cx = m_view->width();
+    const int cy = m_view->height();
+    const int w = cx - 250;
+    QCOMPARE(m_view->waveformStrip()->geometry(), QRect(0, 0, w / 5, cy));
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(m_view->markStrip(k)->geometry(), QRect(w * (k + 2) / 10, 0, w / 10, cy));
+    QCOMPARE(m_view->treePanel()->geometry(), QRect(w * 6 / 10, 0, w * 4 / 10, cy));
+    QCOMPARE(m_view->propertyHost()->geometry(), QRect(w, 0, 250, 360));
+    QCOMPARE(m_view->preview()->geometry(), QRect(w, 360, 250, cy - 360));
+    // The frame never gets smaller than its minimum.
+    m_frame->resize(100, 100);
+    QCOMPARE(m_frame->size(), QSize(800, 600));
+}
+
+// The real boxes: title, icon, buttons, and which button answers yes.
+void TestMainView::messageBoxes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("press");
+    QTest::addColumn<bool>("answer");
+    const int yesNo = QMessageBox::Yes | QMessageBox::No;
+    const int okCancel = QMessageBox::Ok | QMessageBox::Cancel;
+    QTest::newRow("error") << "error" << "エラー" << int(QMessageBox::Critical) << int(QMessageBox::Ok)
+                           << int(QMessageBox::Ok) << false;
+    QTest::newRow("yes") << "yesno" << "確認" << int(QMessageBox::Question) << yesNo
+                         << int(QMessageBox::Yes) << true;
+    QTest::newRow("no") << "yesno" << "確認" << int(QMessageBox::Question) << yesNo
+                        << int(QMessageBox::No) << false;
+    QTest::newRow("ok") << "okcancel" << "確認" << int(QMessageBox::Question) << okCancel
+                        << int(QMessageBox::Ok) << true;
+    QTest::newRow("cancel") << "okcancel" << "確認" << int(QMessageBox::Question) << okCancel
+                            << int(QMessageBox::Cancel) << false;
+}
+
+void TestMainView::messageBoxes()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, title);
+    QFETCH(int, icon);
+    QFETCH(int, buttons);
+    QFETCH(int, press);
+    QFETCH(bool, answer);
+    MessageBoxPrompter prompter(m_frame.get());
+    QString seenTitle, seenText;
+    int seenIcon = -1;
+    int seenButtons = -1;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        seenIcon = int(box->icon());
+        seenButtons = int(box->standardButtons());
+        box->button(QMessageBox::StandardButton(press))->click();
+    });
+    bool result = false;
+    if (kind == QStringLiteral("error"))
+        prompter.showError("設定値に問題があります。");
+    else if (kind == QStringLiteral("yesno"))
+        result = prompter.askYesNo("設定値に問題があります。");
+    else
+        result = prompter.askOkCancel("設定値に問題があります。");
+    QCOMPARE(seenTitle, title);
+    QCOMPARE(seenText, QStringLiteral("設定値に問題があります。"));
+    QCOMPARE(seenIcon, icon);
+    QCOMPARE(seenButtons, buttons);
+    QCOMPARE(result, answer);
+}
+
+// Menu texts with their keys, and the prompts the status bar shows for them.
+void TestMainView::commandTexts_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("prompt");
+    const struct {
+        int id;
+        const char *text;
+        const char *prompt;
+    } rows[] = {
+        {ID_NEW, "シナリオの新規作成 (&N)\tCtrl+N", "新規にシナリオを作成します。"},
+        {ID_OPEN, "シナリオを開く (&O)\tCtrl+O", "既存のシナリオファイルを開きます。"},
+        {ID_SAVE, "シナリオを上書き保存 (&S)\tCtrl+S", "作業中のシナリオをファイルに保存します。"},
+        {ID_SAVE_AS, "シナリオを名前を付けて保存 (&A)", ""},
+        {ID_OUTPUT, "クリップボード出力 (&D)", "チェックポイントデータをクリップボードにコピーします。"},
+        {ID_EXIT, "アプリケーションの終了(&X)", ""},
+        {ID_PLAY, "再生 (&P)\tShift+A", "WAVE ファイルの再生を開始します。"},
+        {ID_STOP, "停止 (&X)\tShift+X", "WAVE ファイルの再生を停止します。"},
+        {ID_PAUSE, "一時停止 (&S)\tShift+S", "WAVE ファイルの再生を一時停止します。"},
+        {ID_SPEED_NORMAL, "等倍速 (&1)", "通常の速度で再生します。"},
+        {ID_SPEED_HALF, "１／２倍速 (&2)", "通常の１／２の速度で再生します。"},
+        {ID_SPEED_QUARTER, "１／４倍速 (&4)", "通常の１／４の速度で再生します。"},
+        {ID_ZOOM_IN, "拡大 (&Z)\tZ", "波形を拡大表示します。"},
+        {ID_ZOOM_OUT, "縮小 (&O)\tShift+Z", "波形を縮小表示します。"},
+        {ID_CURRENT_POSITION, "現在の位置へ (&C)\tShift+C", "現在の位置の波形を表示します。"},
+        {ID_SET_SONG, "オーディオファイルの設定 (&A)", ""},
+        {ID_PROPERTIES, "プロパティ (&P)", ""},
+        {ID_ABOUT, "バージョン情報 ね(&A)...", ""},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.text) << row.id << QString::fromUtf8(row.text) << QString::fromUtf8(row.prompt);
+    QTest::newRow("renderer") << int(ID_LAUNCH_RENDERER) << "「ぬ」を起動"
+                              << "「ぬ」を起動します。（未実装）";
+}
+
+void TestMainView::commandTexts()
+{
+    QFETCH(int, id);
+    QFETCH(QString, text);
+    QFETCH(QString, prompt);
+    QAction *action = m_frame->action(id);
+    QCOMPARE(CMainFrame::menuText(action), text);
+    QCOMPARE(action->statusTip(), prompt);
+}
+
+// The tool bar's buttons in their order, gaps as 0.
+void TestMainView::toolBarOrder()
+{
+    QList<int> ids;
+    for (QAction *action : m_frame->toolBar()->actions())
+        ids.push_back(action->isSeparator() ? 0 : action->data().toInt());
+    const QList<int> expected{ID_NEW, ID_OPEN, ID_SAVE, ID_OUTPUT, 0, ID_PLAY, ID_STOP, ID_PAUSE,
+                              ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, 0, ID_ZOOM_IN,
+                              ID_ZOOM_OUT, ID_CURRENT_POSITION, 0, ID_LAUNCH_RENDERER, ID_ABOUT};
+    QCOMPARE(ids, expected);
+}
+
+QTEST_MAIN(TestMainView)
+#include "tst_mainview.moc"
