@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace vorn {
 
@@ -102,17 +103,20 @@ private:
     void cancelDrag();
     void scrolled();
     void reportError(const QString &text);
-    QRect rubberBand(QPoint corner) const;
+    QRect rubberBand(const std::optional<QPoint> &corner) const;
+    void updateRubberBand(const std::optional<QPoint> &corner);
 
     ImagePtr m_picture;   // our own copy
     QImage m_view;        // m_picture as drawn
     int m_clampFlag = 0;
     bool m_fitted = false;  // the view was fitted to a client area since the picture was set
 
+    // The rubber band, in client pixels. A point the mouse has not given yet is empty (the
+    // mouse may well be at (-1, -1) while it drags outside the window).
     bool m_dragging = false;
-    QPoint m_dragStart{-1, -1};
-    QPoint m_current{-1, -1};
-    QPoint m_previous{-1, -1};
+    QPoint m_dragStart;
+    std::optional<QPoint> m_current;
+    std::optional<QPoint> m_previous;
 
     Rect m_selection;
     Rect m_reference;
