@@ -128,8 +128,11 @@ CSceneVirtual::CSceneVirtual(const EditorServices &services, QWidget *parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *content = new QWidget;
-    m_form = new QFormLayout(content);
-    m_form->setContentsMargins(0, 0, 0, 0);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    m_form = new QFormLayout;
+    column->addLayout(m_form);
+    column->addStretch(1);  // rows stay together at the top of a short page
     m_form->setHorizontalSpacing(6);
     m_form->setVerticalSpacing(3);
     m_form->setRowWrapPolicy(QFormLayout::DontWrapRows);
@@ -174,10 +177,23 @@ void CSceneVirtual::apply(Block &block)
         block.frames = std::max(number(m_framesEdit), 1);
 }
 
-QLineEdit *CSceneVirtual::addTextRow(const QString &label)
+QLineEdit *CSceneVirtual::addTextRow(const QString &label, QPushButton **button)
 {
     QLineEdit *edit = smallEdit(withoutMnemonic(label));
-    m_form->addRow(label, edit);
+    if (!button) {
+        m_form->addRow(label, edit);
+        return edit;
+    }
+    auto *row = new QWidget;
+    auto *box = new QHBoxLayout(row);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(2);
+    box->addWidget(edit, 1);
+    *button = new QPushButton(QStringLiteral("…"));
+    (*button)->setAccessibleName(withoutMnemonic(label) + QStringLiteral("の選択"));
+    (*button)->setFixedWidth(24);
+    box->addWidget(*button);
+    m_form->addRow(label, row);
     return edit;
 }
 
@@ -236,14 +252,6 @@ ColourFields CSceneVirtual::addColourRow(const QString &label, bool withAlpha)
     box->addStretch(1);
     m_form->addRow(label, row);
     return fields;
-}
-
-QPushButton *CSceneVirtual::addButton(const QString &text, const QString &accessibleName)
-{
-    auto *button = new QPushButton(text);
-    button->setAccessibleName(accessibleName);
-    m_form->addRow(QString(), button);
-    return button;
 }
 
 QButtonGroup *CSceneVirtual::addRadioRow(const QString &label,

@@ -76,12 +76,12 @@ protected:
     // Rows of the page's form, in order. Each control gets the label (without '&') as its
     // accessible name.
     QFormLayout *form() const { return m_form; }
-    QLineEdit *addTextRow(const QString &label);
+    // With `button`, a "…" button beside the edit, named after the label.
+    QLineEdit *addTextRow(const QString &label, QPushButton **button = nullptr);
     QLineEdit *addNumberRow(const QString &label);
     QCheckBox *addCheckRow(const QString &label);
     RectFields addRectRow(const QString &label, QPushButton **pickButton = nullptr);
     ColourFields addColourRow(const QString &label, bool withAlpha);
-    QPushButton *addButton(const QString &text, const QString &accessibleName);
     // Radio buttons in one row, one group; ids are the block's values.
     QButtonGroup *addRadioRow(const QString &label,
                               std::initializer_list<std::pair<QString, int>> buttons);

@@ -36,8 +36,7 @@ CImageProp::CImageProp(const EditorServices &services, QWidget *parent)
     : CSceneVirtual(services, parent)
 {
     addNameRow();
-    m_file = addTextRow(QStringLiteral("ファイル名"));
-    m_browse = addButton(QStringLiteral("…"), QStringLiteral("ファイル名の選択"));
+    m_file = addTextRow(QStringLiteral("ファイル名"), &m_browse);
     static const char *const effectLabels[8] = {"セピア", "モノクロ", "減色", "木版画",
                                                 "ネガ",   "赤",       "緑",   "青"};
     for (size_t i = 0; i < m_effects.size(); ++i)
@@ -151,8 +150,7 @@ CTextProp::CTextProp(const EditorServices &services, QWidget *parent)
     addNameRow();
     m_width = addNumberRow(QStringLiteral("画像の幅"));
     m_height = addNumberRow(QStringLiteral("画像の高さ"));
-    m_font = addTextRow(QStringLiteral("フォント名"));
-    m_chooseFont = addButton(QStringLiteral("…"), QStringLiteral("フォント名の選択"));
+    m_font = addTextRow(QStringLiteral("フォント名"), &m_chooseFont);
     m_charWidth = addNumberRow(QStringLiteral("文字の幅"));
     m_charHeight = addNumberRow(QStringLiteral("文字の高さ"));
     m_string = new QPlainTextEdit;

@@ -98,6 +98,8 @@ struct Fixture {
             pictures.push_back(CopyImage(request.picture));
             return std::optional<Rect>(Rect{5, 6, 7, 8});
         };
+        services.chooseImageFile = [](QWidget *) { return std::optional<QString>("../scenario/allkinds.bmp"); };
+        services.chooseFont = [](QWidget *, const QString &) { return std::optional<QString>("IPAGothic"); };
         host = std::make_unique<CSceneProp>(services);
     }
     CSceneVirtual &show(const QString &name)
@@ -169,9 +171,11 @@ void TestSceneProp::editsAreSaved_data()
     QTest::addColumn<QString>("gone");
     QTest::newRow("IMAGE effects and clipping") << "pic" << click({"ネガ", "セピア", "クリッピング"})
         << "\tNEGA\n" << "\tCLIP";
+    QTest::newRow("IMAGE file from the file dialog") << "pic" << click({"ファイル名の選択"})
+        << "\tFILE\t\t\"../scenario/allkinds.bmp\"" << "";
     QTest::newRow("TEXT alignment") << "caption" << click({"右"}) << "\tALIGN\t\tRIGHT" << "";
-    QTest::newRow("TEXT string and font") << "caption"
-        << Edit([](CSceneVirtual &p) { typeString("一行目\n二行目")(p); type({"フォント名"}, {"IPAGothic"})(p); })
+    QTest::newRow("TEXT string, and a face from the font dialog") << "caption"
+        << Edit([](CSceneVirtual &p) { typeString("一行目\n二行目")(p); click({"フォント名の選択"})(p); })
         << "\tFONT\t\t\"IPAGothic\"\t8\t12\n\tSTRING\t\t\"一行目\"\n\tSTRING\t\t\"二行目\"\n" << "こんにちは";
     QTest::newRow("rectangle typed left > right is stored swapped") << "still"
         << selectInput(0, typeRect("矩形", {"50", "40", "10", "0"})) << "\"pic\"\t10\t0\t50\t40\tMAX_CUT" << "";
@@ -375,16 +379,18 @@ void TestSceneProp::screenshots()
     tree.setScenario(f.scenario.get());
     window.show();
     tree.tree()->expandAll();
+    QSet<QString> shot;
     for (QTreeWidgetItem *item : tree.tree()->findItems("*", Qt::MatchWildcard | Qt::MatchRecursive)) {
-        if (item->parent() && item->parent()->parent())
-            continue;  // MAIN and its inputs are enough
+        if (shot.contains(item->text(0)))
+            continue;  // one picture per block
+        shot.insert(item->text(0));
         tree.tree()->setCurrentItem(item);
         tree.tree()->scrollToItem(item);
         if (auto *list = f.host->currentPage()->findChild<QListWidget *>())
             if (list->count() > 0)
                 static_cast<InputListPage *>(f.host->currentPage())->selectInput(0);
         QCoreApplication::processEvents();
-        window.grab().save(out + "/editor-" + QString::number(tree.selectedIndex()) + ".png");
+        window.grab().save(out + "/editor-" + item->text(0) + ".png");
     }
     f.host->setParent(nullptr);
 }
