@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QResizeEvent>
+#include <QShowEvent>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -149,7 +150,8 @@ void CRegionSelect::setPicture(const ImageBuffer *picture, int clampFlag)
     m_offsetX = m_offsetY = 0;
     readClientSize();
     recomputeScaledSize();
-    fit();
+    if (isVisible())
+        fit();
     updateScrollBars();
     cancelDrag();
     viewport()->update();
@@ -306,13 +308,25 @@ void CRegionSelect::resizeEvent(QResizeEvent *event)
     readClientSize();
     if (width == m_clientWidth && height == m_clientHeight)
         return;
-    if (m_picture && !m_fitted) {
+    if (m_picture && !m_fitted && isVisible()) {
         fit();
         return;
     }
     recomputeScaledSize();
     updateScrollBars();
     cancelDrag();
+}
+
+void CRegionSelect::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    readClientSize();
+    if (m_picture && !m_fitted) {
+        fit();
+        return;
+    }
+    recomputeScaledSize();
+    updateScrollBars();
 }
 
 void CRegionSelect::cancelDrag()
