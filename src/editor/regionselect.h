@@ -46,9 +46,9 @@ public:
 
     // Keeps its own copy of `picture` (null, or a picture of zero size, shows none; a picture
     // that cannot be shown is reported once, and the view stays usable). Zoom returns to 1 and
-    // the view is fitted once the picker is shown with a client area of some size. clampFlag 1 keeps the corners of
-    // a dragged selection on the picture; any other value leaves them where the mouse was.
-    // Cancels a drag in progress.
+    // the view is fitted once the picker is shown with a client area of some size. clampFlag 1
+    // keeps the corners of a dragged selection on the picture; any other value leaves them
+    // where the mouse was. Cancels a drag in progress.
     void setPicture(const ImageBuffer *picture, int clampFlag);
     const ImageBuffer *picture() const { return m_picture.get(); }
     int clampFlag() const { return m_clampFlag; }
