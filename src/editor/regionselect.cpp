@@ -122,7 +122,8 @@ void CRegionSelect::setErrorHandler(std::function<void(const QString &)> handler
 
 void CRegionSelect::reportError(const QString &text)
 {
-    // Not from within painting: a message box there would be painted over and asked again.
+    // Later, from the event loop: the caller is usually still setting the dialog up, and a box
+    // opened from within painting would be painted over and asked again.
     QTimer::singleShot(0, this, [this, text] {
         if (m_errorHandler)
             m_errorHandler(text);
