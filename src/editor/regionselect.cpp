@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QResizeEvent>
+#include <QShowEvent>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -121,7 +122,8 @@ void CRegionSelect::setErrorHandler(std::function<void(const QString &)> handler
 
 void CRegionSelect::reportError(const QString &text)
 {
-    // Not from within painting: a message box there would be painted over and asked again.
+    // Later, from the event loop: the caller is usually still setting the dialog up, and a box
+    // opened from within painting would be painted over and asked again.
     QTimer::singleShot(0, this, [this, text] {
         if (m_errorHandler)
             m_errorHandler(text);
@@ -149,7 +151,8 @@ void CRegionSelect::setPicture(const ImageBuffer *picture, int clampFlag)
     m_offsetX = m_offsetY = 0;
     readClientSize();
     recomputeScaledSize();
-    fit();
+    if (isVisible())
+        fit();
     updateScrollBars();
     cancelDrag();
     viewport()->update();
@@ -306,13 +309,25 @@ void CRegionSelect::resizeEvent(QResizeEvent *event)
     readClientSize();
     if (width == m_clientWidth && height == m_clientHeight)
         return;
-    if (m_picture && !m_fitted) {
+    if (m_picture && !m_fitted && isVisible()) {
         fit();
         return;
     }
     recomputeScaledSize();
     updateScrollBars();
     cancelDrag();
+}
+
+void CRegionSelect::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    readClientSize();
+    if (m_picture && !m_fitted) {
+        fit();
+        return;
+    }
+    recomputeScaledSize();
+    updateScrollBars();
 }
 
 void CRegionSelect::cancelDrag()

@@ -46,9 +46,9 @@ public:
 
     // Keeps its own copy of `picture` (null, or a picture of zero size, shows none; a picture
     // that cannot be shown is reported once, and the view stays usable). Zoom returns to 1 and
-    // the view is fitted as soon as the client area has a size. clampFlag 1 keeps the corners of
-    // a dragged selection on the picture; any other value leaves them where the mouse was.
-    // Cancels a drag in progress.
+    // the view is fitted once the picker is shown with a client area of some size. clampFlag 1
+    // keeps the corners of a dragged selection on the picture; any other value leaves them
+    // where the mouse was. Cancels a drag in progress.
     void setPicture(const ImageBuffer *picture, int clampFlag);
     const ImageBuffer *picture() const { return m_picture.get(); }
     int clampFlag() const { return m_clampFlag; }
@@ -90,6 +90,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -109,7 +110,9 @@ private:
     ImagePtr m_picture;   // our own copy
     QImage m_view;        // m_picture as drawn
     int m_clampFlag = 0;
-    bool m_fitted = false;  // the view was fitted to a client area since the picture was set
+    // The view was fitted since the picture was set. A hidden widget's size is not yet the one
+    // it will be shown with, so fitting waits until it is shown.
+    bool m_fitted = false;
 
     // The rubber band, in client pixels. A point the mouse has not given yet is empty (the
     // mouse may well be at (-1, -1) while it drags outside the window).
