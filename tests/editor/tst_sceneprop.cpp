@@ -6,15 +6,19 @@
 #include "editor/sceneprop.h"
 #include "editor/scenevirtual.h"
 #include "editor/inputlistpage.h"
+#include "editor/regionselectdlg.h"
 #include "editor/scenariodialog.h"
 #include "editortest.h"
 
 #include "scenario/model/blocks/rotate.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeWidget>
 
@@ -86,14 +90,15 @@ struct Fixture {
     std::vector<RegionRequest> requests;  // what the region picker was given
     std::vector<ImagePtr> pictures;       // copies of the pictures it was given
 
-    explicit Fixture(std::unique_ptr<Scenario> s = nullptr)
+    explicit Fixture(std::unique_ptr<Scenario> s = nullptr, bool realPicker = false)
     {
         scenario = s ? std::move(s) : readScenario(testData("allkinds.txt"), prompter);
         if (scenario)
             scenario->prompter = &prompter;
         EditorServices services;
         services.prompter = &prompter;
-        services.pickRegion = [this](QWidget *, const RegionRequest &request) {
+        if (!realPicker)
+            services.pickRegion = [this](QWidget *, const RegionRequest &request) {
             requests.push_back(request);
             pictures.push_back(CopyImage(request.picture));
             return std::optional<Rect>(Rect{5, 6, 7, 8});
@@ -131,6 +136,7 @@ private slots:
     void appliedEffectShowsInNextRender();
     void regionPickers_data();
     void regionPickers();
+    void realRegionPicker();
     void screenshots();
 };
 
@@ -359,6 +365,29 @@ void TestSceneProp::regionPickers()
     QCOMPARE(named<QLineEdit>(page, field + " 左")->text(), QString("5"));
     QCOMPARE(named<QLineEdit>(page, field + " 下")->text(), QString("8"));
     QCOMPARE(f.prompter.errors.size(), size_t(0));
+}
+
+// Without a picker of its own the page opens the region dialog; its OK gives the typed
+// rectangle, ordered.
+void TestSceneProp::realRegionPicker()
+{
+    Fixture f(nullptr, true);
+    QVERIFY(f.scenario);
+    CSceneVirtual &page = f.show("pic");
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<CRegionSelectDlg *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        seen = true;
+        QCOMPARE(dialog->edit(CRegionSelectDlg::Right)->text(), QString("7"));
+        dialog->edit(CRegionSelectDlg::Left)->setText("6");
+        dialog->edit(CRegionSelectDlg::Right)->setText("2");
+        dialog->okButton()->click();
+    });
+    click({"範囲の選択"})(page);
+    QVERIFY(seen);
+    QCOMPARE(named<QLineEdit>(page, "範囲 左")->text(), QString("2"));
+    QCOMPARE(named<QLineEdit>(page, "範囲 右")->text(), QString("6"));
 }
 
 // Pictures of the tree beside each page, for looking at: only with VORN_EDITOR_SHOTS=dir.
