@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace vorn {
 
 namespace {
@@ -122,7 +124,8 @@ void CMixProp::showValues(const InputValues &values)
 void CMixProp::readValues(InputValues &values) const
 {
     values.rect = m_rect.get();
-    values.offset = number(m_offset);
+    // The reader refuses a negative OFFSET: a saved file must read again.
+    values.offset = std::max(number(m_offset), 0);
 }
 
 void CMixProp::clearValues()

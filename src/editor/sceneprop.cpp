@@ -5,6 +5,7 @@
 #include "editor/effectpages.h"
 #include "editor/inputlistpage.h"
 #include "editor/motionpages.h"
+#include "editor/scenariodialog.h"
 #include "editor/sourcepages.h"
 #include "scenario/model/block.h"
 #include "scenario/model/blockinput.h"
@@ -150,6 +151,12 @@ int32_t CSceneProp::applyCurrentPage()
     page->load(live);
     emit scenarioChanged();
     return linked == 0 ? 0 : -1;
+}
+
+void connectEditorPanels(CScenarioDialog &tree, CSceneProp &host)
+{
+    QObject::connect(&tree, &CScenarioDialog::blockSelected, &host, &CSceneProp::showBlock);
+    QObject::connect(&host, &CSceneProp::scenarioChanged, &tree, &CScenarioDialog::rebuildRangeTable);
 }
 
 void CSceneProp::paintEvent(QPaintEvent *)

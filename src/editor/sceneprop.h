@@ -13,6 +13,7 @@
 namespace vorn {
 
 class Block;
+class CScenarioDialog;
 class CSceneVirtual;
 enum class BlockKind : uint32_t;
 
@@ -57,5 +58,10 @@ private:
     CSceneVirtual *m_current = nullptr;
     Block *m_block = nullptr;
 };
+
+// The editor's own connections: the tree's selected block is shown by the host, and an apply
+// rebuilds the tree's ranges (and posts the selected range again). The main view adds its own:
+// rangeSelected, aboutToChangeScenario and scenarioChanged.
+void connectEditorPanels(CScenarioDialog &tree, CSceneProp &host);
 
 } // namespace vorn

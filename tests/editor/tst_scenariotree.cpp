@@ -2,10 +2,13 @@
 // lazy items of a doubling scenario, and the range table after a change.
 #include "editor/editoricons.h"
 #include "editor/scenariodialog.h"
+#include "editor/sceneprop.h"
+#include "editor/scenevirtual.h"
 #include "editortest.h"
 
 #include "scenario/model/block.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTreeWidget>
 
@@ -150,6 +153,7 @@ void TestScenarioTree::doublingScenarioIsLazy()
     QCOMPARE(panel.rangeEntry(0)->expanded, 1);
 }
 
+// An apply through the property host rebuilds the ranges and posts the selected one again.
 void TestScenarioTree::rangesFollowAChange()
 {
     QTemporaryDir dir;
@@ -157,13 +161,19 @@ void TestScenarioTree::rangesFollowAChange()
     const auto scenario = scenarioFromText(dir, TwiceText, prompter);
     QVERIFY(scenario);
     CScenarioDialog panel;
+    CSceneProp host;
+    connectEditorPanels(panel, host);
     panel.setScenario(scenario.get());
+    panel.tree()->setCurrentItem(expandTo(panel, {0}));
+    QCOMPARE(host.block(), scenario->findBlock("b"));
     panel.tree()->setCurrentItem(expandTo(panel, {1, 1}));
     QSignalSpy ranges(&panel, &CScenarioDialog::rangeSelected);
 
-    scenario->findBlock("b")->frames = 10;
-    QCOMPARE(link(*scenario), 0);
-    panel.rebuildRangeTable();
+    host.showBlock(scenario->findBlock("b"));
+    for (QLineEdit *edit : host.currentPage()->findChildren<QLineEdit *>())
+        if (edit->accessibleName() == "フレーム数")
+            edit->setText("10");
+    QCOMPARE(host.applyCurrentPage(), 0);
     QCOMPARE(ranges.count(), 1);
     QCOMPARE(ranges.at(0).at(0).toInt(), 15);
     QCOMPARE(ranges.at(0).at(1).toInt(), 19);

@@ -201,6 +201,8 @@ void TestSceneProp::editsAreSaved_data()
         << "\tDSP_START\t1\t2\t3\t4" << "";
     QTest::newRow("MIX offset of the second input") << "mix" << selectInput(1, type({"オフセット"}, {"7"}))
         << "\"zoom\"\t0\t0\t63\t47\tOFFSET\t7" << "";
+    QTest::newRow("MIX offset below 0 is stored as 0") << "mix" << selectInput(0, type({"オフセット"}, {"-3"}))
+        << "\"action\"\t0\t0\t31\t23\tOFFSET\t0" << "";
     QTest::newRow("MIX plain") << "mix" << click({"OR演算"}) << "\"zoom\"" << "\tOR\n";
     QTest::newRow("ROTATE input rectangle") << "rotate" << typeRect("矩形", {"1", "2", "30", "40"})
         << "\"frame\"\t1\t2\t30\t40" << "";
@@ -404,7 +406,7 @@ void TestSceneProp::screenshots()
     tree.setGeometry(0, 0, 260, 380);
     f.host->setParent(&window);
     f.host->setGeometry(265, 0, 250, 360);
-    QObject::connect(&tree, &CScenarioDialog::blockSelected, f.host.get(), &CSceneProp::showBlock);
+    connectEditorPanels(tree, *f.host);
     tree.setScenario(f.scenario.get());
     window.show();
     tree.tree()->expandAll();
