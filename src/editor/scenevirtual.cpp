@@ -9,6 +9,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -212,6 +213,22 @@ QCheckBox *CSceneVirtual::addCheckRow(const QString &label)
     return box;
 }
 
+std::vector<QCheckBox *> CSceneVirtual::addCheckGrid(const QStringList &labels, int columns)
+{
+    std::vector<QCheckBox *> boxes;
+    auto *grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(2);
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        auto *box = new QCheckBox(labels[i]);
+        box->setAccessibleName(withoutMnemonic(labels[i]));
+        grid->addWidget(box, int(i) / columns, int(i) % columns);
+        boxes.push_back(box);
+    }
+    m_form->addRow(grid);
+    return boxes;
+}
+
 RectFields CSceneVirtual::addRectRow(const QString &label, QPushButton **pickButton)
 {
     static const char *const corners[4] = {"左", "上", "右", "下"};
@@ -222,7 +239,7 @@ RectFields CSceneVirtual::addRectRow(const QString &label, QPushButton **pickBut
     box->setSpacing(2);
     for (int i = 0; i < 4; ++i) {
         fields.edits[size_t(i)] =
-            smallEdit(withoutMnemonic(label) + QLatin1Char(' ') + QString::fromUtf8(corners[i]), 34);
+            smallEdit(withoutMnemonic(label) + QLatin1Char(' ') + QString::fromUtf8(corners[i]), 32);
         box->addWidget(fields.edits[size_t(i)]);
     }
     if (pickButton) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -80,6 +81,8 @@ protected:
     QLineEdit *addTextRow(const QString &label, QPushButton **button = nullptr);
     QLineEdit *addNumberRow(const QString &label);
     QCheckBox *addCheckRow(const QString &label);
+    // Check boxes in a grid of `columns`, filled row by row.
+    std::vector<QCheckBox *> addCheckGrid(const QStringList &labels, int columns);
     RectFields addRectRow(const QString &label, QPushButton **pickButton = nullptr);
     ColourFields addColourRow(const QString &label, bool withAlpha);
     // Radio buttons in one row, one group; ids are the block's values.

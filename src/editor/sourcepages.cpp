@@ -13,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace vorn {
 
 namespace {
@@ -37,10 +39,12 @@ CImageProp::CImageProp(const EditorServices &services, QWidget *parent)
 {
     addNameRow();
     m_file = addTextRow(QStringLiteral("ファイル名"), &m_browse);
-    static const char *const effectLabels[8] = {"セピア", "モノクロ", "減色", "木版画",
-                                                "ネガ",   "赤",       "緑",   "青"};
-    for (size_t i = 0; i < m_effects.size(); ++i)
-        m_effects[i] = addCheckRow(QString::fromUtf8(effectLabels[i]));
+    const std::vector<QCheckBox *> effects =
+        addCheckGrid({QStringLiteral("セピア"), QStringLiteral("モノクロ"), QStringLiteral("減色"),
+                      QStringLiteral("木版画"), QStringLiteral("ネガ"), QStringLiteral("赤"),
+                      QStringLiteral("緑"), QStringLiteral("青")},
+                     3);
+    std::copy(effects.begin(), effects.end(), m_effects.begin());
     m_clip = addCheckRow(QStringLiteral("クリッピング"));
     m_clipRect = addRectRow(QStringLiteral("範囲"), &m_pickClip);
     m_photoFrame = addCheckRow(QStringLiteral("フォトフレーム"));
