@@ -63,6 +63,7 @@ private slots:
     void selection();
     void doublingScenarioIsLazy();
     void rangesFollowAChange();
+    void iconsDraw();
 };
 
 void TestScenarioTree::selection_data()
@@ -180,6 +181,23 @@ void TestScenarioTree::rangesFollowAChange()
     QCOMPARE(panel.selectedIndex(), 6);
     QVERIFY(panel.itemAt(6)->isSelected());
     QVERIFY(panel.itemAt(3)->isExpanded());
+}
+
+// Every icon resource is there and draws something; the kinds that share an icon share it.
+void TestScenarioTree::iconsDraw()
+{
+    for (int i = 0; i < BlockIconCount; ++i) {
+        const QImage picture = QIcon(blockIconPath(i)).pixmap(16, 16).toImage();
+        QVERIFY2(!picture.isNull(), qPrintable(blockIconPath(i)));
+        int painted = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                painted += qAlpha(picture.pixel(x, y)) > 0;
+        QVERIFY2(painted > 20, qPrintable(blockIconPath(i)));
+    }
+    QCOMPARE(blockIconIndex(kindCode(BlockKind::Main)), blockIconIndex(kindCode(BlockKind::Series)));
+    QCOMPARE(blockIconIndex(kindCode(BlockKind::Zoom)), blockIconIndex(kindCode(BlockKind::Action)));
+    QCOMPARE(blockIconIndex(kindCode(BlockKind::Shade)), BlockIconCount - 1);
 }
 
 QTEST_MAIN(TestScenarioTree)
