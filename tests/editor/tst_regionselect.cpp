@@ -1,0 +1,397 @@
+// The region picker: fitting and zoom, conversions, drags and clamping, what is drawn, the
+// dialog's edits and layout, and pictures or windows of no size.
+#include "editor/regionselect.h"
+#include "editor/regionselectdlg.h"
+
+#include <QAccessible>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using namespace vorn;
+
+using Probes = QList<QPair<QPoint, QRgb>>;  // client pixel and the colour expected there
+using Corners = QList<int>;                 // left, top, right, bottom
+
+namespace {
+
+constexpr int32_t Max = std::numeric_limits<int32_t>::max();
+constexpr int32_t Min = std::numeric_limits<int32_t>::min();
+constexpr QRgb Fill = 0xff102030;      // the test pictures' colour
+constexpr QRgb Inverted = 0xffefdfcf;  // Fill under the exclusive-or rubber band
+constexpr QRgb Grey = 0xff333333, Blue = 0xff0000ff, Red = 0xffff0000, Join = 0xff555555;
+
+// The current row's value in a column, for use inside an expression.
+template <typename T>
+T data(const char *column)
+{
+    return *static_cast<T *>(QTest::qData(column, qMetaTypeId<T>()));
+}
+
+Corners corners(const Rect &r) { return {r.left, r.top, r.right, r.bottom}; }
+Rect rect(const Corners &c) { return {c[0], c[1], c[2], c[3]}; }
+
+ImagePtr picture(QSize size)
+{
+    return CreateFilledImage(size.width(), size.height(), 0x10, 0x20, 0x30, 255);
+}
+
+// A shown picker whose client area is exactly `client`: the bars are held off so that the
+// arithmetic has known sizes (the bars themselves are checked with the dialog).
+std::unique_ptr<CRegionSelect> shownPicker(QSize client, const ImageBuffer *image, int clamp = 1)
+{
+    auto p = std::make_unique<CRegionSelect>();
+    p->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    p->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    p->resize(client);
+    p->show();
+    if (!QTest::qWaitForWindowExposed(p.get()))
+        return nullptr;
+    p->setPicture(image, clamp);
+    return p;
+}
+
+void drag(CRegionSelect &p, QPoint from, QPoint to)
+{
+    QTest::mousePress(p.viewport(), Qt::LeftButton, {}, from);
+    if (to != from)
+        QTest::mouseMove(p.viewport(), to);
+    QTest::mouseRelease(p.viewport(), Qt::LeftButton, {}, to);
+}
+
+void checkProbes(QWidget *w, const Probes &probes)
+{
+    const QImage image = w->grab().toImage();
+    for (const auto &[at, colour] : probes)
+        QVERIFY2(image.pixel(at) == colour,
+                 qPrintable(QStringLiteral("(%1, %2): %3 instead of %4").arg(at.x()).arg(at.y())
+                                .arg(image.pixel(at), 8, 16).arg(colour, 8, 16)));
+}
+
+} // namespace
+
+class TestRegionSelect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Fitting, then zooming about the centre; conversions round half up (floor, also below
+    // 0) and saturate at the int32 range.
+    void view_data()
+    {
+        QTest::addColumn<QSize>("pictureSize");
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<int>("zoomSteps");  // > 0 in, < 0 out
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QSize>("scaled");
+        QTest::addColumn<QPoint>("offset");
+        QTest::addColumn<QPoint>("clientPoint");
+        QTest::addColumn<QPoint>("toPicture");
+        QTest::addColumn<QPoint>("picturePoint");
+        QTest::addColumn<QPoint>("toClient");
+        QTest::newRow("wide picture fits the width") << QSize(400, 100) << QSize(200, 200) << 0
+            << 0.5 << QSize(200, 50) << QPoint(0, -75)
+            << QPoint(0, 0) << QPoint(0, -150) << QPoint(3, 1) << QPoint(2, 76);
+        QTest::newRow("tall picture fits the height") << QSize(100, 400) << QSize(200, 200) << 0
+            << 0.5 << QSize(50, 200) << QPoint(-75, 0)
+            << QPoint(75, 0) << QPoint(0, 0) << QPoint(0, 0) << QPoint(75, 0);
+        QTest::newRow("scaled size rounds half up") << QSize(3, 3) << QSize(200, 100) << 0
+            << 100.0 / 3 << QSize(100, 100) << QPoint(-50, 0)
+            << QPoint(50, 17) << QPoint(0, 1) << QPoint(1, 1) << QPoint(83, 33);
+        // (63 - 100) / 2 truncates towards zero; -18 / 12.625 + 0.5 rounds down.
+        QTest::newRow("centring truncates") << QSize(8, 5) << QSize(101, 100) << 0
+            << 101.0 / 8 << QSize(101, 63) << QPoint(0, -18)
+            << QPoint(0, 0) << QPoint(0, -1) << QPoint(1, 1) << QPoint(13, 31);
+        QTest::newRow("zoomed in about the centre") << QSize(200, 100) << QSize(200, 100) << 1
+            << 2.0 << QSize(400, 200) << QPoint(100, 50)
+            << QPoint(1, 1) << QPoint(51, 26) << QPoint(3, 4) << QPoint(-94, -42);
+        QTest::newRow("zoomed out about the centre") << QSize(400, 200) << QSize(400, 200) << -1
+            << 0.5 << QSize(200, 100) << QPoint(-100, -50)
+            << QPoint(1, 1) << QPoint(-198, -98) << QPoint(3, 3) << QPoint(102, 52);
+        QTest::newRow("large zoom saturates") << QSize(2, 2) << QSize(200, 200) << 0
+            << 100.0 << QSize(200, 200) << QPoint(0, 0)
+            << QPoint(149, 50) << QPoint(1, 1) << QPoint(Max, Min) << QPoint(Max, Min);
+        QTest::newRow("small zoom saturates") << QSize(1000000, 1) << QSize(100, 100) << 0
+            << 1e-4 << QSize(100, 0) << QPoint(0, -50)
+            << QPoint(Max, Min) << QPoint(Max, Min) << QPoint(Max, Min) << QPoint(214748, -214698);
+    }
+    void view()
+    {
+        QFETCH(QSize, client);
+        QFETCH(int, zoomSteps);
+        auto image = picture(data<QSize>("pictureSize"));
+        auto p = shownPicker(client, image.get());
+        QVERIFY(p);
+        QCOMPARE(p->clientSize(), client);
+        for (int i = 0; i < std::abs(zoomSteps); ++i)
+            QVERIFY(zoomSteps > 0 ? p->zoomIn() : p->zoomOut());
+        QTEST(p->zoom(), "zoom");
+        QTEST(p->scaledSize(), "scaled");
+        QTEST(p->offset(), "offset");
+        QTEST(p->clientToPicture(data<QPoint>("clientPoint")), "toPicture");
+        QTEST(p->pictureToClient(data<QPoint>("picturePoint")), "toClient");
+    }
+
+    // Steps of zoom in (or out) from zoom 1 until one is refused.
+    void zoomLimits_data()
+    {
+        QTest::addColumn<QSize>("pictureSize");
+        QTest::addColumn<bool>("in");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("in: 625 x 16 = 10000 is refused") << QSize(625, 100) << true << 3;
+        QTest::newRow("in: 624 x 16 = 9984 is taken") << QSize(624, 100) << true << 4;
+        QTest::newRow("in: the height decides") << QSize(100, 625) << true << 3;
+        QTest::newRow("out: 200 x 1/4 = 50 is refused") << QSize(800, 200) << false << 1;
+        QTest::newRow("out: 204 x 1/4 = 51 is taken") << QSize(804, 204) << false << 2;
+        QTest::newRow("out: the width decides") << QSize(200, 800) << false << 1;
+    }
+    void zoomLimits()
+    {
+        QFETCH(QSize, pictureSize);
+        QFETCH(bool, in);
+        QFETCH(int, steps);
+        auto image = picture(pictureSize);
+        auto p = shownPicker(pictureSize, image.get());
+        QVERIFY(p);
+        QCOMPARE(p->zoom(), 1.0);
+        int taken = 0;
+        while (taken < 20 && (in ? p->zoomIn() : p->zoomOut()))
+            ++taken;
+        QCOMPARE(taken, steps);
+        QCOMPARE(p->zoom(), std::pow(in ? 2.0 : 0.5, steps));
+    }
+
+    // A 100 x 50 picture at zoom 2 fills a 200 x 100 client.
+    void drag_data()
+    {
+        QTest::addColumn<bool>("hasPicture");
+        QTest::addColumn<int>("clamp");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<Corners>("expected");
+        const Corners box{10, 5, 31, 16};
+        QTest::newRow("down and right") << true << 1 << QPoint(20, 10) << QPoint(61, 31) << box;
+        QTest::newRow("up and left") << true << 1 << QPoint(61, 31) << QPoint(20, 10) << box;
+        QTest::newRow("up and right") << true << 1 << QPoint(20, 31) << QPoint(61, 10) << box;
+        QTest::newRow("click without moving")
+            << true << 1 << QPoint(20, 10) << QPoint(20, 10) << Corners{10, 5, 10, 5};
+        QTest::newRow("clamped past the far corner")
+            << true << 1 << QPoint(20, 10) << QPoint(250, 150) << Corners{10, 5, 99, 49};
+        QTest::newRow("clamped before the origin")
+            << true << 1 << QPoint(20, 10) << QPoint(-30, -20) << Corners{0, 0, 10, 5};
+        QTest::newRow("flag 2 does not clamp")
+            << true << 2 << QPoint(20, 10) << QPoint(250, 150) << Corners{10, 5, 125, 75};
+        QTest::newRow("no picture, clamped")
+            << false << 1 << QPoint(20, 10) << QPoint(61, 31) << Corners{0, 0, 0, 0};
+        QTest::newRow("no picture, not clamped")
+            << false << 3 << QPoint(20, 10) << QPoint(61, 31) << Corners{20, 10, 61, 31};
+    }
+    void drag()
+    {
+        auto image = picture({100, 50});
+        auto p = shownPicker({200, 100}, data<bool>("hasPicture") ? image.get() : nullptr,
+                             data<int>("clamp"));
+        QVERIFY(p);
+        QSignalSpy picked(p.get(), &CRegionSelect::selectionPicked);
+        ::drag(*p, data<QPoint>("from"), data<QPoint>("to"));
+        QVERIFY(!p->isDragging());
+        QTEST(corners(p->selection()), "expected");
+        QCOMPARE(picked.size(), 1);
+        QTEST(corners(picked.at(0).at(0).value<Rect>()), "expected");
+    }
+
+    // The band inverts its one-pixel border (up to, not including, the far corner) and leaves
+    // no trace once the mouse moves on or the button is released.
+    void rubberBand()
+    {
+        auto image = picture({100, 50});
+        auto p = shownPicker({200, 100}, image.get());
+        QVERIFY(p);
+        QWidget *v = p->viewport();
+        QTest::mousePress(v, Qt::LeftButton, {}, {20, 10});
+        QTest::mouseMove(v, {61, 31});
+        checkProbes(v, {{{20, 10}, Inverted}, {{40, 10}, Inverted}, {{60, 30}, Inverted},
+                        {{61, 31}, Fill}, {{40, 20}, Fill}});
+        QTest::mouseMove(v, {30, 20});
+        checkProbes(v, {{{29, 19}, Inverted}, {{60, 30}, Fill}, {{40, 10}, Fill}});
+        QTest::mouseRelease(v, Qt::LeftButton, {}, {30, 20});
+        checkProbes(v, {{{29, 15}, Fill}, {{25, 19}, Fill}, {{20, 10}, Red}});
+    }
+
+    // A 100 x 100 picture at zoom 1 in a 200 x 100 client, starting at client x 50.
+    void drawing_data()
+    {
+        QTest::addColumn<Corners>("reference");
+        QTest::addColumn<Corners>("selection");
+        QTest::addColumn<Probes>("probes");
+        const Corners reference{10, 10, 20, 20}, selection{40, 30, 60, 40};
+        QTest::newRow("both, joined") << reference << selection
+            << Probes{{{10, 10}, Grey}, {{55, 10}, Fill}, {{60, 15}, Blue}, {{70, 20}, Blue},
+                      {{100, 30}, Red}, {{110, 40}, Red}, {{75, 20}, Join}, {{61, 11}, Fill}};
+        QTest::newRow("no reference, no lines") << Corners{0, 0, 0, 0} << selection
+            << Probes{{{60, 15}, Fill}, {{75, 20}, Fill}, {{100, 30}, Red}};
+        QTest::newRow("selection of no width") << reference << Corners{40, 30, 40, 40}
+            << Probes{{{90, 35}, Fill}, {{75, 20}, Fill}, {{60, 15}, Blue}};
+        QTest::newRow("far corners do not wrap") << reference << Corners{40, 30, Max, Max}
+            << Probes{{{90, 35}, Red}, {{150, 30}, Red}, {{150, 50}, Grey}, {{120, 50}, Fill}};
+    }
+    void drawing()
+    {
+        auto image = picture({100, 100});
+        auto p = shownPicker({200, 100}, image.get());
+        QVERIFY(p);
+        p->setReference(rect(data<Corners>("reference")));
+        p->setSelection(rect(data<Corners>("selection")));
+        checkProbes(p->viewport(), data<Probes>("probes"));
+    }
+
+    // Typing moves the red rectangle as typed; the dialog orders the corners when read back.
+    // The selection starts as (10, 10, 40, 30).
+    void typing_data()
+    {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Corners>("shown");
+        QTest::addColumn<Corners>("read");
+        QTest::addColumn<QPoint>("redAt");  // picture pixels
+        using D = CRegionSelectDlg;
+        QTest::newRow("left beyond right") << int(D::Left) << "50" << Corners{50, 10, 40, 30}
+                                           << Corners{40, 10, 50, 30} << QPoint(50, 20);
+        QTest::newRow("bottom above top") << int(D::Bottom) << "5" << Corners{10, 10, 40, 5}
+                                          << Corners{10, 5, 40, 10} << QPoint(25, 5);
+        QTest::newRow("beyond int32") << int(D::Right) << "99999999999" << Corners{10, 10, Max, 30}
+                                      << Corners{10, 10, Max, 30} << QPoint(10, 20);
+        QTest::newRow("below int32") << int(D::Left) << "-99999999999" << Corners{Min, 10, 40, 30}
+                                     << Corners{Min, 10, 40, 30} << QPoint(40, 20);
+        QTest::newRow("not a number") << int(D::Top) << "abc" << Corners{10, 0, 40, 30}
+                                      << Corners{10, 0, 40, 30} << QPoint(25, 0);
+        QTest::newRow("sign and trailing text") << int(D::Top) << " +12px"
+            << Corners{10, 12, 40, 30} << Corners{10, 12, 40, 30} << QPoint(25, 12);
+    }
+    void typing()
+    {
+        QFETCH(int, edge);
+        CRegionSelectDlg dialog;
+        auto image = picture({64, 48});
+        dialog.setPicture(image.get(), 1);
+        image.reset();  // the dialog keeps its own copy
+        dialog.setSelection({10, 10, 40, 30});
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QLineEdit *e = dialog.edit(CRegionSelectDlg::Edge(edge));
+        e->clear();
+        QTest::keyClicks(e, data<QString>("text"));
+        CRegionSelect *p = dialog.picker();
+        QTEST(corners(p->selection()), "shown");
+        QTEST(corners(dialog.selection()), "read");
+        checkProbes(p->viewport(), {{p->pictureToClient(data<QPoint>("redAt")), Red},
+                                    {p->pictureToClient({9, 9}), Fill}});
+        // A drag writes the four edits, ordered.
+        ::drag(*p, p->pictureToClient({30, 20}), p->pictureToClient({5, 2}));
+        const Corners picked = corners(p->selection());
+        QVERIFY(picked[0] < picked[2] && picked[1] < picked[3]);
+        QCOMPARE(e->text(), QString::number(picked[edge]));
+        QCOMPARE(corners(dialog.selection()), picked);
+    }
+
+    // Nothing divides by a zero zoom or a zero size, and a picture that cannot be shown is
+    // reported once while the view stays usable.
+    void safety_data()
+    {
+        QTest::addColumn<int>("kind");  // 0 none, 1 of zero size, 2 24-bit, 3 8-bit
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<int>("errors");
+        QTest::newRow("no picture") << 0 << QSize(200, 100) << 0;
+        QTest::newRow("picture of zero size") << 1 << QSize(200, 100) << 0;
+        QTest::newRow("client of zero size") << 2 << QSize(0, 0) << 0;
+        QTest::newRow("picture that cannot be shown") << 3 << QSize(200, 100) << 1;
+    }
+    void safety()
+    {
+        QFETCH(int, kind);
+        ImageBuffer empty;
+        ImagePtr image = kind == 2 ? picture({100, 50}) : CreateImageBuffer(100, 50, 8);
+        QWidget window;
+        window.resize(300, 200);
+        auto *p = new CRegionSelect(&window);
+        p->resize(data<QSize>("client"));
+        QStringList errors;
+        p->setErrorHandler([&](const QString &text) { errors << text; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        p->setPicture(kind == 0 ? nullptr : kind == 1 ? &empty : image.get(), 1);
+        p->fit();
+        for (int i = 0; i < 40; ++i)
+            p->zoomIn(), p->zoomOut(), p->zoomOut();
+        QVERIFY(std::isfinite(p->zoom()) && p->zoom() > 0.0);
+        ::drag(*p, {5, 5}, {150, 90});
+        p->viewport()->grab();
+        QTRY_COMPARE(errors.size(), data<int>("errors"));
+        QVERIFY(errors.isEmpty() || errors[0] == QStringLiteral("CreateDIBitmap failed."));
+    }
+
+    void dialog_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRect>("picker");
+        QTest::addColumn<QRect>("zoomOut");
+        QTest::addColumn<QRect>("bottom");
+        QTest::newRow("640 x 480") << QSize(640, 480) << QRect(10, 10, 530, 460)
+                                   << QRect(550, 115, 80, 25) << QRect(550, 240, 80, 20);
+        QTest::newRow("900 x 300") << QSize(900, 300) << QRect(10, 10, 790, 280)
+                                   << QRect(810, 115, 80, 25) << QRect(810, 240, 80, 20);
+    }
+    void dialog()
+    {
+        CRegionSelectDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("領域の選択"));
+        auto image = picture({640, 480});
+        dialog.setPicture(image.get(), 1);
+        dialog.resize(data<QSize>("size"));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        CRegionSelect *p = dialog.picker();
+        QTEST(p->geometry(), "picker");
+        QTEST(dialog.zoomOutButton()->geometry(), "zoomOut");
+        QTEST(dialog.edit(CRegionSelectDlg::Bottom)->geometry(), "bottom");
+        // Fitted to the client area it is shown with, not to the size it had before.
+        QVERIFY(p->scaledSize().width() == p->clientSize().width()
+                || p->scaledSize().height() == p->clientSize().height());
+        // The bars run over [-client, scaled] with a page of the client size; every position
+        // is taken, 0 included.
+        dialog.zoomInButton()->click();
+        QCOMPARE(p->zoom(), 2 * std::min(p->clientSize().width() / 640.0,
+                                         p->clientSize().height() / 480.0));
+        QScrollBar *h = p->horizontalScrollBar(), *v = p->verticalScrollBar();
+        QCOMPARE(QList<int>({h->minimum(), h->maximum(), v->pageStep()}),
+                 QList<int>({-p->clientSize().width(), p->scaledSize().width(),
+                             p->clientSize().height()}));
+        h->setValue(0);
+        QCOMPARE(p->offset(), QPoint(0, v->value()));
+
+        // What a screen reader announces.
+        const QStringList names{"OK", "キャンセル", "拡大", "縮小", "左", "上", "右", "下", "領域"};
+        QList<QWidget *> controls{dialog.okButton(), dialog.cancelButton(),
+                                  dialog.zoomInButton(), dialog.zoomOutButton()};
+        for (int e = 0; e < CRegionSelectDlg::EdgeCount; ++e)
+            controls << dialog.edit(CRegionSelectDlg::Edge(e));
+        controls << p->viewport();
+        for (int i = 0; i < controls.size(); ++i)
+            QCOMPARE(QAccessible::queryAccessibleInterface(controls[i])->text(QAccessible::Name),
+                     names[i]);
+
+        QTimer::singleShot(0, dialog.cancelButton(), &QPushButton::click);
+        QCOMPARE(dialog.run(), CRegionSelectDlg::IdCancel);
+        QTimer::singleShot(0, dialog.okButton(), &QPushButton::click);
+        QCOMPARE(dialog.run(), CRegionSelectDlg::IdOk);
+    }
+};
+
+QTEST_MAIN(TestRegionSelect)
+#include "tst_regionselect.moc"
