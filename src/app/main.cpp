@@ -2,6 +2,7 @@
 #include "app/appicons.h"
 #include "app/mainframe.h"
 #include "app/shellservices.h"
+#include "editor/editoricons.h"
 #include "audio/portaudio/portaudiodevice.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vorn-checkpoint"));
     vorn::initAppIcons();
+    vorn::initEditorIcons();
 
     vorn::MessageBoxPrompter prompter;
     vorn::DialogFileChooser files;

@@ -9,6 +9,8 @@
 #include "app/shellservices.h"
 #include "audio/portaudio/portaudiodevice.h"
 #include "base/scenariopath.h"
+#include "editor/scenariodialog.h"
+#include "editor/sceneprop.h"
 #include "scenario/model/scenario.h"
 #include "scenario/model/scenariowriter.h"
 #include "scenario/reader/linker.h"
@@ -128,16 +130,22 @@ CMainView::CMainView(ShellServices services, QWidget *parent)
     m_preview = new CImageWnd(this);
     connect(m_preview, &CImageWnd::statusText, this, &CMainView::setStatus);
 
-    // The editor's panels: their places in the layout, filled by the scenario tree and the
-    // block property pages.
-    m_treePanel = new QFrame(this);
+    // The editor: the scenario tree and the property page of the selected block.
+    m_treePanel = new CScenarioDialog(this);
     m_treePanel->setObjectName(QStringLiteral("treePanel"));
     m_treePanel->setAccessibleName(QStringLiteral("シナリオツリー"));
-    m_treePanel->setFrameShape(QFrame::StyledPanel);
-    m_propertyHost = new QFrame(this);
+    EditorServices editorServices;
+    editorServices.prompter = m_services.prompter;
+    m_propertyHost = new CSceneProp(editorServices, this);
     m_propertyHost->setObjectName(QStringLiteral("propertyHost"));
     m_propertyHost->setAccessibleName(QStringLiteral("ブロックのプロパティ"));
-    m_propertyHost->setFrameShape(QFrame::StyledPanel);
+    connectEditorPanels(*m_treePanel, *m_propertyHost);
+    connect(m_treePanel, &CScenarioDialog::rangeSelected, this, &CMainView::selectRange);
+    // An apply changes the live scenario: the frame rendering now must come back first, with
+    // its pictures handed back before the caches go.
+    connect(m_propertyHost, &CSceneProp::aboutToChangeScenario, this,
+            &CMainView::releaseScenarioFromPreview, Qt::DirectConnection);
+    connect(m_propertyHost, &CSceneProp::scenarioChanged, this, &CMainView::editorApplied);
 
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(m_services.timerPeriodMs);
@@ -156,8 +164,10 @@ CMainView::~CMainView()
     m_timer.stop();
     // The preview's picture goes back to its scenario before the scenario dies.
     releaseScenarioFromPreview();
-    // The child windows use the time line, the marks and the engine's clip, which are members:
-    // they go first.
+    // The child windows use the time line, the marks, the scenario and the engine's clip, which
+    // are members: they go first.
+    delete m_propertyHost;
+    delete m_treePanel;
     delete m_preview;
     delete m_waveform;
     for (CMarkWnd *strip : m_markWnds)
@@ -490,7 +500,8 @@ void CMainView::songLoaded(bool ok)
 
 void CMainView::installScenario()
 {
-    m_propertyHost->update();
+    // The editor lets go of the old scenario before it is freed.
+    showInEditor(m_pendingScenario.get());
     m_timeLine.setSelection(-1, -1);
     for (CMarkWnd *strip : m_markWnds)
         strip->clear();
@@ -500,6 +511,19 @@ void CMainView::installScenario()
     m_preview->setScenario(m_pendingScenario.get());
     m_scenario = std::move(m_pendingScenario);
     rebuildKeyFrameMarks();
+}
+
+void CMainView::showInEditor(Scenario *scenario)
+{
+    m_propertyHost->showBlock(nullptr);
+    m_treePanel->setScenario(scenario);
+}
+
+void CMainView::editorApplied()
+{
+    m_preview->setScenario(m_scenario.get());
+    rebuildKeyFrameMarks();
+    repaintStrips();
 }
 
 void CMainView::releaseScenarioFromPreview()
@@ -615,9 +639,10 @@ void CMainView::onNew()
 {
     quitEngine();
     releaseScenarioFromPreview();
+    showInEditor(nullptr);
     m_scenario = makeNewScenario(*m_services.prompter);
     m_preview->setScenario(m_scenario.get());
-    m_propertyHost->update();
+    showInEditor(m_scenario.get());
     updateActions();
 }
 
@@ -732,6 +757,7 @@ void CMainView::onSetSong()
         return;
     }
     releaseScenarioFromPreview();
+    showInEditor(nullptr);
     std::unique_ptr<Scenario> scenario = std::move(m_scenario);
     abandonPending();
     m_pendingScenario = std::move(scenario);
@@ -770,6 +796,7 @@ void CMainView::onProperties()
         m_preview->setScenario(m_scenario.get());
         return;
     }
+    showInEditor(nullptr);
     std::unique_ptr<Scenario> scenario = std::move(m_scenario);
     abandonPending();
     m_pendingScenario = std::move(scenario);

@@ -23,6 +23,8 @@ class QLabel;
 namespace vorn {
 
 class CImageWnd;
+class CSceneProp;
+class CScenarioDialog;
 class CMarkWnd;
 class CProgressWnd;
 class CScrollBaseWnd;
@@ -124,8 +126,8 @@ public:
     CProgressWnd *waveformStrip() const { return m_waveform; }
     CMarkWnd *markStrip(int k) const { return m_markWnds[size_t(k)]; }
     CImageWnd *preview() const { return m_preview; }
-    QFrame *treePanel() const { return m_treePanel; }
-    QFrame *propertyHost() const { return m_propertyHost; }
+    CScenarioDialog *treePanel() const { return m_treePanel; }
+    CSceneProp *propertyHost() const { return m_propertyHost; }
     // Waits until no engine thread this process made is left (program exit); true when none.
     static bool waitForEngines(std::chrono::milliseconds timeout);
 
@@ -178,6 +180,8 @@ private:
     void songLoaded(bool ok);
     void installScenario();
     void releaseScenarioFromPreview();
+    void showInEditor(Scenario *scenario);
+    void editorApplied();
     void quitEngine();
     void repaintStrips();
     void repaintMarkStrips();
@@ -202,8 +206,8 @@ private:
     CProgressWnd *m_waveform = nullptr;
     std::array<CMarkWnd *, MarkStrips::StripCount> m_markWnds{};
     CImageWnd *m_preview = nullptr;
-    QFrame *m_treePanel = nullptr;
-    QFrame *m_propertyHost = nullptr;
+    CScenarioDialog *m_treePanel = nullptr;
+    CSceneProp *m_propertyHost = nullptr;
     QTimer m_timer;
 };
 

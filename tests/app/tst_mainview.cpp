@@ -7,10 +7,15 @@
 #include "app/progresswnd.h"
 #include "app/shellservices.h"
 #include "audio/simulateddevice.h"
+#include "editor/scenariodialog.h"
+#include "editor/sceneprop.h"
+#include "editor/scenevirtual.h"
 #include "scenario/model/scenario.h"
 #include "support/wavfile.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QTreeWidget>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -97,6 +102,7 @@ private slots:
     void failedSongAfterSetSongLeavesNoScenario();
     void saveWithoutPathAsksForName();
     void scenarioWithoutSongCountsFrames();
+    void editorSelectsAndApplies();
     void layoutFollowsTheWidth();
     void messageBoxes_data();
     void messageBoxes();
@@ -508,6 +514,42 @@ void TestMainView::scenarioWithoutSongCountsFrames()
     QCOMPARE(keys[1].position, 59);
     // Checkpoints return to the strips only with a song.
     QVERIFY(m_view->markStrips().strip(1).marks().empty());
+}
+
+// The tree selects a range on the strips and shows the block's page; an apply through that page
+// changes the live scenario, and the key-frame strip and the time line follow it.
+void TestMainView::editorSelectsAndApplies()
+{
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    writeText(QStringLiteral("s.txt"), text);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(m_view->scenario());
+    QTreeWidget *tree = m_view->treePanel()->tree();
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem *mainItem = tree->topLevelItem(0);
+    tree->setCurrentItem(mainItem);
+    QCOMPARE(m_view->timeLine().selectionStart(), 0);
+    QCOMPARE(m_view->timeLine().selectionEnd(), 59);
+    mainItem->setExpanded(true);
+    QCOMPARE(mainItem->childCount(), 1);
+    tree->setCurrentItem(mainItem->child(0));
+    CSceneProp *host = m_view->propertyHost();
+    QVERIFY(host->block() && host->block()->name && *host->block()->name == SjisString("s"));
+    QLineEdit *frames = nullptr;
+    for (QLineEdit *edit : host->currentPage()->findChildren<QLineEdit *>())
+        if (edit->accessibleName() == QStringLiteral("フレーム数"))
+            frames = edit;
+    QVERIFY(frames);
+    frames->setText(QStringLiteral("90"));
+    QCOMPARE(host->applyCurrentPage(), 0);
+    QVERIFY(m_prompter.errors.empty());
+    QCOMPARE(m_view->scenario()->totalFrames, 90);
+    QCOMPARE(m_view->timeLine().total(), 99);  // 90 frames and a tenth
+    const auto &keys = m_view->markStrips().strip(3).marks();
+    QCOMPARE(keys.back().position, 89);
+    // The preview renders the changed scenario.
+    QCOMPARE(m_view->preview()->scenario(), m_view->scenario());
 }
 
 void TestMainView::layoutFollowsTheWidth()
