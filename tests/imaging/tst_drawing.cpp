@@ -37,16 +37,6 @@ using test::Rgba;
 
 using test::RecordingPrompter;
 
-class RecordingSink : public LineSink {
-public:
-    int32_t line(std::string_view bytes) override
-    {
-        lines.emplace_back(bytes);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
-
 using Pixel = std::pair<int32_t, int32_t>;
 
 // The pixels of a picture that pass `lit`.
@@ -274,45 +264,7 @@ TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
     EXPECT_EQ(pixelAt(*image, 10, 10).a, 255);
 }
 
-// ---- Written lines.
-
-// Each shape and its clone write the shape's block.
-TEST(ShapeWrite, EachShapeAndItsCloneWriteTheBlock)
-{
-    auto filled = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
-    filled->width = 2;
-    auto hollow = polygon({{10, 20}, {110, 20}, {110, 70}}, 0);
-    hollow->width = 2;
-    const std::string points = "\t\tPOINT\t10\t20", points2 = "\t\tPOINT\t110\t20";
-    const struct {
-        const char *name;
-        std::unique_ptr<Shape> shape;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {"line", line({{1, 2}, {3, 4}}),
-         {"", "\tLINE", "\t{", "\t\tPOINT\t1\t2", "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}},
-        {"filled polygon", std::move(filled),
-         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tPOINT\t10\t70",
-          "\t\tWIDTH\t2", "\t\tFILL", "\t}"}},
-        {"hollow polygon", std::move(hollow),
-         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tWIDTH\t2", "\t}"}},
-        {"ellipse", ellipse(-5, 6, 70, 80, 0),
-         {"", "\tELLIPSE", "\t{", "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1", "\t\tANGLE\t0",
-          "\t}"}},
-        {"filled turned ellipse", ellipse(0, 0, 1, 1, 1, -30, 4),
-         {"", "\tELLIPSE", "\t{", "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4", "\t\tFILL",
-          "\t\tANGLE\t-30", "\t}"}},
-    };
-    auto written = [](const Shape &shape) {
-        RecordingSink sink;
-        EXPECT_EQ(shape.Write(sink), 0);
-        return sink.lines;
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(written(*c.shape), c.lines) << c.name;
-        EXPECT_EQ(written(*c.shape->clone()), c.lines) << c.name << " (clone)";
-    }
-}
+// ---- Written lines (each shape's lines are in the scenario model's read-then-write test).
 
 TEST(ShapeWrite, StopsAtTheFirstFailingLine)
 {

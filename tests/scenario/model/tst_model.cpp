@@ -356,6 +356,12 @@ TEST(ScenarioCopyTest, CopiesSettingsBlocksAndCheckpointsUnlinked)
     const auto &txt = dynamic_cast<const TextBlock &>(*copy->findBlock("caption"));
     EXPECT_FALSE(txt.displayString);
     EXPECT_FALSE(txt.image);
+    // Shapes are copied, not shared.
+    const auto &shapes = dynamic_cast<const DrawBlock &>(*scenario.findBlock("shapes"));
+    const auto &copiedShapes = dynamic_cast<const DrawBlock &>(*copy->findBlock("shapes"));
+    ASSERT_EQ(copiedShapes.shapes.size(), shapes.shapes.size());
+    for (size_t i = 0; i < shapes.shapes.size(); ++i)
+        EXPECT_NE(copiedShapes.shapes[i].get(), shapes.shapes[i].get()) << i;
     const auto &rot = dynamic_cast<const RotateBlock &>(*copy->findBlock("rotate"));
     ASSERT_TRUE(rot.bgImage);
     EXPECT_EQ(rot.bgImage->block, nullptr);

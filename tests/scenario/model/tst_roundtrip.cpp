@@ -173,13 +173,15 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
          "LINE {\nPOINT 1 2\nPOINT 3 4\nPOINT 5 6\nWIDTH 3\n}\n"
          "RECT {\nPOINT 10 20\nPOINT 110 70\nFILL\nWIDTH 2\n}\n"
          "POLYGON {\nPOINT 0 0\nPOINT 9 0\nPOINT 9 9\n}\n"
-         "ELLIPSE {\nREGION 1 2 3 4\nREGION 50 40 30 20\nFILL\nANGLE 45\nWIDTH 5\n}\n}\n",
+         "ELLIPSE {\nREGION 1 2 3 4\nREGION 50 40 30 20\nFILL\nANGLE 45\nWIDTH 5\n}\n"
+         "ELLIPSE {\nREGION -5 6 70 80\n}\n}\n",
          "DRAW\t\"d\"\n\tSIZE\t\t200\t100\n\tCOLOR\t\t9\t8\t7\t6\n\n\tLINE\n\t{\n\t\tPOINT\t1\t2\n"
          "\t\tPOINT\t3\t4\n\t\tPOINT\t5\t6\n\t\tWIDTH\t3\n\t}\n\n\tPOLYGON\n\t{\n"
          "\t\tPOINT\t10\t20\n\t\tPOINT\t110\t20\n\t\tPOINT\t110\t70\n\t\tPOINT\t10\t70\n"
          "\t\tWIDTH\t2\n\t\tFILL\n\t}\n\n\tPOLYGON\n\t{\n\t\tPOINT\t0\t0\n\t\tPOINT\t9\t0\n"
          "\t\tPOINT\t9\t9\n\t\tWIDTH\t1\n\t}\n\n\tELLIPSE\n\t{\n\t\tREGION\t50\t40\t30\t20\n"
-         "\t\tWIDTH\t5\n\t\tFILL\n\t\tANGLE\t45\n\t}\n"},
+         "\t\tWIDTH\t5\n\t\tFILL\n\t\tANGLE\t45\n\t}\n"
+         "\n\tELLIPSE\n\t{\n\t\tREGION\t-5\t6\t70\t80\n\t\tWIDTH\t1\n\t\tANGLE\t0\n\t}\n"},
         // A rectangle may follow on the next line or start with an expression or a variable; a
         // keyword line after the name means no rectangle, and none is written.
         {"$(w) = 63\nSTILL \"s\" {\nINPUT \"a\"\n  (0) 1 $(w) 47\nMAX_CUT\nINPUT \"b\"\nMAX_CUT\n"

@@ -2,7 +2,6 @@
 #include "modeltest.h"
 #include "support/tempdir.h"
 
-#include "imaging/shapes.h"
 #include "scenario/model/linewriter.h"
 #include "scenario/model/scenariowriter.h"
 
@@ -311,26 +310,6 @@ TEST(BlockLinesTest, TextEmptyLinesStayInsideAString)
     EXPECT_EQ(strings("\r\n"), (Lines{"\"\\\\\""}));
     for (const auto &line : linesOf(TextBlock()))  // no STRING line without a string
         EXPECT_NE(line.rfind("\tSTRING", 0), 0u) << line;
-}
-
-// A copied DRAW owns shapes of its own, and writes the same lines.
-TEST(BlockLinesTest, CopiedDrawOwnsItsShapes)
-{
-    auto draw = std::make_unique<DrawBlock>();
-    auto line = std::make_unique<ShapeLine>();
-    line->addPoint(1, 2);
-    line->addPoint(3, 4);
-    draw->shapes.push_back(std::move(line));
-    draw->shapes.push_back(std::make_unique<ShapeEllipse>());
-    const DrawBlock &original = *draw;
-    Scenario scenario;
-    scenario.blocks.push_back(std::move(draw));
-    auto copy = Scenario::copyOf(scenario);
-    ASSERT_TRUE(copy);
-    const auto &copied = dynamic_cast<const DrawBlock &>(*copy->blocks[0]);
-    ASSERT_EQ(copied.shapes.size(), 2u);
-    EXPECT_NE(copied.shapes[0].get(), original.shapes[0].get());
-    EXPECT_EQ(linesOf(copied), linesOf(original));
 }
 
 TEST_F(WriterTest, WriteErrorMidwayLeavesTheOldFile)
