@@ -115,9 +115,6 @@ TEST(Linker, RefusedScenariosGiveOneMessage)
         EXPECT_EQ(loaded->result, -1) << text;
         EXPECT_EQ(loaded->prompter.errors, std::vector<std::string>{linkingError(message)}) << text;
     }
-    // A second MAIN is a reading error, with its line.
-    EXPECT_EQ(folder.loadAndLink("SCREEN 1 1\nMAIN { }\n\nMAIN { }\n")->prompter.errors,
-              std::vector<std::string>{readingError("test.txt", 4, "複数のMAINブロックが定義されています。")});
 }
 
 TEST(Linker, BackgroundsAreNoLoopsAndDeepChainsAreRefused)
