@@ -8,7 +8,7 @@
 #include "base/linesink.h"
 #include "base/prompter.h"
 #include "base/sjis.h"
-#include "imaging/pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include "support/guienvironment.h"
 #include "support/recordingprompter.h"

@@ -8,6 +8,7 @@
 #include "scenario/reader/reader.h"
 
 #include "support/guienvironment.h"
+#include "support/pixelprobe.h"
 #include "support/recordingprompter.h"
 #include "support/tempdir.h"
 
@@ -21,7 +22,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,14 +35,15 @@ namespace {
 
 using test::RecordingPrompter;
 
-struct Rgba {
-    int r, g, b, a;
-};
+using test::Rgba;
+using test::samePixels;
 
+// A pixel; a picture without an alpha plane is opaque.
 Rgba at(const ImageBuffer &picture, int32_t x, int32_t y)
 {
-    return {GetChannel(picture, x, y, 0), GetChannel(picture, x, y, 1),
-            GetChannel(picture, x, y, 2), picture.alpha ? picture.alphaRow(y)[x] : 255};
+    Rgba pixel = test::pixelAt(picture, x, y);
+    pixel.a = pixel.a < 0 ? 255 : pixel.a;
+    return pixel;
 }
 
 // Mean position of the pixels a predicate picks; (-1, -1) when none.
@@ -65,21 +66,6 @@ Point centroid(const ImageBuffer &picture, const std::function<bool(Rgba)> &pick
 
 bool isRed(Rgba p) { return p.a > 128 && p.r > 128 && p.g < 100 && p.b < 100; }
 bool isGreen(Rgba p) { return p.a > 128 && p.g > 128 && p.r < 100 && p.b < 100; }
-
-bool samePixels(const ImageBuffer &a, const ImageBuffer &b)
-{
-    if (a.width != b.width || a.height != b.height || a.bitCount != b.bitCount ||
-        bool(a.alpha) != bool(b.alpha))
-        return false;
-    const size_t rowBytes = size_t(a.width) * size_t(a.bitCount / 8);
-    for (int32_t y = 0; y < a.height; ++y) {
-        if (std::memcmp(a.row(y), b.row(y), rowBytes) != 0)
-            return false;
-        if (a.alpha && std::memcmp(a.alphaRow(y), b.alphaRow(y), size_t(a.width)) != 0)
-            return false;
-    }
-    return true;
-}
 
 // A scenario directory with generated pictures; scenarios are read through the reader and
 // linked as a user's file would be.
@@ -659,14 +645,17 @@ TEST_F(RenderTest, OneFrameBlocks)
     picture("red.png", 64, 48, Qt::red);
     picture("r.png", 40, 30, Qt::red);
     picture("g.png", 40, 30, Qt::green);
+    rowsPicture("rows.png", 64, 48);  // a blur or a mosaic would show on it
     load(std::string(Screen64) + R"(
 IMAGE "red" { FILE "red.png" }
 IMAGE "r" { FILE "r.png" }
 IMAGE "g" { FILE "g.png" }
+IMAGE "rows" { FILE "rows.png" }
 STILL "one" { INPUT "red" FRAMES 1 }
+STILL "rowsone" { INPUT "rows" FRAMES 1 }
 ALPHA "alpha" { INPUT "one" START 128 END 0 }
-SHADE "shade" { INPUT "one" START 0 END 9 }
-MOSAIC "mosaic" { INPUT "one" SIZE_START 1 SIZE_END 16 }
+SHADE "shade" { INPUT "rowsone" START 0 END 9 }
+MOSAIC "mosaic" { INPUT "rowsone" SIZE_START 1 SIZE_END 16 }
 EXPANDOUT "expand" { INPUT "one" LEFT }
 ROTATE "rotate" { INPUT "red" ANGLE 90 180 FRAMES 2 }
 ACTION "action" {
@@ -695,7 +684,7 @@ MAIN { INPUT "alpha" INPUT "shade" INPUT "mosaic" INPUT "expand" INPUT "rotate"
     }
     for (const char *name : {"shade", "mosaic"}) {
         Frame f(block(name), 0);
-        Frame plain(block("one"), 0);
+        Frame plain(block("rowsone"), 0);
         ASSERT_TRUE(f) << name;
         EXPECT_TRUE(samePixels(*f, *plain)) << name;
     }
