@@ -450,41 +450,7 @@ TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
     EXPECT_EQ(errors.errors.size(), 1u);
 }
 
-// ---- Film strip.
-
-TEST(MakeFilmStrip, BandsSeparatorsAndHoles)
-{
-    // Horizontal, 160 x 90 asked: 161 x 90, u = 10, frames 130 apart.
-    const ImagePtr strip = MakeFilmStrip(3, 1, 25, 160, 90, 80, 24, 1, nullptr);
-    ASSERT_TRUE(strip);
-    ASSERT_EQ(strip->width, 161);
-    ASSERT_EQ(strip->height, 90);
-    const Rgba film{80, 24, 1, 0}, black{0, 0, 0, 0};
-    // Top band rows 0..10 (90 / 8), bottom band from 7 x 90 / 8 = 78.
-    EXPECT_EQ(pixelAt(*strip, 50, 10), film);
-    EXPECT_EQ(pixelAt(*strip, 50, 11), black);
-    EXPECT_EQ(pixelAt(*strip, 50, 77), black);
-    EXPECT_EQ(pixelAt(*strip, 50, 78), film);
-    // Separators at x = 10 - 25 + 130 k: [-15, -5) and [115, 125).
-    EXPECT_EQ(pixelAt(*strip, 115, 40), film);
-    EXPECT_EQ(pixelAt(*strip, 124, 40), film);
-    EXPECT_EQ(pixelAt(*strip, 125, 40), black);
-    EXPECT_EQ(pixelAt(*strip, 114, 40), black);
-    // Holes every 10 x 13 / 14 = 9 pixels from -25, 161 / 32 = 5 wide, rows 3 .. 3 + 5.
-    // The hole at x = 20 covers 20..24, its corner pixels keep the band's colour.
-    EXPECT_EQ(pixelAt(*strip, 21, 3), black);
-    EXPECT_EQ(pixelAt(*strip, 20, 4), black);
-    EXPECT_EQ(pixelAt(*strip, 20, 3), film);
-    EXPECT_EQ(pixelAt(*strip, 25, 4), film);
-    // Past the end of the strip (L - offset = 395) nothing more: the window ends first here.
-    const ImagePtr vertical = MakeFilmStrip(2, 0, 0, 90, 160, 1, 2, 3, nullptr);
-    ASSERT_TRUE(vertical);
-    EXPECT_EQ(vertical->width, 90);
-    EXPECT_EQ(vertical->height, 161);
-    EXPECT_EQ(pixelAt(*vertical, 0, 80), (Rgba{1, 2, 3, 0}));
-    EXPECT_EQ(pixelAt(*vertical, 45, 10), (Rgba{1, 2, 3, 0}));  // separator rows 10..19
-    EXPECT_EQ(pixelAt(*vertical, 45, 20), black);
-}
+// ---- Film strip (its bands, separators and holes are in the golden pictures below).
 
 TEST(MakeFilmStrip, ShortStripsFinishAndBadSizesReport)
 {
