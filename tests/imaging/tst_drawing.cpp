@@ -1,5 +1,5 @@
-// Tests of shapes, text and film strips: GDI pixel geometry, colouring, placement, the lines
-// shapes write, and golden pictures.
+// Tests of shapes, text and film strips: GDI pixel geometry, colouring, placement, and golden
+// pictures.
 #include "imaging/filmstrip.h"
 #include "imaging/shapecanvas.h"
 #include "imaging/shapes.h"

@@ -95,8 +95,9 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
         std::string written;
     } rows[] = {
         // Options given twice count once; a BLOCK_FRAME names its input.
-        {"IMAGE \"pic\" {\nFILE \"dir\\\x95\x5C.jpg\"\nSEPIA\nSEPIA\nMONO\nNEGA\nDISCOLOR\nHIGHPASS\n"
-         "RED\nGREEN\nBLUE\nCLIP 1 2 30 40\nPHOTO_FRAME 100\nANGLE (10*3)\nTHROUGH_COLOR 1 2 3\n}\n"
+        {"IMAGE \"pic\" {\nFILE \"dir\\\x95\x5C.jpg\"\nSEPIA\nSEPIA\nMONO\nNEGA\nDISCOLOR\n"
+         "HIGHPASS\nRED\nGREEN\nBLUE\nCLIP 1 2 30 40\nPHOTO_FRAME 100\nANGLE (10*3)\n"
+         "THROUGH_COLOR 1 2 3\n}\n"
          "IMAGE \"still\" {\nBLOCK_FRAME \"src\" 7\n}\n",
          "IMAGE\t\"pic\"\n\tFILE\t\t\"dir\\\x95\x5C.jpg\"\n\tSEPIA\n\tMONO\n\tNEGA\n\tDISCOLOR\n"
          "\tHIGHPASS\n\tRED\n\tGREEN\n\tBLUE\n\tPHOTO_FRAME\t100\n\tCLIP\t\t1\t2\t30\t40\n"
@@ -141,11 +142,13 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
          "\tINPUT\t\t\"c\"\t63\t0\t63\t0\n\tINPUT\t\t\"d\"\t-5\t-5\t5\t5\n\tBGCOLOR\t\t1\t2\t3\n"
          "\tFRAMES\t\t1\n"},
         // ROTATE writes its first input only.
-        {"ROTATE \"r\" {\nINPUT \"a\" 0 0 9 9\nCENTER 5 -6\nANGLE 90 -90\nBGIMAGE \"bg\"\nFRAMES 2\n}\n"
+        {"ROTATE \"r\" {\nINPUT \"a\" 0 0 9 9\nCENTER 5 -6\nANGLE 90 -90\nBGIMAGE \"bg\"\n"
+         "FRAMES 2\n}\n"
          "ROTATE \"q\" {\nINPUT \"a\"\nINPUT \"b\"\nFRAMES 5\n}\n",
          "ROTATE\t\"r\"\n\tINPUT\t\t\"a\"\t0\t0\t9\t9\n\tCENTER\t\t5\t-6\n\tANGLE\t\t90\t-90\n"
          "\tBGCOLOR\t\t0\t0\t0\n\tBGIMAGE\t\t\"bg\"\n\tFRAMES\t\t2\n"
-         "ROTATE\t\"q\"\n\tINPUT\t\t\"a\"\n\tANGLE\t\t0\t360\n\tBGCOLOR\t\t0\t0\t0\n\tFRAMES\t\t5\n"},
+         "ROTATE\t\"q\"\n\tINPUT\t\t\"a\"\n\tANGLE\t\t0\t360\n\tBGCOLOR\t\t0\t0\t0\n"
+         "\tFRAMES\t\t5\n"},
         // Each of the ACTION family writes its own rectangles; without SRC_START / SRC_END no
         // zero rectangle is written.
         {"ACTION \"a\" {\nINPUT \"x\"\nSRC_START 0 0 1 1\nSRC_END 0 0 2 2\nDST_START 0 0 3 3\n"
@@ -166,7 +169,8 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
          "\tBGCOLOR\t\t0\t0\t0\n\tFRAMES\t\t4\n"
          "FOCUS\t\"f\"\n\tINPUT\t\t\"x\"\n\tDSP_START\t3\t3\t3\t3\n\tDSP_END\t\t4\t4\t4\t4\n"
          "\tKEEP_ASPECT\n\tBGCOLOR\t\t0\t0\t0\n\tFRAMES\t\t5\n"},
-        {"FILM \"f\" {\nINPUT \"a\"\nINPUT \"b\"\nINPUT \"c\"\nLEFT\nCOLOR 1 2 3\nBGCOLOR 4 5 6\nFRAMES 9\n}\n"
+        {"FILM \"f\" {\nINPUT \"a\"\nINPUT \"b\"\nINPUT \"c\"\nLEFT\nCOLOR 1 2 3\nBGCOLOR 4 5 6\n"
+         "FRAMES 9\n}\n"
          "FILM \"g\" {\nINPUT \"a\"\nINPUT \"b\"\nRIGHT\nFRAMES 2\n}\n"
          "FILM \"h\" {\nINPUT \"a\"\nINPUT \"b\"\nUP\nFRAMES 2\n}\n"
          "FILM \"i\" {\nINPUT \"a\"\nINPUT \"b\"\nDOWN\nFRAMES 2\n}\n",
@@ -212,8 +216,8 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
          "MAIN\n\tINPUT\t\t\"s\"\n\t!INPUT\t\t\"c\"\t\tALINK_VOLUME_ALPHA\n"},
         // The last START counts; defaults are written as they are.
         {"SHAKE \"s\" {\n!INPUT \"a\"\n}\n"
-         "MOSAIC \"m\" {\nINPUT \"a\"\nSIZE_START 2\nSIZE_END 9\nTGT_START 1 2 3 4\nTGT_END 0 0 5 5\n"
-         "TGT_END 1 1 6 6\n}\n"
+         "MOSAIC \"m\" {\nINPUT \"a\"\nSIZE_START 2\nSIZE_END 9\nTGT_START 1 2 3 4\n"
+         "TGT_END 0 0 5 5\nTGT_END 1 1 6 6\n}\n"
          "MOSAIC \"n\" {\nINPUT \"a\"\nSIZE_START 1\nSIZE_END 16\n}\n"
          "CUT \"c\" {\nINPUT \"a\"\nSTART 9\nSTART 4\nEND 2\nSKIP 3\n}\n"
          "CUT \"d\" {\nINPUT \"a\"\n}\n"

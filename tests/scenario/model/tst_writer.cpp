@@ -1,4 +1,5 @@
-// The scenario file writer: lines of every kind, the header, the whole file and safe saving.
+// The scenario file writer: the header, the whole file, text lines, values that would not read
+// back, and safe saving (each kind's lines are in the read-then-write test).
 #include "modeltest.h"
 #include "support/tempdir.h"
 

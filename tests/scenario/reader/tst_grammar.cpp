@@ -1,5 +1,6 @@
 // Block grammar tests: every kind's once-rules, bounds, closing checks and messages (exact, with
-// their line), and the fields each keyword sets, read through the reader as users reach it.
+// their line), and what keywords set beyond the written lines, read through the reader as users
+// reach it.
 #include "base/prompter.h"
 #include "base/sjis.h"
 #include "imaging/shapes.h"
@@ -397,7 +398,8 @@ TEST(GrammarFields, filmLengthStaysInRange)
 // What the lines of MAIN set beyond its written lines (those are in the read-then-write test).
 TEST(GrammarFields, seriesAndMain)
 {
-    Read read("SERIES \"s\" {\nINPUT \"a\"\n}\nMAIN {\nINPUT \"s\"\n!INPUT \"c\"\nALINK_VOLUME_ALPHA\n}\n");
+    Read read("SERIES \"s\" {\nINPUT \"a\"\n}\n"
+              "MAIN {\nINPUT \"s\"\n!INPUT \"c\"\nALINK_VOLUME_ALPHA\n}\n");
     ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
     EXPECT_EQ(read.block<SeriesBlock>(0).kind, BlockKind::Series);
     auto &main = read.block<SeriesBlock>(1);
