@@ -1,10 +1,7 @@
 // Tests of `vorn-scenario write`: the saved file, its header, exit codes and error text.
 #include "support/clirun.h"
 
-#include <functional>
-
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace {
 
@@ -37,17 +34,8 @@ TEST_F(CliWriteTest, WritesTheCanonicalLayout)
     EXPECT_NE(text.find("\r\nMAIN\r\n{\r\n\t# RefCount = 0\r\n\tINPUT\t\t\"series\"\r\n"),
               std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 84), "\r\n" + rule + "\r\n");
-    // Every line ends in CR LF.
-    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
-        ASSERT_EQ(text[at - 1], '\r') << at;
-
-    // The saved file reads back, and saving it again gives the same file (its name aside,
-    // and the shapes' point lists, which every save turns round).
-    const CliRun again = write({"out.txt", "again.txt", "--answer", "no"});
-    ASSERT_EQ(again.exitCode, 0) << again.err;
-    const CliRun third = write({"again.txt", "out.txt"});
-    ASSERT_EQ(third.exitCode, 0) << third.err;
-    EXPECT_EQ(read("out.txt"), text);
+    // The saved file reads back (the same lines, CR LF, are the writer's tests).
+    EXPECT_EQ(write({"out.txt", "again.txt", "--answer", "no"}).exitCode, 0);
 }
 
 TEST_F(CliWriteTest, UsageErrors)
@@ -74,51 +62,25 @@ TEST_F(CliWriteTest, RefusedScenarioWritesNothing)
     EXPECT_EQ(read("keep.txt"), "keep me");
 }
 
-// OUT may be a regular file, a link to one or a new name (a dangling link makes its target);
-// anything else is refused and left as it was. Device nodes are made here, never taken from /dev.
+// Which files OUT may replace is the atomic-save helper's test; here what the program answers:
+// a refused OUT (no such folder, a FIFO) gives the message and is left as it was, a dangling
+// link makes its target and stays a link.
 TEST_F(CliWriteTest, WhatOutMayBe)
 {
     namespace fs = std::filesystem;
     const fs::path dir = m_dir.path();
-    const std::string longName(250, 'n');
-    const struct {
-        const char *out;
-        std::function<bool()> make;  // false: not possible here (a device node needs root)
-        int exitCode;
-        const char *created;  // the file that must now hold the scenario
-    } cases[] = {
-        {"no/such/out.txt", [] { return true; }, 1, nullptr},
-        {"taken", [&] { return fs::create_directory(dir / "taken"); }, 1, nullptr},
-        {"fifo", [&] { return ::mkfifo((dir / "fifo").c_str(), 0644) == 0; }, 1, nullptr},
-        {"device", [&] {
-             return ::mknod((dir / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
-         }, 1, nullptr},
-        {"devicelink", [&] {
-             fs::create_symlink("device", dir / "devicelink");
-             return fs::exists(dir / "device");
-         }, 1, nullptr},
-        {"dangling", [&] {
-             fs::create_symlink("made.txt", dir / "dangling");
-             return true;
-         }, 0, "made.txt"},
-        {longName.c_str(), [] { return true; }, 0, longName.c_str()},
-    };
-    for (const auto &c : cases) {
-        if (!c.make())
-            continue;
-        const auto before = fs::symlink_status(dir / c.out).type();
-        const CliRun result = write({"allkinds.txt", c.out});
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.out;
-        if (c.created) {
-            EXPECT_EQ(read(c.created).substr(0, 82), std::string(80, '#') + "\r\n") << c.out;
-            if (before != fs::file_type::not_found) {
-                EXPECT_EQ(fs::symlink_status(dir / c.out).type(), before) << c.out;
-            }
-        } else {
-            EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n") << c.out;
-            EXPECT_EQ(fs::symlink_status(dir / c.out).type(), before) << c.out;
-        }
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const char *out : {"no/such/out.txt", "fifo"}) {
+        const auto before = fs::symlink_status(dir / out).type();
+        const CliRun result = write({"allkinds.txt", out});
+        EXPECT_EQ(result.exitCode, 1) << out;
+        EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n") << out;
+        EXPECT_EQ(fs::symlink_status(dir / out).type(), before) << out;
     }
+    fs::create_symlink("made.txt", dir / "dangling");
+    ASSERT_EQ(write({"allkinds.txt", "dangling"}).exitCode, 0);
+    EXPECT_EQ(read("made.txt").substr(0, 82), std::string(80, '#') + "\r\n");
+    EXPECT_EQ(fs::symlink_status(dir / "dangling").type(), fs::file_type::symlink);
 }
 
 // The header's file name stays on its line: a line feed in OUT's name is shown as '?'.

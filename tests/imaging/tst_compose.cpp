@@ -1,6 +1,6 @@
 // DrawImage clipping and blend arithmetic, MixImages, ShakeImage and BlurImage.
 #include "imaging/compose.h"
-#include "pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include <gtest/gtest.h>
 

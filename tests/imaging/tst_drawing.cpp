@@ -1,5 +1,5 @@
-// Tests of shapes, text and film strips: GDI pixel geometry, colouring, placement, the lines
-// shapes write, and golden pictures.
+// Tests of shapes, text and film strips: GDI pixel geometry, colouring, placement, and golden
+// pictures.
 #include "imaging/filmstrip.h"
 #include "imaging/shapecanvas.h"
 #include "imaging/shapes.h"
@@ -8,7 +8,7 @@
 #include "base/linesink.h"
 #include "base/prompter.h"
 #include "base/sjis.h"
-#include "imaging/pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include "support/guienvironment.h"
 #include "support/recordingprompter.h"
@@ -36,16 +36,6 @@ using test::pixelAt;
 using test::Rgba;
 
 using test::RecordingPrompter;
-
-class RecordingSink : public LineSink {
-public:
-    int32_t line(std::string_view bytes) override
-    {
-        lines.emplace_back(bytes);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
 
 using Pixel = std::pair<int32_t, int32_t>;
 
@@ -274,45 +264,7 @@ TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
     EXPECT_EQ(pixelAt(*image, 10, 10).a, 255);
 }
 
-// ---- Written lines.
-
-// Each shape and its clone write the shape's block.
-TEST(ShapeWrite, EachShapeAndItsCloneWriteTheBlock)
-{
-    auto filled = polygon({{10, 20}, {110, 20}, {110, 70}, {10, 70}}, 1);
-    filled->width = 2;
-    auto hollow = polygon({{10, 20}, {110, 20}, {110, 70}}, 0);
-    hollow->width = 2;
-    const std::string points = "\t\tPOINT\t10\t20", points2 = "\t\tPOINT\t110\t20";
-    const struct {
-        const char *name;
-        std::unique_ptr<Shape> shape;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {"line", line({{1, 2}, {3, 4}}),
-         {"", "\tLINE", "\t{", "\t\tPOINT\t1\t2", "\t\tPOINT\t3\t4", "\t\tWIDTH\t0", "\t}"}},
-        {"filled polygon", std::move(filled),
-         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tPOINT\t10\t70",
-          "\t\tWIDTH\t2", "\t\tFILL", "\t}"}},
-        {"hollow polygon", std::move(hollow),
-         {"", "\tPOLYGON", "\t{", points, points2, "\t\tPOINT\t110\t70", "\t\tWIDTH\t2", "\t}"}},
-        {"ellipse", ellipse(-5, 6, 70, 80, 0),
-         {"", "\tELLIPSE", "\t{", "\t\tREGION\t-5\t6\t70\t80", "\t\tWIDTH\t1", "\t\tANGLE\t0",
-          "\t}"}},
-        {"filled turned ellipse", ellipse(0, 0, 1, 1, 1, -30, 4),
-         {"", "\tELLIPSE", "\t{", "\t\tREGION\t0\t0\t1\t1", "\t\tWIDTH\t4", "\t\tFILL",
-          "\t\tANGLE\t-30", "\t}"}},
-    };
-    auto written = [](const Shape &shape) {
-        RecordingSink sink;
-        EXPECT_EQ(shape.Write(sink), 0);
-        return sink.lines;
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(written(*c.shape), c.lines) << c.name;
-        EXPECT_EQ(written(*c.shape->clone()), c.lines) << c.name << " (clone)";
-    }
-}
+// ---- Written lines (each shape's lines are in the scenario model's read-then-write test).
 
 TEST(ShapeWrite, StopsAtTheFirstFailingLine)
 {
@@ -498,41 +450,7 @@ TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
     EXPECT_EQ(errors.errors.size(), 1u);
 }
 
-// ---- Film strip.
-
-TEST(MakeFilmStrip, BandsSeparatorsAndHoles)
-{
-    // Horizontal, 160 x 90 asked: 161 x 90, u = 10, frames 130 apart.
-    const ImagePtr strip = MakeFilmStrip(3, 1, 25, 160, 90, 80, 24, 1, nullptr);
-    ASSERT_TRUE(strip);
-    ASSERT_EQ(strip->width, 161);
-    ASSERT_EQ(strip->height, 90);
-    const Rgba film{80, 24, 1, 0}, black{0, 0, 0, 0};
-    // Top band rows 0..10 (90 / 8), bottom band from 7 x 90 / 8 = 78.
-    EXPECT_EQ(pixelAt(*strip, 50, 10), film);
-    EXPECT_EQ(pixelAt(*strip, 50, 11), black);
-    EXPECT_EQ(pixelAt(*strip, 50, 77), black);
-    EXPECT_EQ(pixelAt(*strip, 50, 78), film);
-    // Separators at x = 10 - 25 + 130 k: [-15, -5) and [115, 125).
-    EXPECT_EQ(pixelAt(*strip, 115, 40), film);
-    EXPECT_EQ(pixelAt(*strip, 124, 40), film);
-    EXPECT_EQ(pixelAt(*strip, 125, 40), black);
-    EXPECT_EQ(pixelAt(*strip, 114, 40), black);
-    // Holes every 10 x 13 / 14 = 9 pixels from -25, 161 / 32 = 5 wide, rows 3 .. 3 + 5.
-    // The hole at x = 20 covers 20..24, its corner pixels keep the band's colour.
-    EXPECT_EQ(pixelAt(*strip, 21, 3), black);
-    EXPECT_EQ(pixelAt(*strip, 20, 4), black);
-    EXPECT_EQ(pixelAt(*strip, 20, 3), film);
-    EXPECT_EQ(pixelAt(*strip, 25, 4), film);
-    // Past the end of the strip (L - offset = 395) nothing more: the window ends first here.
-    const ImagePtr vertical = MakeFilmStrip(2, 0, 0, 90, 160, 1, 2, 3, nullptr);
-    ASSERT_TRUE(vertical);
-    EXPECT_EQ(vertical->width, 90);
-    EXPECT_EQ(vertical->height, 161);
-    EXPECT_EQ(pixelAt(*vertical, 0, 80), (Rgba{1, 2, 3, 0}));
-    EXPECT_EQ(pixelAt(*vertical, 45, 10), (Rgba{1, 2, 3, 0}));  // separator rows 10..19
-    EXPECT_EQ(pixelAt(*vertical, 45, 20), black);
-}
+// ---- Film strip (its bands, separators and holes are in the golden pictures below).
 
 TEST(MakeFilmStrip, ShortStripsFinishAndBadSizesReport)
 {

@@ -1,6 +1,6 @@
 // Colour filters: exact pixel values, thresholds, borders and the alpha plane.
 #include "imaging/filters.h"
-#include "pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 
-#include "imaging/pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // LoadImageFile: the decoder's pixels in bottom-up blue-green-red rows, refusal of bad files,
 // and the cache of decoded files.
 #include "imaging/imagefile.h"
-#include "pixelprobe.h"
+#include "support/pixelprobe.h"
 
 #include "support/tempdir.h"
 

@@ -32,43 +32,38 @@ std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
 }
 } // namespace
 
+// The CHECKPOINT text: the marks of the three written strips by time (equal times in strip
+// order, signed times sorted as such), never the key frames of strip 3.
 TEST(MarkStrips, TextOrdersMarksOfAllWrittenStripsByTime)
 {
-    MarkStrips strips;
-    strips.strip(2).addMark(5000, 50);
-    strips.strip(0).addMark(1000, 10);
-    strips.strip(1).addMark(3000, 30);
-    strips.strip(3).addMark(3000, 30);  // key frames are never written
-    strips.strip(3).addMark(7000, 70);
-    EXPECT_EQ(strips.buildCheckpointText(30, 1),
-              "CHECKPOINT\r\n{\r\n"
-              "\tCF\t30\t0\t255\t255\t# 1000\r\n"
-              "\tCF\t90\t0\t255\t0\t# 3000\r\n"
-              "\tCF\t150\t204\t204\t0\t# 5000\r\n"
-              "}\r\n");
-}
-
-TEST(MarkStrips, TextOfNoMarksAndOfOneMark)
-{
-    MarkStrips strips;
-    EXPECT_EQ(strips.buildCheckpointText(2997, 100), "CHECKPOINT\r\n{\r\n}\r\n");
-    strips.strip(1).addMark(1234, 54420);
-    EXPECT_EQ(strips.buildCheckpointText(2997, 100),
-              "CHECKPOINT\r\n{\r\n\tCF\t37\t0\t255\t0\t# 1234\r\n}\r\n");
-}
-
-TEST(MarkStrips, TextSortsSignedTimesAndKeepsEqualTimesInStripOrder)
-{
-    MarkStrips strips;
-    strips.strip(2).addMark(500, 1);
-    strips.strip(2).addMark(-40, 2);
-    strips.strip(0).addMark(500, 3);
-    EXPECT_EQ(strips.buildCheckpointText(0, 100),  // a rate that cannot convert gives frame 0
-              "CHECKPOINT\r\n{\r\n"
-              "\tCF\t0\t204\t204\t0\t# -40\r\n"
-              "\tCF\t0\t0\t255\t255\t# 500\r\n"
-              "\tCF\t0\t204\t204\t0\t# 500\r\n"
-              "}\r\n");
+    struct Added {
+        int strip;
+        int32_t time, position;
+    };
+    const struct {
+        std::vector<Added> marks;
+        int32_t rate, scale;
+        const char *entries;
+    } cases[] = {
+        {{}, 2997, 100, ""},
+        {{{1, 1234, 54420}}, 2997, 100, "\tCF\t37\t0\t255\t0\t# 1234\r\n"},
+        {{{2, 5000, 50}, {0, 1000, 10}, {1, 3000, 30}, {3, 3000, 30}, {3, 7000, 70}}, 30, 1,
+         "\tCF\t30\t0\t255\t255\t# 1000\r\n"
+         "\tCF\t90\t0\t255\t0\t# 3000\r\n"
+         "\tCF\t150\t204\t204\t0\t# 5000\r\n"},
+        // A rate that cannot convert gives frame 0.
+        {{{2, 500, 1}, {2, -40, 2}, {0, 500, 3}}, 0, 100,
+         "\tCF\t0\t204\t204\t0\t# -40\r\n"
+         "\tCF\t0\t0\t255\t255\t# 500\r\n"
+         "\tCF\t0\t204\t204\t0\t# 500\r\n"},
+    };
+    for (const auto &c : cases) {
+        MarkStrips strips;
+        for (const Added &mark : c.marks)
+            strips.strip(mark.strip).addMark(mark.time, mark.position);
+        EXPECT_EQ(strips.buildCheckpointText(c.rate, c.scale),
+                  std::string("CHECKPOINT\r\n{\r\n") + c.entries + "}\r\n");
+    }
 }
 
 TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)

@@ -115,9 +115,6 @@ TEST(Linker, RefusedScenariosGiveOneMessage)
         EXPECT_EQ(loaded->result, -1) << text;
         EXPECT_EQ(loaded->prompter.errors, std::vector<std::string>{linkingError(message)}) << text;
     }
-    // A second MAIN is a reading error, with its line.
-    EXPECT_EQ(folder.loadAndLink("SCREEN 1 1\nMAIN { }\n\nMAIN { }\n")->prompter.errors,
-              std::vector<std::string>{readingError("test.txt", 4, "複数のMAINブロックが定義されています。")});
 }
 
 TEST(Linker, BackgroundsAreNoLoopsAndDeepChainsAreRefused)
@@ -225,24 +222,6 @@ TEST(Linker, KindDefaultsFillTheScreen)
     const Block &still = *s.findBlock("t");
     EXPECT_EQ(still.inputs[0]->rect, full);
     EXPECT_EQ(still.inputs[1]->rect, given);
-}
-
-TEST(Linker, CheckpointsFollowTheFrameRate)
-{
-    Folder folder;
-    auto loaded = folder.loadAndLink("SCREEN 1 1\nFRAMERATE 2997\nSCALE 100\nMAIN { }\n"
-                                     "CHECKPOINT { CT 1234 CF 37 255 0 0 }\n");
-    ASSERT_EQ(loaded->result, 0) << loaded->lastError();
-    const auto &points = loaded->scenario.checkpoints;
-    ASSERT_EQ(points.size(), 2u);
-    EXPECT_EQ(points[0].frame, 37);
-    EXPECT_EQ(points[1].time, 1235);
-    EXPECT_EQ(points[1].colour, (Colour{255, 0, 0, 255}));
-
-    // A frame rate of 0 cannot convert; linking still succeeds and leaves the values unset.
-    auto zero = folder.loadAndLink("SCREEN 1 1\nFRAMERATE 0\nMAIN { }\nCHECKPOINT { CT 5 }\n");
-    ASSERT_EQ(zero->result, 0) << zero->lastError();
-    EXPECT_EQ(zero->scenario.checkpoints[0].time, 5);
 }
 
 TEST(Linker, EveryBlockIsValidated)
