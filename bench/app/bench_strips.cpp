@@ -42,8 +42,21 @@ const AudioClip &song()
     return *clip;
 }
 
+// The strip painted into a raster image like the window's backing store, once per iteration,
+// each time after `before`.
+template <typename Before>
+void paintEach(benchmark::State &state, QWidget &strip, Before before)
+{
+    QImage target(strip.size(), QImage::Format_RGB32);
+    for (auto _ : state) {
+        before();
+        strip.render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+
 // A whole repaint after the view changed: the envelope rows are walked again and every row,
-// centre line and the band drawn into a raster image like the window's backing store.
+// centre line and the band drawn.
 void BM_WaveformStripRepaint(benchmark::State &state)
 {
     ensureApplication();
@@ -56,12 +69,8 @@ void BM_WaveformStripRepaint(benchmark::State &state)
         wave.zoomIn();
     wave.scrollTo(clip.endPosition() / 2 - timeLine.span() / 2);
     wave.setSelection(timeLine.top() + timeLine.span() / 4, timeLine.top() + timeLine.span() / 2);
-    QImage target(wave.size(), QImage::Format_RGB32);
-    for (auto _ : state) {
-        wave.setSong(&clip);  // forgets the rows made for the previous paint
-        wave.render(&target);
-        benchmark::DoNotOptimize(target.constBits());
-    }
+    // A new song forgets the rows made for the previous paint.
+    paintEach(state, wave, [&] { wave.setSong(&clip); });
     state.counters["zoom"] = double(timeLine.zoom());
 }
 BENCHMARK(BM_WaveformStripRepaint)->RangeMultiplier(2)->Range(1, 64)->Unit(benchmark::kMicrosecond);
@@ -76,11 +85,7 @@ void BM_WaveformStripPaintOnly(benchmark::State &state)
     wave.resize(StripWidth + 2 * Edge, StripHeight + 2 * Edge);
     wave.setTotal(clip.endPosition());
     wave.setSong(&clip);
-    QImage target(wave.size(), QImage::Format_RGB32);
-    for (auto _ : state) {
-        wave.render(&target);
-        benchmark::DoNotOptimize(target.constBits());
-    }
+    paintEach(state, wave, [] {});
 }
 BENCHMARK(BM_WaveformStripPaintOnly)->Unit(benchmark::kMicrosecond);
 
@@ -100,11 +105,7 @@ void markStripRepaint(benchmark::State &state, int32_t marks)
         timeLine.setSelection(Frames / 4, Frames / 2);
         timeLine.setSelectedMark(Frames / 3);
     }
-    QImage target(mark.size(), QImage::Format_RGB32);
-    for (auto _ : state) {
-        mark.render(&target);
-        benchmark::DoNotOptimize(target.constBits());
-    }
+    paintEach(state, mark, [] {});
     state.counters["marks"] = double(strips.strip(0).marks().size());
 }
 
