@@ -5,49 +5,16 @@
 // appended to the file, so that small inputs can declare a data chunk big enough to load and
 // reach the code after the size checks. The rest of the input is the file.
 #include "audio/audioclip.h"
+#include "support/scratchfile.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
-// One file per fuzzing process, rewritten for every input; load() reads it by name as it reads
-// any song.
-const std::string &scratchPath()
-{
-    static const std::string path = [] {
-        const char *dir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string name = std::string(dir) + "/vorn-fuzz-wav-XXXXXX";
-        const int fd = mkstemp(name.data());
-        if (fd < 0)
-            std::abort();
-        close(fd);
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        return name;
-    }();
-    return path;
-}
-
-void writeInput(const uint8_t *data, size_t size, bool pad)
-{
-    std::FILE *file = std::fopen(scratchPath().c_str(), "wb");
-    if (!file)
-        std::abort();
-    if (size > 0)
-        std::fwrite(data, 1, size, file);
-    if (pad) {
-        static const std::vector<uint8_t> zeros(140000, 0);
-        std::fwrite(zeros.data(), 1, zeros.size(), file);
-    }
-    std::fclose(file);
-}
+// load() reads the file by name as it reads any song.
+const vorn::fuzz::ScratchFile Scratch("vorn-fuzz-wav");
 
 int32_t readInt32(const uint8_t *data, size_t size, size_t at)
 {
@@ -64,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const bool pad = data[0] & 1;
-    writeInput(data + 1, size - 1, pad);
+    Scratch.write(data + 1, size - 1, pad ? 140000 : 0);
 
     vorn::AudioClip clip;
-    clip.setPath(scratchPath());
+    clip.setPath(Scratch.path());
     clip.setVideoLength(readInt32(data, size, 1));
     if (!clip.load()) {
         if (clip.bufferSize() != 0 || clip.samples() != nullptr)

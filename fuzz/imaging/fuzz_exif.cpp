@@ -6,43 +6,18 @@
 // The first input byte is the length n of the TEXT string, which follows it; the rest of the
 // input is the picture file. With n = 0 the string is every placeholder twice.
 #include "imaging/photoproperty.h"
+#include "support/scratchfile.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-// One file per fuzzing process, rewritten for every input; the lookup reads it by name as a
-// TEXT block reads its picture.
-const std::string &scratchPath()
-{
-    static const std::string path = [] {
-        const char *dir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string name = std::string(dir) + "/vorn-fuzz-exif-XXXXXX";
-        const int fd = mkstemp(name.data());
-        if (fd < 0)
-            std::abort();
-        close(fd);
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        return name;
-    }();
-    return path;
-}
-
-void writeFile(const uint8_t *data, size_t size)
-{
-    std::FILE *file = std::fopen(scratchPath().c_str(), "wb");
-    if (!file)
-        std::abort();
-    if (size > 0)
-        std::fwrite(data, 1, size, file);
-    std::fclose(file);
-}
+// The lookup reads the picture by name as a TEXT block reads its picture.
+const vorn::fuzz::ScratchFile Scratch("vorn-fuzz-exif");
 
 } // namespace
 
@@ -56,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int round = 0; round < 2; ++round)
             for (const vorn::PhotoTag &tag : vorn::PhotoTagTable)
                 text += std::string("[") + tag.placeholder + "]";
-    writeFile(data + 1 + textSize, size - 1 - textSize);
-    const std::filesystem::path picture = scratchPath();
+    Scratch.write(data + 1 + textSize, size - 1 - textSize);
+    const std::filesystem::path picture = Scratch.path();
 
     const std::string expanded = vorn::ExpandPhotoPlaceholders(text, picture);
     if (expanded.size() > text.size() + vorn::MaxPhotoTextGrowth)

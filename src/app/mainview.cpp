@@ -672,15 +672,22 @@ void CMainView::onSaveAs()
 {
     if (!m_scenario)
         return;
-    const auto chosen = m_services.files->saveScenario();
+    if (takeChosenName(m_services.files->saveScenario(), &Scenario::setPath, MsgSaveFailed))
+        onSave();
+}
+
+bool CMainView::takeChosenName(const std::optional<QString> &chosen,
+                               int32_t (Scenario::*set)(std::string_view), const char *failure)
+{
     if (!chosen)
-        return;
-    const auto path = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
-    if (!path || m_scenario->setPath(*path) != 0) {
-        m_services.prompter->showError(MsgSaveFailed);
-        return;
+        return false;
+    // Absolute, so that the name means the same file whatever the working directory.
+    const auto name = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
+    if (!name || (m_scenario.get()->*set)(*name) != 0) {
+        m_services.prompter->showError(failure);
+        return false;
     }
-    onSave();
+    return true;
 }
 
 void CMainView::onOutput()
@@ -748,20 +755,11 @@ void CMainView::onSetSong()
 {
     if (!m_scenario)
         return;
-    const auto chosen = m_services.files->openSong();
-    if (!chosen)
+    if (!takeChosenName(m_services.files->openSong(), &Scenario::setAudio, MsgAudioFailed))
         return;
-    const auto audio = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
-    if (!audio || m_scenario->setAudio(*audio) != 0) {
-        m_services.prompter->showError(MsgAudioFailed);
-        return;
-    }
     releaseScenarioFromPreview();
     showInEditor(nullptr);
-    std::unique_ptr<Scenario> scenario = std::move(m_scenario);
-    abandonPending();
-    m_pendingScenario = std::move(scenario);
-    startAudioLoad();
+    takePending(std::move(m_scenario));  // it has a song now: the song is loaded
 }
 
 void CMainView::onProperties()
@@ -797,17 +795,7 @@ void CMainView::onProperties()
         return;
     }
     showInEditor(nullptr);
-    std::unique_ptr<Scenario> scenario = std::move(m_scenario);
-    abandonPending();
-    m_pendingScenario = std::move(scenario);
-    if (m_pendingScenario->audio) {
-        startAudioLoad();
-    } else {
-        installScenario();
-        repaintStrips();
-        emit scenarioInstalled(false);
-    }
-    updateActions();
+    takePending(std::move(m_scenario));
 }
 
 } // namespace vorn

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 class QAction;
 class QFrame;
@@ -170,6 +172,10 @@ private:
     void onCurrentPosition();
     void onSetSong();
     void onProperties();
+    // The file chosen in a dialog, made absolute and handed to the scenario's `set`; false when
+    // nothing was chosen, or when the name was refused (then `failure` is shown).
+    bool takeChosenName(const std::optional<QString> &chosen,
+                        int32_t (Scenario::*set)(std::string_view), const char *failure);
 
     // Replacing the scenario and its song.
     std::unique_ptr<Scenario> readScenarioFile(const QString &name);

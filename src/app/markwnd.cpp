@@ -96,13 +96,9 @@ void CMarkWnd::clientResized()
 void CMarkWnd::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    drawFrame(&painter);
-    const QRect client = clientRect();
-    const QRect dirty = event->rect().intersected(client).translated(-client.topLeft());
+    const QRect dirty = beginClientPaint(painter, event->rect());
     if (dirty.isEmpty())
         return;
-    painter.setClipRect(client);
-    painter.translate(client.topLeft());
     const StripView v = view();
 
     if (m_showLit) {
@@ -148,16 +144,9 @@ void CMarkWnd::setHover(int32_t position)
         updateRow(posToY(position));
 }
 
-void CMarkWnd::mouseMoveEvent(QMouseEvent *event)
+void CMarkWnd::hoverAt(int32_t y)
 {
-    const int32_t y = clientY(event->position());
-    if (y < 0 || y >= clientHeight()) {
-        leaveEvent(event);
-        return;
-    }
-    m_mouseInside = true;
     const std::optional<size_t> nearest = m_strip.nearestMark(view(), y);
-    emit focusToView();
     if (!nearest) {
         setHover(-1);
         return;
@@ -167,11 +156,8 @@ void CMarkWnd::mouseMoveEvent(QMouseEvent *event)
     emit statusText(MarkTimePane, QString::fromStdString(formatTimeText(mark.time)));
 }
 
-void CMarkWnd::leaveEvent(QEvent *)
+void CMarkWnd::hoverGone()
 {
-    if (!m_mouseInside)
-        return;
-    m_mouseInside = false;
     setHover(-1);
     emit statusText(MarkTimePane, QString());
 }

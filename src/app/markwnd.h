@@ -59,9 +59,9 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
-    void leaveEvent(QEvent *event) override;
+    void hoverAt(int32_t y) override;
+    void hoverGone() override;
     void wheelEvent(QWheelEvent *event) override;
     void clientResized() override;
 
@@ -71,7 +71,6 @@ private:
     MarkStrip &m_strip;
     int m_index = 0;
     bool m_showLit = false;
-    bool m_mouseInside = false;  // moved over the client since the last leave
     QList<QRect> m_lineRects;    // kept between paints to save the allocation
 };
 

@@ -94,13 +94,9 @@ const WaveformRows &CProgressWnd::rows()
 void CProgressWnd::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    drawFrame(&painter);
-    const QRect client = clientRect();
-    const QRect dirty = event->rect().intersected(client).translated(-client.topLeft());
+    const QRect dirty = beginClientPaint(painter, event->rect());
     if (dirty.isEmpty())
         return;
-    painter.setClipRect(client);
-    painter.translate(client.topLeft());
 
     const StripView v = view();
     painter.fillRect(dirty, Background);
@@ -185,15 +181,8 @@ void CProgressWnd::setHoverY(int32_t y)
         updateRow(y);
 }
 
-void CProgressWnd::mouseMoveEvent(QMouseEvent *event)
+void CProgressWnd::hoverAt(int32_t y)
 {
-    const int32_t y = clientY(event->position());
-    if (y < 0 || y >= clientHeight()) {
-        leaveEvent(event);
-        return;
-    }
-    m_mouseInside = true;
-    emit focusToView();
     setHoverY(y);
     if (hasSong()) {
         const int32_t position = yToPos(y);
@@ -202,11 +191,8 @@ void CProgressWnd::mouseMoveEvent(QMouseEvent *event)
     }
 }
 
-void CProgressWnd::leaveEvent(QEvent *)
+void CProgressWnd::hoverGone()
 {
-    if (!m_mouseInside)
-        return;
-    m_mouseInside = false;
     setHoverY(-1);
     emit statusText(PlayTimePane, QString());
 }

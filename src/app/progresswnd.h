@@ -58,9 +58,9 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
-    void leaveEvent(QEvent *event) override;
+    void hoverAt(int32_t y) override;
+    void hoverGone() override;
     void wheelEvent(QWheelEvent *event) override;
     void clientResized() override;
 
@@ -72,7 +72,6 @@ private:
     const AudioClip *m_song = nullptr;
     int32_t m_cursorPos = -1;
     int32_t m_hoverY = -1;
-    bool m_mouseInside = false;  // moved over the client since the last leave
     QString m_timeText;  // drawn at the top left until the next repaint; empty for none
     QRect m_timeTextRect;
     // Envelope rows of the current view; remade when the view, size or song changes, so that

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -180,6 +181,38 @@ void CScrollBaseWnd::updateRow(int32_t y)
 void CScrollBaseWnd::updateClient()
 {
     update(clientRect());
+}
+
+QRect CScrollBaseWnd::beginClientPaint(QPainter &painter, const QRect &exposed)
+{
+    drawFrame(&painter);
+    const QRect client = clientRect();
+    const QRect dirty = exposed.intersected(client).translated(-client.topLeft());
+    if (!dirty.isEmpty()) {
+        painter.setClipRect(client);
+        painter.translate(client.topLeft());
+    }
+    return dirty;
+}
+
+void CScrollBaseWnd::mouseMoveEvent(QMouseEvent *event)
+{
+    const int32_t y = clientY(event->position());
+    if (y < 0 || y >= clientHeight()) {
+        leaveEvent(event);
+        return;
+    }
+    m_mouseInside = true;
+    emit focusToView();
+    hoverAt(y);
+}
+
+void CScrollBaseWnd::leaveEvent(QEvent *)
+{
+    if (!m_mouseInside)
+        return;
+    m_mouseInside = false;
+    hoverGone();
 }
 
 void CScrollBaseWnd::resizeEvent(QResizeEvent *event)

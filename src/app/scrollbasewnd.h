@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+class QMouseEvent;
 class QPainter;
 class QScrollBar;
 
@@ -103,8 +104,19 @@ protected:
     void updateClient();
     // Called after the client size changed (also when the scroll bar appears or goes).
     virtual void clientResized() {}
+    // Draws the frame and readies the painter for the client area: clipped to it, in client
+    // coordinates. Returns the exposed part of the client in client coordinates, empty for none.
+    QRect beginClientPaint(QPainter &painter, const QRect &exposed);
+
+    // The mouse over the client: a move inside it asks for the keyboard focus (focusToView) and
+    // calls hoverAt with the client row; the first move outside the client, or leaving the
+    // widget, after such a move calls hoverGone.
+    virtual void hoverAt(int32_t y) = 0;
+    virtual void hoverGone() = 0;
 
     void resizeEvent(QResizeEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void layoutClient();
@@ -115,6 +127,7 @@ private:
     TimeLine &m_timeLine;
     QScrollBar *m_scrollBar = nullptr;
     QList<QPointer<CScrollBaseWnd>> m_linked;
+    bool m_mouseInside = false;  // moved over the client since the last leave
 };
 
 } // namespace vorn

@@ -21,14 +21,6 @@ namespace vorn {
 
 namespace {
 
-void checkOnly(QButtonGroup *group, int id)
-{
-    group->setExclusive(false);
-    for (QAbstractButton *button : group->buttons())
-        button->setChecked(group->id(button) == id);
-    group->setExclusive(true);
-}
-
 void setGroupVisible(QButtonGroup *group, bool visible)
 {
     for (QAbstractButton *button : group->buttons())
@@ -87,13 +79,8 @@ CMixProp::CMixProp(const EditorServices &services, QWidget *parent) : InputListP
     m_bgColour = addColourRow(QStringLiteral("背景色"), false);
     m_or = addCheckRow(QStringLiteral("OR演算"));
     connect(m_pick, &QPushButton::clicked, this, [this] {
-        if (!m_block || selectedInput() < 0)
-            return;
-        const ImagePtr picture = blankScreenPicture(*m_block);
-        if (!picture)
-            return;
-        if (const auto picked = pickRegion({picture.get(), 3, m_rect.get(), std::nullopt}))
-            m_rect.set(*picked);
+        if (selectedInput() >= 0)
+            pickOnBlankScreen(m_rect);
     });
 }
 

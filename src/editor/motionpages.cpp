@@ -1,7 +1,6 @@
 // STILL, ROTATE, ZOOM / SLIDE / FOCUS and MOSAIC pages.
 #include "editor/motionpages.h"
 
-#include "base/prompter.h"
 #include "scenario/model/blockinput.h"
 #include "scenario/model/blocks/action.h"
 #include "scenario/model/blocks/mosaic.h"
@@ -13,15 +12,6 @@
 #include <QPushButton>
 
 namespace vorn {
-
-ImagePtr blankScreenPicture(const Block &block)
-{
-    if (!block.scenario || block.scenario->screenWidth <= 0 || block.scenario->screenHeight <= 0)
-        return nullptr;
-    const Colour &c = block.bgColor;
-    return CreateFilledImage(block.scenario->screenWidth, block.scenario->screenHeight, c.red, c.green,
-                             c.blue, c.alpha);
-}
 
 RenderedFrame::RenderedFrame(BlockInput *input) : m_input(input)
 {
@@ -36,12 +26,6 @@ RenderedFrame::~RenderedFrame()
 }
 
 namespace {
-
-void showPickFailure(Prompter *prompter)
-{
-    if (prompter)
-        prompter->showError("範囲を選ぶための画像を作れませんでした。");
-}
 
 // Whether a "was given" flag must be set: it was set already, or the page changes the value
 // that linking would otherwise put back.
@@ -62,13 +46,8 @@ CStillProp::CStillProp(const EditorServices &services, QWidget *parent)
     m_bgColour = addColourRow(QStringLiteral("背景色"), false);
     addFramesRow();
     connect(m_pick, &QPushButton::clicked, this, [this] {
-        if (!m_block || selectedInput() < 0)
-            return;
-        const ImagePtr picture = blankScreenPicture(*m_block);
-        if (!picture)
-            return showPickFailure(prompter());
-        if (const auto picked = pickRegion({picture.get(), 3, m_rect.get(), std::nullopt}))
-            m_rect.set(*picked);
+        if (selectedInput() >= 0)
+            pickOnBlankScreen(m_rect);
     });
 }
 
@@ -128,15 +107,7 @@ CRotateProp::CRotateProp(const EditorServices &services, QWidget *parent)
     m_angleEnd = addNumberRow(QStringLiteral("終了角度"));
     m_bgColour = addColourRow(QStringLiteral("背景色"), false);
     addFramesRow();
-    connect(m_pick, &QPushButton::clicked, this, [this] {
-        if (!m_block)
-            return;
-        const ImagePtr picture = blankScreenPicture(*m_block);
-        if (!picture)
-            return showPickFailure(prompter());
-        if (const auto picked = pickRegion({picture.get(), 3, m_rect.get(), std::nullopt}))
-            m_rect.set(*picked);
-    });
+    connect(m_pick, &QPushButton::clicked, this, [this] { pickOnBlankScreen(m_rect); });
 }
 
 void CRotateProp::load(Block *block)
@@ -260,19 +231,15 @@ void CActionProp::pick(bool start)
         // ZOOM cuts from its input's picture: pick on the input's first frame.
         const RenderedFrame frame(action->inputs.empty() ? nullptr : action->inputs.front().get());
         if (!frame.picture())
-            return showPickFailure(prompter());
+            return showPickFailure();
         request.picture = frame.picture();
         request.clampFlag = 1;
         if (const auto picked = pickRegion(request))
             (start ? m_start : m_end).set(*picked);
         return;
     }
-    const ImagePtr picture = blankScreenPicture(*action);
-    if (!picture)
-        return showPickFailure(prompter());
-    request.picture = picture.get();
     request.clampFlag = 2;
-    if (const auto picked = pickRegion(request))
+    if (const auto picked = pickOnBlankScreen(request))
         (start ? m_start : m_end).set(*picked);
 }
 
@@ -323,7 +290,7 @@ void CMosaicProp::pick(bool start)
         return;
     const RenderedFrame frame(m_block->inputs.empty() ? nullptr : m_block->inputs.front().get());
     if (!frame.picture())
-        return showPickFailure(prompter());
+        return showPickFailure();
     RegionRequest request{frame.picture(), 1, (start ? m_start : m_end).get(),
                           (start ? m_end : m_start).get()};
     if (const auto picked = pickRegion(request))

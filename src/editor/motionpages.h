@@ -8,10 +8,6 @@ namespace vorn {
 
 class BlockInput;
 
-// A blank screen-sized picture in the block's background colour, for picking rectangles on the
-// screen; none without a linked scenario or when memory runs out.
-ImagePtr blankScreenPicture(const Block &block);
-
 // Frame 0 of an input, handed back to it when the object goes.
 class RenderedFrame {
 public:

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 namespace vorn {
 
@@ -107,6 +108,34 @@ QLineEdit *smallEdit(const QString &accessibleName, int width = 0)
     return edit;
 }
 
+// The "…" button beside a field, named after the field's label.
+QPushButton *chooseButton(const QString &label)
+{
+    auto *button = new QPushButton(QStringLiteral("…"));
+    button->setAccessibleName(withoutMnemonic(label) + QStringLiteral("の選択"));
+    button->setFixedWidth(24);
+    return button;
+}
+
+// Small edits named "<label> <part>" side by side, then `extra` when given; the edits go to
+// `edits`, one per part.
+QWidget *editsRow(const QString &label, std::span<const char *const> parts, int width,
+                  QLineEdit **edits, QWidget *extra)
+{
+    auto *row = new QWidget;
+    auto *box = new QHBoxLayout(row);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(2);
+    for (const char *part : parts) {
+        *edits = smallEdit(withoutMnemonic(label) + QLatin1Char(' ') + QString::fromUtf8(part), width);
+        box->addWidget(*edits++);
+    }
+    if (extra)
+        box->addWidget(extra);
+    box->addStretch(1);
+    return row;
+}
+
 } // namespace
 
 CSceneVirtual::CSceneVirtual(const EditorServices &services, QWidget *parent)
@@ -190,9 +219,7 @@ QLineEdit *CSceneVirtual::addTextRow(const QString &label, QPushButton **button)
     box->setContentsMargins(0, 0, 0, 0);
     box->setSpacing(2);
     box->addWidget(edit, 1);
-    *button = new QPushButton(QStringLiteral("…"));
-    (*button)->setAccessibleName(withoutMnemonic(label) + QStringLiteral("の選択"));
-    (*button)->setFixedWidth(24);
+    *button = chooseButton(label);
     box->addWidget(*button);
     m_form->addRow(label, row);
     return edit;
@@ -233,23 +260,8 @@ RectFields CSceneVirtual::addRectRow(const QString &label, QPushButton **pickBut
 {
     static const char *const corners[4] = {"左", "上", "右", "下"};
     RectFields fields;
-    auto *row = new QWidget;
-    auto *box = new QHBoxLayout(row);
-    box->setContentsMargins(0, 0, 0, 0);
-    box->setSpacing(2);
-    for (int i = 0; i < 4; ++i) {
-        fields.edits[size_t(i)] =
-            smallEdit(withoutMnemonic(label) + QLatin1Char(' ') + QString::fromUtf8(corners[i]), 32);
-        box->addWidget(fields.edits[size_t(i)]);
-    }
-    if (pickButton) {
-        *pickButton = new QPushButton(QStringLiteral("…"));
-        (*pickButton)->setAccessibleName(withoutMnemonic(label) + QStringLiteral("の選択"));
-        (*pickButton)->setFixedWidth(24);
-        box->addWidget(*pickButton);
-    }
-    box->addStretch(1);
-    m_form->addRow(label, row);
+    QPushButton *pick = pickButton ? (*pickButton = chooseButton(label)) : nullptr;
+    m_form->addRow(label, editsRow(label, corners, 32, fields.edits.data(), pick));
     return fields;
 }
 
@@ -257,17 +269,8 @@ ColourFields CSceneVirtual::addColourRow(const QString &label, bool withAlpha)
 {
     static const char *const channels[4] = {"赤", "緑", "青", "α"};
     ColourFields fields;
-    auto *row = new QWidget;
-    auto *box = new QHBoxLayout(row);
-    box->setContentsMargins(0, 0, 0, 0);
-    box->setSpacing(2);
-    for (int i = 0; i < (withAlpha ? 4 : 3); ++i) {
-        fields.edits[size_t(i)] =
-            smallEdit(withoutMnemonic(label) + QLatin1Char(' ') + QString::fromUtf8(channels[i]), 34);
-        box->addWidget(fields.edits[size_t(i)]);
-    }
-    box->addStretch(1);
-    m_form->addRow(label, row);
+    m_form->addRow(label, editsRow(label, std::span(channels, withAlpha ? 4 : 3), 34,
+                                   fields.edits.data(), nullptr));
     return fields;
 }
 
@@ -288,6 +291,15 @@ QButtonGroup *CSceneVirtual::addRadioRow(const QString &label,
     box->addStretch(1);
     m_form->addRow(label, row);
     return group;
+}
+
+void CSceneVirtual::checkOnly(QButtonGroup *group, int id)
+{
+    // An exclusive group keeps one button ticked; to show "none" it must let go for a moment.
+    group->setExclusive(false);
+    for (QAbstractButton *button : group->buttons())
+        button->setChecked(group->id(button) == id);
+    group->setExclusive(true);
 }
 
 QLabel *CSceneVirtual::addNote(const QString &text)
@@ -361,6 +373,37 @@ std::optional<Rect> CSceneVirtual::pickRegion(const RegionRequest &request)
 {
     return m_services.pickRegion ? m_services.pickRegion(this, request)
                                  : pickRegionWithDialog(this, request);
+}
+
+std::optional<Rect> CSceneVirtual::pickOnBlankScreen(RegionRequest request)
+{
+    if (!m_block)
+        return std::nullopt;
+    const Scenario *scenario = m_block->scenario;
+    ImagePtr picture;
+    if (scenario && scenario->screenWidth > 0 && scenario->screenHeight > 0) {
+        const Colour &c = m_block->bgColor;
+        picture = CreateFilledImage(scenario->screenWidth, scenario->screenHeight, c.red, c.green,
+                                    c.blue, c.alpha);
+    }
+    if (!picture) {
+        showPickFailure();
+        return std::nullopt;
+    }
+    request.picture = picture.get();
+    return pickRegion(request);
+}
+
+void CSceneVirtual::pickOnBlankScreen(RectFields &fields)
+{
+    if (const auto picked = pickOnBlankScreen({nullptr, 3, fields.get(), std::nullopt}))
+        fields.set(*picked);
+}
+
+void CSceneVirtual::showPickFailure() const
+{
+    if (Prompter *messages = prompter())
+        messages->showError("範囲を選ぶための画像を作れませんでした。");
 }
 
 Prompter *CSceneVirtual::prompter() const

@@ -88,6 +88,8 @@ protected:
     // Radio buttons in one row, one group; ids are the block's values.
     QButtonGroup *addRadioRow(const QString &label,
                               std::initializer_list<std::pair<QString, int>> buttons);
+    // Ticks the button with this id, or none when no button has it.
+    static void checkOnly(QButtonGroup *group, int id);
     QLabel *addNote(const QString &text);
     void addNameRow();
     void addFramesRow();
@@ -103,6 +105,14 @@ protected:
     void applyInput(Block &block) const;
     // Opens the region picker; the normalised pick, or none when cancelled.
     std::optional<Rect> pickRegion(const RegionRequest &request);
+    // The picker on a blank screen-sized picture in the block's background colour (made here, in
+    // place of request.picture); none when cancelled, or, after a message, when there is no
+    // block, no linked scenario or no memory for the picture.
+    std::optional<Rect> pickOnBlankScreen(RegionRequest request);
+    // The same for the rectangle of `fields`, clamped to the screen, which gets the pick.
+    void pickOnBlankScreen(RectFields &fields);
+    // Tells the user that no picture to pick a region on could be made.
+    void showPickFailure() const;
     // The prompter for the editor's own messages.
     Prompter *prompter() const;
 

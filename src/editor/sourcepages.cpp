@@ -172,19 +172,6 @@ CTextProp::CTextProp(const EditorServices &services, QWidget *parent)
     connect(m_chooseFont, &QPushButton::clicked, this, &CTextProp::chooseFont);
 }
 
-namespace {
-
-void checkOnly(QButtonGroup *group, int id)
-{
-    // An exclusive group keeps one button ticked; to show "none" it must let go for a moment.
-    group->setExclusive(false);
-    for (QAbstractButton *button : group->buttons())
-        button->setChecked(group->id(button) == id);
-    group->setExclusive(true);
-}
-
-} // namespace
-
 void CTextProp::load(Block *block)
 {
     CSceneVirtual::load(block);
