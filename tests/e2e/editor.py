@@ -59,8 +59,20 @@ def main():
         return find(host, "text", name, visible_only=True)
 
     def select(name):
-        click(wait_for(lambda: cell(name), "the tree item " + name))
-        wait_for(lambda: text_of_edit(page_edit("ブロック名")) == name, "the page of " + name)
+        # Clicked again when a second passes without the page: a tree rebuilt by an apply may
+        # still have been laying out its items at the first click.
+        clicked = [0.0]
+
+        def shown():
+            edit = page_edit("ブロック名")
+            if edit is not None and text_of_edit(edit) == name:
+                return True
+            item = cell(name)
+            if item is not None and time.monotonic() - clicked[0] > 1.0:
+                clicked[0] = time.monotonic()
+                click(item)
+            return False
+        wait_for(shown, "the page of " + name)
 
     def expand(name, child):
         select(name)
