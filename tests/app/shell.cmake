@@ -6,9 +6,14 @@ vorn_add_qtest(tst_mainview
 )
 
 # The real program in a real X server, found and driven through the accessibility bus as a
-# screen reader would: play the demo, tap three keys, copy the CHECKPOINT text. Screenshots go
-# to out/e2e-*.png. Skipped (77) when pyatspi is missing.
-add_test(NAME e2e_checkpoint
-  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh $<TARGET_FILE:vorn-checkpoint>
-          ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out)
-set_tests_properties(e2e_checkpoint PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
+# screen reader would, on a copy of the demo folder. The checkpoint test plays the demo, taps
+# three keys and copies the CHECKPOINT text; the editor test changes a STILL's frame count on
+# its page, applies, saves, checks the file with vorn-scenario info and opens the region
+# picker. Screenshots go to out/e2e-*.png. Skipped (77) when pyatspi is missing.
+foreach(driver checkpoint editor)
+  add_test(NAME e2e_${driver}
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${driver}.py $<TARGET_FILE:vorn-checkpoint>
+            ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out
+            $<TARGET_FILE:vorn-scenario>)
+  set_tests_properties(e2e_${driver} PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
+endforeach()

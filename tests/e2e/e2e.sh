@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# End-to-end test of vorn-checkpoint: runs the session script in its own X server and D-Bus
-# session. Usage: e2e.sh PROGRAM SCENARIO OUTDIR. Exit 77 (skipped) when pyatspi is missing;
+# End-to-end test of vorn-checkpoint: runs a driver in its own X server and D-Bus session,
+# with the program opened on a copy of the scenario's folder (a save never touches the
+# original). Usage: e2e.sh DRIVER PROGRAM SCENARIO OUTDIR [DRIVER ARGS...]; the driver gets
+# OUTDIR, the copied scenario and its own arguments. Exit 77 (skipped) when pyatspi is missing;
 # a missing X tool is a failure (scripts/bootstrap installs them all).
 set -euo pipefail
-program=$1 scenario=$2 outdir=$3
+driver=$1 program=$2 scenario=$3 outdir=$4
+shift 4
 here=$(cd "$(dirname "$0")" && pwd)
 
 if ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
@@ -17,5 +20,9 @@ for tool in xvfb-run dbus-run-session xdotool xclip import; do
     fi
 done
 mkdir -p "$outdir"
-exec xvfb-run -a -s "-screen 0 1280x1024x24" \
-    dbus-run-session -- bash "$here/session.sh" "$program" "$scenario" "$outdir"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -R "$(dirname "$scenario")" "$work/scenario"
+copy="$work/scenario/$(basename "$scenario")"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    dbus-run-session -- bash "$here/session.sh" "$driver" "$program" "$copy" "$outdir" "$@"

@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
 # Inside the X server and D-Bus session: the accessibility bus, the program, the driver.
+# Usage: session.sh DRIVER PROGRAM SCENARIO OUTDIR [DRIVER ARGS...]
 set -uo pipefail
-program=$1 scenario=$2 outdir=$3
+driver=$1 program=$2 scenario=$3 outdir=$4
+shift 4
 here=$(cd "$(dirname "$0")" && pwd)
 
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1   # Qt exposes its widgets without a desktop asking
 export QT_QPA_PLATFORM=xcb
+export PYTHONDONTWRITEBYTECODE=1      # nothing written into the source tree
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 bus=$!
 sleep 1
 
-"$program" "$scenario" >"$outdir/e2e-program.log" 2>&1 &
+"$program" "$scenario" >"$outdir/e2e-${driver%.py}-program.log" 2>&1 &
 app=$!
-/usr/bin/python3 "$here/drive.py" "$outdir"
+/usr/bin/python3 "$here/$driver" "$outdir" "$scenario" "$@"
 status=$?
-if kill -0 "$app" 2>/dev/null; then
+# A driver that passed ends with the exit command: give the program time to close its window.
+for _ in $(seq 100); do
+    [ "$status" -eq 0 ] && kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+done
+if [ "$status" -ne 0 ]; then
+    kill "$app" 2>/dev/null
+elif kill -0 "$app" 2>/dev/null; then
     echo "the program did not end after its exit command" >&2
     kill "$app"
     status=1

@@ -3,85 +3,19 @@
 # song, plays it, taps Left, Down and Right at spaced moments, stops, opens the output dialog
 # from its menu item, copies the CHECKPOINT text and checks it against the moments tapped.
 # Screenshots of the playing window and of each dialog go to OUTDIR.
-import os
 import re
 import subprocess
 import sys
-import threading
 import time
 
-import pyatspi
+from desktop import (enabled, fail, find, menu_item, press, press_async, quit_program, start,
+                     wait_for, xdotool)
+import desktop
 
 OUT = sys.argv[1]
-TITLE = "「ぬ」用チェックポイント作成ツール"
 FPS = 30.0          # the demo scenario: FRAMERATE 30, SCALE 1
 TICK_MS = 5         # the playback timer's period
 COLOURS = {"Left": (0, 255, 255), "Down": (0, 255, 0), "Right": (204, 204, 0)}
-
-
-def fail(message):
-    print("FAIL:", message, flush=True)
-    sys.exit(1)
-
-
-def wait_for(probe, what, timeout=30.0):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            value = probe()
-        except Exception:  # the tree changes under us while windows open and close
-            value = None
-        if value:
-            return value
-        time.sleep(0.05)
-    fail("timed out waiting for " + what)
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        child = desktop.getChildAtIndex(i)
-        if child is not None and child.name == "vorn-checkpoint":
-            return child
-    return None
-
-
-def find(node, role, name, exact=True):
-    if node is None:
-        return None
-    node_name = node.name or ""
-    if node.getRoleName() == role and (node_name == name if exact else node_name.startswith(name)):
-        return node
-    for i in range(node.childCount):
-        hit = find(node.getChildAtIndex(i), role, name, exact)
-        if hit is not None:
-            return hit
-    return None
-
-
-def menu_item(app, menu, item, exact=True):
-    # Top-level menus are "menu item"s too: look inside the menu's popup.
-    popup = find(app, "popup menu", menu)
-    return find(popup, "menu item", item, exact)
-
-
-def enabled(node):
-    return node.getState().contains(pyatspi.STATE_ENABLED)
-
-
-def press(node):
-    node.queryAction().doAction(0)
-
-
-def press_async(node):
-    # A menu item that opens a modal dialog answers only when the dialog closes, often after
-    # the bus has given up waiting for the reply: that is expected, not an error.
-    def run():
-        try:
-            press(node)
-        except Exception:
-            pass
-    threading.Thread(target=run, daemon=True).start()
 
 
 def text_of(node):
@@ -90,11 +24,7 @@ def text_of(node):
 
 
 def screenshot(name):
-    subprocess.run(["import", "-window", "root", os.path.join(OUT, name)], check=True)
-
-
-def xdotool(*args):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout
+    desktop.screenshot(OUT, name)
 
 
 def parse_time(text):
@@ -105,12 +35,9 @@ def parse_time(text):
 
 
 def main():
-    app = wait_for(application, "the program on the accessibility bus")
-    frame = wait_for(lambda: find(app, "frame", TITLE), "the main window by its title")
-    window = wait_for(lambda: xdotool("search", "--name", TITLE).split()[0], "the X window")
-    play = wait_for(lambda: menu_item(app, "再生 (P)", "再生 (P)"), "the play menu item")
+    app, frame, window = start()
+    play = menu_item(app, "再生 (P)", "再生 (P)")
     pause = menu_item(app, "再生 (P)", "一時停止 (S)")
-    wait_for(lambda: enabled(play), "the demo song to load", timeout=60)
     pane = find(frame, "label", "再生中の時間")
 
     # Keys go to the focused window; keep the pointer off the strips (hovering the waveform
@@ -127,12 +54,12 @@ def main():
     taps = []
     for key in ("Left", "Down", "Right"):
         before = play_time()
-        start = time.monotonic()
+        pressed = time.monotonic()
         xdotool("key", key)
         after_wall = time.monotonic()
         time.sleep(0.05)
         after = play_time()
-        taps.append({"key": key, "before": before, "after": after, "wall": (start + after_wall) / 2})
+        taps.append({"key": key, "before": before, "after": after, "wall": (pressed + after_wall) / 2})
         if key == "Down":
             screenshot("e2e-playing.png")
         time.sleep(0.6)
@@ -166,9 +93,8 @@ def main():
     wait_for(lambda: find(app, "dialog", "バージョン情報 ね") is None, "the about box to close")
 
     check_text(clip, taps)
-    press_async(menu_item(app, "ファイル (F)", "アプリケーションの終了(X)"))
     print("PASS: " + clip.decode("ascii").replace("\r\n", " | "), flush=True)
-    time.sleep(1)
+    quit_program(app)
 
 
 def check_text(clip, taps):
