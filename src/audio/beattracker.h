@@ -1,0 +1,21 @@
+// Beat detection for a loaded song: libqm-dsp's TempoTrackV2 fed with the song's bass, so that
+// the beats land on the kick a listener taps rather than on hi-hats or off-beat stabs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vorn {
+
+class AudioClip;
+
+struct BeatResult {
+    double tempoBpm = 0;          // from the median interval between the beats; 0 without beats
+    std::vector<int32_t> beatsMs; // song time at the file's own rate, ascending
+};
+
+// Analyses the whole clip (any rate, 8- or 16-bit, mono or stereo). The clip must be loaded;
+// the speed divisor does not matter. Thread-safe for distinct clips; reads the clip only.
+BeatResult findBeats(const AudioClip &clip);
+
+} // namespace vorn
