@@ -177,6 +177,9 @@ BeatResult findBeats(const AudioClip &clip)
     if (df.size() <= SkippedValues + 8)
         return result;
     df.erase(df.begin(), df.begin() + SkippedValues);
+    // Without a single onset the tracker still lays out a beat; a silent song has none.
+    if (*std::max_element(df.begin(), df.end()) <= 0)
+        return result;
 
     TempoTrackV2 tracker(float(lowRate), config.stepSize);
     std::vector<double> beatPeriod(df.size(), 0.0);  // must come sized, or the tracker crashes

@@ -55,6 +55,12 @@ const SongRow Songs[] = {
     {"Bpm128QuarterSpeed", spec(128, 2, 16, 44100, Loud, true, true), 4},
 };
 
+// Failures name the row, not its bytes.
+void PrintTo(const SongRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
 class BeatTrackerTest : public ::testing::TestWithParam<SongRow> {
 protected:
     test::TempDir m_dir;
@@ -82,19 +88,20 @@ TEST_P(BeatTrackerTest, FindsTheKicks)
 INSTANTIATE_TEST_SUITE_P(GeneratedSongs, BeatTrackerTest, ::testing::ValuesIn(Songs),
                          [](const ::testing::TestParamInfo<SongRow> &info) { return std::string(info.param.name); });
 
-TEST(BeatTrackerEdgeTest, SilenceAndUnloadedClipHaveNoTempo)
+TEST(BeatTrackerEdgeTest, UnloadedClipAndSilenceHaveNoBeats)
 {
+    AudioClip unloaded;
+    EXPECT_TRUE(findBeats(unloaded).beatsMs.empty());
+
     test::TempDir dir;
     const auto path = dir.path() / "silence.wav";
-    test::WavLayout layout;
-    test::writeFile(path, test::wavBytes(layout, std::vector<uint8_t>(44100 * 4 * 5, 0)));
-    AudioClip clip;
-    EXPECT_TRUE(findBeats(clip).beatsMs.empty());
-    clip.setPath(path);
-    ASSERT_TRUE(clip.load());
-    const BeatResult result = findBeats(clip);
-    for (int32_t ms : result.beatsMs)
-        EXPECT_LE(ms, clip.lengthMs());
+    test::writeFile(path, test::wavBytes(test::WavLayout{}, std::vector<uint8_t>(44100 * 4 * 5, 0)));
+    AudioClip silence;
+    silence.setPath(path);
+    ASSERT_TRUE(silence.load());
+    const BeatResult result = findBeats(silence);
+    EXPECT_TRUE(result.beatsMs.empty());
+    EXPECT_EQ(result.tempoBpm, 0);
 }
 
 } // namespace

@@ -84,7 +84,7 @@ inline BeatSong beatSong(const BeatSongSpec &spec)
     data.reserve(frames * spec.channels * (spec.bitsPerSample / 8));
     for (size_t f = 0; f < frames; ++f) {
         for (int c = 0; c < spec.channels; ++c) {
-            // The right channel a little quieter, so that a mix that drops one channel shows.
+            // The right channel a little quieter than the left, as in a real mix.
             const double v = mix[f] * gain * (c == 0 ? 1.0 : 0.7);
             if (spec.bitsPerSample == 8)
                 data.push_back(uint8_t(std::clamp(std::lround(128 + v * 127), 0L, 255L)));
