@@ -81,7 +81,7 @@ TEST_P(BeatTrackerTest, FindsTheKicks)
     EXPECT_GE(test::beatFMeasure(song.beatsMs, result.beatsMs, 70), 0.9)
         << "tempo " << result.tempoBpm << ", " << result.beatsMs.size() << " beats for "
         << song.beatsMs.size();
-    EXPECT_NEAR(result.tempoBpm, row.spec.bpm, row.spec.bpm * 0.02);
+    EXPECT_NEAR(result.tempoBpm, row.spec.bpm, 1.0);
     EXPECT_TRUE(std::is_sorted(result.beatsMs.begin(), result.beatsMs.end()));
 }
 

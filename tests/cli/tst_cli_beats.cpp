@@ -37,7 +37,7 @@ TEST_F(CliBeatsTest, GeneratedSong)
     ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out;
     const QJsonObject object = doc.object();
     EXPECT_EQ(object.keys(), (QStringList{"beats_ms", "tempo_bpm"}));
-    EXPECT_NEAR(object.value("tempo_bpm").toDouble(), 126, 2.5) << run.out;
+    EXPECT_NEAR(object.value("tempo_bpm").toDouble(), 126, 1.0) << run.out;
     std::vector<int32_t> beats;
     for (const QJsonValue &beat : object.value("beats_ms").toArray()) {
         ASSERT_TRUE(beat.isDouble());
