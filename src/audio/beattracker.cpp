@@ -28,6 +28,8 @@ constexpr double StepSeconds = 0.01161;
 // TempoTrackV2 skips the first two detection function values, which the phase vocoder fills
 // from the silence before the song.
 constexpr size_t SkippedValues = 2;
+// TempoTrackV2 needs more than one 512-value window (plus its 128-value step) to find a tempo.
+constexpr size_t MinTrackedValues = 512 + 128 + 1;
 
 // A second-order Butterworth low-pass (the RBJ cookbook's biquad).
 struct Biquad {
@@ -136,6 +138,30 @@ void restoreHalvedBeats(const std::vector<double> &df, std::vector<double> &beat
     beats = std::move(both);
 }
 
+// The tracker carries its beats on through the quiet before the first kick and after the last
+// one (and through the stillness a short song is padded with). Those beats mark nothing a
+// listener hears: the leading and trailing beats without a tenth of the typical beat's onset
+// strength go. Quiet passages inside the song keep theirs.
+void trimSilentEnds(const std::vector<double> &df, std::vector<double> &beats)
+{
+    if (beats.empty())
+        return;
+    std::vector<double> strengths;
+    for (double beat : beats)
+        strengths.push_back(strengthAt(df, beat));
+    std::vector<double> sorted = strengths;
+    const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    const double floor = 0.1 * *middle;
+    size_t first = 0;
+    size_t last = beats.size();
+    while (first < last && strengths[first] < floor)
+        ++first;
+    while (last > first && strengths[last - 1] < floor)
+        --last;
+    beats = std::vector<double>(beats.begin() + std::ptrdiff_t(first), beats.begin() + std::ptrdiff_t(last));
+}
+
 } // namespace
 
 BeatResult findBeats(const AudioClip &clip)
@@ -173,13 +199,22 @@ BeatResult findBeats(const AudioClip &clip)
     if (*std::max_element(df.begin(), df.end()) <= 0)
         return result;
 
+    // The tracker finds the tempo in windows of 512 values (about 6 s) and without a whole
+    // one yields a single beat at the end; a shorter song is padded with stillness.
+    const size_t songValues = df.size();
+    if (df.size() < MinTrackedValues)
+        df.resize(MinTrackedValues, 0.0);
+
     TempoTrackV2 tracker(float(lowRate), config.stepSize);
     std::vector<double> beatPeriod(df.size(), 0.0);  // must come sized, or the tracker crashes
     std::vector<double> tempi;
     tracker.calculateBeatPeriod(df, beatPeriod, tempi);
     std::vector<double> beats;
     tracker.calculateBeats(df, beatPeriod, beats);
+    beats.erase(std::find_if(beats.begin(), beats.end(), [&](double beat) { return beat >= double(songValues); }),
+                beats.end());
     restoreHalvedBeats(df, beats);
+    trimSilentEnds(df, beats);
 
     // Detection function value i (after the skipped ones) describes the frame starting at
     // (i + SkippedValues) steps. Its start is where the kick begins: taking the frame's centre

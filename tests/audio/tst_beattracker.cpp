@@ -34,6 +34,12 @@ BeatSongSpec spec(double bpm, uint16_t channels, uint16_t bits, uint32_t rate, d
     return s;
 }
 
+BeatSongSpec shortSong(BeatSongSpec s, double seconds)
+{
+    s.seconds = seconds;
+    return s;
+}
+
 constexpr double Loud = 0.9;
 constexpr double Quiet = 0.03;
 
@@ -53,6 +59,8 @@ const SongRow Songs[] = {
     {"Bpm180Mono8Bit22kLoudStabs", spec(180, 1, 8, 22050, Loud, true, true)},
     // Played at quarter speed, the song's times stay those of the file's own rate.
     {"Bpm128QuarterSpeed", spec(128, 2, 16, 44100, Loud, true, true), 4},
+    // Shorter than the tracker's six-second tempo window.
+    {"Bpm120FourSeconds", shortSong(spec(120, 2, 16, 44100, Loud, true, true), 4)},
 };
 
 // Failures name the row, not its bytes.
