@@ -14,8 +14,10 @@ struct BeatResult {
     std::vector<int32_t> beatsMs; // song time at the file's own rate, ascending
 };
 
-// Analyses the whole clip (any rate, 8- or 16-bit, mono or stereo). The clip must be loaded;
-// the speed divisor does not matter. Thread-safe for distinct clips; reads the clip only.
+// Analyses the whole clip (any rate, 8- or 16-bit, mono or stereo) and returns no beats for an
+// unloaded or silent clip. The beats run from the first kick to the last: none are laid in the
+// quiet before or after. Songs under about 3 s give too few kicks for a reliable tempo. The
+// speed divisor does not matter. Reads the clip only; takes about 0.4 s for ten minutes.
 BeatResult findBeats(const AudioClip &clip);
 
 } // namespace vorn
