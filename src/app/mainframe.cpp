@@ -100,10 +100,14 @@ void CMainFrame::makeMenus()
     play->addSeparator();
     for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER})
         play->addAction(action(id));
+    play->addSeparator();
+    play->addAction(action(ID_DETECT_BEATS));
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("表示 (&V)"));
     for (int id : {ID_ZOOM_IN, ID_ZOOM_OUT, ID_CURRENT_POSITION})
         view->addAction(action(id));
+    view->addSeparator();
+    view->addAction(action(ID_FOLLOW_PREVIEW));
     view->addSeparator();
     view->addAction(m_showToolBar);
     view->addAction(m_showStatusBar);

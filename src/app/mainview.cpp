@@ -7,6 +7,7 @@
 #include "app/progresswnd.h"
 #include "app/propertiesdialog.h"
 #include "app/shellservices.h"
+#include "audio/beattracker.h"
 #include "audio/portaudio/portaudiodevice.h"
 #include "base/scenariopath.h"
 #include "editor/scenariodialog.h"
@@ -22,6 +23,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QResizeEvent>
 #include <QUrl>
 #include <QWheelEvent>
@@ -39,6 +41,8 @@ const char *const MsgUnknownType = "入力されたファイルの種類が不�
 const char *const MsgAudioFailed = "オーディオ処理の初期化に失敗しました。";
 const char *const MsgSaveFailed = "シナリオの出力に失敗しました。";
 const char *const MsgBadProperties = "設定値に問題があります。";
+const char *const MsgBeatsFailed = "ビートの検出に失敗しました。";
+const char *const MsgNoBeats = "ビートが見つかりませんでした。";
 
 // Video length of a scenario in song milliseconds, truncated; 0 when the rate cannot convert.
 // In 64 bits: a long scenario at a fine scale would overflow 32.
@@ -103,6 +107,8 @@ CMainView::CMainView(ShellServices services, QWidget *parent)
         m_services.properties = runPropertiesDialog;
     if (!m_services.output)
         m_services.output = runOutputDialog;
+    if (!m_services.chooseBeatStrip)
+        m_services.chooseBeatStrip = chooseBeatStripDialog;
 
     setObjectName(QStringLiteral("mainView"));
     setAccessibleName(QStringLiteral("メインビュー"));
@@ -162,6 +168,8 @@ CMainView::~CMainView()
         m_relay->view = nullptr;
     }
     m_timer.stop();
+    // A beat detection reads the engine's clip: it ends before the engine goes.
+    waitForBeats();
     // The preview's picture goes back to its scenario before the scenario dies.
     releaseScenarioFromPreview();
     // The child windows use the time line, the marks, the scenario and the engine's clip, which
@@ -237,6 +245,12 @@ void CMainView::makeActions()
     addCommand(ID_SET_SONG, QStringLiteral("オーディオファイルの設定 (&A)"), {}, {},
                &CMainView::onSetSong);
     addCommand(ID_PROPERTIES, QStringLiteral("プロパティ (&P)"), {}, {}, &CMainView::onProperties);
+    addCommand(ID_DETECT_BEATS, QStringLiteral("ビートを検出 (&B)"), {},
+               QStringLiteral("曲のビートを検出してマークにします。"), &CMainView::onDetectBeats);
+    // A plain check mark: the timer reads it while playing; nothing else happens on a toggle.
+    addCommand(ID_FOLLOW_PREVIEW, QStringLiteral("再生に合わせてプレビュー (&F)"), {},
+               QStringLiteral("再生中の位置の画像をプレビューに表示し続けます。"), nullptr)
+        ->setCheckable(true);
     // Launching the renderer is not offered: the button is there, always disabled.
     addCommand(ID_LAUNCH_RENDERER, QStringLiteral("「ぬ」を起動"), {},
                QStringLiteral("「ぬ」を起動します。（未実装）"), nullptr);
@@ -287,7 +301,8 @@ void CMainView::updateActions()
     const std::pair<int, int32_t> speeds[] = {
         {ID_SPEED_NORMAL, 1}, {ID_SPEED_HALF, 2}, {ID_SPEED_QUARTER, 4}};
     for (const auto &[id, speed] : speeds) {
-        set(id, idle && ready);
+        // A beat detection reads the clip whose format a speed change rewrites.
+        set(id, idle && ready && !detectingBeats());
         // Without an engine the check marks stay as they were.
         if (m_engine)
             m_actions.value(id)->setChecked(divisor == speed);
@@ -298,6 +313,8 @@ void CMainView::updateActions()
     set(ID_SET_SONG, idle && haveScenario && !playing);
     set(ID_PROPERTIES, idle && haveScenario && !playing);
     set(ID_LAUNCH_RENDERER, false);
+    set(ID_DETECT_BEATS, idle && ready && !detectingBeats());
+    set(ID_FOLLOW_PREVIEW, true);
 
     // The editor panels are usable only while the song (if any) rests.
     const bool panels = !m_engine || state == CAudioPlay::Ready;
@@ -535,6 +552,8 @@ void CMainView::releaseScenarioFromPreview()
 
 void CMainView::quitEngine()
 {
+    // A beat detection still reading this engine's clip ends first; its result is dropped.
+    waitForBeats();
     // Dropping the handle posts AP_QUIT; replies still on their way are ignored by identity.
     // The strip draws from the engine's clip: let go of it before the engine goes.
     m_waveform->setSong(nullptr);
@@ -598,7 +617,30 @@ void CMainView::onTimerTick()
         m_markWnds[size_t(k)]->tick(m_addRequest[size_t(k)] != 0, ms, position);
         m_addRequest[size_t(k)] = 0;
     }
+    // After the marks: a render request must never hold back a tap.
+    if (m_actions.value(ID_FOLLOW_PREVIEW)->isChecked())
+        followPlayback(ms);
     updateActions();
+}
+
+int32_t CMainView::frameAtMs(int32_t ms) const
+{
+    const Scenario &s = *m_scenario;
+    return (s.frameRate > 0 && s.scale > 0) ? int32_t(ms / 1000.0 * s.frameRate / s.scale + 0.5)
+                                            : -1;
+}
+
+void CMainView::followPlayback(int32_t ms)
+{
+    // One frame at a time: while the preview renders, the cursor moves on without it and the
+    // next idle tick asks for the frame of that moment.
+    if (!m_scenario || m_preview->isBusy())
+        return;
+    const int32_t frame = frameAtMs(ms);
+    if (frame < 0 || frame >= m_scenario->totalFrames || frame == m_preview->wantedFrame())
+        return;
+    m_previewFrame = frame;
+    m_preview->showFrame(frame);
 }
 
 void CMainView::showFrame(int32_t position)
@@ -607,12 +649,8 @@ void CMainView::showFrame(int32_t position)
         return;
     const Scenario &s = *m_scenario;
     int32_t frame = position;
-    if (m_engine) {
-        const int32_t ms = m_engine->clip().sampleFramesToMs(position);
-        frame = (s.frameRate > 0 && s.scale > 0)
-                    ? int32_t(ms / 1000.0 * s.frameRate / s.scale + 0.5)
-                    : -1;
-    }
+    if (m_engine)
+        frame = frameAtMs(m_engine->clip().sampleFramesToMs(position));
     m_previewFrame = frame;
     if (frame >= 0 && frame < s.totalFrames)
         m_preview->showFrame(frame);
@@ -726,7 +764,7 @@ void CMainView::onPause()
 
 void CMainView::setSpeed(int32_t divisor)
 {
-    if (m_engine)
+    if (m_engine && !detectingBeats())
         m_engine->setSpeed(divisor);
     updateActions();
 }
@@ -796,6 +834,85 @@ void CMainView::onProperties()
     }
     showInEditor(nullptr);
     takePending(std::move(m_scenario));
+}
+
+void CMainView::onDetectBeats()
+{
+    if (!m_engine || m_engine->state() != CAudioPlay::Ready || detectingBeats())
+        return;
+    const std::optional<int> strip = m_services.chooseBeatStrip(this);
+    // The dialog ran its own event loop: the song may have changed or started meanwhile.
+    if (!strip || *strip < 0 || *strip >= MarkStrips::WrittenStripCount || !m_engine ||
+        m_engine->state() != CAudioPlay::Ready || detectingBeats())
+        return;
+    m_beatStrip = *strip;
+    const uint64_t engineId = m_engineId;
+    // The clip stays loaded and unchanged while the worker reads it: replacing or dropping the
+    // engine waits for the worker (quitEngine), and the speed commands that rewrite the clip's
+    // format rest until the marks are in.
+    const AudioClip *clip = &m_engine->clip();
+    m_beats = std::async(std::launch::async, [this, clip, engineId] {
+        BeatResult result = findBeats(*clip);
+        // The view outlives the worker (it waits for it before the engine or itself goes); the
+        // call is queued and dropped if the view has died by the time it would run.
+        QMetaObject::invokeMethod(this, [this, engineId] { beatsFound(engineId); },
+                                  Qt::QueuedConnection);
+        return std::move(result.beatsMs);
+    });
+    auto *progress = new QProgressDialog(this);
+    progress->setWindowTitle(QStringLiteral("ビートを検出"));
+    progress->setAccessibleName(QStringLiteral("ビートの検出中"));
+    progress->setLabelText(QStringLiteral("曲のビートを検出しています..."));
+    progress->setCancelButton(nullptr);
+    progress->setRange(0, 0);  // busy: the tracker reports no progress
+    progress->setMinimumDuration(0);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    m_beatProgress = progress;
+    progress->show();
+    updateActions();
+}
+
+void CMainView::waitForBeats()
+{
+    if (m_beats.valid()) {
+        m_beats.wait();
+        m_beats = {};
+    }
+    if (m_beatProgress)
+        delete m_beatProgress.data();
+}
+
+void CMainView::beatsFound(uint64_t engineId)
+{
+    // A result whose song was replaced meanwhile was dropped (and waited for) already.
+    if (!m_beats.valid() || !m_engine || engineId != m_engineId)
+        return;
+    std::vector<int32_t> beats;
+    bool failed = false;
+    try {
+        beats = m_beats.get();
+    } catch (const std::exception &) {
+        failed = true;  // out of memory in the tracker: nothing is added
+    }
+    m_beats = {};
+    if (m_beatProgress)
+        delete m_beatProgress.data();
+    if (failed) {
+        m_services.prompter->showError(MsgBeatsFailed);
+    } else if (beats.empty()) {
+        setStatus(PaneMessage, QString::fromUtf8(MsgNoBeats));
+    } else {
+        // Like taps: time and position from the song, in the chosen strip's colour.
+        MarkStrip &strip = m_strips.strip(m_beatStrip);
+        const AudioClip &clip = m_engine->clip();
+        for (int32_t ms : beats)
+            strip.addMark(ms, clip.msToSampleFrames(ms));
+        m_markWnds[size_t(m_beatStrip)]->repaintStrip();
+        setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました。").arg(beats.size()));
+    }
+    updateActions();
 }
 
 } // namespace vorn

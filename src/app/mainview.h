@@ -8,15 +8,19 @@
 #include "timeline/timeline.h"
 
 #include <QHash>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -53,6 +57,8 @@ enum CommandId : int {
     ID_SAVE_AS = 32821,
     ID_PROPERTIES = 32828,
     ID_SET_SONG = 32829,
+    ID_DETECT_BEATS = 32830,
+    ID_FOLLOW_PREVIEW = 32831,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
     ID_ABOUT = 57664,
@@ -74,6 +80,9 @@ struct ShellServices {
         properties;
     // Shows the CHECKPOINT text in the output dialog. Empty: the real dialog.
     std::function<void(QWidget *parent, const std::string &text)> output;
+    // Asks which mark strip (0, 1 or 2) detected beats go to; none cancels. Empty: the real
+    // dialog.
+    std::function<std::optional<int>(QWidget *parent)> chooseBeatStrip;
     // Period of the playback timer that play starts; 0: no timer (tests call onTimerTick).
     int timerPeriodMs = 5;
 };
@@ -123,6 +132,10 @@ public:
     bool timerActive() const { return m_timer.isActive(); }
     int32_t addRequest(int strip) const { return m_addRequest[size_t(strip)]; }
     int32_t previewFrame() const { return m_previewFrame; }
+    // True from the beat command's start until its marks are in (or its result was dropped).
+    bool detectingBeats() const { return m_beats.valid(); }
+    // The progress window shown meanwhile; null otherwise.
+    QProgressDialog *beatProgress() const { return m_beatProgress; }
     MarkStrips &markStrips() { return m_strips; }
     TimeLine &timeLine() { return m_timeLine; }
     CProgressWnd *waveformStrip() const { return m_waveform; }
@@ -172,6 +185,17 @@ private:
     void onCurrentPosition();
     void onSetSong();
     void onProperties();
+    void onDetectBeats();
+    // The worker's beats arrived on the interface thread: marks in the chosen strip, unless
+    // the song they came from has been replaced meanwhile.
+    void beatsFound(uint64_t engineId);
+    // Waits for a beat detection still reading the engine's clip (before the engine goes).
+    void waitForBeats();
+    // While playing with the follow command checked: the frame at `ms` to the preview, unless
+    // it renders or was asked for that frame already.
+    void followPlayback(int32_t ms);
+    // Video frame at song time `ms` in the current scenario; -1 when the rate cannot convert.
+    int32_t frameAtMs(int32_t ms) const;
     // The file chosen in a dialog, made absolute and handed to the scenario's `set`; false when
     // nothing was chosen, or when the name was refused (then `failure` is shown).
     bool takeChosenName(const std::optional<QString> &chosen,
@@ -205,6 +229,10 @@ private:
     uint64_t m_pendingAudioId = 0;
     uint64_t m_nextEngineId = 1;
     int32_t m_previewFrame = -1;
+    // Beat detection: the worker's result, the strip the marks go to, the progress window.
+    std::future<std::vector<int32_t>> m_beats;
+    int m_beatStrip = 0;
+    QPointer<QProgressDialog> m_beatProgress;
     std::array<int32_t, MarkStrips::StripCount> m_addRequest{};
 
     TimeLine m_timeLine;

@@ -4,7 +4,8 @@ vorn_add_library(vorn_app_shell
     ${CMAKE_CURRENT_LIST_DIR}/mainview.cpp ${CMAKE_CURRENT_LIST_DIR}/mainview.h
     ${CMAKE_CURRENT_LIST_DIR}/mainframe.cpp ${CMAKE_CURRENT_LIST_DIR}/mainframe.h
     ${CMAKE_CURRENT_LIST_DIR}/shellservices.cpp ${CMAKE_CURRENT_LIST_DIR}/shellservices.h
-  DEPS vorn_app_widgets vorn_app_dialogs vorn_editor vorn_scenario_reader vorn_audio vorn_timeline Qt6::Widgets
+  DEPS vorn_app_widgets vorn_app_dialogs vorn_editor vorn_scenario_reader vorn_audio vorn_beats vorn_timeline
+       Qt6::Widgets
 )
 set_target_properties(vorn_app_shell PROPERTIES AUTOMOC ON)
 

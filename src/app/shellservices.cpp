@@ -2,8 +2,14 @@
 #include "app/shellservices.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace vorn {
 
@@ -81,6 +87,35 @@ std::optional<QString> DialogFileChooser::openSong()
 {
     return runFileDialog(m_parent, QFileDialog::AcceptOpen, QStringLiteral("wav"),
                          {QStringLiteral("オーディオファイル(*.wav)"), QStringLiteral("全て(*)")});
+}
+
+std::optional<int> chooseBeatStripDialog(QWidget *parent)
+{
+    QDialog dialog(ownerOf(parent));
+    dialog.setWindowTitle(QStringLiteral("ビートを検出"));
+    dialog.setAccessibleName(QStringLiteral("ビートを検出"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(QStringLiteral("マークを置く列 (&M):"), &dialog);
+    auto *strips = new QComboBox(&dialog);
+    strips->setObjectName(QStringLiteral("beatStrip"));
+    strips->setAccessibleName(QStringLiteral("マークを置く列"));
+    // The names the strips themselves carry for assistive technology.
+    for (int k = 0; k < 3; ++k)
+        strips->addItem(QStringLiteral("マーク %1").arg(k + 1));
+    label->setBuddy(strips);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleName(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(QStringLiteral("キャンセル"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(label);
+    layout->addWidget(strips);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return strips->currentIndex();
 }
 
 } // namespace vorn

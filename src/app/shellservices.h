@@ -62,4 +62,8 @@ private:
     QWidget *m_parent;
 };
 
+// The strip that detected beats go to: a small modal choice of "マーク 1" to "マーク 3".
+// Gives 0, 1 or 2, or none when the user cancels.
+std::optional<int> chooseBeatStripDialog(QWidget *parent);
+
 } // namespace vorn

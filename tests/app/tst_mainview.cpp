@@ -11,13 +11,17 @@
 #include "editor/sceneprop.h"
 #include "editor/scenevirtual.h"
 #include "scenario/model/scenario.h"
+#include "support/beatsong.h"
 #include "support/wavfile.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QTreeWidget>
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -103,9 +107,13 @@ private slots:
     void saveWithoutPathAsksForName();
     void scenarioWithoutSongCountsFrames();
     void editorSelectsAndApplies();
+    void detectedBeatsBecomeMarks();
+    void beatsOfAReplacedSongAreDropped();
+    void previewFollowsPlayback();
     void layoutFollowsTheWidth();
     void messageBoxes_data();
     void messageBoxes();
+    void beatStripDialog();
     void commandTexts_data();
     void commandTexts();
     void toolBarOrder();
@@ -128,6 +136,9 @@ private:
     // Makes the n-th sound device (counting from 1) on an engine thread.
     std::function<std::unique_ptr<SoundDevice>(int made)> m_makeDevice;
     std::function<PropertiesOutcome(Scenario &)> m_properties;
+    std::optional<int> m_beatStrip;   // the strip chooser's answer
+    int m_beatStripAsked = 0;
+    std::string m_output;             // the last text the output command showed
     std::unique_ptr<CMainFrame> m_frame;
     CMainView *m_view = nullptr;
 };
@@ -142,6 +153,9 @@ void TestMainView::init()
     m_devicesMade = 0;
     m_makeDevice = [card = m_card](int) { return std::make_unique<SimulatedDevice>(card); };
     m_properties = [](Scenario &) { return PropertiesOutcome::Cancelled; };
+    m_beatStrip.reset();
+    m_beatStripAsked = 0;
+    m_output.clear();
     makeFrame();
 }
 
@@ -160,7 +174,11 @@ void TestMainView::makeFrame()
     services.files = &m_files;
     services.deviceFactory = [this] { return m_makeDevice(++m_devicesMade); };
     services.properties = [this](QWidget *, Scenario &s, const CAudioPlay *) { return m_properties(s); };
-    services.output = [](QWidget *, const std::string &) {};
+    services.output = [this](QWidget *, const std::string &text) { m_output = text; };
+    services.chooseBeatStrip = [this](QWidget *) {
+        ++m_beatStripAsked;
+        return m_beatStrip;
+    };
     services.timerPeriodMs = 0;  // the test ticks by hand
     m_frame = std::make_unique<CMainFrame>(std::move(services));
     m_view = m_frame->view();
@@ -329,11 +347,13 @@ void TestMainView::enableRules_data()
 {
     QTest::addColumn<QString>("state");
     QTest::addColumn<QList<int>>("enabled");
-    const QList<int> always{ID_EXIT, ID_ABOUT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR};
+    const QList<int> always{ID_EXIT, ID_ABOUT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR,
+                            ID_FOLLOW_PREVIEW};
     const QList<int> rested = always + QList<int>{ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_OUTPUT,
                                                   ID_PLAY, ID_STOP, ID_SPEED_NORMAL, ID_SPEED_HALF,
                                                   ID_SPEED_QUARTER, ID_ZOOM_IN, ID_ZOOM_OUT,
-                                                  ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES};
+                                                  ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES,
+                                                  ID_DETECT_BEATS, ID_FOLLOW_PREVIEW};
     QTest::newRow("no scenario") << "none" << (always + QList<int>{ID_NEW, ID_OPEN});
     QTest::newRow("without song")
         << "new"
@@ -372,7 +392,8 @@ void TestMainView::enableRules()
     const int all[] = {ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_OUTPUT, ID_EXIT, ID_PLAY, ID_STOP,
                        ID_PAUSE, ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, ID_ZOOM_IN,
                        ID_ZOOM_OUT, ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES,
-                       ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_ABOUT, ID_LAUNCH_RENDERER};
+                       ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_ABOUT, ID_LAUNCH_RENDERER,
+                       ID_DETECT_BEATS, ID_FOLLOW_PREVIEW};
     for (int id : all) {
         QAction *action = m_frame->action(id);
         QVERIFY2(action, qPrintable(QString::number(id)));
@@ -552,6 +573,120 @@ void TestMainView::editorSelectsAndApplies()
     QCOMPARE(m_view->preview()->scenario(), m_view->scenario());
 }
 
+// The beat command on a song whose kicks are known: the chosen strip gets one mark per kick, in
+// its colour, at the kick's time and sample frame, and the output text carries them. While it
+// runs, a progress window shows and the command (and the speed it must not change) rests.
+void TestMainView::detectedBeatsBecomeMarks()
+{
+    test::BeatSongSpec spec;
+    spec.bpm = 120;
+    spec.seconds = 8;
+    const test::BeatSong song = test::beatSong(spec);
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), song.wav);
+    QAction *detect = m_frame->action(ID_DETECT_BEATS);
+    m_view->openFile(file(QStringLiteral("beats.wav")));
+    QVERIFY(loaded());
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    QVERIFY(detect->isEnabled());
+    // Cancelled: nothing runs.
+    detect->trigger();
+    QCOMPARE(m_beatStripAsked, 1);
+    QVERIFY(!m_view->detectingBeats() && detect->isEnabled());
+
+    m_beatStrip = 1;
+    detect->trigger();
+    QVERIFY(m_view->detectingBeats());
+    QVERIFY(m_view->beatProgress() && m_view->beatProgress()->isVisible());
+    QVERIFY(!m_view->beatProgress()->accessibleName().isEmpty());
+    QVERIFY(!detect->isEnabled() && !m_view->action(ID_SPEED_HALF)->isEnabled());
+    QVERIFY(QTest::qWaitFor([this] { return !m_view->detectingBeats(); }, 20000));
+    QVERIFY(!m_view->beatProgress());
+    QVERIFY(detect->isEnabled() && m_view->action(ID_SPEED_HALF)->isEnabled());
+    QVERIFY(m_prompter.errors.empty());
+
+    QVERIFY(m_view->markStrips().strip(0).marks().empty());
+    QVERIFY(m_view->markStrips().strip(2).marks().empty());
+    const auto &marks = m_view->markStrips().strip(1).marks();
+    std::vector<int32_t> found;
+    const AudioClip &clip = m_view->engine()->clip();
+    for (const Mark &mark : marks) {
+        found.push_back(mark.time);
+        QCOMPARE(mark.position, clip.msToSampleFrames(mark.time));
+        QVERIFY(mark.colour == m_view->markStrips().strip(1).colour());
+    }
+    QVERIFY2(test::beatFMeasure(song.beatsMs, found, 70) >= 0.9,
+             qPrintable(QStringLiteral("%1 marks for %2 kicks").arg(found.size()).arg(song.beatsMs.size())));
+    // The output text has one CF line per mark.
+    m_view->action(ID_OUTPUT)->trigger();
+    size_t lines = 0;
+    for (size_t at = m_output.find("\tCF\t"); at != std::string::npos; at = m_output.find("\tCF\t", at + 1))
+        ++lines;
+    QCOMPARE(lines, marks.size());
+
+    // Playing, the command rests.
+    play();
+    QVERIFY(!detect->isEnabled());
+}
+
+// A song replaced while its beats are being found: the replacement waits for the worker (which
+// reads the old song) and the old song's beats never reach the strips.
+void TestMainView::beatsOfAReplacedSongAreDropped()
+{
+    test::BeatSongSpec spec;
+    spec.seconds = 30;
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(spec).wav);
+    m_view->openFile(file(QStringLiteral("beats.wav")));
+    QVERIFY(loaded());
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    m_beatStrip = 0;
+    m_view->action(ID_DETECT_BEATS)->trigger();
+    QVERIFY(m_view->detectingBeats());
+    m_view->action(ID_NEW)->trigger();
+    QVERIFY(!m_view->detectingBeats() && !m_view->beatProgress() && !m_view->engine());
+    QTest::qWait(50);  // the worker's queued reply, if any, arrives and is ignored
+    for (int k = 0; k < 3; ++k)
+        QVERIFY(m_view->markStrips().strip(k).marks().empty());
+}
+
+// The follow command with the driven clock: each tick while playing asks the preview for the
+// frame at the cursor once the previous one is in; unchecked, ticks render nothing; stopping
+// leaves the last picture.
+void TestMainView::previewFollowsPlayback()
+{
+    writeSong(QStringLiteral("song.wav"));
+    writeText(QStringLiteral("s.txt"), SongScenario);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(loaded());
+    QAction *follow = m_frame->action(ID_FOLLOW_PREVIEW);
+    QVERIFY(follow->isCheckable() && !follow->isChecked());
+    CImageWnd *preview = m_view->preview();
+    play();
+    m_card->advance(22050);
+    m_view->onTimerTick();
+    QCOMPARE(preview->wantedFrame(), -1);  // off: nothing renders
+
+    follow->trigger();
+    QVERIFY(follow->isChecked());
+    // Sample frames at 44.1 kHz to the frame at 30 per second that the cursor is on.
+    for (int32_t step : {0, 22050, 1470, 0, 33075}) {
+        m_card->advance(step);
+        int32_t ms = 0;
+        int32_t position = 0;
+        QCOMPARE(m_view->engine()->position(ms, position), 0);
+        m_view->onTimerTick();
+        const int32_t expected = int32_t(ms / 1000.0 * 30 + 0.5);
+        QCOMPARE(m_view->previewFrame(), expected);
+        QCOMPARE(preview->wantedFrame(), expected);
+        QVERIFY(QTest::qWaitFor([&] { return !preview->isBusy() && preview->shownFrame() == expected; }, 10000));
+    }
+    const int32_t last = preview->shownFrame();
+    m_view->action(ID_STOP)->trigger();
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    m_view->onTimerTick();
+    QCOMPARE(preview->shownFrame(), last);
+    QVERIFY(!preview->viewImage().isNull());
+}
+
 void TestMainView::layoutFollowsTheWidth()
 {
     m_frame->resize(1250, 900);
@@ -629,6 +764,32 @@ void TestMainView::messageBoxes()
     QCOMPARE(result, answer);
 }
 
+// The real strip choice: three named strips; OK gives the chosen one, Cancel none.
+void TestMainView::beatStripDialog()
+{
+    for (const bool ok : {true, false}) {
+        QStringList items;
+        QString comboName;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            auto *combo = dialog ? dialog->findChild<QComboBox *>() : nullptr;
+            auto *buttons = dialog ? dialog->findChild<QDialogButtonBox *>() : nullptr;
+            if (!combo || !buttons)
+                return;
+            comboName = combo->accessibleName();
+            for (int i = 0; i < combo->count(); ++i)
+                items.push_back(combo->itemText(i));
+            combo->setCurrentIndex(2);
+            buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        const std::optional<int> chosen = chooseBeatStripDialog(m_frame.get());
+        QCOMPARE(items, (QStringList{QStringLiteral("マーク 1"), QStringLiteral("マーク 2"),
+                                     QStringLiteral("マーク 3")}));
+        QVERIFY(!comboName.isEmpty());
+        QCOMPARE(chosen, ok ? std::optional<int>(2) : std::nullopt);
+    }
+}
+
 // Menu texts with their keys, and the prompts the status bar shows for them.
 void TestMainView::commandTexts_data()
 {
@@ -657,6 +818,8 @@ void TestMainView::commandTexts_data()
         {ID_CURRENT_POSITION, "現在の位置へ (&C)\tShift+C", "現在の位置の波形を表示します。"},
         {ID_SET_SONG, "オーディオファイルの設定 (&A)", ""},
         {ID_PROPERTIES, "プロパティ (&P)", ""},
+        {ID_DETECT_BEATS, "ビートを検出 (&B)", "曲のビートを検出してマークにします。"},
+        {ID_FOLLOW_PREVIEW, "再生に合わせてプレビュー (&F)", "再生中の位置の画像をプレビューに表示し続けます。"},
         {ID_ABOUT, "バージョン情報 ね(&A)...", ""},
     };
     for (const auto &row : rows)
