@@ -120,7 +120,8 @@ double percentile(std::vector<double> values, double p)
 }
 
 // A key on the view to its mark: |mark time - playback time at the key| over 200 taps, with
-// the timer ticking and the strips repainting (cursor, lit flashes) between the taps.
+// the timer ticking and the strips repainting (cursor, lit flashes) between the taps; with the
+// argument 1 the preview follows playback meanwhile.
 void BM_TapToMark(benchmark::State &state)
 {
     DemoWindow window;
@@ -129,6 +130,7 @@ void BM_TapToMark(benchmark::State &state)
         return;
     }
     CMainView *view = window.view;
+    view->action(ID_FOLLOW_PREVIEW)->setChecked(state.range(0) != 0);
     std::vector<double> errors;
     for (auto _ : state) {
         errors.clear();
@@ -163,7 +165,60 @@ void BM_TapToMark(benchmark::State &state)
     state.counters["p95_ms"] = percentile(errors, 0.95);
     state.counters["worst_ms"] = *std::max_element(errors.begin(), errors.end());
 }
-BENCHMARK(BM_TapToMark)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TapToMark)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The demo playing at 1x with the preview following: distinct frames painted per second over
+// 3 s, and the gaps between timer ticks meanwhile (the render worker must not hold them back).
+void BM_FollowPreview(benchmark::State &state)
+{
+    DemoWindow window;
+    if (!window.ready()) {
+        state.SkipWithError("the demo did not load");
+        return;
+    }
+    CMainView *view = window.view;
+    view->action(ID_FOLLOW_PREVIEW)->setChecked(true);
+    int32_t lastShown = -1;
+    int distinct = 0;
+    QObject::connect(view->preview(), &CImageWnd::frameReady, view, [&](int32_t frame, bool shown) {
+        if (shown && frame != lastShown) {
+            lastShown = frame;
+            ++distinct;
+        }
+    });
+    // The longest the interface thread was away from its event loop (the spin wakes it every
+    // millisecond): as long may the 5 ms tick have been held back.
+    double worstGapMs = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        view->action(ID_STOP)->trigger();
+        spin([view] { return view->engine()->state() == CAudioPlay::Ready; }, 5000);
+        view->action(ID_PLAY)->trigger();
+        spin([view] { return view->isPlaying(); }, 5000);
+        spinFor(200);  // past the first, cold frames
+        distinct = 0;
+        worstGapMs = 0;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        qint64 lastRound = 0;
+        spin(
+            [&] {
+                const qint64 now = elapsed.nsecsElapsed();
+                worstGapMs = std::max(worstGapMs, double(now - lastRound) / 1e6);
+                lastRound = now;
+                return now >= qint64(3000) * 1000000;
+            },
+            10000);
+        seconds = double(elapsed.nsecsElapsed()) / 1e9;
+    }
+    if (!view->isPlaying()) {
+        state.SkipWithError("the demo stopped before the end of the measurement");
+        return;
+    }
+    state.counters["frames_per_s"] = double(distinct) / seconds;
+    state.counters["worst_loop_gap_ms"] = worstGapMs;
+}
+BENCHMARK(BM_FollowPreview)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A click on a mark to its picture painted in the preview, warm (the frames were rendered
 // before): two marks clicked in turn.
