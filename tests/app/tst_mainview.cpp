@@ -573,8 +573,8 @@ void TestMainView::editorSelectsAndApplies()
     QCOMPARE(m_view->preview()->scenario(), m_view->scenario());
 }
 
-// The beat command on a song whose kicks are known: the chosen strip gets one mark per kick, in
-// its colour, at the kick's time and sample frame, and the output text carries them. While it
+// The beat command on a song whose kicks are known: the chosen strip gets one mark per kick at
+// the kick's time and sample frame, and the output text carries them. While it
 // runs, a progress window shows and the command (and the speed it must not change) rests.
 void TestMainView::detectedBeatsBecomeMarks()
 {
@@ -612,7 +612,6 @@ void TestMainView::detectedBeatsBecomeMarks()
     for (const Mark &mark : marks) {
         found.push_back(mark.time);
         QCOMPARE(mark.position, clip.msToSampleFrames(mark.time));
-        QVERIFY(mark.colour == m_view->markStrips().strip(1).colour());
     }
     QVERIFY2(test::beatFMeasure(song.beatsMs, found, 70) >= 0.9,
              qPrintable(QStringLiteral("%1 marks for %2 kicks").arg(found.size()).arg(song.beatsMs.size())));
@@ -622,10 +621,6 @@ void TestMainView::detectedBeatsBecomeMarks()
     for (size_t at = m_output.find("\tCF\t"); at != std::string::npos; at = m_output.find("\tCF\t", at + 1))
         ++lines;
     QCOMPARE(lines, marks.size());
-
-    // Playing, the command rests.
-    play();
-    QVERIFY(!detect->isEnabled());
 }
 
 // A song replaced while its beats are being found: the replacement waits for the worker (which
