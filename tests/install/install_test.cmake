@@ -45,18 +45,18 @@ foreach(file
     share/metainfo/${APP_ID}.metainfo.xml
     share/man/man1/vorn-checkpoint.1.gz
     share/man/man1/vorn-scenario.1.gz
-    share/doc/vorn-checkpoint/copyright)
+    share/doc/vorn-checkpoint/copyright
+    share/doc/vorn-checkpoint/changelog.gz)
   if(NOT EXISTS ${root}/${file})
     fail("not installed: /usr/${file}")
   endif()
 endforeach()
 
-# The manual pages are gzip'd without a name or time stamp (gzip -9n): byte 3 holds the flags
-# (FNAME is 0x08), bytes 4-7 the time.
-foreach(page vorn-checkpoint vorn-scenario)
-  file(READ ${root}/share/man/man1/${page}.1.gz head LIMIT 8 HEX)
-  if(NOT head MATCHES "^1f8b0800")
-    fail("${page}.1.gz is not gzip -n output: ${head}")
+# Compressed as Debian wants, gzip -9n: no name (flags byte 3 is 0) and no time (bytes 4-7 are 0).
+foreach(gz man/man1/vorn-checkpoint.1.gz man/man1/vorn-scenario.1.gz doc/vorn-checkpoint/changelog.gz)
+  file(READ ${root}/share/${gz} head LIMIT 8 HEX)
+  if(NOT head STREQUAL "1f8b080000000000")
+    fail("${gz} is not gzip -n output: ${head}")
   endif()
 endforeach()
 
