@@ -1,0 +1,116 @@
+// Tests of findBeats on generated dance songs whose beats are known: every format the player
+// loads, tempi from 70 to 180 BPM, quiet and loud, with hi-hats and loud off-beat stabs.
+#include "audio/audioclip.h"
+#include "audio/beattracker.h"
+#include "support/beatsong.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace vorn {
+namespace {
+
+using test::BeatSongSpec;
+
+struct SongRow {
+    const char *name;
+    BeatSongSpec spec;
+    int32_t speedDivisor = 1;
+};
+
+BeatSongSpec spec(double bpm, uint16_t channels, uint16_t bits, uint32_t rate, double level, bool hats, bool stabs)
+{
+    BeatSongSpec s;
+    s.bpm = bpm;
+    s.channels = channels;
+    s.bitsPerSample = bits;
+    s.samplesPerSec = rate;
+    s.level = level;
+    s.hats = hats;
+    s.offbeatStabs = stabs;
+    return s;
+}
+
+BeatSongSpec shortSong(BeatSongSpec s, double seconds)
+{
+    s.seconds = seconds;
+    return s;
+}
+
+constexpr double Loud = 0.9;
+constexpr double Quiet = 0.03;
+
+const SongRow Songs[] = {
+    {"Bpm70Stereo16Bit44kLoudHats", spec(70, 2, 16, 44100, Loud, true, false)},
+    {"Bpm70Mono8Bit22kLoudStabs", spec(70, 1, 8, 22050, Loud, true, true)},
+    {"Bpm84Stereo8Bit44kQuietStabs", spec(84, 2, 8, 44100, Quiet, true, true)},
+    {"Bpm97Mono16Bit22kQuietHats", spec(97, 1, 16, 22050, Quiet, true, false)},
+    {"Bpm110Stereo16Bit22kLoudStabs", spec(110, 2, 16, 22050, Loud, true, true)},
+    {"Bpm124Mono16Bit44kLoudKickOnly", spec(124, 1, 16, 44100, Loud, false, false)},
+    {"Bpm128Stereo16Bit44kLoudStabs", spec(128, 2, 16, 44100, Loud, true, true)},
+    {"Bpm140Mono8Bit44kLoudHats", spec(140, 1, 8, 44100, Loud, true, false)},
+    {"Bpm150Stereo8Bit22kLoudStabs", spec(150, 2, 8, 22050, Loud, true, true)},
+    {"Bpm163Stereo16Bit44kQuietStabs", spec(163, 2, 16, 44100, Quiet, true, true)},
+    {"Bpm174Mono16Bit22kLoudStabs", spec(174, 1, 16, 22050, Loud, true, true)},
+    {"Bpm180Stereo16Bit44kLoudHats", spec(180, 2, 16, 44100, Loud, true, false)},
+    {"Bpm180Mono8Bit22kLoudStabs", spec(180, 1, 8, 22050, Loud, true, true)},
+    // Played at quarter speed, the song's times stay those of the file's own rate.
+    {"Bpm128QuarterSpeed", spec(128, 2, 16, 44100, Loud, true, true), 4},
+    // Shorter than the tracker's six-second tempo window.
+    {"Bpm120FourSeconds", shortSong(spec(120, 2, 16, 44100, Loud, true, true), 4)},
+};
+
+// Failures name the row, not its bytes.
+void PrintTo(const SongRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class BeatTrackerTest : public ::testing::TestWithParam<SongRow> {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_P(BeatTrackerTest, FindsTheKicks)
+{
+    const SongRow &row = GetParam();
+    const test::BeatSong song = test::beatSong(row.spec);
+    const auto path = m_dir.path() / "song.wav";
+    test::writeFile(path, song.wav);
+    AudioClip clip;
+    clip.setPath(path);
+    ASSERT_TRUE(clip.load());
+    clip.setSpeed(row.speedDivisor);
+
+    const BeatResult result = findBeats(clip);
+    EXPECT_GE(test::beatFMeasure(song.beatsMs, result.beatsMs, 70), 0.9)
+        << "tempo " << result.tempoBpm << ", " << result.beatsMs.size() << " beats for "
+        << song.beatsMs.size();
+    EXPECT_NEAR(result.tempoBpm, row.spec.bpm, 1.0);
+    EXPECT_TRUE(std::is_sorted(result.beatsMs.begin(), result.beatsMs.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(GeneratedSongs, BeatTrackerTest, ::testing::ValuesIn(Songs),
+                         [](const ::testing::TestParamInfo<SongRow> &info) { return std::string(info.param.name); });
+
+TEST(BeatTrackerEdgeTest, UnloadedClipAndSilenceHaveNoBeats)
+{
+    AudioClip unloaded;
+    EXPECT_TRUE(findBeats(unloaded).beatsMs.empty());
+
+    test::TempDir dir;
+    const auto path = dir.path() / "silence.wav";
+    test::writeFile(path, test::wavBytes(test::WavLayout{}, std::vector<uint8_t>(44100 * 4 * 5, 0)));
+    AudioClip silence;
+    silence.setPath(path);
+    ASSERT_TRUE(silence.load());
+    const BeatResult result = findBeats(silence);
+    EXPECT_TRUE(result.beatsMs.empty());
+    EXPECT_EQ(result.tempoBpm, 0);
+}
+
+} // namespace
+} // namespace vorn
