@@ -20,6 +20,8 @@ int main(int argc, char *argv[])
     std::thread warmUp([&soundWarmUp] { soundWarmUp = std::make_unique<vorn::PortAudioDevice>(); });
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vorn-checkpoint"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.vorn.Checkpoint"));
     vorn::initAppIcons();
     vorn::initEditorIcons();
 

@@ -101,7 +101,9 @@ int32_t AtomicFile::open(const std::filesystem::path &name)
         }
         if (replacing) {
             // The owner first: changing it may clear the set-id bits that fchmod then restores.
-            (void)::fchown(fd, targetInfo.st_uid, targetInfo.st_gid);
+            // Best effort: only root may give a file away; the mode below still applies.
+            if (::fchown(fd, targetInfo.st_uid, targetInfo.st_gid) != 0)
+                errno = 0;
             (void)::fchmod(fd, targetInfo.st_mode & 07777);
         }
         m_fd = fd;

@@ -89,9 +89,10 @@ int main(int argc, char **argv)
             printUsage(command, false);
             return ExitOk;
         }
-        // Text drawing needs a QGuiApplication even without a display.
-        if (!std::getenv("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Text drawing needs a QGuiApplication even without a display. Always off screen: the
+        // command shows no window, and an empty or unusable platform in the environment would
+        // otherwise abort it before it reads a byte.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         qInstallMessageHandler(qtMessageFilter);
         int qtArgc = 1;
         QGuiApplication app(qtArgc, argv);
