@@ -15,11 +15,11 @@ namespace {
 
 void BM_FindBeatsTenMinutes(benchmark::State &state)
 {
-    vorn::test::BeatSongSpec spec;
-    spec.bpm = 128;
-    spec.offbeatStabs = true;
-    spec.seconds = 600;
-    const vorn::test::BeatSong song = vorn::test::beatSong(spec);
+    vorn::test::BeatSongRecipe recipe;
+    recipe.bpm = 128;
+    recipe.offbeatStabs = true;
+    recipe.seconds = 600;
+    const vorn::test::BeatSong song = vorn::test::beatSong(recipe);
     const auto path = std::filesystem::temp_directory_path() /
                       ("vorn-bench-beats-" + std::to_string(::getpid()) + ".wav");
     vorn::test::writeFile(path, song.wav);

@@ -578,10 +578,10 @@ void TestMainView::editorSelectsAndApplies()
 // runs, a progress window shows and the command (and the speed it must not change) rests.
 void TestMainView::detectedBeatsBecomeMarks()
 {
-    test::BeatSongSpec spec;
-    spec.bpm = 120;
-    spec.seconds = 8;
-    const test::BeatSong song = test::beatSong(spec);
+    test::BeatSongRecipe recipe;
+    recipe.bpm = 120;
+    recipe.seconds = 8;
+    const test::BeatSong song = test::beatSong(recipe);
     test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), song.wav);
     QAction *detect = m_frame->action(ID_DETECT_BEATS);
     m_view->openFile(file(QStringLiteral("beats.wav")));
@@ -627,9 +627,9 @@ void TestMainView::detectedBeatsBecomeMarks()
 // reads the old song) and the old song's beats never reach the strips.
 void TestMainView::beatsOfAReplacedSongAreDropped()
 {
-    test::BeatSongSpec spec;
-    spec.seconds = 30;
-    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(spec).wav);
+    test::BeatSongRecipe recipe;
+    recipe.seconds = 30;
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(recipe).wav);
     m_view->openFile(file(QStringLiteral("beats.wav")));
     QVERIFY(loaded());
     QVERIFY(reachesState(CAudioPlay::Ready));

@@ -13,17 +13,17 @@
 namespace vorn {
 namespace {
 
-using test::BeatSongSpec;
+using test::BeatSongRecipe;
 
 struct SongRow {
     const char *name;
-    BeatSongSpec spec;
+    BeatSongRecipe recipe;
     int32_t speedDivisor = 1;
 };
 
-BeatSongSpec spec(double bpm, uint16_t channels, uint16_t bits, uint32_t rate, double level, bool hats, bool stabs)
+BeatSongRecipe recipe(double bpm, uint16_t channels, uint16_t bits, uint32_t rate, double level, bool hats, bool stabs)
 {
-    BeatSongSpec s;
+    BeatSongRecipe s;
     s.bpm = bpm;
     s.channels = channels;
     s.bitsPerSample = bits;
@@ -34,7 +34,7 @@ BeatSongSpec spec(double bpm, uint16_t channels, uint16_t bits, uint32_t rate, d
     return s;
 }
 
-BeatSongSpec shortSong(BeatSongSpec s, double seconds)
+BeatSongRecipe shortSong(BeatSongRecipe s, double seconds)
 {
     s.seconds = seconds;
     return s;
@@ -44,23 +44,23 @@ constexpr double Loud = 0.9;
 constexpr double Quiet = 0.03;
 
 const SongRow Songs[] = {
-    {"Bpm70Stereo16Bit44kLoudHats", spec(70, 2, 16, 44100, Loud, true, false)},
-    {"Bpm70Mono8Bit22kLoudStabs", spec(70, 1, 8, 22050, Loud, true, true)},
-    {"Bpm84Stereo8Bit44kQuietStabs", spec(84, 2, 8, 44100, Quiet, true, true)},
-    {"Bpm97Mono16Bit22kQuietHats", spec(97, 1, 16, 22050, Quiet, true, false)},
-    {"Bpm110Stereo16Bit22kLoudStabs", spec(110, 2, 16, 22050, Loud, true, true)},
-    {"Bpm124Mono16Bit44kLoudKickOnly", spec(124, 1, 16, 44100, Loud, false, false)},
-    {"Bpm128Stereo16Bit44kLoudStabs", spec(128, 2, 16, 44100, Loud, true, true)},
-    {"Bpm140Mono8Bit44kLoudHats", spec(140, 1, 8, 44100, Loud, true, false)},
-    {"Bpm150Stereo8Bit22kLoudStabs", spec(150, 2, 8, 22050, Loud, true, true)},
-    {"Bpm163Stereo16Bit44kQuietStabs", spec(163, 2, 16, 44100, Quiet, true, true)},
-    {"Bpm174Mono16Bit22kLoudStabs", spec(174, 1, 16, 22050, Loud, true, true)},
-    {"Bpm180Stereo16Bit44kLoudHats", spec(180, 2, 16, 44100, Loud, true, false)},
-    {"Bpm180Mono8Bit22kLoudStabs", spec(180, 1, 8, 22050, Loud, true, true)},
+    {"Bpm70Stereo16Bit44kLoudHats", recipe(70, 2, 16, 44100, Loud, true, false)},
+    {"Bpm70Mono8Bit22kLoudStabs", recipe(70, 1, 8, 22050, Loud, true, true)},
+    {"Bpm84Stereo8Bit44kQuietStabs", recipe(84, 2, 8, 44100, Quiet, true, true)},
+    {"Bpm97Mono16Bit22kQuietHats", recipe(97, 1, 16, 22050, Quiet, true, false)},
+    {"Bpm110Stereo16Bit22kLoudStabs", recipe(110, 2, 16, 22050, Loud, true, true)},
+    {"Bpm124Mono16Bit44kLoudKickOnly", recipe(124, 1, 16, 44100, Loud, false, false)},
+    {"Bpm128Stereo16Bit44kLoudStabs", recipe(128, 2, 16, 44100, Loud, true, true)},
+    {"Bpm140Mono8Bit44kLoudHats", recipe(140, 1, 8, 44100, Loud, true, false)},
+    {"Bpm150Stereo8Bit22kLoudStabs", recipe(150, 2, 8, 22050, Loud, true, true)},
+    {"Bpm163Stereo16Bit44kQuietStabs", recipe(163, 2, 16, 44100, Quiet, true, true)},
+    {"Bpm174Mono16Bit22kLoudStabs", recipe(174, 1, 16, 22050, Loud, true, true)},
+    {"Bpm180Stereo16Bit44kLoudHats", recipe(180, 2, 16, 44100, Loud, true, false)},
+    {"Bpm180Mono8Bit22kLoudStabs", recipe(180, 1, 8, 22050, Loud, true, true)},
     // Played at quarter speed, the song's times stay those of the file's own rate.
-    {"Bpm128QuarterSpeed", spec(128, 2, 16, 44100, Loud, true, true), 4},
+    {"Bpm128QuarterSpeed", recipe(128, 2, 16, 44100, Loud, true, true), 4},
     // Shorter than the tracker's six-second tempo window.
-    {"Bpm120FourSeconds", shortSong(spec(120, 2, 16, 44100, Loud, true, true), 4)},
+    {"Bpm120FourSeconds", shortSong(recipe(120, 2, 16, 44100, Loud, true, true), 4)},
 };
 
 // Failures name the row, not its bytes.
@@ -77,7 +77,7 @@ protected:
 TEST_P(BeatTrackerTest, FindsTheKicks)
 {
     const SongRow &row = GetParam();
-    const test::BeatSong song = test::beatSong(row.spec);
+    const test::BeatSong song = test::beatSong(row.recipe);
     const auto path = m_dir.path() / "song.wav";
     test::writeFile(path, song.wav);
     AudioClip clip;
@@ -89,7 +89,7 @@ TEST_P(BeatTrackerTest, FindsTheKicks)
     EXPECT_GE(test::beatFMeasure(song.beatsMs, result.beatsMs, 70), 0.9)
         << "tempo " << result.tempoBpm << ", " << result.beatsMs.size() << " beats for "
         << song.beatsMs.size();
-    EXPECT_NEAR(result.tempoBpm, row.spec.bpm, 1.0);
+    EXPECT_NEAR(result.tempoBpm, row.recipe.bpm, 1.0);
     EXPECT_TRUE(std::is_sorted(result.beatsMs.begin(), result.beatsMs.end()));
 }
 

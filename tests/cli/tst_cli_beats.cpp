@@ -23,12 +23,12 @@ protected:
 
 TEST_F(CliBeatsTest, GeneratedSong)
 {
-    vorn::test::BeatSongSpec spec;
-    spec.bpm = 126;
-    spec.offbeatStabs = true;
-    spec.samplesPerSec = 22050;
-    spec.seconds = 15;
-    const vorn::test::BeatSong song = vorn::test::beatSong(spec);
+    vorn::test::BeatSongRecipe recipe;
+    recipe.bpm = 126;
+    recipe.offbeatStabs = true;
+    recipe.samplesPerSec = 22050;
+    recipe.seconds = 15;
+    const vorn::test::BeatSong song = vorn::test::beatSong(recipe);
     const CliRun run = runBeats({write(song.wav, "song.wav")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
 

@@ -13,7 +13,7 @@
 
 namespace vorn::test {
 
-struct BeatSongSpec {
+struct BeatSongRecipe {
     double bpm = 120;
     uint16_t channels = 2;
     uint16_t bitsPerSample = 16;
@@ -30,10 +30,10 @@ struct BeatSong {
     std::vector<double> beatsMs;  // where each kick starts
 };
 
-inline BeatSong beatSong(const BeatSongSpec &spec)
+inline BeatSong beatSong(const BeatSongRecipe &recipe)
 {
-    const double rate = spec.samplesPerSec;
-    const auto frames = size_t(spec.seconds * rate);
+    const double rate = recipe.samplesPerSec;
+    const auto frames = size_t(recipe.seconds * rate);
     std::vector<float> mix(frames, 0.0f);
     std::mt19937 random(12345);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
@@ -58,14 +58,14 @@ inline BeatSong beatSong(const BeatSongSpec &spec)
     };
 
     BeatSong song;
-    const double period = 60.0 / spec.bpm;
-    for (double beat = spec.firstBeatSeconds; beat < spec.seconds - 0.2; beat += period) {
+    const double period = 60.0 / recipe.bpm;
+    for (double beat = recipe.firstBeatSeconds; beat < recipe.seconds - 0.2; beat += period) {
         song.beatsMs.push_back(beat * 1000);
         addAt(beat, 0.35, kick);
-        if (spec.hats)
+        if (recipe.hats)
             for (int k = 1; k < 4; ++k)
                 addAt(beat + k * period / 4, 0.06, hat);
-        if (spec.offbeatStabs)
+        if (recipe.offbeatStabs)
             addAt(beat + period / 2, 0.25, stab);
     }
     for (float &v : mix)
@@ -74,19 +74,19 @@ inline BeatSong beatSong(const BeatSongSpec &spec)
     float peak = 0;
     for (float v : mix)
         peak = std::max(peak, std::fabs(v));
-    const double gain = spec.level / std::max(peak, 1e-6f);
+    const double gain = recipe.level / std::max(peak, 1e-6f);
 
     WavLayout layout;
-    layout.channels = spec.channels;
-    layout.bitsPerSample = spec.bitsPerSample;
-    layout.samplesPerSec = spec.samplesPerSec;
+    layout.channels = recipe.channels;
+    layout.bitsPerSample = recipe.bitsPerSample;
+    layout.samplesPerSec = recipe.samplesPerSec;
     std::vector<uint8_t> data;
-    data.reserve(frames * spec.channels * (spec.bitsPerSample / 8));
+    data.reserve(frames * recipe.channels * (recipe.bitsPerSample / 8));
     for (size_t f = 0; f < frames; ++f) {
-        for (int c = 0; c < spec.channels; ++c) {
+        for (int c = 0; c < recipe.channels; ++c) {
             // The right channel a little quieter than the left, as in a real mix.
             const double v = mix[f] * gain * (c == 0 ? 1.0 : 0.7);
-            if (spec.bitsPerSample == 8)
+            if (recipe.bitsPerSample == 8)
                 data.push_back(uint8_t(std::clamp(std::lround(128 + v * 127), 0L, 255L)));
             else
                 putU16(data, uint16_t(int16_t(std::clamp(std::lround(v * 32767), -32768L, 32767L))));
