@@ -1,5 +1,6 @@
 // CScenarioPropDlg: the page of global settings, its limits and its write-back.
 #include "app/propertiesdialog.h"
+#include "base/leadinginteger.h"
 
 #include "audio/audioclip.h"
 #include "scenario/model/scenario.h"
@@ -72,21 +73,11 @@ QLineEdit *valueText(const QString &caption)
 std::optional<int32_t> readDecimal(const QString &text)
 {
     qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && QStringView(u" \t\n\r\v\f").contains(text[i]))  // C's blanks
+    while (i < text.size() && QStringView(u" \t\n\r\v\f").contains(text[i]))  // C's blanks
         ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    // Accumulated as a magnitude in 64 bits; past 2^31 nothing fits int32 whatever follows.
-    int64_t magnitude = 0;
-    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
-        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            return std::nullopt;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int32_t>::max())
+    const int64_t value = leadingInteger(
+        std::u16string_view(QStringView(text).utf16(), size_t(text.size())), size_t(i));
+    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     return int32_t(value);
 }

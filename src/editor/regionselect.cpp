@@ -1,6 +1,7 @@
 // CRegionSelect: zoom and scroll arithmetic, the rubber band and the painting of the picture and
 // its rectangles.
 #include "editor/regionselect.h"
+#include "base/saturate.h"
 
 #include "imaging/qimageconvert.h"
 
@@ -24,25 +25,6 @@ namespace vorn {
 namespace {
 
 constexpr int LineStep = 10;  // pixels per scroll-bar arrow click
-
-// Far-off positions saturate instead of wrapping; NaN cannot arise from the callers but reads
-// as 0 rather than as undefined behaviour.
-int32_t saturate(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= double(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    if (value >= double(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
-
-int32_t saturate(int64_t value)
-{
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
 
 bool drawn(const Rect &r)
 {
@@ -179,8 +161,8 @@ void CRegionSelect::readClientSize()
 void CRegionSelect::recomputeScaledSize()
 {
     if (m_picture) {
-        m_scaledWidth = saturate(std::floor(m_picture->width * m_zoom + 0.5));
-        m_scaledHeight = saturate(std::floor(m_picture->height * m_zoom + 0.5));
+        m_scaledWidth = truncToInt32(std::floor(m_picture->width * m_zoom + 0.5));
+        m_scaledHeight = truncToInt32(std::floor(m_picture->height * m_zoom + 0.5));
     } else {
         m_scaledWidth = m_scaledHeight = 0;
     }
@@ -260,8 +242,8 @@ bool CRegionSelect::zoomIn()
         return false;
     m_zoom = zoom;
     // The point at the centre of the view stays there.
-    m_offsetX = saturate((int64_t(m_offsetX) + m_clientWidth / 2) * 2 - m_clientWidth / 2);
-    m_offsetY = saturate((int64_t(m_offsetY) + m_clientHeight / 2) * 2 - m_clientHeight / 2);
+    m_offsetX = clampToInt32((int64_t(m_offsetX) + m_clientWidth / 2) * 2 - m_clientWidth / 2);
+    m_offsetY = clampToInt32((int64_t(m_offsetY) + m_clientHeight / 2) * 2 - m_clientHeight / 2);
     recomputeScaledSize();
     updateScrollBars();
     cancelDrag();
@@ -277,8 +259,8 @@ bool CRegionSelect::zoomOut()
     if (!(m_picture->width * zoom > ZoomOutLimit && m_picture->height * zoom > ZoomOutLimit))
         return false;
     m_zoom = zoom;
-    m_offsetX = saturate((int64_t(m_offsetX) + m_clientWidth / 2) / 2 - m_clientWidth / 2);
-    m_offsetY = saturate((int64_t(m_offsetY) + m_clientHeight / 2) / 2 - m_clientHeight / 2);
+    m_offsetX = clampToInt32((int64_t(m_offsetX) + m_clientWidth / 2) / 2 - m_clientWidth / 2);
+    m_offsetY = clampToInt32((int64_t(m_offsetY) + m_clientHeight / 2) / 2 - m_clientHeight / 2);
     recomputeScaledSize();
     updateScrollBars();
     cancelDrag();
@@ -291,14 +273,14 @@ QPoint CRegionSelect::clientToPicture(QPoint client) const
     // The zoom is positive whenever it is set; the guard keeps a broken state from dividing
     // by zero.
     const double zoom = m_zoom > 0.0 ? m_zoom : 1.0;
-    return {saturate(std::floor((double(client.x()) + m_offsetX) / zoom + 0.5)),
-            saturate(std::floor((double(client.y()) + m_offsetY) / zoom + 0.5))};
+    return {truncToInt32(std::floor((double(client.x()) + m_offsetX) / zoom + 0.5)),
+            truncToInt32(std::floor((double(client.y()) + m_offsetY) / zoom + 0.5))};
 }
 
 QPoint CRegionSelect::pictureToClient(QPoint picture) const
 {
-    return {saturate(std::floor(picture.x() * m_zoom + 0.5) - m_offsetX),
-            saturate(std::floor(picture.y() * m_zoom + 0.5) - m_offsetY)};
+    return {truncToInt32(std::floor(picture.x() * m_zoom + 0.5) - m_offsetX),
+            truncToInt32(std::floor(picture.y() * m_zoom + 0.5) - m_offsetY)};
 }
 
 void CRegionSelect::resizeEvent(QResizeEvent *event)

@@ -1,5 +1,7 @@
 // CRegionSelectDlg: the picker beside a column of buttons and the four edits of the rectangle.
 #include "editor/regionselectdlg.h"
+#include "base/saturate.h"
+#include "base/leadinginteger.h"
 
 #include "editor/regionselect.h"
 
@@ -34,20 +36,9 @@ int32_t RegionTextToInt32(const QString &text)
     qsizetype i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
         ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    // Accumulated as a magnitude and stopped one past the int32 range, so no digit count
-    // overflows it.
-    constexpr int64_t Limit = int64_t(std::numeric_limits<int32_t>::max()) + 1;
-    int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-        magnitude = std::min(magnitude * 10 + (text[i].unicode() - u'0'), Limit);
-    const int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    const int64_t value = leadingInteger(
+        std::u16string_view(QStringView(text).utf16(), size_t(text.size())), size_t(i));
+    return clampToInt32(value);
 }
 
 CRegionSelectDlg::CRegionSelectDlg(QWidget *parent) : QDialog(parent)

@@ -1,5 +1,6 @@
 // The tree panel: lazily made items, pre-order indices from subtree sizes, and range entries.
 #include "editor/scenariodialog.h"
+#include "base/saturate.h"
 
 #include "editor/editoricons.h"
 #include "scenario/model/block.h"
@@ -35,8 +36,7 @@ int64_t addSaturating(int64_t a, int64_t b)
 
 int32_t toFrame(int64_t frame)
 {
-    return int32_t(std::clamp<int64_t>(frame, std::numeric_limits<int32_t>::min(),
-                                       std::numeric_limits<int32_t>::max()));
+    return clampToInt32(frame);
 }
 
 BlockInput *inputOf(const QTreeWidgetItem *item)

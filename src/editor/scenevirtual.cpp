@@ -1,5 +1,7 @@
 // The page base: shared rows, number and colour parsing, text encoding and the region picker.
 #include "editor/scenevirtual.h"
+#include "base/saturate.h"
+#include "base/leadinginteger.h"
 
 #include "base/prompter.h"
 #include "scenario/model/block.h"
@@ -27,21 +29,9 @@ namespace vorn {
 int32_t readTypedInteger(const QString &text)
 {
     const QString t = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
-        negative = t[i++] == u'-';
-    // Accumulate in 64 bits and stop growing once beyond int32: the result is clamped.
-    int64_t value = 0;
-    for (; i < t.size() && t[i] >= u'0' && t[i] <= u'9'; ++i) {
-        value = value * 10 + (t[i].unicode() - u'0');
-        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            value = int64_t(std::numeric_limits<int32_t>::max()) + 1;
-    }
-    if (negative)
-        value = -value;
-    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                       std::numeric_limits<int32_t>::max()));
+    const int64_t value = leadingInteger(
+        std::u16string_view(QStringView(t).utf16(), size_t(t.size())));
+    return clampToInt32(value);
 }
 
 void RectFields::set(const Rect &rect)
