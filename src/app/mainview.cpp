@@ -16,6 +16,7 @@
 #include "scenario/model/scenariowriter.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/loadscenario.h"
+#include "timeline/checkpoint.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -626,8 +627,7 @@ void CMainView::onTimerTick()
 int32_t CMainView::frameAtMs(int32_t ms) const
 {
     const Scenario &s = *m_scenario;
-    return (s.frameRate > 0 && s.scale > 0) ? int32_t(ms / 1000.0 * s.frameRate / s.scale + 0.5)
-                                            : -1;
+    return (s.frameRate > 0 && s.scale > 0) ? msToVideoFrame(ms, s.frameRate, s.scale) : -1;
 }
 
 void CMainView::followPlayback(int32_t ms)
@@ -666,9 +666,11 @@ void CMainView::selectRange(int32_t firstFrame, int32_t lastFrame)
         const int32_t ms = int32_t(s.scale * (frame * 1000.0) / s.frameRate + 0.5);
         return m_engine->clip().msToSampleFrames(ms);
     };
-    m_waveform->setSelection(toPosition(firstFrame), toPosition(lastFrame));
+    const int32_t first = toPosition(firstFrame);
+    const int32_t last = toPosition(lastFrame);
+    m_waveform->setSelection(first, last);
     for (CMarkWnd *strip : m_markWnds)
-        strip->setSelection(toPosition(firstFrame), toPosition(lastFrame));
+        strip->setSelection(first, last);
 }
 
 // ---- Commands --------------------------------------------------------------------------
