@@ -1,0 +1,161 @@
+// Walking JPEG markers and PNG chunks without decoding anything.
+#include "imaging/filestructure.h"
+
+#include <array>
+#include <cstring>
+
+namespace vorn {
+namespace {
+
+constexpr std::string_view PngSignature("\x89PNG\r\n\x1a\n", 8);
+
+uint32_t bigEndian32(const unsigned char *p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// The CRC-32 of PNG chunks (polynomial 0xEDB88320, reflected).
+uint32_t crc32(const unsigned char *data, size_t size)
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+// The bit depths each PNG colour type allows.
+bool validDepth(unsigned colourType, unsigned depth)
+{
+    switch (colourType) {
+    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2: case 4: case 6: return depth == 8 || depth == 16;
+    default: return false;
+    }
+}
+
+bool validHeader(const unsigned char *ihdr)
+{
+    const uint32_t width = bigEndian32(ihdr);
+    const uint32_t height = bigEndian32(ihdr + 4);
+    return width >= 1 && width <= 0x7FFFFFFFu && height >= 1 && height <= 0x7FFFFFFFu
+           && validDepth(ihdr[9], ihdr[8]) && ihdr[10] == 0 && ihdr[11] == 0 && ihdr[12] <= 1;
+}
+
+bool isCritical(const unsigned char *type)
+{
+    return (type[0] & 0x20) == 0;  // an upper-case first letter
+}
+
+} // namespace
+
+bool IsPng(std::string_view bytes)
+{
+    return bytes.starts_with(PngSignature);
+}
+
+bool IsJpeg(std::string_view bytes)
+{
+    return bytes.size() >= 3 && bytes.starts_with("\xFF\xD8\xFF");
+}
+
+bool PngStructureSound(std::string_view bytes, WalkTo to)
+{
+    if (!IsPng(bytes))
+        return false;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const size_t size = bytes.size();
+    size_t at = PngSignature.size();
+    bool first = true;
+    bool sawData = false;
+    for (;;) {
+        if (size - at < 12)
+            return false;
+        const uint32_t length = bigEndian32(data + at);
+        const unsigned char *type = data + at + 4;
+        if (length > 0x7FFFFFFFu || size - at - 12 < length)
+            return false;
+        for (int i = 0; i < 4; ++i)
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
+                return false;
+        const bool isHeader = std::memcmp(type, "IHDR", 4) == 0;
+        if (first != isHeader || (isHeader && (length != 13 || !validHeader(type + 4))))
+            return false;
+        first = false;
+        if (isCritical(type) && crc32(type, 4 + size_t(length)) != bigEndian32(type + 4 + length))
+            return false;
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            if (to == WalkTo::Header)
+                return true;
+            sawData = true;
+        }
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return sawData;
+        at += 12 + size_t(length);
+    }
+}
+
+bool JpegComplete(std::string_view bytes)
+{
+    if (!IsJpeg(bytes))
+        return false;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const size_t size = bytes.size();
+    size_t at = 2;
+    for (;;) {
+        // Stray bytes before a marker are tolerated, as the decoder tolerates them.
+        const void *ff = std::memchr(data + at, 0xFF, size - at);
+        if (!ff)
+            return false;
+        at = size_t(static_cast<const unsigned char *>(ff) - data);
+        while (at < size && data[at] == 0xFF)
+            ++at;
+        if (at >= size)
+            return false;
+        const unsigned char marker = data[at++];
+        if (marker == 0xD9)
+            return true;  // end of image
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;  // markers without a length
+        if (size - at < 2)
+            return false;
+        const size_t length = (size_t(data[at]) << 8) | data[at + 1];
+        if (length < 2 || size - at < length)
+            return false;
+        at += length;
+        if (marker != 0xDA)
+            continue;
+        // Entropy-coded data after a start of scan runs to the next marker that is neither a
+        // stuffed 0xFF 0x00 nor a restart marker.
+        for (;;) {
+            const void *next = std::memchr(data + at, 0xFF, size - at);
+            if (!next)
+                return false;
+            at = size_t(static_cast<const unsigned char *>(next) - data);
+            if (size - at < 2)
+                return false;
+            const unsigned char after = data[at + 1];
+            if (after == 0x00 || (after >= 0xD0 && after <= 0xD7)) {
+                at += 2;
+                continue;
+            }
+            if (after == 0xFF) {
+                ++at;
+                continue;
+            }
+            break;
+        }
+    }
+}
+
+} // namespace vorn
