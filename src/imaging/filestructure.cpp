@@ -3,6 +3,9 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
+
+#include <zlib.h>
 
 namespace vorn {
 namespace {
@@ -57,6 +60,52 @@ bool isCritical(const unsigned char *type)
     return (type[0] & 0x20) == 0;  // an upper-case first letter
 }
 
+// Runs the compressed picture data through zlib into a small scratch buffer, keeping nothing:
+// the decoder prints its own error line for a damaged stream, so the stream is proven first.
+class InflateCheck {
+public:
+    InflateCheck()
+    {
+        m_ok = inflateInit(&m_stream) == Z_OK;
+        m_open = m_ok;
+    }
+    ~InflateCheck()
+    {
+        if (m_open)
+            inflateEnd(&m_stream);
+    }
+    InflateCheck(const InflateCheck &) = delete;
+    InflateCheck &operator=(const InflateCheck &) = delete;
+
+    // Feeds one IDAT chunk's bytes; false once the stream is damaged or data follows its end.
+    bool feed(const unsigned char *data, size_t size)
+    {
+        if (!m_ok || (m_ended && size > 0))
+            return m_ok = false;
+        m_stream.next_in = const_cast<unsigned char *>(data);
+        m_stream.avail_in = uInt(size);
+        while (m_stream.avail_in > 0 && !m_ended) {
+            m_stream.next_out = m_scratch.get();
+            m_stream.avail_out = ScratchBytes;
+            const int result = inflate(&m_stream, Z_NO_FLUSH);
+            if (result == Z_STREAM_END)
+                m_ended = true;
+            else if (result != Z_OK)
+                return m_ok = false;
+        }
+        return true;
+    }
+    bool ended() const { return m_ok && m_ended; }
+
+private:
+    static constexpr uInt ScratchBytes = 64 * 1024;
+    std::unique_ptr<unsigned char[]> m_scratch{new unsigned char[ScratchBytes]};
+    z_stream m_stream{};
+    bool m_ok = false;
+    bool m_open = false;
+    bool m_ended = false;
+};
+
 } // namespace
 
 bool IsPng(std::string_view bytes)
@@ -78,6 +127,7 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
     size_t at = PngSignature.size();
     bool first = true;
     bool sawData = false;
+    InflateCheck pixels;
     for (;;) {
         if (size - at < 12)
             return false;
@@ -98,9 +148,11 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
             if (to == WalkTo::Header)
                 return true;
             sawData = true;
+            if (!pixels.feed(type + 4, length))
+                return false;
         }
         if (std::memcmp(type, "IEND", 4) == 0)
-            return sawData;
+            return sawData && pixels.ended();
         at += 12 + size_t(length);
     }
 }

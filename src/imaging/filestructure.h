@@ -13,7 +13,8 @@ enum class WalkTo {
 };
 
 // A PNG's chunks are whole and the critical ones (IHDR, PLTE, IDAT, IEND) carry their right
-// CRC, IHDR first with valid fields; with WalkTo::End, an IDAT comes before IEND. The decoder
+// CRC, IHDR first with valid fields; with WalkTo::End, an IDAT comes before IEND and the
+// compressed data inflates without error to the end of its stream. The decoder
 // prints its own error line to standard error for a damaged header or a cut-off file and
 // decodes a truncated one without saying so; this walk turns both away first.
 // `bytes` may hold only the start of the file for WalkTo::Header.

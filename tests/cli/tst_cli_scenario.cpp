@@ -53,7 +53,7 @@ TEST_F(CliScenarioTest, CheckExitCodesAndErrors)
 // render where only decoding finds the fault.
 TEST_F(CliScenarioTest, RefusesBadInputsWithAMessageThatHelps)
 {
-    copyScenarioData({"bomb-16000.jpg", "bomb-16000.png"});
+    copyScenarioData({"bomb-16000.jpg", "bomb-16000.png", "damaged-stream.png"});
     std::ifstream jpeg(std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/exif-none.jpg",
                        std::ios::binary);
     const std::string whole{std::istreambuf_iterator<char>(jpeg), {}};
@@ -96,6 +96,9 @@ TEST_F(CliScenarioTest, RefusesBadInputsWithAMessageThatHelps)
         {"PNG bomb", showing("bomb-16000.png"), tooLarge + "bomb-16000.png"},
         {"cut-off JPEG", showing("cut.jpg"), "画像の作成に失敗しました。\nブロック a ファイル：cut.jpg",
          true},
+        // Nothing but our message on standard error: not the decoder's own line either.
+        {"damaged PNG stream", showing("damaged-stream.png"),
+         "画像の作成に失敗しました。\nブロック a ファイル：damaged-stream.png", true},
         {"path with no Shift-JIS form", "SCREEN 64 48\nMAIN { }\n",
          Heading + "次のパスは Shift-JIS で表すことができません。\ncafé/in.txt", false,
          "café/in.txt"},
