@@ -1,9 +1,11 @@
 // Walking JPEG markers and PNG chunks without decoding anything.
 #include "imaging/filestructure.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <zlib.h>
 
@@ -60,11 +62,73 @@ bool isCritical(const unsigned char *type)
     return (type[0] & 0x20) == 0;  // an upper-case first letter
 }
 
-// Runs the compressed picture data through zlib into a small scratch buffer, keeping nothing:
-// the decoder prints its own error line for a damaged stream, so the stream is proven first.
+// The filtered rows the compressed data must hold, pass by pass: each row is one filter-type
+// byte and the row's packed pixels.
+class RowLayout {
+public:
+    explicit RowLayout(const unsigned char *ihdr)
+    {
+        const uint64_t width = bigEndian32(ihdr);
+        const uint64_t height = bigEndian32(ihdr + 4);
+        static constexpr int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+        const uint64_t bitsPerPixel = uint64_t(ihdr[8]) * channels[ihdr[9] % 7];
+        auto add = [&](uint64_t w, uint64_t h) {
+            if (w > 0 && h > 0)
+                m_passes.push_back({1 + (w * bitsPerPixel + 7) / 8, h});
+        };
+        if (ihdr[12] == 0) {
+            add(width, height);
+            return;
+        }
+        // Adam7: the seven passes' first column and row and their steps.
+        static constexpr int adam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        for (const auto &p : adam7) {
+            add(width > uint64_t(p[0]) ? (width - p[0] + p[2] - 1) / p[2] : 0,
+                height > uint64_t(p[1]) ? (height - p[1] + p[3] - 1) / p[3] : 0);
+        }
+    }
+
+    // Takes the next inflated bytes; false at a filter-type byte above 4.
+    bool take(const unsigned char *data, size_t size)
+    {
+        size_t at = 0;
+        while (at < size && m_pass < m_passes.size()) {
+            const Pass &pass = m_passes[m_pass];
+            if (m_inRow == 0 && data[at] > 4)
+                return false;
+            const uint64_t step = std::min<uint64_t>(pass.rowBytes - m_inRow, size - at);
+            at += size_t(step);
+            m_inRow += step;
+            if (m_inRow == pass.rowBytes) {
+                m_inRow = 0;
+                if (++m_row == pass.rows) {
+                    m_row = 0;
+                    ++m_pass;
+                }
+            }
+        }
+        return true;  // bytes past the last row are tolerated, as the decoder tolerates them
+    }
+    bool complete() const { return m_pass == m_passes.size(); }
+
+private:
+    struct Pass {
+        uint64_t rowBytes;
+        uint64_t rows;
+    };
+    std::vector<Pass> m_passes;
+    size_t m_pass = 0;
+    uint64_t m_row = 0;
+    uint64_t m_inRow = 0;
+};
+
+// Runs the compressed picture data through zlib into a small scratch buffer, keeping nothing,
+// and follows its rows: the decoder prints its own error line for a damaged stream, a wrong
+// filter type or too few rows, so those are found first.
 class InflateCheck {
 public:
-    InflateCheck()
+    explicit InflateCheck(const unsigned char *ihdr) : m_rows(ihdr)
     {
         m_ok = inflateInit(&m_stream) == Z_OK;
         m_open = m_ok;
@@ -77,7 +141,7 @@ public:
     InflateCheck(const InflateCheck &) = delete;
     InflateCheck &operator=(const InflateCheck &) = delete;
 
-    // Feeds one IDAT chunk's bytes; false once the stream is damaged or data follows its end.
+    // Feeds one IDAT chunk's bytes; false once the data is damaged or follows the stream's end.
     bool feed(const unsigned char *data, size_t size)
     {
         if (!m_ok || (m_ended && size > 0))
@@ -92,13 +156,16 @@ public:
                 m_ended = true;
             else if (result != Z_OK)
                 return m_ok = false;
+            if (!m_rows.take(m_scratch.get(), ScratchBytes - m_stream.avail_out))
+                return m_ok = false;
         }
         return true;
     }
-    bool ended() const { return m_ok && m_ended; }
+    bool complete() const { return m_ok && m_ended && m_rows.complete(); }
 
 private:
     static constexpr uInt ScratchBytes = 64 * 1024;
+    RowLayout m_rows;
     std::unique_ptr<unsigned char[]> m_scratch{new unsigned char[ScratchBytes]};
     z_stream m_stream{};
     bool m_ok = false;
@@ -127,7 +194,9 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
     size_t at = PngSignature.size();
     bool first = true;
     bool sawData = false;
-    InflateCheck pixels;
+    std::unique_ptr<InflateCheck> pixels;
+    bool indexed = false;
+    bool palette = false;
     for (;;) {
         if (size - at < 12)
             return false;
@@ -141,6 +210,16 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
         const bool isHeader = std::memcmp(type, "IHDR", 4) == 0;
         if (first != isHeader || (isHeader && (length != 13 || !validHeader(type + 4))))
             return false;
+        if (isHeader) {
+            indexed = type[4 + 9] == 3;
+            if (to == WalkTo::End)
+                pixels = std::make_unique<InflateCheck>(type + 4);
+        }
+        // An indexed picture needs its palette, whole entries of at most 256, before the data.
+        if (std::memcmp(type, "PLTE", 4) == 0)
+            palette = length > 0 && length % 3 == 0 && length <= 3 * 256;
+        if (std::memcmp(type, "IDAT", 4) == 0 && indexed && !palette)
+            return false;
         first = false;
         if (isCritical(type) && crc32(type, 4 + size_t(length)) != bigEndian32(type + 4 + length))
             return false;
@@ -148,11 +227,11 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
             if (to == WalkTo::Header)
                 return true;
             sawData = true;
-            if (!pixels.feed(type + 4, length))
+            if (!pixels->feed(type + 4, length))
                 return false;
         }
         if (std::memcmp(type, "IEND", 4) == 0)
-            return sawData && pixels.ended();
+            return sawData && pixels->complete();
         at += 12 + size_t(length);
     }
 }
