@@ -19,23 +19,17 @@ uint32_t bigEndian32(const unsigned char *p)
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-// The CRC-32 of PNG chunks (polynomial 0xEDB88320, reflected).
-uint32_t crc32(const unsigned char *data, size_t size)
+// The CRC-32 of PNG chunks, zlib's (which reads several bytes a step).
+uint32_t chunkCrc(const unsigned char *data, size_t size)
 {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-        c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        const uInt part = uInt(std::min<size_t>(size, 1u << 30));
+        crc = crc32(crc, data, part);
+        data += part;
+        size -= part;
+    }
+    return uint32_t(crc);
 }
 
 // The bit depths each PNG colour type allows.
@@ -221,7 +215,7 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
         if (std::memcmp(type, "IDAT", 4) == 0 && indexed && !palette)
             return false;
         first = false;
-        if (isCritical(type) && crc32(type, 4 + size_t(length)) != bigEndian32(type + 4 + length))
+        if (isCritical(type) && chunkCrc(type, 4 + size_t(length)) != bigEndian32(type + 4 + length))
             return false;
         if (std::memcmp(type, "IDAT", 4) == 0) {
             if (to == WalkTo::Header)
