@@ -42,7 +42,8 @@ public:
     // bytes as stored. Fails (false) when already loaded, when the file is unreadable or not
     // PCM 8/16-bit mono/stereo, holds fewer than MinDataBytes, lies about its sizes, has a
     // sample rate outside MinSamplesPerSec ... MaxSamplesPerSec or a byte rate other than
-    // rate × blockAlign, or memory runs out. Serialised by a process-wide load lock. Runs on the playback thread.
+    // rate × blockAlign, or memory runs out. Serialised by a process-wide load lock. Runs on
+    // the playback thread.
     bool load();
     bool isLoaded() const { return m_loaded; }
 

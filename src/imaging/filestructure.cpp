@@ -215,7 +215,8 @@ bool PngStructureSound(std::string_view bytes, WalkTo to)
         if (std::memcmp(type, "IDAT", 4) == 0 && indexed && !palette)
             return false;
         first = false;
-        if (isCritical(type) && chunkCrc(type, 4 + size_t(length)) != bigEndian32(type + 4 + length))
+        const uint32_t storedCrc = bigEndian32(type + 4 + length);
+        if (isCritical(type) && chunkCrc(type, 4 + size_t(length)) != storedCrc)
             return false;
         if (std::memcmp(type, "IDAT", 4) == 0) {
             if (to == WalkTo::Header)

@@ -294,7 +294,7 @@ int64_t PicturePixelBudget(int32_t screenWidth, int32_t screenHeight)
 
 bool ImageFileHeader::fits(int64_t pixelBudget) const
 {
-    return readable && fitsBudget(width, height, pixelBudget);
+    return readable && ((width == 0 && height == 0) || fitsBudget(width, height, pixelBudget));
 }
 
 ImageFileHeader ReadImageFileHeader(const std::filesystem::path &path)
@@ -308,11 +308,9 @@ ImageFileHeader ReadImageFileHeader(const std::filesystem::path &path)
     QBuffer device;
     QFile file(QFile::decodeName(QByteArray(path.native().c_str())));
     QImageReader reader;
-    QByteArray start;
     if (!file.open(QIODevice::ReadOnly))
         return header;
-    start = file.peek(8);
-    if (IsPng(viewOf(start))) {
+    if (IsPng(viewOf(file.peek(8)))) {
         std::optional<QByteArray> bytes = readBytes(path);
         if (!bytes || !structureSound(*bytes, WalkTo::Header))
             return header;
@@ -325,12 +323,15 @@ ImageFileHeader ReadImageFileHeader(const std::filesystem::path &path)
     configure(reader);
     if (!reader.canRead())
         return header;
+    // A format whose size is known only after decoding passes here; decoding tests it then.
     const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty())
+    if (size.isValid() && size.isEmpty())
         return header;
     header.readable = true;
-    header.width = size.width();
-    header.height = size.height();
+    if (size.isValid()) {
+        header.width = size.width();
+        header.height = size.height();
+    }
     return header;
 }
 

@@ -15,8 +15,8 @@ int64_t PicturePixelBudget(int32_t screenWidth, int32_t screenHeight);
 
 // What a picture's header says, read without decoding its pixels.
 struct ImageFileHeader {
-    bool readable = false;  // a picture whose size the decoder could read
-    int32_t width = 0;
+    bool readable = false;  // a picture the decoder can read
+    int32_t width = 0;      // 0 x 0: a format that tells its size only when decoded
     int32_t height = 0;
     // Whether the picture fits `pixelBudget` pixels and the engine's plane size.
     bool fits(int64_t pixelBudget) const;

@@ -562,7 +562,8 @@ std::optional<SjisString> readQuotedString(Scenario &scenario, SourceText &text,
     });
     if (control != body->end()) {
         char code[8];
-        std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(*control)));
+        std::snprintf(code, sizeof code, "0x%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(*control)));
         reportError(scenario,
                     formatMessage("%sに制御文字 (", label) + code + ") を含めることはできません。",
                     &text);
