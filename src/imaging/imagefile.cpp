@@ -106,7 +106,7 @@ ImagePtr decodeFile(const std::filesystem::path &path, int64_t pixelBudget)
 {
     startDecoder();
     std::optional<QByteArray> bytes = readBytes(path);
-    if (!bytes || !structureSound(*bytes, WalkTo::End))
+    if (!bytes || !structureSound(*bytes, WalkTo::Header))
         return nullptr;
     QBuffer device(&*bytes);
     device.open(QIODevice::ReadOnly);
@@ -114,9 +114,11 @@ ImagePtr decodeFile(const std::filesystem::path &path, int64_t pixelBudget)
     configure(reader);
     if (!reader.canRead())
         return nullptr;
-    // The declared size decides before a byte is decoded.
+    // The declared size decides before a byte is decoded, or inflated to prove the file whole.
     const QSize declared = reader.size();
     if (declared.isValid() && !fitsBudget(declared.width(), declared.height(), pixelBudget))
+        return nullptr;
+    if (!structureSound(*bytes, WalkTo::End))
         return nullptr;
 
     // The JPEG decoder writes into a picture handed to it when its size and format are the
