@@ -413,7 +413,10 @@ void CMainView::openFile(const QString &name)
         scenario = readScenarioFile(name);
     } else if (name.endsWith(QStringLiteral(".wav"), Qt::CaseSensitive)) {
         scenario = makeNewScenario(*m_services.prompter);
-        const auto audio = pathToSjis(std::filesystem::absolute(name.toStdString()));
+        const std::filesystem::path song = std::filesystem::absolute(name.toStdString());
+        const auto audio = pathToSjis(song);
+        if (scenario && !audio)
+            m_services.prompter->showError(notSjisMessage(song));
         if (scenario && (!audio || scenario->setAudio(*audio) != 0))
             scenario.reset();
     } else {
@@ -722,8 +725,13 @@ bool CMainView::takeChosenName(const std::optional<QString> &chosen,
     if (!chosen)
         return false;
     // Absolute, so that the name means the same file whatever the working directory.
-    const auto name = pathToSjis(std::filesystem::absolute(chosen->toStdString()));
-    if (!name || (m_scenario.get()->*set)(*name) != 0) {
+    const std::filesystem::path path = std::filesystem::absolute(chosen->toStdString());
+    const auto name = pathToSjis(path);
+    if (!name) {
+        m_services.prompter->showError(notSjisMessage(path));
+        return false;
+    }
+    if ((m_scenario.get()->*set)(*name) != 0) {
         m_services.prompter->showError(failure);
         return false;
     }

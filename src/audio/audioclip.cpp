@@ -170,11 +170,15 @@ bool AudioClip::load()
         return fail();
     if (info.channels != channelCount)
         return fail();
-    // Every conversion divides by these; a zero rate cannot be played either.
-    if (samplesPerSec() == 0 || avgBytesPerSec() == 0)
-        return fail();
-
     setSpeed(1);
+    // Every time is converted through the byte rate: a field that disagrees with the sample
+    // rate (1 byte a second makes a 2-minute song 596 hours long) would put every mark and
+    // checkpoint at a wrong time, so such a file is refused rather than trusted. So is a rate
+    // no sound device plays.
+    const uint32_t rate = samplesPerSec();
+    if (rate < MinSamplesPerSec || rate > MaxSamplesPerSec
+        || uint64_t(avgBytesPerSec()) != uint64_t(rate) * uint32_t(m_blockAlign))
+        return fail();
 
     // A truncated file opens with its frame count clipped to what is there: compare with the
     // data chunk's own size so that a cut-off song fails instead of loading shorter.

@@ -20,6 +20,10 @@ public:
     static constexpr int AvgBytesPerSecOffset = 8;
     static constexpr int BitsPerSampleOffset = 14;
     static constexpr int32_t MinDataBytes = 131072;  // shorter songs are refused
+    // Sample rates outside this range are refused (the lowest telephone rate is 8 kHz; the
+    // fastest converters take 768 kHz).
+    static constexpr uint32_t MinSamplesPerSec = 1000;
+    static constexpr uint32_t MaxSamplesPerSec = 768000;
     static constexpr int32_t BlockBytes = 65536;     // playback quantum; buffers round up to it
 
     struct Envelope {
@@ -36,8 +40,10 @@ public:
 
     // Reads the WAV file named by path(): the 'fmt ' chunk byte for byte and the data chunk's
     // bytes as stored. Fails (false) when already loaded, when the file is unreadable or not
-    // PCM 8/16-bit mono/stereo, holds fewer than MinDataBytes, lies about its sizes, or memory
-    // runs out. Serialised by a process-wide load lock. Runs on the playback thread.
+    // PCM 8/16-bit mono/stereo, holds fewer than MinDataBytes, lies about its sizes, has a
+    // sample rate outside MinSamplesPerSec ... MaxSamplesPerSec or a byte rate other than
+    // rate × blockAlign, or memory runs out. Serialised by a process-wide load lock. Runs on
+    // the playback thread.
     bool load();
     bool isLoaded() const { return m_loaded; }
 

@@ -48,6 +48,11 @@ std::optional<SjisString> pathToSjis(const std::filesystem::path &path)
     return utf8ToSjis(path.string());
 }
 
+std::string notSjisMessage(const std::filesystem::path &path)
+{
+    return "次のパスは Shift-JIS で表すことができません。\n" + path.string();
+}
+
 SjisString scenarioBaseName(std::string_view nameSjis)
 {
     // Scan byte by byte, skipping the trail byte of each double-byte character, so that a

@@ -25,6 +25,10 @@ std::optional<std::filesystem::path> resolveScenarioName(std::string_view nameSj
 // This machine's path as Shift-JIS bytes for the model; none when CP932 cannot represent it.
 std::optional<SjisString> pathToSjis(const std::filesystem::path &path);
 
+// The message for a path that pathToSjis cannot take, naming the path (UTF-8, as the system
+// gave it) so that the user sees which folder or file name to change.
+std::string notSjisMessage(const std::filesystem::path &path);
+
 // The last component of a scenario name (after the last '\' or '/'), as bytes. Used by messages
 // that show a file's base name.
 SjisString scenarioBaseName(std::string_view nameSjis);

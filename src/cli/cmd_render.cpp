@@ -81,7 +81,10 @@ int runRender(const std::vector<std::string> &args)
     }
     ImageBuffer *picture = scenario->render(frame);
     if (!picture) {
-        prompter.showError(NoPictureMessage);
+        // A picture file that gave no picture is named on a second line.
+        const std::string why = scenario->pictureFailure();
+        prompter.showError(why.empty() ? std::string(NoPictureMessage)
+                                       : std::string(NoPictureMessage) + "\n" + why);
         return ExitRefused;
     }
     const QImage image = ImageBufferToQImage(*picture);

@@ -1,6 +1,9 @@
 // Decoding image files through QImageReader into bottom-up blue-green-red pictures.
 #include "imaging/imagefile.h"
 
+#include "imaging/filestructure.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -39,6 +42,46 @@ bool fitsPlane(int64_t width, int64_t height)
     return stride <= MaxPlaneBytes / height;
 }
 
+bool fitsBudget(int64_t width, int64_t height, int64_t pixelBudget)
+{
+    return fitsPlane(width, height) && width <= pixelBudget / height;
+}
+
+// The whole file, or none when it cannot be read or is larger than any picture we decode.
+std::optional<QByteArray> readBytes(const std::filesystem::path &path)
+{
+    QFile file(QFile::decodeName(QByteArray(path.native().c_str())));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxPlaneBytes)
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (bytes.size() != file.size())
+        return std::nullopt;
+    return bytes;
+}
+
+std::string_view viewOf(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), size_t(bytes.size()));
+}
+
+// A JPEG or PNG whose structure is damaged or cut short before `to` never reaches the decoder.
+bool structureSound(const QByteArray &bytes, WalkTo to)
+{
+    const std::string_view view = viewOf(bytes);
+    if (IsPng(view))
+        return PngStructureSound(view, to);
+    if (IsJpeg(view) && to == WalkTo::End)
+        return JpegComplete(view);
+    return true;
+}
+
+void configure(QImageReader &reader)
+{
+    // The content decides the format, not the file name; the stored orientation is kept.
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+}
+
 // One row of 0xAARRGGBB words to blue-green-red bytes, the alpha byte dropped.
 void wordsToBgr(const QRgb *src, int32_t width, uint8_t *dst)
 {
@@ -59,17 +102,23 @@ void wordsToBgr(const QRgb *src, int32_t width, uint8_t *dst)
     }
 }
 
-ImagePtr decodeFile(const std::filesystem::path &path)
+ImagePtr decodeFile(const std::filesystem::path &path, int64_t pixelBudget)
 {
     startDecoder();
-    QImageReader reader(QFile::decodeName(QByteArray(path.native().c_str())));
-    // The content decides the format, not the file name; the stored orientation is kept.
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(false);
+    std::optional<QByteArray> bytes = readBytes(path);
+    if (!bytes || !structureSound(*bytes, WalkTo::Header))
+        return nullptr;
+    QBuffer device(&*bytes);
+    device.open(QIODevice::ReadOnly);
+    QImageReader reader(&device);
+    configure(reader);
     if (!reader.canRead())
         return nullptr;
+    // The declared size decides before a byte is decoded, or inflated to prove the file whole.
     const QSize declared = reader.size();
-    if (declared.isValid() && !fitsPlane(declared.width(), declared.height()))
+    if (declared.isValid() && !fitsBudget(declared.width(), declared.height(), pixelBudget))
+        return nullptr;
+    if (!structureSound(*bytes, WalkTo::End))
         return nullptr;
 
     // The JPEG decoder writes into a picture handed to it when its size and format are the
@@ -87,7 +136,7 @@ ImagePtr decodeFile(const std::filesystem::path &path)
     }
     if (!reader.read(&decoded) || decoded.isNull())
         return nullptr;
-    if (!fitsPlane(decoded.width(), decoded.height()))
+    if (!fitsBudget(decoded.width(), decoded.height(), pixelBudget))
         return nullptr;
     // Alpha is dropped with the colour left as stored: a non-premultiplied format keeps its
     // colour bytes, and premultiplied ones are converted back first.
@@ -239,16 +288,68 @@ DecodedCache &decodedCache()
 
 } // namespace
 
-ImagePtr LoadImageFile(const std::filesystem::path &path)
+int64_t PicturePixelBudget(int32_t screenWidth, int32_t screenHeight)
+{
+    const int64_t screen = int64_t(std::max(screenWidth, 0)) * std::max(screenHeight, 0);
+    return std::max(MinPicturePixels, 16 * screen);
+}
+
+bool ImageFileHeader::fits(int64_t pixelBudget) const
+{
+    return readable && ((width == 0 && height == 0) || fitsBudget(width, height, pixelBudget));
+}
+
+ImageFileHeader ReadImageFileHeader(const std::filesystem::path &path)
+{
+    ImageFileHeader header;
+    if (!identify(path))
+        return header;
+    startDecoder();
+    // A PNG's header chunks are checked before the decoder reads them (it would print its own
+    // error for a damaged one); other formats are read straight from the file.
+    QBuffer device;
+    QFile file(QFile::decodeName(QByteArray(path.native().c_str())));
+    QImageReader reader;
+    if (!file.open(QIODevice::ReadOnly))
+        return header;
+    if (IsPng(viewOf(file.peek(8)))) {
+        std::optional<QByteArray> bytes = readBytes(path);
+        if (!bytes || !structureSound(*bytes, WalkTo::Header))
+            return header;
+        device.setData(*bytes);
+        device.open(QIODevice::ReadOnly);
+        reader.setDevice(&device);
+    } else {
+        reader.setDevice(&file);
+    }
+    configure(reader);
+    if (!reader.canRead())
+        return header;
+    // A format whose size is known only after decoding passes here; decoding tests it then.
+    const QSize size = reader.size();
+    if (size.isValid() && size.isEmpty())
+        return header;
+    header.readable = true;
+    if (size.isValid()) {
+        header.width = size.width();
+        header.height = size.height();
+    }
+    return header;
+}
+
+ImagePtr LoadImageFile(const std::filesystem::path &path, int64_t pixelBudget)
 {
     const std::optional<FileIdentity> before = identify(path);
     if (!before)
         return nullptr;  // missing, a directory, a FIFO or a device: nothing to decode
     DecodedCache &cache = decodedCache();
-    if (std::shared_ptr<const ImageBuffer> cached = cache.find(*before))
+    if (std::shared_ptr<const ImageBuffer> cached = cache.find(*before)) {
+        if (!fitsBudget(cached->width, cached->height, pixelBudget))
+            return nullptr;
         return CopyImage(cached.get());
+    }
 
-    ImagePtr decoded = decodeFile(path);
+    ImagePtr decoded = decodeFile(path, pixelBudget);
     if (!decoded)
         return nullptr;
     // Only a file that did not change while it was decoded is remembered under its identity,

@@ -230,6 +230,9 @@ void TestMainView::droppedNames_data()
     QTest::newRow("too short") << "wav" << "入力されたファイルの種類が不明です。" << false;
     QTest::newRow("song") << "x.wav" << "" << true;
     QTest::newRow("missing scenario") << "none.txt" << "?" << false;
+    // The scenario names its song in Shift-JIS: a name it cannot hold is said, not ignored.
+    QTest::newRow("song Shift-JIS cannot name")
+        << "café.wav" << "次のパスは Shift-JIS で表すことができません。\n" << false;
 }
 
 void TestMainView::droppedNames()
@@ -239,6 +242,9 @@ void TestMainView::droppedNames()
     QFETCH(bool, makesScenario);
     writeSong(QStringLiteral("x.wav"));
     writeSong(QStringLiteral("X.WAV"));
+    writeSong(QStringLiteral("café.wav"));
+    if (error.endsWith(QLatin1Char('\n')))
+        error += file(name);  // the message names the whole path
     m_view->dropFiles({file(name)});
     QVERIFY(loaded());
     QCOMPARE(m_prompter.questions.size(), size_t(0));

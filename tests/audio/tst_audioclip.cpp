@@ -86,6 +86,13 @@ TEST_F(AudioClipTest, RefusesWhatIsNoPlayableSong)
         {"scenario text", scenario},
         // Every conversion divides by the byte rate.
         {"byte rate 0", wavBytes({.avgBytesPerSec = 0}, indexData(200000, 16))},
+        // Times are converted through the byte rate: one that disagrees with rate × block
+        // size would put every mark at a wrong time (1 byte a second: 596 hours).
+        {"byte rate 1", wavBytes({.avgBytesPerSec = 1}, indexData(200000, 16))},
+        {"byte rate one frame fast", wavBytes({.avgBytesPerSec = 176404}, indexData(200000, 16))},
+        {"1 Hz", wavBytes({.samplesPerSec = 1}, indexData(200000, 16))},
+        {"2^31 - 1 Hz", wavBytes({.channels = 1, .samplesPerSec = 0x7FFFFFFF, .bitsPerSample = 8},
+                                 indexData(200000, 8))},
         // Declared sizes past the data fail without allocating them.
         {"declares 4 GiB", wavBytes({.declaredDataBytes = 0xFFFFFFFFu}, indexData(131072, 16))},
         {"declares 2 GiB - 16", wavBytes({.declaredDataBytes = 0x7FFFFFF0u}, indexData(131072, 16))},

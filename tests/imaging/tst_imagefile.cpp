@@ -144,13 +144,36 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
         // Cut inside the header: nothing can be decoded.
         writeBytes(path("cut"), bytes.substr(0, 20));
         EXPECT_FALSE(LoadImageFile(path("cut"))) << format;
-        // Cut in the pixel data: whatever the decoder recovers keeps the declared size.
+        // Cut in the pixel data, or by its last bytes: the decoder would pad it with grey.
         writeBytes(path("half"), bytes.substr(0, bytes.size() / 2));
-        if (ImagePtr half = LoadImageFile(path("half"))) {
-            EXPECT_EQ(half->width, 40) << format;
-            EXPECT_EQ(half->height, 30) << format;
-        }
+        EXPECT_FALSE(LoadImageFile(path("half"))) << format;
+        writeBytes(path("end"), bytes.substr(0, bytes.size() - 2));
+        EXPECT_FALSE(LoadImageFile(path("end"))) << format;
+        EXPECT_TRUE(ReadImageFileHeader(path("end")).readable) << format;
+        // A flipped bit in the header's checksum (the decoder would print its own error).
+        std::string flipped = bytes;
+        flipped[format == std::string("PNG") ? 29 : 3] ^= 1;
+        writeBytes(path("flipped"), flipped);
+        EXPECT_EQ(bool(LoadImageFile(path("flipped"))), format != std::string("PNG")) << format;
+        EXPECT_EQ(ReadImageFileHeader(path("flipped")).readable, format != std::string("PNG"));
+
+        // The pixel budget is tested on the declared size, before decoding.
+        EXPECT_TRUE(LoadImageFile(path("whole"), 40 * 30)) << format;
+        EXPECT_FALSE(LoadImageFile(path("whole"), 40 * 30 - 1)) << format;
+        EXPECT_TRUE(ReadImageFileHeader(path("whole")).fits(40 * 30)) << format;
+        EXPECT_FALSE(ReadImageFileHeader(path("whole")).fits(40 * 30 - 1)) << format;
     }
+    // A few hundred bytes that declare 16000 x 16000 pixels.
+    for (const char *bomb : {"bomb-16000.jpg", "bomb-16000.png"}) {
+        const fs::path file = fs::path(VORN_SOURCE_DIR) / "tests/data/scenario" / bomb;
+        const ImageFileHeader header = ReadImageFileHeader(file);
+        EXPECT_TRUE(header.readable) << bomb;
+        EXPECT_EQ(header.width, 16000) << bomb;
+        EXPECT_FALSE(header.fits(PicturePixelBudget(1920, 1080))) << bomb;
+        EXPECT_FALSE(LoadImageFile(file, PicturePixelBudget(1920, 1080))) << bomb;
+    }
+    EXPECT_EQ(PicturePixelBudget(720, 480), MinPicturePixels);
+    EXPECT_EQ(PicturePixelBudget(3840, 2160), 16 * 3840 * 2160);
 }
 
 TEST(LoadImageFile, CacheHandsOutCopiesAndNoticesChangedFiles)

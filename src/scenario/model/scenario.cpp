@@ -115,7 +115,23 @@ std::optional<SjisString> Scenario::findLoop() const
 
 ImageBuffer *Scenario::render(int32_t frame)
 {
+    {
+        std::lock_guard guard(m_failureLock);
+        m_pictureFailure.clear();
+    }
     return mainInput.render(frame);
+}
+
+std::string Scenario::pictureFailure() const
+{
+    std::lock_guard guard(m_failureLock);
+    return m_pictureFailure;
+}
+
+void Scenario::notePictureFailure(std::string text)
+{
+    std::lock_guard guard(m_failureLock);
+    m_pictureFailure = std::move(text);
 }
 
 void Scenario::release(ImageBuffer *image, int32_t frame)

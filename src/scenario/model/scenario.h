@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -103,6 +104,12 @@ public:
 
     // The frame through mainInput; the picture is the caller's until release.
     ImageBuffer *render(int32_t frame);
+    // Why the last render on any thread gave no picture, when a block could not read its
+    // picture file: "ブロック NAME ファイル：FILE" (UTF-8), to follow "画像の作成に失敗しました。".
+    // Empty when the render succeeded or failed for another reason. A block that fails notes
+    // it through notePictureFailure; render clears it first.
+    std::string pictureFailure() const;
+    void notePictureFailure(std::string text);
     void release(ImageBuffer *image, int32_t frame);
     // The key frames of MAIN in 0 .. totalFrames - 1, ascending, each once (as MAIN's isKeyFrame
     // answers them frame by frame). Needs a linked scenario.
@@ -141,6 +148,8 @@ public:
 
 private:
     bool m_copyFailed = false;
+    mutable std::mutex m_failureLock;
+    std::string m_pictureFailure;
 };
 
 } // namespace vorn

@@ -16,7 +16,7 @@ std::unique_ptr<Scenario> loadLinkedScenario(const std::filesystem::path &file, 
     // The reader takes Shift-JIS names; a path that CP932 cannot hold cannot be read.
     const auto name = pathToSjis(file);
     if (!name) {
-        reportError(*scenario, "シナリオファイルのロードに失敗しました。", nullptr);
+        reportError(*scenario, notSjisMessage(file), nullptr);
         return nullptr;
     }
     if (load(*scenario, *name) != 0 || link(*scenario) != 0)

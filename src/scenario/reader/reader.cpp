@@ -167,19 +167,51 @@ int32_t readVariableDefinition(Scenario &scenario, SourceText &text)
     return Ok;
 }
 
+// The window's properties dialog takes screens up to this size; a larger one could not be
+// rendered anyway (a frame's colour and alpha planes alone take 4 bytes a pixel, 400 MB here).
+constexpr int32_t MaxScreenSide = 10000;
+
 int32_t readScreen(Scenario &scenario, SourceText &text)
 {
+    constexpr int checks = CheckLowest | CheckHighest;
     text.skip(Blanks);
-    if (readInteger(scenario, text, scenario.screenWidth, "スクリーン幅", CheckLowest, 0, 0) != Ok)
+    if (readInteger(scenario, text, scenario.screenWidth, "スクリーン幅", checks, 0,
+                    MaxScreenSide) != Ok)
         return Failed;
     text.skip(Blanks);
-    return readInteger(scenario, text, scenario.screenHeight, "スクリーン高", CheckLowest, 0, 0);
+    return readInteger(scenario, text, scenario.screenHeight, "スクリーン高", checks, 0,
+                       MaxScreenSide);
 }
 
-int32_t readSetting(Scenario &scenario, SourceText &text, int32_t &field, std::string_view label)
+int32_t readSetting(Scenario &scenario, SourceText &text, int32_t &field, std::string_view label,
+                    int32_t lowest = 0)
 {
     text.skip(Blanks);
-    return readInteger(scenario, text, field, label, CheckLowest, 0, 0);
+    return readInteger(scenario, text, field, label, CheckLowest, lowest, 0);
+}
+
+// Text that is no Shift-JIS scenario is named before any statement is read: a UTF-8 file
+// would otherwise fail at its first word with that word as mojibake, and a NUL byte would
+// end a name early or reach the writer. At the line of the first offending byte.
+bool refuseForeignText(Scenario &scenario, SourceText &text)
+{
+    const std::string_view data = text.data();
+    if (data.starts_with("\xEF\xBB\xBF")) {
+        reportError(scenario,
+                    "このファイルは UTF-8 で書かれています (先頭に BOM があります)。"
+                    "シナリオは Shift-JIS で保存してください。",
+                    &text);
+        return true;
+    }
+    if (const size_t nul = data.find('\0'); nul != std::string_view::npos) {
+        text.setPosition(int32_t(nul));
+        reportError(scenario,
+                    "このファイルには NUL バイト (0x00) が含まれています。"
+                    "テキストファイルではないか、壊れています。",
+                    &text);
+        return true;
+    }
+    return false;
 }
 
 int32_t readAudio(Scenario &scenario, SourceText &text)
@@ -263,9 +295,11 @@ int32_t runStatements(Scenario &scenario, SourceText &text)
         } else if (word == "AUDIO") {
             result = readAudio(scenario, text);
         } else if (word == "FRAMERATE") {
-            result = readSetting(scenario, text, scenario.frameRate, "フレームレート値");
+            // Frames per second are frameRate / scale: 0 in either makes every time frame 0
+            // or divides by zero.
+            result = readSetting(scenario, text, scenario.frameRate, "フレームレート値", 1);
         } else if (word == "SCALE") {
-            result = readSetting(scenario, text, scenario.scale, "スケール値");
+            result = readSetting(scenario, text, scenario.scale, "スケール値", 1);
         } else if (word == "PREVIEWSCALE") {
             result = readSetting(scenario, text, scenario.previewScale,
                                  "プレビュー用フレームレート低減率");
@@ -322,16 +356,18 @@ int32_t loadFile(Scenario &scenario, std::string_view fileName, SourceText *incl
     std::filesystem::path absolute = std::filesystem::absolute(*local, error);
     if (error)
         absolute = *local;
-    auto fileDirectory = pathToSjis(absolute.lexically_normal().parent_path());
+    const std::filesystem::path parent = absolute.lexically_normal().parent_path();
+    auto fileDirectory = pathToSjis(parent);
     if (!fileDirectory) {
-        reportError(scenario,
-                    "ファイルのあるフォルダ名を Shift-JIS で表すことができません。", nullptr);
+        reportError(scenario, notSjisMessage(parent), nullptr);
         return Failed;
     }
     std::optional<SjisString> previous = scenario.currentDirectory;
     scenario.currentDirectory = std::move(*fileDirectory);
 
     SourceText text(std::move(data), SjisString(fileName), sjisToUtf8(fileName));
+    if (refuseForeignText(scenario, text))
+        return Failed;
     text.prepare();
     if (runStatements(scenario, text) != Ok)
         return Failed;
@@ -517,6 +553,20 @@ std::optional<SjisString> readQuotedString(Scenario &scenario, SourceText &text,
     }
     if (text.peek() != '"') {
         reportQuotes();
+        return std::nullopt;
+    }
+    // Tab and LF end the string already; other control bytes (never part of a Shift-JIS
+    // character) would go into file and block names and be written back as they are.
+    const auto control = std::find_if(body->begin(), body->end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (control != body->end()) {
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(*control)));
+        reportError(scenario,
+                    formatMessage("%sに制御文字 (", label) + code + ") を含めることはできません。",
+                    &text);
         return std::nullopt;
     }
     text.advance();

@@ -125,15 +125,20 @@ std::string_view SourceText::data() const
 void SourceText::prepare()
 {
     const size_t size = m_data.size();
+    bool inComment = false;
     for (size_t i = 0; i < size; ++i) {
-        if (m_data[i] == '#') {
-            while (i < size && m_data[i] != '\n')
-                m_data[i++] = ' ';
-            if (i >= size)
-                break;
-        } else if (m_data[i] == '\r') {
-            m_data[i] = ' ';
+        char &c = m_data[i];
+        if (c == '\r') {
+            // CR LF and LF files read alike; a CR alone (old Macintosh files) ends a line too,
+            // else the whole file would be one line and its first comment would blank the rest.
+            c = i + 1 < size && m_data[i + 1] == '\n' ? ' ' : '\n';
         }
+        if (c == '\n')
+            inComment = false;
+        else if (c == '#')
+            inComment = true;
+        if (inComment)
+            c = ' ';
     }
     m_lineCachePosition = 0;
     m_lineCacheLine = 1;

@@ -35,8 +35,8 @@ public:
     const std::string &displayName() const;
     std::string_view data() const;            // size bytes, without the terminating NUL
 
-    // Blanks comments ('#' up to the next LF) and CR bytes in place, everywhere (also inside
-    // quotes). Done once, before any token is read.
+    // Blanks comments ('#' up to the next LF) and the CR of each CR LF in place, everywhere
+    // (also inside quotes); a CR alone becomes an LF. Done once, before any token is read.
     void prepare();
 
 private:

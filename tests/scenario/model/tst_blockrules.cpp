@@ -363,7 +363,9 @@ class ValidateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::ofstream(directory / "there.jpg") << "x";
+        // validate reads the picture's header.
+        const auto photo = std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/exif-none.jpg";
+        std::filesystem::copy_file(photo, directory / "there.jpg");
     }
 
     test::TempDir m_temp;

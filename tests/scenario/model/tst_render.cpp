@@ -718,9 +718,8 @@ MAIN { INPUT "alpha" INPUT "shade" INPUT "mosaic" INPUT "expand" INPUT "rotate"
 // pending; SERIES asked beyond its end gives none as well.
 TEST_F(RenderTest, MissingPicturesGiveNoFrame)
 {
-    {
-        std::ofstream(m_dir / "broken.jpg", std::ios::binary) << "not a picture";
-    }
+    // A picture when the scenario is checked, then no longer.
+    picture("broken.jpg", 8, 8, Qt::blue);
     picture("red.png", 64, 48, Qt::red);
     Scenario &s = load(std::string(Screen64) + R"(
 IMAGE "broken" { FILE "broken.jpg" }
@@ -746,6 +745,9 @@ MAIN { INPUT "series" INPUT "rotate" INPUT "rotatebg" INPUT "film" INPUT "mix" I
        INPUT "fade" INPUT "shake" INPUT "mosaic" INPUT "expand" INPUT "alpha" INPUT "shade"
        INPUT "cut" INPUT "frame" }
 )");
+    {
+        std::ofstream(m_dir / "broken.jpg", std::ios::binary) << "not a picture";
+    }
     for (const char *name : {"broken", "frame", "still", "rotate", "rotatebg", "zoom", "film",
                              "mix", "fade", "shake", "mosaic", "expand", "alpha", "shade",
                              "cut"}) {
@@ -769,6 +771,9 @@ MAIN { INPUT "series" INPUT "rotate" INPUT "rotatebg" INPUT "film" INPUT "mix" I
     EXPECT_EQ(block("series")->render(8), nullptr);
     EXPECT_EQ(block("series")->render(-1), nullptr);
     EXPECT_EQ(s.render(s.totalFrames), nullptr);
+    // The frame that fails for the picture names the block and its file.
+    EXPECT_EQ(s.render(s.totalFrames - 1), nullptr);
+    EXPECT_EQ(s.pictureFailure(), "ブロック broken ファイル：broken.jpg");
     expectIdle();
 }
 

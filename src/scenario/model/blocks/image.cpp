@@ -2,6 +2,8 @@
 #include "scenario/model/blocks/image.h"
 
 #include "base/result.h"
+#include "imaging/imagefile.h"
+#include "scenario/model/scenario.h"
 #include "scenario/model/blocks/layout.h"
 
 namespace vorn {
@@ -31,10 +33,43 @@ int32_t ImageBlock::frameCount()
     return cacheFrameCount(0);
 }
 
+int64_t ImageBlock::pictureBudget() const
+{
+    return scenario ? PicturePixelBudget(scenario->screenWidth, scenario->screenHeight)
+                    : MinPicturePixels;
+}
+
+std::string ImageBlock::pictureFailureText() const
+{
+    return fillMessage("ブロック %s ファイル：%s", {displayName(), sjisToUtf8(file.value_or(""))});
+}
+
 int32_t ImageBlock::validate(Prompter *reportError)
 {
     // A BLOCK_FRAME picture reads no file and needs no path.
-    return validateFile(reportError, CannotOpen);
+    const int32_t result = validateFile(reportError, CannotOpen);
+    if (result != Ok || !file)
+        return result;
+    // The header alone: a file that is no picture, or one that declares more pixels than
+    // the screen gives a use for, is refused here rather than at every frame that shows it.
+    const ImageFileHeader header = ReadImageFileHeader(localFilePath().value());
+    const std::string fileName = sjisToUtf8(*file);
+    if (!header.readable) {
+        report(reportError,
+               fillMessage("ブロック %s で指定されたファイルは画像として読み込むことができません。"
+                           "\nファイル：%s",
+                           {displayName(), fileName}));
+        return CannotOpen;
+    }
+    if (const int64_t budget = pictureBudget(); !header.fits(budget)) {
+        const std::string size = std::to_string(header.width) + "×" + std::to_string(header.height);
+        report(reportError,
+               fillMessage("ブロック %s で指定された画像 (%s) は大きすぎます。画素数は %s までです。"
+                           "\nファイル：%s",
+                           {displayName(), size, std::to_string(budget), fileName}));
+        return CannotOpen;
+    }
+    return Ok;
 }
 
 int32_t ImageBlock::write(LineSink &out) const

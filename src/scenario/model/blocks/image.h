@@ -27,6 +27,10 @@ public:
     // The finished picture: the file or the BLOCK_FRAME picture with the options applied in
     // their fixed order; none when any step fails. Renders the first input for BLOCK_FRAME.
     ImagePtr buildPicture();
+    // The most pixels the file's picture may have, from the linked scenario's screen.
+    int64_t pictureBudget() const;
+    // "ブロック NAME ファイル：FILE", noted with the scenario when the file gives no picture.
+    std::string pictureFailureText() const;
 
     // options bits.
     enum Option : int32_t {

@@ -7,6 +7,7 @@
 #include "imaging/imagefile.h"
 #include "imaging/rotate.h"
 #include "scenario/model/blocks/renderhelp.h"
+#include "scenario/model/scenario.h"
 
 #include <cstring>
 
@@ -28,9 +29,12 @@ ImagePtr ImageBlock::buildPicture()
     ImagePtr picture;
     if (file) {
         const auto local = localFilePath();
-        if (!local)
+        picture = local ? LoadImageFile(*local, pictureBudget()) : nullptr;
+        if (!picture) {
+            if (scenario)
+                scenario->notePictureFailure(pictureFailureText());
             return nullptr;
-        picture = LoadImageFile(*local);
+        }
     } else {
         render::InputPicture input(firstInput(), blockFrame);
         picture = CopyImage(input.get());
