@@ -1008,8 +1008,10 @@ void TestMainView::quitsWhenReady()
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(VORN_PROGRAM), {file(name)});
     const bool finished = program.waitForFinished(20000);
-    if (!finished)
+    if (!finished) {
         program.kill();
+        program.waitForFinished(5000);
+    }
     QVERIFY(finished);
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(program.readAllStandardOutput().contains("ready"));

@@ -7,8 +7,8 @@
 namespace vorn::test {
 
 // A filled zig-zag polygon of `points` points whose edges each cross every row of a
-// `side` x `side` screen (so every row sorts and fills about `points` crossings), kept by a
-// STILL of 10 frames in MAIN. Without AUDIO.
+// `side` x `side` screen (so every row sorts and fills about `points` crossings), shown by an
+// ACTION of 10 frames, which keeps its source picture between frames. Without AUDIO.
 inline std::string heavyScenarioText(int points = 8000, int side = 600)
 {
     const std::string s = std::to_string(side);
@@ -18,8 +18,8 @@ inline std::string heavyScenarioText(int points = 8000, int side = 600)
     for (int i = 0; i < points; ++i)
         text += "\t\tPOINT\t" + std::to_string(int64_t(i) * side / points) + " " +
                 (i % 2 ? last : std::string("0")) + "\n";
-    return text + "\t}\n}\nSTILL \"s\"\n{\n\tINPUT\t\"zig\"\t0 0 " + last + " " + last +
-           "\n\tFRAMES\t10\n}\nMAIN\n{\n\tINPUT\t\"s\"\n}\n";
+    return text + "\t}\n}\nACTION \"a\"\n{\n\tINPUT\t\"zig\"\n\tFRAMES\t10\n}\n"
+                  "MAIN\n{\n\tINPUT\t\"a\"\n}\n";
 }
 
 } // namespace vorn::test
