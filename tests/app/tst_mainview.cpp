@@ -601,13 +601,14 @@ void TestMainView::scenarioIsReadOffTheInterfaceThread()
         QCOMPARE(m_view->scenario()->prompter, static_cast<Prompter *>(&m_prompter));
 }
 
-// New, or a dropped file, while the preview renders a heavy frame: the render is cancelled
-// instead of waited for, so its picture never shows (waiting, it would show).
+// New, a dropped file or an editor apply while the preview renders a heavy frame: the render
+// is cancelled instead of waited for, so its picture never shows (waiting, it would show).
 void TestMainView::replacingNeverWaitsForARender_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("new") << "new";
     QTest::newRow("drop") << "drop";
+    QTest::newRow("apply") << "apply";
 }
 
 void TestMainView::replacingNeverWaitsForARender()
@@ -619,6 +620,12 @@ void TestMainView::replacingNeverWaitsForARender()
     QVERIFY(loaded());
     QVERIFY(m_view->scenario());
     CImageWnd *preview = m_view->preview();
+    if (how == QStringLiteral("apply")) {  // the ACTION's page, before the frame is asked for
+        QTreeWidgetItem *mainItem = m_view->treePanel()->tree()->topLevelItem(0);
+        mainItem->setExpanded(true);
+        m_view->treePanel()->tree()->setCurrentItem(mainItem->child(0));
+        QVERIFY(m_view->propertyHost()->currentPage());
+    }
     QSignalSpy ready(preview, &CImageWnd::frameReady);
     m_view->showFrame(3);
     QVERIFY(preview->isBusy());
@@ -627,15 +634,17 @@ void TestMainView::replacingNeverWaitsForARender()
     // the frame would be done.
     if (how == QStringLiteral("new"))
         m_view->action(ID_NEW)->trigger();
-    else
+    else if (how == QStringLiteral("drop"))
         m_view->dropFiles({file(QStringLiteral("a.wav"))});
+    else
+        QCOMPARE(m_view->propertyHost()->applyCurrentPage(), 0);
     QVERIFY(loaded());
     QVERIFY(!preview->isBusy());
     QCOMPARE(ready.count(), 1);
     QVERIFY(!ready.at(0).at(1).toBool());
     QCOMPARE(preview->shownFrame(), -1);
     QVERIFY(m_view->scenario());
-    QCOMPARE(m_view->scenario()->screenWidth, 720);
+    QCOMPARE(m_view->scenario()->screenWidth, how == QStringLiteral("apply") ? 600 : 720);
     QVERIFY(m_prompter.errors.empty());
 }
 
