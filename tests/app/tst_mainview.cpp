@@ -614,7 +614,7 @@ void TestMainView::replacingNeverWaitsForARender_data()
 void TestMainView::replacingNeverWaitsForARender()
 {
     QFETCH(QString, how);
-    writeText(QStringLiteral("heavy.txt"), QByteArray::fromStdString(test::heavyScenarioText()));
+    writeText(QStringLiteral("heavy.txt"), QByteArray::fromStdString(test::heavyScenarioText(20000, 800)));
     writeSong(QStringLiteral("a.wav"));
     m_view->openFile(file(QStringLiteral("heavy.txt")));
     QVERIFY(loaded());
@@ -631,7 +631,7 @@ void TestMainView::replacingNeverWaitsForARender()
     QVERIFY(preview->isBusy());
     QTest::qWait(30);  // into the polygon's rows
     // The dropped song's scenario replaces the heavy one once the song has loaded, long before
-    // the frame would be done.
+    // the frame (seconds) would be done.
     if (how == QStringLiteral("new"))
         m_view->action(ID_NEW)->trigger();
     else if (how == QStringLiteral("drop"))
@@ -644,7 +644,7 @@ void TestMainView::replacingNeverWaitsForARender()
     QVERIFY(!ready.at(0).at(1).toBool());
     QCOMPARE(preview->shownFrame(), -1);
     QVERIFY(m_view->scenario());
-    QCOMPARE(m_view->scenario()->screenWidth, how == QStringLiteral("apply") ? 600 : 720);
+    QCOMPARE(m_view->scenario()->screenWidth, how == QStringLiteral("apply") ? 800 : 720);
     QVERIFY(m_prompter.errors.empty());
 }
 
