@@ -1,6 +1,6 @@
 // The main window's speed as a user meets it: a key tap to its mark while the strips repaint,
-// a click on a mark to its picture in the preview, and start-up with the demo song against a
-// minimal Qt Widgets window.
+// a click on a mark to its picture in the preview, New while a heavy frame renders, and
+// start-up with the demo song against a minimal Qt Widgets window.
 #include "app/imagewnd.h"
 #include "app/mainframe.h"
 #include "app/mainview.h"
@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <benchmark/benchmark.h>
@@ -23,6 +24,7 @@
 #include <functional>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace vorn;
@@ -259,6 +261,91 @@ void BM_ClickMarkToPicture(benchmark::State &state)
     state.counters["worst_ms"] = *std::max_element(times.begin(), times.end());
 }
 BENCHMARK(BM_ClickMarkToPicture)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A filled zig-zag polygon whose `points` edges each cross every row of a `side` x `side`
+// screen, kept by a STILL: a frame that takes seconds.
+std::string heavyScenarioText(int points, int side)
+{
+    const std::string s = std::to_string(side);
+    const std::string last = std::to_string(side - 1);
+    std::string text = "SCREEN\t" + s + "\t" + s + "\nDRAW \"zig\"\n{\n\tSIZE\t" + s + " " + s +
+                       "\n\tCOLOR\t0 0 255 255\n\tPOLYGON\n\t{\n\t\tFILL\n";
+    for (int i = 0; i < points; ++i)
+        text += "\t\tPOINT\t" + std::to_string(int64_t(i) * side / points) + " " +
+                (i % 2 ? last : std::string("0")) + "\n";
+    return text + "\t}\n}\nSTILL \"s\"\n{\n\tINPUT\t\"zig\"\t0 0 " + last + " " + last +
+           "\n\tFRAMES\t10\n}\nMAIN\n{\n\tINPUT\t\"s\"\n}\n";
+}
+
+// New pressed while the preview renders a heavy frame (goal: New done within 100 ms), beside
+// the time the same frame takes when left to finish.
+void BM_NewWhileRenderingHeavyFrame(benchmark::State &state)
+{
+    application();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("heavy.txt"));
+    {
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly)) {
+            state.SkipWithError("no temporary file");
+            return;
+        }
+        out.write(QByteArray::fromStdString(heavyScenarioText(20000, 1000)));
+    }
+    SilentPrompter prompter;
+    NoFiles files;
+    ShellServices services;
+    services.prompter = &prompter;
+    services.files = &files;
+    services.timerPeriodMs = 0;
+    CMainFrame frame(std::move(services));
+    CMainView *view = frame.view();
+    frame.resize(1280, 960);
+    frame.show();
+    CImageWnd *preview = view->preview();
+    auto open = [&] {
+        view->openFile(path);
+        return spin([&] { return view->scenario() && !view->readingScenario(); }, 20000) &&
+               view->scenario()->totalFrames == 10;
+    };
+    if (!open()) {
+        state.SkipWithError("the heavy scenario did not open");
+        return;
+    }
+    // The whole frame, once.
+    QElapsedTimer whole;
+    whole.start();
+    view->showFrame(0);
+    spin([&] { return !preview->isBusy(); }, 120000);
+    const double frameMs = double(whole.nsecsElapsed()) / 1e6;
+
+    std::vector<double> times;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!open()) {
+            state.SkipWithError("the heavy scenario did not open");
+            break;
+        }
+        view->showFrame(1);
+        spinFor(300);  // well into the polygon's rows
+        const bool rendering = preview->isBusy();
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        view->action(ID_NEW)->trigger();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (!rendering || preview->isBusy()) {
+            state.SkipWithError("the frame was not rendering when New was pressed");
+            break;
+        }
+    }
+    if (times.empty())
+        return;
+    state.counters["frame_ms"] = frameMs;
+    state.counters["new_median_ms"] = percentile(times, 0.5);
+    state.counters["new_worst_ms"] = *std::max_element(times.begin(), times.end());
+}
+BENCHMARK(BM_NewWhileRenderingHeavyFrame)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Process start to "ready" on standard output.
 double startUpMs(const QString &program, const QStringList &args)

@@ -1,6 +1,7 @@
 // Reading and linking a generated scenario of about 10 MiB and 20,000 blocks that uses macros,
-// variables and expressions (goal: 0.5 s for read + link), and the key frames of scenarios
-// (goals: 50 ms for the generated one, 100 ms for a 12 KB file of 1,000 long inputs).
+// variables and expressions (goal: 0.5 s for read + link), a polygon of 600,000 POINT lines
+// (goal: 1 s for read + link, what `check` does), and the key frames of scenarios (goals: 50 ms
+// for the generated one, 100 ms for a 12 KB file of 1,000 long inputs).
 #include "base/scenariopath.h"
 #include "scenario/model/scenario.h"
 #include "scenario/reader/linker.h"
@@ -65,6 +66,39 @@ void BM_ReadAndLink(benchmark::State &state)
                             int64_t(std::filesystem::file_size(scenarioFile())));
 }
 BENCHMARK(BM_ReadAndLink)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A DRAW block whose polygon has `state.range(0)` points, written once; read and linked per
+// iteration. Reading must stay linear in the points.
+void BM_ReadPointHeavy(benchmark::State &state)
+{
+    const auto points = int32_t(state.range(0));
+    std::string text = "SCREEN 64 48\r\nDRAW \"d\"\r\n{\r\n\tSIZE\t64\t48\r\n\tPOLYGON\r\n\t{\r\n";
+    for (int32_t i = 0; i < points; ++i)
+        text += "\t\tPOINT\t" + std::to_string(i % 64) + "\t" + std::to_string(i / 64 % 48) + "\r\n";
+    text += "\t}\r\n}\r\nSTILL \"s\" { INPUT \"d\" FRAMES 10 }\r\nMAIN { INPUT \"s\" }\r\n";
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("vorn-bench-points-" + std::to_string(getpid()) + ".txt");
+    std::ofstream(path, std::ios::binary) << text;
+    const vorn::SjisString name = vorn::pathToSjis(path).value();
+    for (auto _ : state) {
+        SilentPrompter prompter;
+        vorn::Scenario scenario;
+        scenario.prompter = &prompter;
+        if (vorn::load(scenario, name) != 0 || vorn::link(scenario) != 0) {
+            state.SkipWithError("the point-heavy scenario did not read");
+            break;
+        }
+        benchmark::DoNotOptimize(scenario.totalFrames);
+    }
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    state.counters["MiB"] = double(text.size()) / (1024.0 * 1024.0);
+    state.SetComplexityN(points);
+}
+BENCHMARK(BM_ReadPointHeavy)
+    ->Arg(75000)->Arg(150000)->Arg(300000)->Arg(600000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // The key frames of a scenario text, read and linked once before the timing.
 void keyFramesOf(benchmark::State &state, const std::string &text)

@@ -18,6 +18,15 @@ namespace vorn {
 namespace {
 
 constexpr int FramePane = 3;
+const char *const Description = "選んだ時点のシナリオの画像";
+
+// What the window says about a frame that could not be made: short for the status pane, whole
+// for the banner and screen readers.
+QString failedText(int32_t frame, bool whole)
+{
+    return whole ? QStringLiteral("フレーム %1 の画像を作成できませんでした。").arg(frame)
+                 : QStringLiteral("%1 作成失敗").arg(frame);
+}
 
 } // namespace
 
@@ -29,7 +38,7 @@ CImageWnd::CImageWnd(QWidget *parent) : QFrame(parent), m_render(std::make_uniqu
     setLineWidth(2);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QString::fromUtf8(AccessibleName));
-    setAccessibleDescription(QStringLiteral("選んだ時点のシナリオの画像"));
+    setAccessibleDescription(QString::fromUtf8(Description));
     m_clientWidth = contentsRect().width();
     m_clientHeight = contentsRect().height();
 }
@@ -38,6 +47,7 @@ CImageWnd::~CImageWnd()
 {
     // Messages of a render still running are dropped: the program is closing the window.
     if (isBusy()) {
+        m_render->cancel();
         RenderResult result = m_render->finish();
         if (result.picture)
             result.scenario->release(result.picture, result.frame);
@@ -58,8 +68,11 @@ void CImageWnd::setScenario(Scenario *scenario)
 
 void CImageWnd::detachScenario()
 {
+    // The scenario is about to change or go: a frame of it half made is worth nothing.
+    m_render->cancel();
     waitIdle();
     releaseFrameImage();
+    setFailedFrame(-1);
     m_scenario = nullptr;
 }
 
@@ -102,15 +115,20 @@ void CImageWnd::takeResult()
         m_frameImageScenario = result.scenario;
         m_frameImageFrame = result.frame;
         m_shownFrame = result.frame;
+        setFailedFrame(-1);
         refit();
         emit statusText(FramePane, QString::number(result.frame));
         update();
         shown = true;
     } else if (result.picture) {
         result.scenario->release(result.picture, result.frame);
-    } else {
-        // No picture: the previous one stays, and so does its number instead of the progress.
+    } else if (result.cancelled) {
+        // Nobody waits for a cancelled frame: the previous picture and its number stay.
         emit statusText(FramePane, m_shownFrame >= 0 ? QString::number(m_shownFrame) : QString());
+    } else {
+        // No picture: the previous one stays, marked as not being the frame asked for.
+        setFailedFrame(result.frame);
+        emit statusText(FramePane, failedText(result.frame, false));
     }
     // Shown now, on this thread and with no render running, so a message box open here holds
     // nothing up.
@@ -118,6 +136,16 @@ void CImageWnd::takeResult()
         for (const std::string &message : result.messages)
             result.prompter->showError(message);
     emit frameReady(result.frame, shown);
+}
+
+void CImageWnd::setFailedFrame(int32_t frame)
+{
+    if (frame == m_failedFrame)
+        return;
+    m_failedFrame = frame;
+    // Screen readers hear what the banner over the picture says.
+    setAccessibleDescription(frame >= 0 ? failedText(frame, true) : QString::fromUtf8(Description));
+    update();
 }
 
 void CImageWnd::releaseFrameImage()
@@ -161,6 +189,15 @@ void CImageWnd::paintEvent(QPaintEvent *)
     // last row and column fall outside.
     if (!m_viewQImage.isNull())
         painter.drawImage(inside.topLeft() + QPoint(1, 1), m_viewQImage);
+    if (m_failedFrame >= 0) {
+        // A banner across the top, over whatever picture is kept.
+        const QString text = failedText(m_failedFrame, true);
+        QRect band = inside;
+        band.setHeight(std::min(inside.height(), 2 * painter.fontMetrics().height()));
+        painter.fillRect(band, QColor(160, 0, 0));
+        painter.setPen(Qt::white);
+        painter.drawText(band.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::TextWordWrap, text);
+    }
 }
 
 } // namespace vorn

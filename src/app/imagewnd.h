@@ -25,7 +25,8 @@ class Scenario;
 // changes (a property page's apply, a new song's total) or frees the scenario it must call
 // detachScenario() (or setScenario() with the next one, which detaches first): that waits for the
 // render in flight, hands every picture back to the scenario that rendered it, and forgets the
-// scenario. The fitted picture stays on screen until the next frame arrives.
+// scenario. The fitted picture stays on screen until the next frame arrives. The render in
+// flight is cancelled first, so detaching never waits for a heavy frame to finish.
 class CImageWnd : public QFrame
 {
     Q_OBJECT
@@ -42,9 +43,9 @@ public:
     // The scenario to render frames of, or null; detaches from the previous one first.
     void setScenario(Scenario *scenario);
     Scenario *scenario() const { return m_scenario; }
-    // Waits for the render in flight, hands the pictures back to the scenario that rendered them
-    // and forgets the scenario. Errors the render reported are shown through that scenario's
-    // prompter before this returns. No-op without a scenario.
+    // Cancels the render in flight and waits for it to stop, hands the pictures back to the
+    // scenario that rendered them and forgets the scenario. The cancelled frame's errors are
+    // dropped. No-op without a scenario.
     void detachScenario();
     // Waits for the render in flight and takes its picture as if it had arrived; the scenario
     // stays. Interface thread; never called from within the scenario's prompter.
@@ -56,6 +57,9 @@ public:
     int32_t wantedFrame() const { return m_wantedFrame; }
     // Frame of the picture on screen, -1 for none.
     int32_t shownFrame() const { return m_shownFrame; }
+    // The last frame whose render yielded no picture, until a picture is shown or the scenario
+    // goes; -1 for none. The window says so over the picture it keeps.
+    int32_t failedFrame() const { return m_failedFrame; }
     // The picture as painted (fitted to the client size); null when there is none.
     const QImage &viewImage() const { return m_viewQImage; }
 
@@ -80,6 +84,7 @@ private:
     void takeResult();
     void refit();
     void releaseFrameImage();
+    void setFailedFrame(int32_t frame);
 
     Scenario *m_scenario = nullptr;
     std::unique_ptr<CRenderThread> m_render;
@@ -89,6 +94,7 @@ private:
     int32_t m_frameImageFrame = -1;
     int32_t m_wantedFrame = -1;
     int32_t m_shownFrame = -1;
+    int32_t m_failedFrame = -1;
     ImagePtr m_viewImage;           // m_frameImage fitted to the client size
     QImage m_viewQImage;            // m_viewImage as painted, made once per fit
     int32_t m_clientWidth = 0;   // the client size the picture was last fitted to

@@ -38,17 +38,25 @@ int main(int argc, char *argv[])
         frame.show();
         // For start-up measurements: once the file's scenario (and song) is in and the window
         // painted, say "ready" on standard output and quit.
+        // Queued both ways: quit() before the event loop runs would be lost.
         if (qEnvironmentVariableIsSet("VORN_QUIT_WHEN_READY")) {
-            QObject::connect(frame.view(), &vorn::CMainView::scenarioInstalled, &frame, [&frame] {
-                frame.repaint();
-                std::fputs("ready\n", stdout);
-                std::fflush(stdout);
-                QApplication::quit();
-            });
+            QObject::connect(
+                frame.view(), &vorn::CMainView::scenarioInstalled, &frame,
+                [&frame] {
+                    frame.repaint();
+                    std::fputs("ready\n", stdout);
+                    std::fflush(stdout);
+                    QApplication::quit();
+                },
+                Qt::QueuedConnection);
         }
         const QStringList args = QApplication::arguments();
-        if (args.size() > 1)
-            frame.view()->openFile(args.at(1));
+        if (args.size() > 1) {
+            const QString name = args.at(1);
+            QMetaObject::invokeMethod(
+                frame.view(), [&frame, name] { frame.view()->openFile(name); },
+                Qt::QueuedConnection);
+        }
         status = QApplication::exec();
         prompter.setParent(nullptr);
         files.setParent(nullptr);

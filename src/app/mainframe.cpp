@@ -162,7 +162,6 @@ void CMainFrame::makeStatusBar()
         label->setAccessibleName(QString::fromUtf8(names[i]));
         label->setObjectName(QStringLiteral("pane%1").arg(i));
         if (i == 0) {
-            label->setText(QString::fromUtf8(ReadyText));
             bar->addWidget(label, 1);
         } else {
             label->setFrameShape(QFrame::Panel);
@@ -172,6 +171,8 @@ void CMainFrame::makeStatusBar()
             bar->addPermanentWidget(label);
         }
         m_panes[size_t(i)] = label;
+        // Through setPaneText from the start, so that a screen reader hears "レディ" too.
+        setPaneText(i, i == 0 ? QString::fromUtf8(ReadyText) : QString());
     }
     m_showStatusBar = new QAction(QStringLiteral("ステータス バー(&S)"), this);
     m_showStatusBar->setObjectName(QStringLiteral("command%1").arg(ID_VIEW_STATUS_BAR));

@@ -1,14 +1,16 @@
 // CMainView: commands, keys, timer, drops and the two-phase replacement of scenario and song.
 #include "app/mainview.h"
 
+#include "app/beatdetection.h"
 #include "app/imagewnd.h"
 #include "app/markwnd.h"
 #include "app/outputdialog.h"
 #include "app/progresswnd.h"
 #include "app/propertiesdialog.h"
+#include "app/scenarioloader.h"
 #include "app/shellservices.h"
-#include "audio/beattracker.h"
 #include "audio/portaudio/portaudiodevice.h"
+#include "base/saturate.h"
 #include "base/scenariopath.h"
 #include "editor/scenariodialog.h"
 #include "editor/sceneprop.h"
@@ -24,7 +26,6 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QProgressDialog>
 #include <QResizeEvent>
 #include <QUrl>
 #include <QWheelEvent>
@@ -44,15 +45,17 @@ const char *const MsgSaveFailed = "シナリオの出力に失敗しました。
 const char *const MsgBadProperties = "設定値に問題があります。";
 const char *const MsgBeatsFailed = "ビートの検出に失敗しました。";
 const char *const MsgNoBeats = "ビートが見つかりませんでした。";
+const char *const MsgBeatsCancelled = "ビートの検出を取り消しました。";
+const char *const MsgReading = "シナリオを読み込んでいます...";
+const char *const MsgReady = "レディ";
 
 // Video length of a scenario in song milliseconds, truncated; 0 when the rate cannot convert.
-// In 64 bits: a long scenario at a fine scale would overflow 32.
+// Formed as a key frame's time is, saturating: frames x 1000 x scale passes even 64 bits.
 int32_t videoLengthMs(const Scenario &scenario)
 {
-    if (scenario.frameRate <= 0 || scenario.scale <= 0)
-        return 0;
-    const int64_t ms = int64_t(scenario.totalFrames) * 1000 * scenario.scale / scenario.frameRate;
-    return int32_t(std::min<int64_t>(ms, INT32_MAX));
+    return std::max(keyFrameTimeMs(scenario.totalFrames, scenario.frameRate, scenario.scale)
+                        .value_or(0),
+                    0);
 }
 
 PropertiesOutcome runPropertiesDialog(QWidget *parent, Scenario &scenario, const CAudioPlay *engine)
@@ -154,6 +157,16 @@ CMainView::CMainView(ShellServices services, QWidget *parent)
             &CMainView::releaseScenarioFromPreview, Qt::DirectConnection);
     connect(m_propertyHost, &CSceneProp::scenarioChanged, this, &CMainView::editorApplied);
 
+    m_beats = new BeatDetection(this);
+    connect(m_beats, &BeatDetection::finished, this, &CMainView::beatsFound);
+    connect(m_beats, &BeatDetection::cancelled, this, [this] {
+        setStatus(PaneMessage, QString::fromUtf8(MsgBeatsCancelled));
+        updateActions();
+    });
+    m_loader = new ScenarioLoader(
+        *m_services.prompter,
+        [this](std::unique_ptr<Scenario> scenario) { scenarioRead(std::move(scenario)); }, this);
+
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(m_services.timerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, &CMainView::onTimerTick);
@@ -169,6 +182,9 @@ CMainView::~CMainView()
         m_relay->view = nullptr;
     }
     m_timer.stop();
+    // A read still running reports to this view: it goes first.
+    delete m_loader;
+    m_loader = nullptr;
     // A beat detection reads the engine's clip: it ends before the engine goes.
     waitForBeats();
     // The preview's picture goes back to its scenario before the scenario dies.
@@ -283,7 +299,7 @@ bool CMainView::isPlaying() const
 
 void CMainView::updateActions()
 {
-    const bool idle = !m_pendingScenario && !m_pendingAudio;
+    const bool idle = !m_pendingScenario && !m_pendingAudio && !readingScenario();
     const bool playing = isPlaying();
     const CAudioPlay::State state = m_engine ? m_engine->state() : CAudioPlay::Empty;
     const bool ready = m_engine && state == CAudioPlay::Ready;
@@ -410,7 +426,8 @@ void CMainView::openFile(const QString &name)
     std::unique_ptr<Scenario> scenario;
     // The type is the exact ending: "X.WAV" is not a song.
     if (name.endsWith(QStringLiteral(".txt"), Qt::CaseSensitive)) {
-        scenario = readScenarioFile(name);
+        startScenarioRead(name);
+        return;
     } else if (name.endsWith(QStringLiteral(".wav"), Qt::CaseSensitive)) {
         scenario = makeNewScenario(*m_services.prompter);
         const std::filesystem::path song = std::filesystem::absolute(name.toStdString());
@@ -427,11 +444,28 @@ void CMainView::openFile(const QString &name)
         takePending(std::move(scenario));
 }
 
-std::unique_ptr<Scenario> CMainView::readScenarioFile(const QString &name)
+bool CMainView::readingScenario() const
 {
+    return m_loader && m_loader->isLoading();
+}
+
+void CMainView::startScenarioRead(const QString &name)
+{
+    // Whatever was on its way is replaced by this file.
+    abandonPending();
     // Absolute, so that a later Save writes where the file came from whatever the working
     // directory; INCLUDEs and pictures resolve against the file's own folder.
-    return loadLinkedScenario(std::filesystem::absolute(name.toStdString()), *m_services.prompter);
+    m_loader->start(std::filesystem::absolute(name.toStdString()));
+    setStatus(PaneMessage, QString::fromUtf8(MsgReading));
+    updateActions();
+}
+
+void CMainView::scenarioRead(std::unique_ptr<Scenario> scenario)
+{
+    setStatus(PaneMessage, QString::fromUtf8(MsgReady));
+    if (scenario)
+        takePending(std::move(scenario));
+    updateActions();
 }
 
 void CMainView::takePending(std::unique_ptr<Scenario> scenario)
@@ -451,6 +485,7 @@ void CMainView::takePending(std::unique_ptr<Scenario> scenario)
 
 void CMainView::abandonPending()
 {
+    m_loader->abandon();
     m_pendingAudio.reset();
     m_pendingAudioId = 0;
     m_pendingScenario.reset();
@@ -578,7 +613,8 @@ void CMainView::rebuildKeyFrameMarks()
         m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
                                       &m_engine->clip());
     } else {
-        m_waveform->setTotal(s.totalFrames + s.totalFrames / 10);
+        // A tenth more, saturating: a scenario may hold nearly 2^31 frames.
+        m_waveform->setTotal(clampToInt32(int64_t(s.totalFrames) + s.totalFrames / 10));
         m_strips.rebuildKeyFrameMarks(m_timeLine, keyFrames, s.frameRate, s.scale,
                                       nullptr);
     }
@@ -666,7 +702,7 @@ void CMainView::selectRange(int32_t firstFrame, int32_t lastFrame)
         if (!m_engine || !m_scenario || m_scenario->frameRate <= 0)
             return frame;
         const Scenario &s = *m_scenario;
-        const int32_t ms = int32_t(s.scale * (frame * 1000.0) / s.frameRate + 0.5);
+        const int32_t ms = truncToInt32(s.scale * (frame * 1000.0) / s.frameRate + 0.5);
         return m_engine->clip().msToSampleFrames(ms);
     };
     const int32_t first = toPosition(firstFrame);
@@ -691,11 +727,8 @@ void CMainView::onNew()
 
 void CMainView::onOpen()
 {
-    const auto chosen = m_services.files->openScenario();
-    if (!chosen)
-        return;
-    if (auto scenario = readScenarioFile(*chosen))
-        takePending(std::move(scenario));
+    if (const auto chosen = m_services.files->openScenario())
+        startScenarioRead(*chosen);
 }
 
 void CMainView::onSave()
@@ -856,59 +889,33 @@ void CMainView::onDetectBeats()
         m_engine->state() != CAudioPlay::Ready || detectingBeats())
         return;
     m_beatStrip = *strip;
-    const uint64_t engineId = m_engineId;
     // The clip stays loaded and unchanged while the worker reads it: replacing or dropping the
-    // engine waits for the worker (quitEngine), and the speed commands that rewrite the clip's
+    // engine stops the worker first (quitEngine), and the speed commands that rewrite the clip's
     // format rest until the marks are in.
-    const AudioClip *clip = &m_engine->clip();
-    m_beats = std::async(std::launch::async, [this, clip, engineId] {
-        BeatResult result = findBeats(*clip);
-        // The view outlives the worker (it waits for it before the engine or itself goes); the
-        // call is queued and dropped if the view has died by the time it would run.
-        QMetaObject::invokeMethod(this, [this, engineId] { beatsFound(engineId); },
-                                  Qt::QueuedConnection);
-        return std::move(result.beatsMs);
-    });
-    auto *progress = new QProgressDialog(this);
-    progress->setWindowTitle(QStringLiteral("ビートを検出"));
-    progress->setAccessibleName(QStringLiteral("ビートの検出中"));
-    progress->setLabelText(QStringLiteral("曲のビートを検出しています..."));
-    progress->setCancelButton(nullptr);
-    progress->setRange(0, 0);  // busy: the tracker reports no progress
-    progress->setMinimumDuration(0);
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    m_beatProgress = progress;
-    progress->show();
+    m_beats->start(m_engine->clip(), m_engineId);
     updateActions();
+}
+
+bool CMainView::detectingBeats() const
+{
+    return m_beats->running();
+}
+
+QProgressDialog *CMainView::beatProgress() const
+{
+    return m_beats->progress();
 }
 
 void CMainView::waitForBeats()
 {
-    if (m_beats.valid()) {
-        m_beats.wait();
-        m_beats = {};
-    }
-    if (m_beatProgress)
-        delete m_beatProgress.data();
+    m_beats->stop();
 }
 
-void CMainView::beatsFound(uint64_t engineId)
+void CMainView::beatsFound(uint64_t engineId, const std::vector<int32_t> &beats, bool failed)
 {
-    // A result whose song was replaced meanwhile was dropped (and waited for) already.
-    if (!m_beats.valid() || !m_engine || engineId != m_engineId)
+    // A result whose song was replaced meanwhile is not this song's.
+    if (!m_engine || engineId != m_engineId)
         return;
-    std::vector<int32_t> beats;
-    bool failed = false;
-    try {
-        beats = m_beats.get();
-    } catch (const std::exception &) {
-        failed = true;  // out of memory in the tracker: nothing is added
-    }
-    m_beats = {};
-    if (m_beatProgress)
-        delete m_beatProgress.data();
     if (failed) {
         m_services.prompter->showError(MsgBeatsFailed);
     } else if (beats.empty()) {

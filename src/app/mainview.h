@@ -8,15 +8,12 @@
 #include "timeline/timeline.h"
 
 #include <QHash>
-#include <QPointer>
-#include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -25,9 +22,11 @@
 class QAction;
 class QFrame;
 class QLabel;
+class QProgressDialog;
 
 namespace vorn {
 
+class BeatDetection;
 class CImageWnd;
 class CSceneProp;
 class CScenarioDialog;
@@ -36,6 +35,7 @@ class CProgressWnd;
 class CScrollBaseWnd;
 class FileChooser;
 class Scenario;
+class ScenarioLoader;
 class ShellPrompter;
 
 // Command identifiers: menu items, tool-bar buttons and their enable rules.
@@ -126,6 +126,8 @@ public:
     // State, for the frame and for tests.
     Scenario *scenario() const { return m_scenario.get(); }
     Scenario *pendingScenario() const { return m_pendingScenario.get(); }
+    // True while a scenario file is read (on a thread of its own); it then waits as pending.
+    bool readingScenario() const;
     CAudioPlay *engine() const { return m_engine.get(); }
     CAudioPlay *pendingAudio() const { return m_pendingAudio.get(); }
     bool isPlaying() const;
@@ -133,9 +135,9 @@ public:
     int32_t addRequest(int strip) const { return m_addRequest[size_t(strip)]; }
     int32_t previewFrame() const { return m_previewFrame; }
     // True from the beat command's start until its marks are in (or its result was dropped).
-    bool detectingBeats() const { return m_beats.valid(); }
-    // The progress window shown meanwhile; null otherwise.
-    QProgressDialog *beatProgress() const { return m_beatProgress; }
+    bool detectingBeats() const;
+    // The progress window shown meanwhile, with its Cancel button; null otherwise.
+    QProgressDialog *beatProgress() const;
     MarkStrips &markStrips() { return m_strips; }
     TimeLine &timeLine() { return m_timeLine; }
     CProgressWnd *waveformStrip() const { return m_waveform; }
@@ -188,8 +190,8 @@ private:
     void onDetectBeats();
     // The worker's beats arrived on the interface thread: marks in the chosen strip, unless
     // the song they came from has been replaced meanwhile.
-    void beatsFound(uint64_t engineId);
-    // Waits for a beat detection still reading the engine's clip (before the engine goes).
+    void beatsFound(uint64_t engineId, const std::vector<int32_t> &beats, bool failed);
+    // Stops a beat detection still reading the engine's clip (before the engine goes).
     void waitForBeats();
     // While playing with the follow command checked: the frame at `ms` to the preview, unless
     // it renders or was asked for that frame already.
@@ -202,7 +204,8 @@ private:
                         int32_t (Scenario::*set)(std::string_view), const char *failure);
 
     // Replacing the scenario and its song.
-    std::unique_ptr<Scenario> readScenarioFile(const QString &name);
+    void startScenarioRead(const QString &name);
+    void scenarioRead(std::unique_ptr<Scenario> scenario);
     void takePending(std::unique_ptr<Scenario> scenario);
     void abandonPending();
     void startAudioLoad();
@@ -229,10 +232,10 @@ private:
     uint64_t m_pendingAudioId = 0;
     uint64_t m_nextEngineId = 1;
     int32_t m_previewFrame = -1;
-    // Beat detection: the worker's result, the strip the marks go to, the progress window.
-    std::future<std::vector<int32_t>> m_beats;
+    // Beat detection and the strip its marks go to; the reader of scenario files.
+    BeatDetection *m_beats = nullptr;
     int m_beatStrip = 0;
-    QPointer<QProgressDialog> m_beatProgress;
+    ScenarioLoader *m_loader = nullptr;
     std::array<int32_t, MarkStrips::StripCount> m_addRequest{};
 
     TimeLine m_timeLine;

@@ -36,6 +36,7 @@ CRenderThread::~CRenderThread()
 {
     if (!isRunning())
         return;
+    cancel();
     RenderResult result = finish();
     if (result.picture)
         result.scenario->release(result.picture, result.frame);
@@ -51,8 +52,10 @@ void CRenderThread::start(Scenario &scenario, int32_t frame, std::function<void(
     m_result.prompter = scenario.prompter;
     m_collector = std::make_unique<CollectingPrompter>();
     scenario.prompter = m_collector.get();
+    m_cancel.reset();
     // The thread writes only m_result.picture; finish() reads it after the join.
     m_thread = std::thread([this, &scenario, frame, done = std::move(done)] {
+        const CancelScope scope(&m_cancel);
         m_result.picture = scenario.render(frame);
         if (done)
             done();
@@ -69,6 +72,14 @@ RenderResult CRenderThread::finish()
     m_collector.reset();
     RenderResult result = std::move(m_result);
     m_result = RenderResult{};
+    if (m_cancel.raised()) {
+        if (result.picture)
+            result.scenario->release(result.picture, result.frame);
+        result.scenario->dropCaches();
+        result.picture = nullptr;
+        result.messages.clear();
+        result.cancelled = true;
+    }
     return result;
 }
 

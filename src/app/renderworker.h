@@ -2,6 +2,7 @@
 // own, with the messages the render reports held until the interface thread can show them.
 #pragma once
 
+#include "base/cancel.h"
 #include "imaging/imagebuffer.h"
 
 #include <cstdint>
@@ -24,6 +25,7 @@ struct RenderResult {
     ImageBuffer *picture = nullptr;  // null when the render yielded none
     std::vector<std::string> messages;  // errors the render reported, in order
     Prompter *prompter = nullptr;       // where those messages are to be shown
+    bool cancelled = false;  // cancel() came first: no picture, no messages
 };
 
 // One render. start() is called on the interface thread: from then until finish() returns,
@@ -35,7 +37,7 @@ struct RenderResult {
 class CRenderThread {
 public:
     CRenderThread();
-    // Waits for a render still running and hands its picture back to the scenario.
+    // Cancels a render still running, waits for it and hands its picture back to the scenario.
     ~CRenderThread();
     CRenderThread(const CRenderThread &) = delete;
     CRenderThread &operator=(const CRenderThread &) = delete;
@@ -44,14 +46,20 @@ public:
     // the render has returned; it must only post a notification (a queued call) and never wait.
     void start(Scenario &scenario, int32_t frame, std::function<void()> done);
     bool isRunning() const { return m_thread.joinable(); }
+    // Asks the render to stop at its next block or picture row; finish() then returns soon. Any
+    // thread.
+    void cancel() { m_cancel.cancel(); }
     // Waits for the render (immediately when `done` has been called), restores the scenario's
-    // prompter and passes the result on. Interface thread only.
+    // prompter and passes the result on. Interface thread only. A cancelled render's picture
+    // and messages are dropped here, and so are the scenario's kept pictures, which the
+    // cancelled blocks may have left half made.
     RenderResult finish();
 
 private:
     class CollectingPrompter;
 
     std::thread m_thread;
+    CancelFlag m_cancel;
     std::unique_ptr<CollectingPrompter> m_collector;
     RenderResult m_result;
 };

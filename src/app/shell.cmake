@@ -2,6 +2,8 @@
 vorn_add_library(vorn_app_shell
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/mainview.cpp ${CMAKE_CURRENT_LIST_DIR}/mainview.h
+    ${CMAKE_CURRENT_LIST_DIR}/scenarioloader.cpp ${CMAKE_CURRENT_LIST_DIR}/scenarioloader.h
+    ${CMAKE_CURRENT_LIST_DIR}/beatdetection.cpp ${CMAKE_CURRENT_LIST_DIR}/beatdetection.h
     ${CMAKE_CURRENT_LIST_DIR}/mainframe.cpp ${CMAKE_CURRENT_LIST_DIR}/mainframe.h
     ${CMAKE_CURRENT_LIST_DIR}/shellservices.cpp ${CMAKE_CURRENT_LIST_DIR}/shellservices.h
   DEPS vorn_app_widgets vorn_app_dialogs vorn_editor vorn_scenario_reader vorn_audio vorn_beats vorn_timeline

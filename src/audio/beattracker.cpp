@@ -3,6 +3,7 @@
 #include "audio/beattracker.h"
 
 #include "audio/audioclip.h"
+#include "base/cancel.h"
 
 // libqm-dsp's headers use std algorithms without including <algorithm>.
 #include <algorithm>
@@ -76,6 +77,9 @@ std::vector<double> bassOf(const AudioClip &clip, int factor)
     std::vector<double> out;
     out.reserve(size_t(frames / factor) + 1);
     for (int32_t f = 0; f < frames; ++f) {
+        // A cancelled detection drops its beats: what is left of the song is not read.
+        if (f % 65536 == 0 && cancelRequested())
+            return {};
         const uint8_t *frame = data + size_t(f) * blockAlign;
         double sum = 0;
         for (int c = 0; c < channels; ++c) {
@@ -187,6 +191,8 @@ BeatResult findBeats(const AudioClip &clip)
     std::vector<double> df;
     std::vector<double> frame(config.frameLength);
     for (size_t start = 0; start < bass.size(); start += config.stepSize) {
+        if (cancelRequested())
+            return result;
         const size_t count = std::min(bass.size() - start, size_t(config.frameLength));
         std::copy_n(bass.begin() + std::ptrdiff_t(start), count, frame.begin());
         std::fill(frame.begin() + std::ptrdiff_t(count), frame.end(), 0.0);
@@ -209,6 +215,8 @@ BeatResult findBeats(const AudioClip &clip)
     std::vector<double> beatPeriod(df.size(), 0.0);  // must come sized, or the tracker crashes
     std::vector<double> tempi;
     tracker.calculateBeatPeriod(df, beatPeriod, tempi);
+    if (cancelRequested())
+        return result;
     std::vector<double> beats;
     tracker.calculateBeats(df, beatPeriod, beats);
     beats.erase(std::find_if(beats.begin(), beats.end(), [&](double beat) { return beat >= double(songValues); }),

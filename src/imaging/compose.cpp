@@ -1,6 +1,8 @@
 // DrawImage with its blend modes, and the cross-fade, shake and blur built on whole pictures.
 #include "imaging/compose.h"
 
+#include "base/cancel.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -151,6 +153,9 @@ void DrawImage(ImageBuffer &destination, const ImageBuffer *source, int32_t x, i
     const bool srcAlpha = source->alpha != nullptr;
 
     for (int32_t j = int32_t(j0); j < int32_t(j1); ++j) {
+        // A cancelled render drops the whole picture: the rows left undone do not matter.
+        if (cancelRequested())
+            return;
         const int32_t dy = y + j;
         const int32_t dx = int32_t(x + i0);
         uint8_t *d = destination.pixels.get() + PixelOffset(destination, dx, dy);
@@ -211,6 +216,8 @@ ImagePtr MixImages(const ImageBuffer *first, const ImageBuffer *second, int32_t 
     const uint16_t w1 = uint16_t((100 - percent) * 255 / 100);
     const int32_t bytes = 3 * first->width;
     for (int32_t y = 0; y < first->height; ++y) {
+        if (cancelRequested())
+            return nullptr;
         const uint8_t *a = first->row(y);
         const uint8_t *b = second->row(y);
         uint8_t *d = out->row(y);
@@ -269,6 +276,8 @@ ImagePtr BlurImage(const ImageBuffer *picture)
     if (!columns)
         return nullptr;
     for (int32_t y = 0; y < h; ++y) {
+        if (cancelRequested())
+            return nullptr;
         const uint8_t *up = picture->row(std::max(y - 1, 0));
         const uint8_t *mid = picture->row(y);
         const uint8_t *down = picture->row(std::min(y + 1, h - 1));

@@ -1,6 +1,8 @@
 // The colour filters of the IMAGE block.
 #include "imaging/filters.h"
 
+#include "base/cancel.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -21,15 +23,19 @@ uint8_t clampByte(int v)
     return uint8_t(std::clamp(v, 0, 255));
 }
 
-// Calls fn(p) for every pixel of a 24/32-bit picture, p pointing at its blue byte.
+// Calls fn(p) for every pixel of a 24/32-bit picture, p pointing at its blue byte. False when
+// the work was cancelled part way.
 template<typename Fn>
-void forEachPixel(ImageBuffer &image, int bytesPerPixel, Fn fn)
+bool forEachPixel(ImageBuffer &image, int bytesPerPixel, Fn fn)
 {
     for (int32_t y = 0; y < image.height; ++y) {
+        if (cancelRequested())
+            return false;
         uint8_t *p = image.row(y);
         for (int32_t x = 0; x < image.width; ++x, p += bytesPerPixel)
             fn(p);
     }
+    return true;
 }
 
 // Copies the input and applies fn to every pixel of the copy.
@@ -42,7 +48,8 @@ ImagePtr copyAndMap(const ImageBuffer *input, Fn fn)
     ImagePtr out = CopyImage(input);
     if (!out)
         return nullptr;
-    forEachPixel(*out, bpp, fn);
+    if (!forEachPixel(*out, bpp, fn))
+        return nullptr;
     return out;
 }
 
@@ -140,11 +147,11 @@ ImagePtr DiscolorImage(const ImageBuffer *input, double factor)
     std::array<uint8_t, 3> threshold{};
     for (size_t c = 0; c < 3; ++c)
         threshold[c] = uint8_t(discolorThreshold(counts[c], n, factor));
-    forEachPixel(*out, bpp, [&](uint8_t *p) {
+    const bool done = forEachPixel(*out, bpp, [&](uint8_t *p) {
         for (size_t c = 0; c < 3; ++c)
             p[c] = p[c] <= threshold[c] ? 0 : 255;
     });
-    return out;
+    return done ? std::move(out) : nullptr;
 }
 
 ImagePtr HighpassImage(const ImageBuffer *input)

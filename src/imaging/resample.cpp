@@ -1,6 +1,7 @@
 // The area-averaging resampler, its nearest-neighbour variant and FitImage.
 #include "imaging/resample.h"
 
+#include "base/cancel.h"
 #include "imaging/compose.h"
 
 #include <algorithm>
@@ -549,6 +550,8 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         colourSums[3 * usedCount] = 0;
         const int32_t *colour = colourSums.get();
         for (int32_t r = rowBegin; r < rowEnd; ++r) {
+            if (cancelRequested())
+                return false;
             const Span &span = rows.spans[r];
             // V per source column: the row's taps summed over contiguous bytes.
             bool opaqueRows = true;
@@ -607,7 +610,10 @@ bool resampleExact(const ImageBuffer &source, const Frame &f, const Taps &column
         const int32_t middle = outH / 2;
         bool upperDone = false;
         try {
-            std::thread upper([&] { upperDone = runRows(0, middle); });
+            std::thread upper([&, flag = currentCancelFlag()] {
+                const CancelScope cancel(flag);
+                upperDone = runRows(0, middle);
+            });
             const bool lowerDone = runRows(middle, outH);
             upper.join();
             return upperDone && lowerDone;
@@ -737,6 +743,8 @@ ImagePtr ResampleImage(const ImageBuffer *source, int32_t dstX, int32_t dstY, in
 
     double *acc = accumulator.get();
     for (int32_t r = 0; r < outH; ++r) {
+        if (cancelRequested())
+            return nullptr;
         const Span &span = rows.spans[r];
         // Per output pixel the sum runs over the table rows in order, each cell weighted by
         // its covered part (cell x w / 1024; exact for full rows), then x 1024 / n: the same
@@ -786,6 +794,8 @@ ImagePtr ResampleImageNearest(const ImageBuffer *source, int32_t dstX, int32_t d
     for (int32_t r = 0; r < f.outH; ++r)
         rowOffset[r] = clampIndex(int64_t(r) * f.srcRows / f.outH + srcY / 1024, source->height);
     for (int32_t r = 0; r < f.outH; ++r) {
+        if (cancelRequested())
+            return nullptr;
         const uint8_t *src = source->row(rowOffset[r]);
         const uint8_t *srcAlpha = source->alpha ? source->alphaRow(rowOffset[r]) : nullptr;
         uint8_t *dst = out->row(r);

@@ -1,6 +1,8 @@
 // RotateImage: nearest-sample rotation about the centre with fixed-point stepping.
 #include "imaging/rotate.h"
 
+#include "base/cancel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -75,6 +77,8 @@ ImagePtr RotateImage(const ImageBuffer *source, int32_t degrees)
     const bool hasAlpha = source->alpha != nullptr;
 
     for (int32_t y = 0; y < newH; ++y) {
+        if (cancelRequested())
+            return nullptr;
         const int64_t u0 = -hwNew * c - (y - hhNew) * s;
         const int64_t v0 = (y - hhNew) * c - hwNew * s;
         int64_t first, end, first2, end2;

@@ -2,6 +2,7 @@
 // and DrawShapesImage.
 #include "imaging/shapes.h"
 
+#include "base/cancel.h"
 #include "base/linesink.h"
 #include "base/result.h"
 #include "base/prompter.h"
@@ -108,6 +109,8 @@ void fillPolygon(ShapeCanvas &canvas, const std::vector<ShapePoint> &points)
     };
     std::vector<Crossing> crossings;
     for (int32_t y = 0; y < canvas.height(); ++y) {
+        if (cancelRequested())
+            return;
         crossings.clear();
         for (size_t i = 0; i < n; ++i) {
             const ShapePoint &a = points[i];
@@ -162,8 +165,11 @@ void strokeOutline(ShapeCanvas &canvas, const std::vector<ShapePoint> &points, i
     if (points.size() < 2)
         return;
     if (width <= 1) {
-        for (size_t i = 0; i + 1 < points.size(); ++i)
+        for (size_t i = 0; i + 1 < points.size(); ++i) {
+            if (i % 1024 == 0 && cancelRequested())
+                return;
             thinLine(canvas, points[i].x, points[i].y, points[i + 1].x, points[i + 1].y);
+        }
         if (closed)
             thinLine(canvas, points.back().x, points.back().y, points.front().x,
                      points.front().y);
@@ -259,6 +265,13 @@ void ShapeLine::addPoint(int32_t x, int32_t y)
 {
     points.insert(points.begin(), ShapePoint{x, y});
     ++count;
+}
+
+void ShapeLine::addPoints(std::span<const ShapePoint> fileOrder)
+{
+    // One insertion at the head, newest first, instead of one per point.
+    points.insert(points.begin(), fileOrder.rbegin(), fileOrder.rend());
+    count += int32_t(std::min<size_t>(fileOrder.size(), size_t(INT32_MAX - count)));
 }
 
 int32_t ShapeLine::Draw(ShapeCanvas &canvas) const
@@ -413,6 +426,9 @@ ImagePtr DrawShapesImage(int32_t width, int32_t height, const ShapeList &shapes,
     }
 
     for (const std::unique_ptr<Shape> &shape : shapes) {
+        // A cancelled render drops its picture: no message.
+        if (cancelRequested())
+            return nullptr;
         if (!shape)
             continue;
         ImagePtr layer;

@@ -4,6 +4,9 @@ vorn_add_qtest(tst_mainview
   SOURCES tst_mainview.cpp
   DEPS vorn_app_shell vorn_test_support
 )
+# The program itself, for its start-up switch.
+target_compile_definitions(tst_mainview PRIVATE VORN_PROGRAM="$<TARGET_FILE:vorn-checkpoint>")
+add_dependencies(tst_mainview vorn-checkpoint)
 
 # The real program in a real X server, found and driven through the accessibility bus as a
 # screen reader would, on a copy of the demo folder. The checkpoint test plays the demo, taps

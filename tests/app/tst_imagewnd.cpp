@@ -1,10 +1,13 @@
 // The preview window with a real scenario: one render at a time, pictures fitted once and
 // refitted on resize without rendering, the status texts, messages of the render thread shown
-// on the interface thread, and detaching while a render runs.
+// on the interface thread, a failed frame said so, and detaching, which cancels the render.
 #include "app/imagewnd.h"
+#include "imaging/qimageconvert.h"
+#include "imaging/resample.h"
 #include "scenario/model/scenario.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
+#include "support/heavyscenario.h"
 #include "support/recordingprompter.h"
 
 #include <QSignalSpy>
@@ -14,6 +17,7 @@
 
 #include <fstream>
 #include <memory>
+#include <string>
 
 using namespace vorn;
 
@@ -62,7 +66,8 @@ private slots:
     void twoQuickRequestsRenderOnce();
     void resizeRefitsWithoutRendering();
     void renderMessagesReachTheInterfaceThread();
-    void detachWaitsForTheRender();
+    void detachCancelsTheRender_data();
+    void detachCancelsTheRender();
 
 private:
     std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter);
@@ -214,31 +219,67 @@ void TestImageWnd::renderMessagesReachTheInterfaceThread()
     for (QThread *thread : prompter.threads)
         QVERIFY(thread == QThread::currentThread());
     QCOMPARE(broken->prompter, &prompter);
-    QCOMPARE(status.last().at(1).toString(), QString());
+    // The window says which frame failed, in the pane and over the picture it keeps.
+    QCOMPARE(window.failedFrame(), 2);
+    QCOMPARE(status.last().at(1).toString(), QStringLiteral("2 作成失敗"));
+    QCOMPARE(window.accessibleDescription(), QStringLiteral("フレーム 2 の画像を作成できませんでした。"));
     window.detachScenario();
+    QCOMPARE(window.failedFrame(), -1);
 }
 
-// Detaching while a render runs waits for it, shows its picture and hands every picture back;
-// the notification that arrives afterwards changes nothing.
-void TestImageWnd::detachWaitsForTheRender()
+// Detaching while a render runs cancels it: nothing of it is shown or said, every picture goes
+// back, and the notification that arrives afterwards changes nothing. A heavy frame cancelled
+// part way leaves no half-made picture in the scenario's caches: rendered again, it is whole.
+void TestImageWnd::detachCancelsTheRender_data()
 {
+    QTest::addColumn<bool>("heavy");
+    QTest::newRow("light") << false;
+    QTest::newRow("heavy") << true;
+}
+
+void TestImageWnd::detachCancelsTheRender()
+{
+    QFETCH(bool, heavy);
+    test::RecordingPrompter prompter;
+    std::unique_ptr<Scenario> scenario =
+        heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+    QVERIFY(scenario);
     CImageWnd window;
     window.resize(100 + 2 * Edge, 80 + 2 * Edge);
-    window.setScenario(m_scenario.get());
+    window.setScenario(scenario.get());
     QSignalSpy ready(&window, &CImageWnd::frameReady);
     window.showFrame(7);
+    if (heavy)
+        QTest::qWait(30);  // into the polygon's rows
     window.detachScenario();
     QVERIFY(!window.isBusy());
     QCOMPARE(window.scenario(), nullptr);
     QCOMPARE(ready.count(), 1);
-    QCOMPARE(window.shownFrame(), 7);
-    QCOMPARE(m_scenario->prompter, static_cast<Prompter *>(&m_prompter));
+    QVERIFY(!ready.at(0).at(1).toBool());
+    QCOMPARE(window.shownFrame(), -1);
+    QCOMPARE(window.failedFrame(), -1);
+    QVERIFY(window.viewImage().isNull());
+    QVERIFY(prompter.errors.empty());
+    QCOMPARE(scenario->prompter, static_cast<Prompter *>(&prompter));
     QCoreApplication::processEvents();
     QCOMPARE(ready.count(), 1);
-    // The picture on screen stays; nothing renders without a scenario.
-    QCOMPARE(window.viewImage().size(), QSize(100, 80));
     window.showFrame(8);
     QVERIFY(!window.isBusy());
+
+    // Rendered again to the end, the frame is the one a fresh copy of the scenario makes.
+    window.setScenario(scenario.get());
+    window.showFrame(7);
+    QVERIFY(ready.wait(60000));
+    QCOMPARE(window.shownFrame(), 7);
+    std::unique_ptr<Scenario> fresh =
+        heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+    QVERIFY(fresh);
+    ImageBuffer *picture = fresh->render(7);
+    QVERIFY(picture);
+    const ImagePtr fitted = FitImage(picture, 100, 80, FIT_INSIDE);
+    fresh->release(picture, 7);
+    QCOMPARE(window.viewImage(), ImageBufferToQImage(*fitted, AlphaUse::Ignore));
+    window.detachScenario();
 }
 
 QTEST_MAIN(TestImageWnd)

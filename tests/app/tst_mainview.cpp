@@ -12,6 +12,7 @@
 #include "editor/scenevirtual.h"
 #include "scenario/model/scenario.h"
 #include "support/beatsong.h"
+#include "support/heavyscenario.h"
 #include "support/wavfile.h"
 
 #include <QAction>
@@ -22,6 +23,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -105,10 +108,16 @@ private slots:
     void propertiesChangeReloadsOnNewEngine();
     void failedSongAfterSetSongLeavesNoScenario();
     void saveWithoutPathAsksForName();
+    void scenarioWithoutSongCountsFrames_data();
     void scenarioWithoutSongCountsFrames();
+    void scenarioIsReadOffTheInterfaceThread_data();
+    void scenarioIsReadOffTheInterfaceThread();
+    void replacingNeverWaitsForARender_data();
+    void replacingNeverWaitsForARender();
     void editorSelectsAndApplies();
     void detectedBeatsBecomeMarks();
     void beatsOfAReplacedSongAreDropped();
+    void beatDetectionCancels();
     void previewFollowsPlayback();
     void layoutFollowsTheWidth();
     void messageBoxes_data();
@@ -117,6 +126,9 @@ private slots:
     void commandTexts_data();
     void commandTexts();
     void toolBarOrder();
+    void statusPanesSpeakFromTheStart();
+    void quitsWhenReady_data();
+    void quitsWhenReady();
 
 private:
     QString file(const QString &name) const { return m_dir->filePath(name); }
@@ -201,7 +213,8 @@ void TestMainView::writeText(const QString &name, const QByteArray &bytes)
 
 bool TestMainView::loaded()
 {
-    return QTest::qWaitFor([this] { return !m_view->pendingAudio(); }, 10000);
+    return QTest::qWaitFor(
+        [this] { return !m_view->readingScenario() && !m_view->pendingAudio(); }, 10000);
 }
 
 bool TestMainView::reachesState(CAudioPlay::State state)
@@ -527,20 +540,118 @@ void TestMainView::saveWithoutPathAsksForName()
     QCOMPARE(m_prompter.errors, std::vector<std::string>{"シナリオの出力に失敗しました。"});
 }
 
+// The time line's total is the frame count and a tenth of it, saturating for a scenario of
+// nearly 2^31 frames.
+void TestMainView::scenarioWithoutSongCountsFrames_data()
+{
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("total");
+    QTest::newRow("60 frames") << 60 << 66;
+    QTest::newRow("2,000,000,000 frames") << 2000000000 << INT32_MAX;
+}
+
 void TestMainView::scenarioWithoutSongCountsFrames()
 {
+    QFETCH(int, frames);
+    QFETCH(int, total);
     QByteArray text(SongScenario);
     text.replace("AUDIO\t\"song.wav\"\n", "");
+    text.replace("FRAMES\t60", "FRAMES\t" + QByteArray::number(frames));
     writeText(QStringLiteral("s.txt"), text);
     m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(loaded());
     QVERIFY(m_view->scenario() && !m_view->pendingAudio() && !m_view->engine());
-    QCOMPARE(m_view->timeLine().total(), 66);  // 60 frames and a tenth
+    QCOMPARE(m_view->timeLine().total(), total);
     const auto &keys = m_view->markStrips().strip(3).marks();
     QCOMPARE(keys.size(), size_t(2));
     QCOMPARE(keys[0].position, 0);
-    QCOMPARE(keys[1].position, 59);
+    QCOMPARE(keys[1].position, frames - 1);
     // Checkpoints return to the strips only with a song.
     QVERIFY(m_view->markStrips().strip(1).marks().empty());
+}
+
+// A scenario file is read on a thread of its own while the window shows its busy state and
+// keeps handling events; the size question of a large file is asked on the interface thread.
+void TestMainView::scenarioIsReadOffTheInterfaceThread_data()
+{
+    QTest::addColumn<int>("padding");  // bytes of comment lines after the scenario
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("small") << 0 << true;
+    QTest::newRow("large, read") << 11 * 1024 * 1024 << true;
+    QTest::newRow("large, declined") << 11 * 1024 * 1024 << false;
+}
+
+void TestMainView::scenarioIsReadOffTheInterfaceThread()
+{
+    QFETCH(int, padding);
+    QFETCH(bool, answer);
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    const QByteArray line(63, '#');
+    while (text.size() < padding)
+        text += line + "\n";
+    writeText(QStringLiteral("s.txt"), text);
+    m_prompter.answer = answer;
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(m_view->readingScenario());
+    QVERIFY(!m_view->scenario());
+    QVERIFY(!m_view->action(ID_NEW)->isEnabled() && !m_view->action(ID_OPEN)->isEnabled());
+    QCOMPARE(m_frame->pane(PaneMessage)->text(), QStringLiteral("シナリオを読み込んでいます..."));
+    QVERIFY(loaded());
+    QCOMPARE(m_view->scenario() != nullptr, answer);
+    QCOMPARE(m_prompter.questions.size(), size_t(padding > 0 ? 1 : 0));
+    QVERIFY(m_prompter.errors.empty());
+    QCOMPARE(m_frame->pane(PaneMessage)->text(), QStringLiteral("レディ"));
+    QVERIFY(m_view->action(ID_NEW)->isEnabled());
+    if (answer)
+        QCOMPARE(m_view->scenario()->prompter, static_cast<Prompter *>(&m_prompter));
+}
+
+// New, a dropped file or an editor apply while the preview renders a heavy frame: the render
+// is cancelled instead of waited for, so its picture never shows (waiting, it would show).
+void TestMainView::replacingNeverWaitsForARender_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("new") << "new";
+    QTest::newRow("drop") << "drop";
+    QTest::newRow("apply") << "apply";
+}
+
+void TestMainView::replacingNeverWaitsForARender()
+{
+    QFETCH(QString, how);
+    writeText(QStringLiteral("heavy.txt"), QByteArray::fromStdString(test::heavyScenarioText(20000, 800)));
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("heavy.txt")));
+    QVERIFY(loaded());
+    QVERIFY(m_view->scenario());
+    CImageWnd *preview = m_view->preview();
+    if (how == QStringLiteral("apply")) {  // the ACTION's page, before the frame is asked for
+        QTreeWidgetItem *mainItem = m_view->treePanel()->tree()->topLevelItem(0);
+        mainItem->setExpanded(true);
+        m_view->treePanel()->tree()->setCurrentItem(mainItem->child(0));
+        QVERIFY(m_view->propertyHost()->currentPage());
+    }
+    QSignalSpy ready(preview, &CImageWnd::frameReady);
+    m_view->showFrame(3);
+    QVERIFY(preview->isBusy());
+    QTest::qWait(30);  // into the polygon's rows
+    // The dropped song's scenario replaces the heavy one once the song has loaded, long before
+    // the frame (seconds) would be done.
+    if (how == QStringLiteral("new"))
+        m_view->action(ID_NEW)->trigger();
+    else if (how == QStringLiteral("drop"))
+        m_view->dropFiles({file(QStringLiteral("a.wav"))});
+    else
+        QCOMPARE(m_view->propertyHost()->applyCurrentPage(), 0);
+    QVERIFY(loaded());
+    QVERIFY(!preview->isBusy());
+    QCOMPARE(ready.count(), 1);
+    QVERIFY(!ready.at(0).at(1).toBool());
+    QCOMPARE(preview->shownFrame(), -1);
+    QVERIFY(m_view->scenario());
+    QCOMPARE(m_view->scenario()->screenWidth, how == QStringLiteral("apply") ? 800 : 720);
+    QVERIFY(m_prompter.errors.empty());
 }
 
 // The tree selects a range on the strips and shows the block's page; an apply through that page
@@ -551,6 +662,7 @@ void TestMainView::editorSelectsAndApplies()
     text.replace("AUDIO\t\"song.wav\"\n", "");
     writeText(QStringLiteral("s.txt"), text);
     m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(loaded());
     QVERIFY(m_view->scenario());
     QTreeWidget *tree = m_view->treePanel()->tree();
     QCOMPARE(tree->topLevelItemCount(), 1);
@@ -647,6 +759,32 @@ void TestMainView::beatsOfAReplacedSongAreDropped()
     QTest::qWait(50);  // the worker's queued reply, if any, arrives and is ignored
     for (int k = 0; k < 3; ++k)
         QVERIFY(m_view->markStrips().strip(k).marks().empty());
+}
+
+// The Cancel button of the progress window stops the work: no marks come, the command is back.
+void TestMainView::beatDetectionCancels()
+{
+    test::BeatSongRecipe recipe;
+    recipe.seconds = 30;
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(recipe).wav);
+    m_view->openFile(file(QStringLiteral("beats.wav")));
+    QVERIFY(loaded());
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    m_beatStrip = 0;
+    m_view->action(ID_DETECT_BEATS)->trigger();
+    QProgressDialog *progress = m_view->beatProgress();
+    QVERIFY(progress);
+    auto *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel && cancel->isVisible());
+    QCOMPARE(cancel->text(), QStringLiteral("キャンセル"));
+    QVERIFY(!cancel->accessibleName().isEmpty());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!m_view->detectingBeats() && !m_view->beatProgress());
+    QCOMPARE(m_frame->pane(PaneMessage)->text(), QStringLiteral("ビートの検出を取り消しました。"));
+    QVERIFY(m_view->action(ID_DETECT_BEATS)->isEnabled());
+    QTest::qWait(50);  // the worker's queued reply, if any, arrives and is ignored
+    QVERIFY(m_view->markStrips().strip(0).marks().empty());
+    QVERIFY(m_prompter.errors.empty());
 }
 
 // The follow command with the driven clock: each tick while playing asks the preview for the
@@ -849,6 +987,49 @@ void TestMainView::toolBarOrder()
                               ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, 0, ID_ZOOM_IN,
                               ID_ZOOM_OUT, ID_CURRENT_POSITION, 0, ID_LAUNCH_RENDERER, ID_ABOUT};
     QCOMPARE(ids, expected);
+}
+
+// Every status-bar pane tells a screen reader its text from the start, "レディ" included.
+void TestMainView::statusPanesSpeakFromTheStart()
+{
+    QCOMPARE(m_frame->pane(PaneMessage)->text(), QStringLiteral("レディ"));
+    for (int i = 0; i < 4; ++i) {
+        QLabel *pane = m_frame->pane(i);
+        QVERIFY(!pane->accessibleName().isEmpty());
+        QCOMPARE(pane->accessibleDescription(), pane->text());
+    }
+}
+
+// The program given a file with VORN_QUIT_WHEN_READY says "ready" and quits once the file's
+// scenario is in, with a song or without.
+void TestMainView::quitsWhenReady_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("scenario without song") << "s.txt";
+    QTest::newRow("song") << "a.wav";
+}
+
+void TestMainView::quitsWhenReady()
+{
+    QFETCH(QString, name);
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    writeText(QStringLiteral("s.txt"), text);
+    writeSong(QStringLiteral("a.wav"));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VORN_QUIT_WHEN_READY"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VORN_PROGRAM), {file(name)});
+    const bool finished = program.waitForFinished(20000);
+    if (!finished) {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+    QVERIFY(finished);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardOutput().contains("ready"));
 }
 
 QTEST_MAIN(TestMainView)

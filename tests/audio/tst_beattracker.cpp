@@ -2,6 +2,7 @@
 // loads, tempi from 70 to 180 BPM, quiet and loud, with hi-hats and loud off-beat stabs.
 #include "audio/audioclip.h"
 #include "audio/beattracker.h"
+#include "base/cancel.h"
 #include "support/beatsong.h"
 #include "support/tempdir.h"
 
@@ -110,6 +111,21 @@ TEST(BeatTrackerEdgeTest, UnloadedClipAndSilenceHaveNoBeats)
     const BeatResult result = findBeats(silence);
     EXPECT_TRUE(result.beatsMs.empty());
     EXPECT_EQ(result.tempoBpm, 0);
+}
+
+// Work cancelled through the thread's flag stops and yields nothing, on a song with beats.
+TEST(BeatTrackerEdgeTest, CancelledDetectionFindsNothing)
+{
+    test::TempDir dir;
+    const auto path = dir.path() / "song.wav";
+    test::writeFile(path, test::beatSong(recipe(120, 2, 16, 44100, Loud, true, false)).wav);
+    AudioClip clip;
+    clip.setPath(path);
+    ASSERT_TRUE(clip.load());
+    CancelFlag flag;
+    flag.cancel();
+    const CancelScope scope(&flag);
+    EXPECT_TRUE(findBeats(clip).beatsMs.empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // BlockInput: copying and the operations that forward to the linked block.
 #include "scenario/model/blockinput.h"
 
+#include "base/cancel.h"
 #include "scenario/model/block.h"
 #include "scenario/model/scenario.h"
 
@@ -60,6 +61,9 @@ BlockInput::~BlockInput() = default;
 
 ImageBuffer *BlockInput::render(int32_t frame)
 {
+    // Between blocks: a cancelled render stops here and its picture is dropped.
+    if (cancelRequested())
+        return nullptr;
     if (inputMode != InputBlank) {
         if (!block || wouldRecurse(block, frame))
             return nullptr;

@@ -1,6 +1,7 @@
 // The shared block frame, value helpers, and the keyword-to-parser dispatch table.
 #include "scenario/reader/grammar_common.h"
 
+#include "base/cancel.h"
 #include "scenario/model/blockinput.h"
 #include "scenario/model/scenario.h"
 #include "scenario/reader/blockgrammar.h"
@@ -27,6 +28,9 @@ BodyEnd readBody(Scenario &scenario, SourceText &text, const BodyRules &rules)
     if (readOpeningBrace(scenario, text) < 0)
         return BodyEnd::Failed;
     for (;;) {
+        // An abandoned read stops between lines, unreported.
+        if (cancelRequested())
+            return BodyEnd::Failed;
         // A text that ends inside a body (a macro expansion's last line) leaves the block as it
         // stands; only trailing blanks make the keyword read below fail.
         if (text.atEnd())

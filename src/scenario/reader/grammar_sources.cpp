@@ -11,6 +11,7 @@
 #include "scenario/reader/sourcetext.h"
 
 #include <utility>
+#include <vector>
 
 namespace vorn::grammar {
 
@@ -273,6 +274,9 @@ std::unique_ptr<Shape> parseLineShape(Scenario &scenario, SourceText &text, bool
         polygon ? std::make_unique<ShapePolygon>() : std::make_unique<ShapeLine>();
     shape->width = DefaultLineWidth;
     const std::string_view kind = polygon ? "POLYGON" : "LINE";
+    // In file order, added to the shape at once when the body has been read: adding each point
+    // at the head as it comes would make a long shape cost time quadratic in its points.
+    std::vector<ShapePoint> points;
     BodyRules rules;
     rules.unknownPattern = fillFirst("%s ブロック内では、%s の記述はできません。", kind);
     rules.line = [&](std::string_view keyword) -> LineStatus {
@@ -280,7 +284,7 @@ std::unique_ptr<Shape> parseLineShape(Scenario &scenario, SourceText &text, bool
             ShapePoint point;
             if (readPoint(scenario, text, point) < 0)
                 return LineStatus::Failed;
-            shape->addPoint(point.x, point.y);
+            points.push_back(point);
             return LineStatus::Done;
         }
         if (keyword == "WIDTH")
@@ -292,14 +296,15 @@ std::unique_ptr<Shape> parseLineShape(Scenario &scenario, SourceText &text, bool
         return LineStatus::Unknown;
     };
     rules.close = [&]() -> int32_t {
-        if (!polygon && shape->count < 2)
+        if (!polygon && points.size() < 2)
             return fail(scenario, text, "LINE ブロックの、POINT が定義が少なすぎます。");
-        if (polygon && shape->count < 3)
+        if (polygon && points.size() < 3)
             return fail(scenario, text, "POLYGON ブロックの、POINT が定義が少なすぎます。");
         return 0;
     };
     if (readBody(scenario, text, rules) == BodyEnd::Failed)
         return nullptr;
+    shape->addPoints(points);
     return shape;
 }
 

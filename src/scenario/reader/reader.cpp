@@ -1,6 +1,7 @@
 // The scenario text reader: files, the statement loop, global statements and value readers.
 #include "scenario/reader/reader.h"
 
+#include "base/cancel.h"
 #include "base/prompter.h"
 #include "base/result.h"
 #include "base/scenariopath.h"
@@ -280,6 +281,9 @@ int32_t readBlock(Scenario &scenario, SourceText &text, BlockParser parser,
 int32_t runStatements(Scenario &scenario, SourceText &text)
 {
     for (;;) {
+        // A read abandoned by the window stops without a message: nobody waits for its result.
+        if (cancelRequested())
+            return Failed;
         text.skip(Blanks);
         if (text.atEnd())
             return Ok;

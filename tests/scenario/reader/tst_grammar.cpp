@@ -495,6 +495,28 @@ TEST(GrammarFrame, rectEndingWithTheTextUsesOnlyPointsRead)
     EXPECT_EQ(empty->count, 0);
 }
 
+// Points are kept newest first, whether the shape closes or the text ends inside it.
+TEST(GrammarFrame, shapePointsAreKeptNewestFirst)
+{
+    const struct {
+        const char *text;
+        std::vector<ShapePoint> points;
+    } rows[] = {
+        {"DRAW \"d\" {\nSIZE 9 9\nLINE {\nPOINT 1 2\nPOINT 3 4\nPOINT 5 6\n}\n}\n",
+         {{5, 6}, {3, 4}, {1, 2}}},
+        {"DRAW \"d\" {\nSIZE 9 9\nPOLYGON {\nPOINT 1 1\nPOINT 2 1\nPOINT 2 2\nPOINT 1 (3)",
+         {{1, 3}, {2, 2}, {2, 1}, {1, 1}}},
+    };
+    for (const auto &row : rows) {
+        Read read(row.text);
+        ASSERT_EQ(read.result, 0) << row.text;
+        auto *line = dynamic_cast<ShapeLine *>(read.block<DrawBlock>(0).shapes.at(0).get());
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->points, row.points) << row.text;
+        EXPECT_EQ(line->count, int32_t(row.points.size()));
+    }
+}
+
 TEST(GrammarFrame, shiftJisNamesAreBytes)
 {
     // 表 ends in 0x5C, a backslash byte; names are never decoded, and messages decode keywords.
