@@ -476,27 +476,30 @@ std::optional<std::filesystem::path> keepCopy(const std::filesystem::path &file,
             return refuse(copy, errno);
         }
         std::vector<char> chunk(BufferBytes);
-        bool ok = true;
+        int error = 0;
         for (;;) {
             const ssize_t got = ::read(source.fd, chunk.data(), chunk.size());
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
-                ok = got == 0;
+                error = got < 0 ? errno : 0;
                 break;
             }
-            for (ssize_t done = 0; ok && done < got;) {
+            for (ssize_t done = 0; !error && done < got;) {
                 const ssize_t put = ::write(out.fd, chunk.data() + done, size_t(got - done));
                 if (put < 0 && errno == EINTR)
                     continue;
-                ok = put > 0;
-                done += std::max<ssize_t>(put, 0);
+                if (put <= 0)
+                    error = put < 0 ? errno : ENOSPC;
+                else
+                    done += put;
             }
-            if (!ok)
+            if (error)
                 break;
         }
-        if (!ok || ::fchmod(out.fd, info.st_mode & 0777) != 0 || ::fsync(out.fd) != 0) {
-            const int error = errno ? errno : EIO;
+        if (!error && (::fchmod(out.fd, info.st_mode & 0777) != 0 || ::fsync(out.fd) != 0))
+            error = errno;
+        if (error) {
             ::unlink(copy.c_str());
             return refuse(copy, error);
         }

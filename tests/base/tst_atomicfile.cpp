@@ -350,6 +350,22 @@ TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
         GTEST_SKIP() << "saving as another user needs root";
 }
 
+// The original kept before a save takes the first free name and the original's mode.
+TEST_F(AtomicFileTest, KeptCopyNeverReplacesAName)
+{
+    const fs::path file = m_dir.write("show.txt", "original");
+    ::chmod(file.c_str(), 0600);
+    m_dir.write("show.txt.bak", "someone's");
+    const auto copy = keepCopy(file);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->filename(), "show.txt.bak2");
+    EXPECT_EQ(m_dir.read("show.txt.bak2"), "original");
+    EXPECT_EQ(m_dir.read("show.txt.bak"), "someone's");
+    struct stat info {};
+    ::stat(copy->c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 // A full disk, played by a file size limit: the write fails part way and the old file stays.
 TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
 {
