@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 #include <csignal>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
@@ -377,10 +378,12 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
     struct rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int32_t result = replaceFile(file, bytes);
+    SaveFailure why;
+    const int32_t result = replaceFile(file, bytes, &why);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, -1);
+    EXPECT_EQ(why.text(), file.string() + ": " + std::strerror(EFBIG));
     EXPECT_EQ(m_dir.read("big.png"), "old picture");
     EXPECT_TRUE(strays({"big.png"}).empty());
 
