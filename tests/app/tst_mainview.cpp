@@ -543,6 +543,8 @@ void TestMainView::saveAsksFirst_data()
         << QStringList{flatten} << true;
     QTest::newRow("variable") << QByteArray("$(w) = 64\n") << QString() << true
         << QStringList{flatten} << true;
+    QTest::newRow("macro") << QByteArray("MACRO M()\nENDMACRO\n") << QString() << true
+        << QStringList{flatten} << true;
     QTest::newRow("changed since, declined") << QByteArray() << QStringLiteral("s.txt") << false
         << QStringList{changed} << false;
     QTest::newRow("INCLUDEd file changed") << QByteArray("INCLUDE \"inc.txt\"\n")
