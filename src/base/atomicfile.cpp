@@ -454,6 +454,30 @@ int32_t replaceFile(const std::filesystem::path &name, std::string_view bytes, S
     return result;
 }
 
+namespace {
+
+std::filesystem::path numberedBackup(const std::filesystem::path &file, int number)
+{
+    std::filesystem::path copy = file;
+    copy += number == 1 ? ".bak" : ".bak" + std::to_string(number);
+    return copy;
+}
+
+constexpr int MaxBackups = 1000;
+
+} // namespace
+
+std::filesystem::path backupName(const std::filesystem::path &file)
+{
+    for (int number = 1; number < MaxBackups; ++number) {
+        const auto copy = numberedBackup(file, number);
+        struct stat info {};
+        if (::lstat(copy.c_str(), &info) != 0 && errno == ENOENT)
+            return copy;
+    }
+    return numberedBackup(file, MaxBackups);
+}
+
 std::optional<std::filesystem::path> keepCopy(const std::filesystem::path &file, SaveFailure *why)
 {
     const auto refuse = [&](const std::filesystem::path &path, int error) {
@@ -465,9 +489,8 @@ std::optional<std::filesystem::path> keepCopy(const std::filesystem::path &file,
     struct stat info {};
     if (source.fd < 0 || ::fstat(source.fd, &info) != 0)
         return refuse(file, errno);
-    for (int number = 1; number < 1000; ++number) {
-        std::filesystem::path copy = file;
-        copy += number == 1 ? ".bak" : ".bak" + std::to_string(number);
+    for (int number = 1; number < MaxBackups; ++number) {
+        const std::filesystem::path copy = numberedBackup(file, number);
         // 0600 until it is whole, as the original may be private.
         const Descriptor out(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (out.fd < 0) {

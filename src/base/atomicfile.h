@@ -111,9 +111,12 @@ private:
 int32_t replaceFile(const std::filesystem::path &name, std::string_view bytes,
                     SaveFailure *why = nullptr);
 
-// Copies `file` beside itself as FILE.bak, or FILE.bak2, FILE.bak3 … when that name is taken
-// (an existing name is never replaced), with the file's mode. The copy's name, or none with
-// `why` saying why.
+// The name keepCopy(file) would give its copy now: FILE.bak, or FILE.bak2, FILE.bak3 … when
+// that name is taken.
+std::filesystem::path backupName(const std::filesystem::path &file);
+
+// Copies `file` beside itself under backupName (an existing name is never replaced, not even
+// one made meanwhile), with the file's mode. The copy's name, or none with `why` saying why.
 std::optional<std::filesystem::path> keepCopy(const std::filesystem::path &file,
                                               SaveFailure *why = nullptr);
 

@@ -10,10 +10,12 @@ namespace vorn {
 namespace {
 
 const char ChangedQuestion[] = "は他のプログラムによって変更されています。上書きしますか？";
-const char FlattenQuestion[] =
-    "このシナリオの INCLUDE、MACRO、変数、コメントは、保存すると展開された内容で書き出され、"
-    "元の書き方は残りません。\n元のファイルは同じフォルダに .bak を付けた名前で残します。"
-    "続けますか？";
+std::string flattenQuestion(const std::filesystem::path &backup)
+{
+    return "このシナリオの INCLUDE、MACRO、変数、コメントは、保存すると展開された内容で書き出され、"
+           "元の書き方は残りません。\n元のファイルは " + backup.string() +
+           " として残します。続けますか？";
+}
 
 std::filesystem::path physical(const std::filesystem::path &path)
 {
@@ -48,7 +50,7 @@ ScenarioSaver::Outcome ScenarioSaver::save(Scenario &scenario, const std::filesy
         return Outcome::Declined;
 
     if (overRead && scenario.handWritten) {
-        if (!m_prompter.askYesNo(FlattenQuestion))
+        if (!m_prompter.askYesNo(flattenQuestion(backupName(target))))
             return Outcome::Declined;
         SaveFailure why;
         if (std::filesystem::exists(target) && !keepCopy(target, &why)) {
