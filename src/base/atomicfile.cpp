@@ -504,10 +504,13 @@ std::optional<std::filesystem::path> keepCopy(const std::filesystem::path &file,
             const ssize_t got = ::read(source.fd, chunk.data(), chunk.size());
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0) {
-                error = got < 0 ? errno : 0;
-                break;
+            if (got < 0) {
+                const int readError = errno;
+                ::unlink(copy.c_str());
+                return refuse(file, readError);
             }
+            if (got == 0)
+                break;
             for (ssize_t done = 0; !error && done < got;) {
                 const ssize_t put = ::write(out.fd, chunk.data() + done, size_t(got - done));
                 if (put < 0 && errno == EINTR)

@@ -53,7 +53,9 @@ ScenarioSaver::Outcome ScenarioSaver::save(Scenario &scenario, const std::filesy
         if (!m_prompter.askYesNo(flattenQuestion(backupName(target))))
             return Outcome::Declined;
         SaveFailure why;
-        if (std::filesystem::exists(target) && !keepCopy(target, &why)) {
+        // Only a file is kept: anything else the save refuses below, saying why.
+        std::error_code error;
+        if (std::filesystem::is_regular_file(target, error) && !keepCopy(target, &why)) {
             why.reason = "元のファイルを残せません: " + why.reason;
             m_prompter.showError(saveFailedMessage({}, why));
             return Outcome::Failed;
