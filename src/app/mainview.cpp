@@ -15,7 +15,7 @@
 #include "editor/scenariodialog.h"
 #include "editor/sceneprop.h"
 #include "scenario/model/scenario.h"
-#include "scenario/model/scenariowriter.h"
+#include "scenario/model/scenariosaver.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/loadscenario.h"
 #include "timeline/checkpoint.h"
@@ -740,8 +740,11 @@ void CMainView::onSave()
         return;
     }
     const auto file = resolveScenarioName(*m_scenario->path, {});
-    if (!file || writeScenario(*m_scenario, *file) != 0)
+    if (!file) {
         m_services.prompter->showError(MsgSaveFailed);
+        return;
+    }
+    ScenarioSaver(*m_services.prompter).save(*m_scenario, *file);
 }
 
 void CMainView::onSaveAs()

@@ -10,8 +10,6 @@ namespace vorn::cli {
 
 namespace {
 
-const char WriteFailedMessage[] = "シナリオの出力に失敗しました。";
-
 int runWrite(const std::vector<std::string> &args);
 
 const Command WriteCommand{
@@ -42,12 +40,11 @@ int runWrite(const std::vector<std::string> &args)
         return ExitRefused;
     // The header's "File name" line holds OUT as given.
     SjisString unreadable;
-    if (writeScenario(*scenario, std::filesystem::path(parsed.others.front()), &unreadable) != 0) {
-        // A value the reader could not read back is named below the usual message.
-        std::string message = WriteFailedMessage;
-        if (!unreadable.empty())
-            message += "\n" + unreadableLineMessage(unreadable);
-        prompter.showError(message);
+    SaveFailure why;
+    if (writeScenario(*scenario, std::filesystem::path(parsed.others.front()), &unreadable, &why) != 0) {
+        // Below the usual message: the value the reader could not read back, or the path and
+        // the system's reason.
+        prompter.showError(saveFailedMessage(unreadable, why));
         return ExitRefused;
     }
     return ExitOk;

@@ -108,6 +108,8 @@ private slots:
     void propertiesChangeReloadsOnNewEngine();
     void failedSongAfterSetSongLeavesNoScenario();
     void saveWithoutPathAsksForName();
+    void saveAsksFirst_data();
+    void saveAsksFirst();
     void scenarioWithoutSongCountsFrames_data();
     void scenarioWithoutSongCountsFrames();
     void scenarioIsReadOffTheInterfaceThread_data();
@@ -537,7 +539,86 @@ void TestMainView::saveWithoutPathAsksForName()
     // A file that cannot be written says so.
     m_files.saves.push_back(file(QStringLiteral("missing/out.txt")));
     m_view->action(ID_SAVE_AS)->trigger();
-    QCOMPARE(m_prompter.errors, std::vector<std::string>{"シナリオの出力に失敗しました。"});
+    QCOMPARE(m_prompter.errors.size(), size_t(1));
+    // The second line names the missing folder and the system's reason.
+    const std::string firstLine = "シナリオの出力に失敗しました。\n" + file("missing: ").toStdString();
+    QCOMPARE(m_prompter.errors[0].substr(0, firstLine.size()), firstLine);
+}
+
+void TestMainView::saveAsksFirst_data()
+{
+    QTest::addColumn<QByteArray>("head");      // the scenario's first line
+    QTest::addColumn<QString>("changed");      // a file another program changes after the read
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QStringList>("questions");  // a piece of each question, in order
+    QTest::addColumn<bool>("saved");
+    const QString changed = QStringLiteral("は他のプログラムによって変更されています");
+    const QString flatten = QStringLiteral("として残します");
+    QTest::newRow("as the writer writes it") << QByteArray("# Vorn Scenario file - x \n")
+        << QString() << true << QStringList{} << true;
+    QTest::newRow("own comment, declined") << QByteArray("# mine\n") << QString() << false
+        << QStringList{flatten} << false;
+    QTest::newRow("own comment, kept as .bak") << QByteArray("# mine\n") << QString() << true
+        << QStringList{flatten} << true;
+    QTest::newRow("variable") << QByteArray("$(w) = 64\n") << QString() << true
+        << QStringList{flatten} << true;
+    QTest::newRow("macro") << QByteArray("MACRO M()\nENDMACRO\n") << QString() << true
+        << QStringList{flatten} << true;
+    QTest::newRow("changed since, declined") << QByteArray() << QStringLiteral("s.txt") << false
+        << QStringList{changed} << false;
+    QTest::newRow("INCLUDEd file changed") << QByteArray("INCLUDE \"inc.txt\"\n")
+        << QStringLiteral("inc.txt") << true << QStringList{changed, flatten} << true;
+}
+
+// Ctrl+S over a file read earlier asks before it overwrites another program's changes or
+// writes out a hand-written scenario in full, and then keeps the original as s.txt.bak.
+void TestMainView::saveAsksFirst()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QString, changed);
+    QFETCH(bool, answer);
+    QFETCH(QStringList, questions);
+    QFETCH(bool, saved);
+    QByteArray text(SongScenario);
+    text.replace("AUDIO\t\"song.wav\"\n", "");
+    writeText(QStringLiteral("inc.txt"), "SCALE 1\n");
+    writeText(QStringLiteral("s.txt"), head + text);
+    m_view->openFile(file(QStringLiteral("s.txt")));
+    QVERIFY(loaded());
+    QVERIFY(m_view->scenario());
+    if (!changed.isEmpty()) {
+        QFile other(file(changed));
+        QVERIFY(other.open(QIODevice::Append));
+        other.write("\n");
+    }
+    const auto contents = [&](const QString &name) {
+        QFile in(file(name));
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    const QByteArray before = contents(QStringLiteral("s.txt"));
+    m_prompter.answer = answer;
+    m_frame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+    QTest::keyClick(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(m_prompter.questions.size(), size_t(questions.size()));
+    for (qsizetype i = 0; i < questions.size(); ++i)
+        QVERIFY2(QString::fromStdString(m_prompter.questions[size_t(i)]).contains(questions[i]),
+                 m_prompter.questions[size_t(i)].c_str());
+    QVERIFY(m_prompter.errors.empty());
+    QCOMPARE(contents(QStringLiteral("s.txt")) != before, saved);
+    const bool flattened = saved && !questions.filter(QStringLiteral("として残します")).isEmpty();
+    QCOMPARE(QFile::exists(file(QStringLiteral("s.txt.bak"))), flattened);
+    if (flattened) {
+        QCOMPARE(contents(QStringLiteral("s.txt.bak")), before);
+        const std::string named = "元のファイルは " + file(QStringLiteral("s.txt.bak")).toStdString();
+        QVERIFY(m_prompter.questions.back().find(named) != std::string::npos);
+    }
+    // Once saved, the file is the scenario's own: saving again asks nothing.
+    if (saved) {
+        m_prompter.questions.clear();
+        QTest::keyClick(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(m_prompter.questions.empty());
+    }
 }
 
 // The time line's total is the frame count and a tenth of it, saturating for a scenario of

@@ -6,15 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <csignal>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -33,6 +38,7 @@ protected:
             if (std::find(keep.begin(), keep.end(), name) == keep.end())
                 names.push_back(name);
         }
+        std::sort(names.begin(), names.end());
         return names;
     }
     fs::file_type typeOf(const std::string &name) const
@@ -163,6 +169,204 @@ TEST_F(AtomicFileTest, ReadOnlyFileIsRefused)
     EXPECT_TRUE(strays({"ro.txt", "rw.txt"}).empty());
 }
 
+// Who saves: the test's own user, or (as root) a child that has become uid:gid with the given
+// supplementary groups.
+struct Saver {
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups;
+};
+
+// replaceFile as `saver`; the failure's text comes back through a pipe.
+int32_t saveAs(const std::optional<Saver> &saver, const fs::path &file, std::string &why)
+{
+    SaveFailure failure;
+    if (!saver) {
+        const int32_t result = replaceFile(file, "new", &failure);
+        why = failure.text();
+        return result;
+    }
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return -100;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        if (::setgroups(saver->groups.size(), saver->groups.data()) != 0 ||
+            ::setresgid(saver->gid, saver->gid, saver->gid) != 0 ||
+            ::setresuid(saver->uid, saver->uid, saver->uid) != 0)
+            ::_exit(100);
+        const int32_t result = replaceFile(file, "new", &failure);
+        const std::string text = failure.text();
+        (void)!::write(ends[1], text.data(), text.size());
+        ::_exit(-result);
+    }
+    ::close(ends[1]);
+    why.clear();
+    char chunk[512];
+    for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;)
+        why.append(chunk, size_t(n));
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? -WEXITSTATUS(status) : -100;
+}
+
+std::string attribute(const fs::path &file, const char *name)
+{
+    std::string value(256, '\0');
+    const ssize_t n = ::getxattr(file.c_str(), name, value.data(), value.size());
+    value.resize(size_t(std::max<ssize_t>(n, 0)));
+    return value;
+}
+
+// A POSIX ACL as the kernel stores it: version 2, then (tag, permissions, id) entries.
+std::string aclBytes(std::initializer_list<std::array<uint32_t, 3>> entries)
+{
+    std::string bytes(4, '\0');
+    bytes[0] = 2;
+    for (const auto &[tag, perm, id] : entries) {
+        const uint16_t tp[2] = {uint16_t(tag), uint16_t(perm)};
+        bytes.append(reinterpret_cast<const char *>(tp), 4);
+        bytes.append(reinterpret_cast<const char *>(&id), 4);
+    }
+    return bytes;
+}
+
+// Each row makes "out" in a folder open to everyone, saves "new" to it as someone, and checks
+// what the old file carried: its mode, group, attributes, other names, the folder's leftovers,
+// and the reason a refusal gives.
+TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
+{
+    const fs::path dir = m_dir.path();
+    const fs::path out = dir / "out";
+    const bool root = ::geteuid() == 0;
+    const auto stat = [](const fs::path &file) {
+        struct stat info {};
+        ::stat(file.c_str(), &info);
+        return info;
+    };
+    const auto backdate = [](const fs::path &file) {
+        const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ::utimensat(AT_FDCWD, file.c_str(), hourAgo, 0);
+    };
+    const std::string acl = aclBytes({{0x01, 6, ~0u}, {0x02, 4, 65534}, {0x04, 6, ~0u},
+                                      {0x10, 4, ~0u}, {0x20, 0, ~0u}});
+    int held = -1;  // a temporary locked by a save that still runs
+    const Saver member{1234, 1234, {5555}};
+    const Saver stranger{1234, 1234, {}};
+    const struct {
+        const char *what;
+        std::function<void()> make;
+        std::optional<Saver> saver;
+        int32_t result;
+        const char *reason;  // in the failure's text
+        std::function<void()> check;
+    } cases[] = {
+        {"a private file stays private, the temporary unnamed or 0600", [&] {
+             m_dir.write("out", "old");
+             ::chmod(out.c_str(), 0600);
+             AtomicFile file;
+             ASSERT_EQ(file.open(out), 0);
+             for (const auto &name : strays({"out"}))
+                 EXPECT_EQ(stat(dir / name).st_mode & 077, 0u) << name;
+         }, std::nullopt, 0, "", [&] { EXPECT_EQ(stat(out).st_mode & 07777, 0600u); }},
+        {"a group member keeps the group", [&] {
+             m_dir.write("out", "old");
+             ::chown(out.c_str(), 1000, 5555);
+             ::chmod(out.c_str(), 0660);
+         }, member, 0, "", [&] {
+             EXPECT_EQ(stat(out).st_gid, 5555u);
+             EXPECT_EQ(stat(out).st_mode & 07777, 0660u);
+         }},
+        {"losing owner and group is refused", [&] {
+             m_dir.write("out", "old");
+             ::chown(out.c_str(), 1000, 5555);
+             ::chmod(out.c_str(), 0666);
+         }, stranger, -3, "5555", [&] { EXPECT_EQ(m_dir.read("out"), "old"); }},
+        {"user attributes and the ACL stay", [&] {
+             m_dir.write("out", "old");
+             ASSERT_EQ(::setxattr(out.c_str(), "user.note", "kept", 4, 0), 0);
+             ASSERT_EQ(::setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+         }, std::nullopt, 0, "", [&] {
+             EXPECT_EQ(attribute(out, "user.note"), "kept");
+             EXPECT_EQ(attribute(out, "system.posix_acl_access"), acl);
+             EXPECT_EQ(stat(out).st_mode & 070, 040u);  // the mask, not the group's rw
+         }},
+        {"every hard link sees the new text", [&] {
+             m_dir.write("out", "old");
+             fs::create_hard_link(out, dir / "other");
+         }, std::nullopt, 0, "", [&] {
+             EXPECT_EQ(m_dir.read("other"), "new");
+             EXPECT_EQ(stat(out).st_ino, stat(dir / "other").st_ino);
+         }},
+        {"a killed save leaves nothing; old temporaries go, a running save's stays", [&] {
+             for (const char *name : {".vorn-stale1", ".vorn-runnin"})
+                 backdate(m_dir.write(name, "left"));
+             m_dir.write(".vorn-fresh1", "left");
+             held = ::open((dir / ".vorn-runnin").c_str(), O_RDONLY);
+             ASSERT_EQ(::flock(held, LOCK_EX), 0);
+             if (::fork() == 0) {
+                 AtomicFile killed;
+                 if (killed.open(dir / "killed") == 0 && killed.write(std::string(100000, 'x')) == 0)
+                     ::kill(::getpid(), SIGKILL);
+                 ::_exit(1);
+             }
+             int status = 0;
+             ::wait(&status);
+             EXPECT_TRUE(WIFSIGNALED(status));
+         }, std::nullopt, 0, "", [&] {
+             EXPECT_EQ(strays({"out"}), (std::vector<std::string>{".vorn-fresh1", ".vorn-runnin"}));
+             ::close(held);
+         }},
+        {"a read-only folder says so", [&] {
+             ::chmod(dir.c_str(), 0755);
+         }, Saver{65534, 65534, {}}, -3, "Permission denied", [] {}},
+        {"a directory says so", [&] { fs::create_directory(out); }, std::nullopt, -3,
+         "フォルダ", [] {}},
+        {"links in a circle say so", [&] { fs::create_symlink("out", out); }, std::nullopt, -3,
+         "symbolic links", [] {}},
+    };
+    bool skipped = false;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.saver && !root) {
+            skipped = true;
+            continue;
+        }
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ::chmod(dir.c_str(), 0777);
+        c.make();
+        std::string why;
+        EXPECT_EQ(saveAs(c.saver, out, why), c.result);
+        if (c.result == 0)
+            EXPECT_EQ(m_dir.read("out"), "new");
+        else
+            EXPECT_EQ(why.rfind(dir.string(), 0), 0u) << why;  // the file or its folder
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        c.check();
+    }
+    if (skipped)
+        GTEST_SKIP() << "saving as another user needs root";
+}
+
+// The original kept before a save takes the first free name and the original's mode.
+TEST_F(AtomicFileTest, KeptCopyNeverReplacesAName)
+{
+    const fs::path file = m_dir.write("show.txt", "original");
+    ::chmod(file.c_str(), 0600);
+    m_dir.write("show.txt.bak", "someone's");
+    const auto copy = keepCopy(file);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->filename(), "show.txt.bak2");
+    EXPECT_EQ(m_dir.read("show.txt.bak2"), "original");
+    EXPECT_EQ(m_dir.read("show.txt.bak"), "someone's");
+    struct stat info {};
+    ::stat(copy->c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 // A full disk, played by a file size limit: the write fails part way and the old file stays.
 TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
 {
@@ -174,10 +378,12 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
     struct rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int32_t result = replaceFile(file, bytes);
+    SaveFailure why;
+    const int32_t result = replaceFile(file, bytes, &why);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, -1);
+    EXPECT_EQ(why.text(), file.string() + ": " + std::strerror(EFBIG));
     EXPECT_EQ(m_dir.read("big.png"), "old picture");
     EXPECT_TRUE(strays({"big.png"}).empty());
 

@@ -13,7 +13,9 @@ protected:
     CliWriteTest() { copyScenarioData({"allkinds.bmp", "allkinds.txt"}); }
     CliRun write(const QStringList &args) const
     {
-        return run(QStringList{"write"} + args, {}, {{"SOURCE_DATE_EPOCH", "86400"}});
+        // The C locale: the system's reasons are then in English.
+        return run(QStringList{"write"} + args, {},
+                   {{"SOURCE_DATE_EPOCH", "86400"}, {"LC_ALL", "C.UTF-8"}});
     }
     std::string read(const std::string &name) const { return m_dir.read(name); }
 };
@@ -63,18 +65,22 @@ TEST_F(CliWriteTest, RefusedScenarioWritesNothing)
 }
 
 // Which files OUT may replace is the atomic-save helper's test; here what the program answers:
-// a refused OUT (no such folder, a FIFO) gives the message and is left as it was, a dangling
-// link makes its target and stays a link.
+// a refused OUT (no such folder, a FIFO) gives the message, the path and the reason, and is
+// left as it was; a dangling link makes its target and stays a link.
 TEST_F(CliWriteTest, WhatOutMayBe)
 {
     namespace fs = std::filesystem;
     const fs::path dir = m_dir.path();
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    for (const char *out : {"no/such/out.txt", "fifo"}) {
+    const std::pair<const char *, const char *> refused[] = {
+        {"no/such/out.txt", "no/such: No such file or directory"},
+        {"fifo", "fifo: 通常のファイルではないため置き換えません。"},
+    };
+    for (const auto &[out, why] : refused) {
         const auto before = fs::symlink_status(dir / out).type();
         const CliRun result = write({"allkinds.txt", out});
         EXPECT_EQ(result.exitCode, 1) << out;
-        EXPECT_EQ(result.err, "シナリオの出力に失敗しました。\n") << out;
+        EXPECT_EQ(result.err, std::string("シナリオの出力に失敗しました。\n") + why + "\n") << out;
         EXPECT_EQ(fs::symlink_status(dir / out).type(), before) << out;
     }
     fs::create_symlink("made.txt", dir / "dangling");
@@ -107,6 +113,39 @@ TEST_F(CliWriteTest, ValueThatWouldNotReadBackIsRefused)
               std::string::npos)
         << result.err;
     EXPECT_EQ(read("out.txt"), "keep me");
+}
+
+// Relative picture names stay valid from OUT's folder, including one read from an INCLUDEd
+// file of another folder: each written file checks where it is.
+TEST_F(CliWriteTest, PictureNamesAreRebasedToOutsFolder)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(m_dir.path() / "sub/deep");
+    fs::create_symlink("sub/deep", m_dir.path() / "link");
+    m_dir.write("inc/part.txt", "IMAGE \"b\" { FILE \"part.bmp\" }\n");
+    fs::copy_file(m_dir.path() / "allkinds.bmp", m_dir.path() / "inc/part.bmp");
+    m_dir.write("show.txt", "SCREEN 64 48\nINCLUDE \"inc/part.txt\"\n"
+                            "IMAGE \"a\" { FILE \"allkinds.bmp\" }\n"
+                            "STILL \"s\" { INPUT \"a\" INPUT \"b\" FRAMES 3 }\nMAIN { INPUT \"s\" }\n");
+    const struct {
+        const char *out;
+        const char *a;
+        const char *b;
+    } cases[] = {
+        {"out.txt", "allkinds.bmp", "inc/part.bmp"},
+        {"sub/deep/out.txt", "../../allkinds.bmp", "../../inc/part.bmp"},
+        {"link/out2.txt", "../../allkinds.bmp", "../../inc/part.bmp"},  // the folder it leads to
+        {"inc/out.txt", "../allkinds.bmp", "part.bmp"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        ASSERT_EQ(write({"show.txt", c.out}).exitCode, 0);
+        const std::string text = read(c.out);
+        EXPECT_NE(text.find("\tFILE\t\t\"" + std::string(c.a) + "\"\r\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\tFILE\t\t\"" + std::string(c.b) + "\"\r\n"), std::string::npos) << text;
+        const CliRun check = run({"check", QString::fromStdString(c.out)});
+        EXPECT_EQ(check.exitCode, 0) << check.err;
+    }
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Drives the scenario editor as a user would, through AT-SPI and the mouse: opens MAIN > reveal
 # > gallery in the tree, types a new frame count for the STILL "gallery" on its page, applies,
-# saves with Ctrl+S (the program works on a copy of the demo) and checks with vorn-scenario
+# saves with Ctrl+S (the program works on a copy of the demo; the question before the demo's
+# comments are dropped is answered yes, the original kept as .bak) and checks with vorn-scenario
 # info that the saved file has the new count. Then opens the IMAGE "tilt" below it and its clip
 # picker, and cancels it. Screenshots of both pages and of the picker go to OUTDIR.
 # Usage: editor.py OUTDIR SCENARIO VORN_SCENARIO
@@ -28,7 +29,8 @@ def info(path):
 
 
 def error_box(app):
-    box = find(app, "dialog", "エラー")
+    # A message box is an "alert" to AT-SPI.
+    box = find(app, "alert", "エラー") or find(app, "dialog", "エラー")
     if box is None:
         return None
     texts = []
@@ -100,9 +102,19 @@ def main():
         status = os.stat(SCENARIO)
         return status.st_ino, status.st_mtime_ns
     original = identity()
+    with open(SCENARIO, "rb") as f:
+        original_bytes = f.read()
     xdotool("windowfocus", "--sync", window)
     xdotool("key", "ctrl+s")
+    # The demo has comments of its own: the first save asks before it writes them out in full,
+    # and keeps the original beside it.
+    question = wait_for(lambda: find(app, "alert", "確認") or find(app, "dialog", "確認"),
+                        "the question before flattening")
+    press_async(wait_for(lambda: find(question, "push button", "Yes"), "the question's Yes"))
     wait_for(lambda: identity() != original or error_box(app), "the scenario file to be written")
+    with open(SCENARIO + ".bak", "rb") as f:
+        if f.read() != original_bytes:
+            fail("the kept original differs from the file that was read")
     message = error_box(app)
     if message:
         fail("the save was refused: " + message)

@@ -37,6 +37,8 @@ public:
     void discard();
 
     bool failed() const { return m_failed || m_file.failed(); }
+    // Why open() or close() failed, when the file system said so.
+    const SaveFailure &failure() const { return m_file.failure(); }
     bool isOpen() const { return m_file.isOpen(); }
 
 private:

@@ -43,7 +43,9 @@ Scenario::Scenario(const Scenario &other)
       previewScale(other.previewScale),
       startFrame(other.startFrame),
       prompter(other.prompter),
-      checkpoints(other.checkpoints)
+      checkpoints(other.checkpoints),
+      filesRead(other.filesRead),
+      handWritten(other.handWritten)
 {
     mainInput.scenario = this;
     blocks.reserve(other.blocks.size());

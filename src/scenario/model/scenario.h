@@ -2,6 +2,7 @@
 // the MAIN input and the checkpoints.
 #pragma once
 
+#include "base/atomicfile.h"
 #include "base/sjis.h"
 #include "imaging/imagebuffer.h"
 #include "scenario/model/block.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +23,13 @@
 namespace vorn {
 
 class Prompter;
+
+// A file the scenario was read from, as it was then: a save asks before it overwrites what
+// another program changed since.
+struct ScenarioSourceFile {
+    std::filesystem::path path;  // absolute
+    FileIdentity identity;
+};
 
 // A `$(name) = value` definition: the name as written and the value in decimal.
 struct ScenarioVariable {
@@ -80,8 +89,8 @@ class Scenario {
 public:
     Scenario();
     // Deep copy for the editor: settings, texts, blocks (each by the class its kind selects,
-    // unlinked), checkpoints and the prompter; totalFrames 0; no currentDirectory, variables or
-    // macros. A block of a kind outside the table is reported through the prompter with
+    // unlinked), checkpoints, the prompter and what was read; totalFrames 0; no
+    // currentDirectory, variables or macros. A block of a kind outside the table is reported through the prompter with
     // "シナリオコピーコンストラクタにおいて問題が発生しました。" and leaves copyFailed() true: such
     // a copy must not be used (copyOf gives none instead).
     Scenario(const Scenario &other);
@@ -145,6 +154,12 @@ public:
     // confirmHandler); may be null, which drops messages and answers no.
     Prompter *prompter = nullptr;
     std::vector<Checkpoint> checkpoints;         // reading order
+    // The scenario file first, then each INCLUDEd file, as they were when read; after a save,
+    // the saved file alone.
+    std::vector<ScenarioSourceFile> filesRead;
+    // The file read used INCLUDE, MACRO, variables or comments of its own, which a save writes
+    // out expanded (and the comments not at all).
+    bool handWritten = false;
 
 private:
     bool m_copyFailed = false;

@@ -1,6 +1,7 @@
 // The scenario file writer: header, settings, blocks and checkpoints in the canonical layout.
 #include "scenario/model/scenariowriter.h"
 
+#include "base/scenariopath.h"
 #include "scenario/model/linewriter.h"
 #include "scenario/model/scenario.h"
 
@@ -132,10 +133,13 @@ int32_t writeScenarioLines(const Scenario &scenario, std::string_view fileNameSj
 namespace {
 
 // Passes on only the lines that read back as written; the first other line is kept and the
-// save fails.
+// save fails. Names files relative to the folder the lines go to.
 class ReadableLines final : public LineSink {
 public:
-    explicit ReadableLines(LineSink &out) : m_out(out) {}
+    ReadableLines(LineSink &out, std::filesystem::path folder)
+        : m_out(out), m_folder(std::move(folder))
+    {
+    }
     int32_t line(std::string_view bytes) override
     {
         if (readsBack(bytes))
@@ -144,31 +148,82 @@ public:
             m_refused = SjisString(bytes);
         return -1;
     }
+    std::string fileName(std::string_view file,
+                         const std::optional<std::string> &directory) const override
+    {
+        return rebasedFileName(file, directory, m_folder);
+    }
     const std::optional<SjisString> &refused() const { return m_refused; }
 
 private:
     LineSink &m_out;
+    std::filesystem::path m_folder;
     std::optional<SjisString> m_refused;
 };
 
+// The folder with its links resolved, as the kernel walks it when a name is opened from it.
+std::filesystem::path physicalFolder(const std::filesystem::path &folder)
+{
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(folder, error);
+    if (error)
+        return folder.lexically_normal();
+    auto canonical = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal() : canonical;
+}
+
 } // namespace
 
+SjisString rebasedFileName(std::string_view file, const std::optional<SjisString> &directory,
+                           const std::filesystem::path &folder)
+{
+    if (!directory || isAbsoluteScenarioName(file))
+        return SjisString(file);
+    const auto from = resolveScenarioName(*directory, std::string_view());
+    const auto local = resolveScenarioName(file, *directory);
+    if (!from || !local)
+        return SjisString(file);
+    const auto target = physicalFolder(folder);
+    if (physicalFolder(*from) == target)
+        return SjisString(file);
+    // The picture's folder resolved as well, its own name kept (it may be a link itself).
+    const auto picture = physicalFolder(local->parent_path()) / local->filename();
+    auto relative = picture.lexically_relative(target);
+    if (relative.empty())
+        relative = picture;
+    return pathToSjis(relative).value_or(SjisString(file));
+}
+
 int32_t writeScenario(const Scenario &scenario, const std::filesystem::path &fileName,
-                      SjisString *unreadableLine)
+                      SjisString *unreadableLine, SaveFailure *why)
 {
     LineWriter writer;
-    if (writer.open(fileName) != 0)
+    if (writer.open(fileName) != 0) {
+        if (why)
+            *why = writer.failure();
         return -1;
-    ReadableLines readable(writer);
+    }
+    // Names in the file are read from the folder of the file itself (a link's target).
+    auto folder = replaceTarget(fileName).value_or(fileName).parent_path();
+    if (folder.empty())
+        folder = ".";
+    ReadableLines readable(writer, folder);
     const int32_t written =
         writeScenarioLines(scenario, headerFileName(fileName), scenarioHeaderDate(), readable);
     if (readable.refused() && unreadableLine)
         *unreadableLine = *readable.refused();
     if (written < 0 || writer.failed() || readable.refused()) {
+        if (why && !readable.refused())
+            *why = writer.failure();
         writer.discard();
         return -1;
     }
-    return writer.close() == 0 ? 0 : -1;
+    if (writer.close() != 0) {
+        if (why)
+            *why = writer.failure();
+        return -1;
+    }
+    return 0;
 }
 
 std::string unreadableLineMessage(std::string_view lineSjis)
@@ -182,6 +237,16 @@ std::string unreadableLineMessage(std::string_view lineSjis)
     return "次の行は読み込み直すと別の内容になるため書き出せません"
            "（値に # \" } タブ 改行 は使えず、空の値も書けません）:\n" +
            line.substr(start == std::string::npos ? line.size() : start);
+}
+
+std::string saveFailedMessage(std::string_view unreadableLineSjis, const SaveFailure &why)
+{
+    std::string message = "シナリオの出力に失敗しました。";
+    if (!unreadableLineSjis.empty())
+        message += "\n" + unreadableLineMessage(unreadableLineSjis);
+    else if (!why.empty())
+        message += "\n" + why.text();
+    return message;
 }
 
 } // namespace vorn

@@ -74,6 +74,36 @@ SjisString directoryForNames(const Scenario &scenario)
 
 enum class ReadOutcome { Ok, Failed, Declined, OverBudget };
 
+// Whether `data` holds a comment that the writer would not write again: anything but its
+// header lines, its rules of '#' and the RefCount line, each alone on its line.
+bool hasOwnComments(std::string_view data)
+{
+    static constexpr std::string_view Written[] = {
+        "# Vorn Scenario file - ", "#     Vorn version \t: ", "#     File name \t: ",
+        "#     Total frames \t: ", "#     Total time \t: ", "# RefCount = "};
+    for (size_t start = 0; start < data.size();) {
+        size_t end = data.find('\n', start);
+        if (end == std::string_view::npos)
+            end = data.size();
+        const std::string_view line = data.substr(start, end - start);
+        start = end + 1;
+        const size_t hash = line.find('#');
+        if (hash == std::string_view::npos)
+            continue;
+        if (line.find_first_not_of(" \t") != hash)
+            return true;
+        std::string_view comment = line.substr(hash);
+        if (!comment.empty() && comment.back() == '\r')
+            comment.remove_suffix(1);
+        const bool rule = comment.find_first_not_of('#') == std::string_view::npos;
+        const bool header = std::any_of(std::begin(Written), std::end(Written),
+                                        [&](std::string_view w) { return comment.rfind(w, 0) == 0; });
+        if (!rule && !header)
+            return true;
+    }
+    return false;
+}
+
 // Closes a descriptor on every path.
 struct FileDescriptor {
     int fd = -1;
@@ -90,7 +120,8 @@ struct FileDescriptor {
 // without blocking, so a file swapped for a FIFO in between cannot stall the reader either.
 // `included`: the file is read for an INCLUDE, and its bytes count against that budget.
 ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
-                          std::string_view nameSjis, bool included, std::string &data)
+                          std::string_view nameSjis, bool included, std::string &data,
+                          FileIdentity &identity)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -99,6 +130,7 @@ ReadOutcome readWholeFile(Scenario &scenario, const std::filesystem::path &path,
     file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return ReadOutcome::Failed;
+    identity = FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     // Over the INCLUDE budget the file is refused before anyone is asked about its size.
     if (included) {
@@ -341,8 +373,10 @@ int32_t loadFile(Scenario &scenario, std::string_view fileName, SourceText *incl
     const SjisString directory = directoryForNames(scenario);
     const auto local = resolveScenarioName(fileName, directory);
     std::string data;
-    ReadOutcome outcome = local ? readWholeFile(scenario, *local, fileName, including != nullptr, data)
-                                : ReadOutcome::Failed;
+    FileIdentity identity;
+    ReadOutcome outcome =
+        local ? readWholeFile(scenario, *local, fileName, including != nullptr, data, identity)
+              : ReadOutcome::Failed;
     if (outcome == ReadOutcome::Declined)
         return Failed;
     if (outcome == ReadOutcome::OverBudget) {
@@ -368,6 +402,9 @@ int32_t loadFile(Scenario &scenario, std::string_view fileName, SourceText *incl
     }
     std::optional<SjisString> previous = scenario.currentDirectory;
     scenario.currentDirectory = std::move(*fileDirectory);
+    scenario.filesRead.push_back(ScenarioSourceFile{absolute.lexically_normal(), identity});
+    if (including || hasOwnComments(data))
+        scenario.handWritten = true;
 
     SourceText text(std::move(data), SjisString(fileName), sjisToUtf8(fileName));
     if (refuseForeignText(scenario, text))
@@ -419,7 +456,10 @@ void ReaderNesting::chargeSubstitutionWork(size_t bytes)
 int32_t load(Scenario &scenario, std::string_view fileName)
 {
     resetBudgets();
-    return loadFile(scenario, fileName, nullptr);
+    const int32_t result = loadFile(scenario, fileName, nullptr);
+    if (!scenario.macros.empty() || !scenario.variables.empty())
+        scenario.handWritten = true;
+    return result;
 }
 
 int32_t loadText(Scenario &scenario, const SourceText &source)

@@ -77,7 +77,7 @@ int32_t ImageBlock::write(LineSink &out) const
     LinePrinter print(out);
     print.merge(writeHead(out));
     if (file) {
-        print("\tFILE\t\t" + inQuotes(*file));
+        print("\tFILE\t\t" + inQuotes(out.fileName(*file, directory)));
     } else {
         const BlockInput *input = firstInput();
         print("\tBLOCK_FRAME\t" + inQuotes(input ? input->nameOf() : SjisString()) + "\t" +

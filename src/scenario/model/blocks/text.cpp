@@ -92,7 +92,7 @@ int32_t TextBlock::write(LineSink &out) const
     print.merge(writeHead(out));
     print("\tSIZE\t\t" + num(size.width) + "\t" + num(size.height));
     if (file)
-        print("\tFILE\t\t" + inQuotes(*file));
+        print("\tFILE\t\t" + inQuotes(out.fileName(*file, directory)));
     if (frameOffset != 0)
         print("\tFRAME_OFFSET\t" + num(frameOffset));
     print("\tFONT\t\t" + inQuotes(font.value_or(SjisString())) + "\t" + num(fontWidth) + "\t" +
