@@ -44,6 +44,11 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     bool failed() const { return m_failed; }
+    // For writers that must seek (a muxer patching sizes in its header): they write and seek
+    // through the descriptor itself and never call write(); commit() and discard() still apply.
+    // -1 when not open. The temporary file's path lets such a writer read its own output back.
+    int descriptor() const { return m_fd; }
+    const std::filesystem::path &temporaryPath() const { return m_temporary; }
 
 private:
     bool flushBuffer();
