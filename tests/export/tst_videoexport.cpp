@@ -205,6 +205,11 @@ struct Case {
     int audioRate;           // 0: no audio stream
 };
 
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class VideoExportCases : public VideoExportTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(VideoExportCases, ReadsBackAsExported)
