@@ -414,8 +414,8 @@ bool Exporter::checkRange(const VideoExportOptions &options)
     m_count = last - options.firstFrame + 1;
 
     if (options.width == 0 && options.height == 0) {
-        m_width = std::min(s.screenWidth, MaxVideoSide) & ~1;
-        m_height = std::min(s.screenHeight, MaxVideoSide) & ~1;
+        m_width = s.screenWidth & ~1;
+        m_height = s.screenHeight & ~1;
     } else {
         m_width = options.width;
         m_height = options.height;
@@ -535,15 +535,27 @@ bool Exporter::addAudio()
     const AVCodec *codec = avcodec_find_encoder_by_name(AudioEncoderName);
     if (!codec)
         return fail(textf("音声のエンコーダ %s が見つかりません。", AudioEncoderName));
+    const int channels = m_song.channels();
+    const int songRate = int(m_song.samplesPerSec());
+    const int rate = aacRate(*codec, songRate);
+    // The song from the first frame's time, at 1×, as long as the video (or shorter). A range
+    // that starts after the song's end has no sound: no audio track then.
+    m_songStart = av_rescale(int64_t(m_first) * m_timeBase.num, songRate, m_timeBase.den);
+    m_songEnd = std::min<int64_t>(m_song.streamLength(),
+                                  m_songStart + av_rescale(int64_t(m_count) * m_timeBase.num,
+                                                           songRate, m_timeBase.den));
+    m_songRead = m_songStart;
+    m_audioTotal = av_rescale(std::max<int64_t>(0, m_songEnd - m_songStart), rate, songRate);
+    if (m_audioTotal <= 0)
+        return true;
+
     m_audio.reset(avcodec_alloc_context3(codec));
     m_audioStream = avformat_new_stream(m_output.get(), nullptr);
     if (!m_audio || !m_audioStream)
         return fail("メモリが足りません。");
-    const int channels = m_song.channels();
-    const int songRate = int(m_song.samplesPerSec());
     AVCodecContext &c = *m_audio;
     c.sample_fmt = AV_SAMPLE_FMT_FLTP;
-    c.sample_rate = aacRate(*codec, songRate);
+    c.sample_rate = rate;
     av_channel_layout_default(&c.ch_layout, channels);
     c.bit_rate = channels == 1 ? 128000 : 192000;
     c.time_base = {1, c.sample_rate};
@@ -575,14 +587,6 @@ bool Exporter::addAudio()
     if (!m_fifo)
         return fail("メモリが足りません。");
 
-    // The song from the first frame's time, at 1×, as long as the video (or shorter).
-    const int64_t videoNum = int64_t(m_first) * m_timeBase.num;
-    m_songStart = av_rescale(videoNum, songRate, m_timeBase.den);
-    m_songEnd = std::min<int64_t>(m_song.streamLength(),
-                                  m_songStart + av_rescale(int64_t(m_count) * m_timeBase.num,
-                                                           songRate, m_timeBase.den));
-    m_songRead = std::min(m_songStart, m_songEnd);
-    m_audioTotal = av_rescale(std::max<int64_t>(0, m_songEnd - m_songStart), c.sample_rate, songRate);
     return true;
 }
 
