@@ -3,6 +3,9 @@
 #include "support/clirun.h"
 
 #include <QProcess>
+#include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -72,6 +75,24 @@ TEST_F(CliVideoTest, FullDiskKeepsTheOldFile)
     EXPECT_EQ(shell.readAllStandardError().toStdString(),
               "動画ファイルの書き込みに失敗しました。\n" + (m_dir.path() / "keep.mp4").string() +
                   ": File too large\n");
+    EXPECT_EQ(m_dir.read("keep.mp4"), "an older video");
+    EXPECT_EQ(entries(), 2u);
+}
+
+// Ctrl+C while the frames are written is a cancel: the temporary file goes, the old one stays.
+TEST_F(CliVideoTest, InterruptLeavesNothing)
+{
+    m_dir.write("keep.mp4", "an older video");
+    QProcess program;
+    program.setWorkingDirectory(QString::fromStdString(demo().string()));
+    program.start(VORN_SCENARIO_BIN, {"video", "demo.txt", arg("keep.mp4"), "--threads", "1"});
+    ASSERT_TRUE(program.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == 3; }, 60000));  // the temporary file
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(120000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_EQ(program.readAllStandardError().toStdString(), "動画の書き出しを中止しました。\n");
     EXPECT_EQ(m_dir.read("keep.mp4"), "an older video");
     EXPECT_EQ(entries(), 2u);
 }
