@@ -14,3 +14,6 @@ vorn_add_library(vorn_app_dialogs
 set_target_properties(vorn_app_dialogs PROPERTIES AUTOMOC ON AUTORCC ON)
 # Named after the library so no other resource file called icons.qrc collides with it.
 set_source_files_properties(icons.qrc PROPERTIES AUTORCC_OPTIONS "--name;vorn_app_icons")
+# The draft video's progress dialog.
+target_sources(vorn_app_dialogs PRIVATE videoexportdialog.cpp videoexportdialog.h)
+target_link_libraries(vorn_app_dialogs PUBLIC vorn_export vorn_scenario_reader)

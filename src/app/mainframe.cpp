@@ -91,6 +91,7 @@ void CMainFrame::makeMenus()
     file->addAction(action(ID_PROPERTIES));
     file->addSeparator();
     file->addAction(action(ID_OUTPUT));
+    file->addAction(action(ID_EXPORT_VIDEO));
     file->addSeparator();
     file->addAction(m_exit);
 

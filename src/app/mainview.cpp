@@ -9,6 +9,7 @@
 #include "app/propertiesdialog.h"
 #include "app/scenarioloader.h"
 #include "app/shellservices.h"
+#include "app/videoexportdialog.h"
 #include "audio/portaudio/portaudiodevice.h"
 #include "base/saturate.h"
 #include "base/scenariopath.h"
@@ -239,6 +240,12 @@ void CMainView::makeActions()
     addCommand(ID_OUTPUT, QStringLiteral("クリップボード出力 (&D)"), {},
                QStringLiteral("チェックポイントデータをクリップボードにコピーします。"),
                &CMainView::onOutput);
+    QAction *video = addCommand(ID_EXPORT_VIDEO, QStringLiteral("動画を書き出す (&V)..."), {},
+                                QStringLiteral("シナリオの画像と曲を動画ファイルに書き出します。"), nullptr);
+    connect(video, &QAction::triggered, this, [this] {
+        if (m_scenario && exportVideoFromWindow(this, *m_scenario, *m_services.prompter))
+            setStatus(PaneMessage, QStringLiteral("動画を書き出しました。"));
+    });
     addCommand(ID_PLAY, QStringLiteral("再生 (&P)"), QStringLiteral("Shift+A"),
                QStringLiteral("WAVE ファイルの再生を開始します。"), &CMainView::onPlay);
     addCommand(ID_STOP, QStringLiteral("停止 (&X)"), QStringLiteral("Shift+X"),
@@ -310,6 +317,7 @@ void CMainView::updateActions()
     set(ID_OPEN, idle && !playing);
     set(ID_SAVE, idle && haveScenario && !playing);
     set(ID_SAVE_AS, idle && haveScenario && !playing);
+    set(ID_EXPORT_VIDEO, idle && haveScenario && !playing);
     set(ID_OUTPUT, idle && m_engine && !playing);
     set(ID_PLAY, idle && ready);
     set(ID_STOP, idle && m_engine && (state == CAudioPlay::Playing || state == CAudioPlay::Ready));

@@ -429,6 +429,13 @@ int32_t AtomicFile::commit()
     return 0;
 }
 
+std::filesystem::path AtomicFile::temporaryPath() const
+{
+    if (!m_temporary.empty() || m_fd < 0)
+        return m_temporary;
+    return "/proc/self/fd/" + std::to_string(m_fd);
+}
+
 void AtomicFile::discard()
 {
     // Unlinked before the descriptor (and its lock) goes, so no other save takes it meanwhile.

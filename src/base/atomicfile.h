@@ -89,6 +89,13 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     bool failed() const { return m_failed; }
     const SaveFailure &failure() const { return m_failure; }
+    // For writers that must seek (a muxer patching sizes in its header): they write and seek
+    // through the descriptor itself and never call write(); commit() and discard() still apply.
+    // -1 when not open.
+    int descriptor() const { return m_fd; }
+    // A name that reads the temporary file back: its own, or its descriptor's in /proc while
+    // it has none yet.
+    std::filesystem::path temporaryPath() const;
 
 private:
     bool flushBuffer();

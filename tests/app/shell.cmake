@@ -12,8 +12,9 @@ add_dependencies(tst_mainview vorn-checkpoint)
 # screen reader would, on a copy of the demo folder. The checkpoint test plays the demo, taps
 # three keys and copies the CHECKPOINT text; the editor test changes a STILL's frame count on
 # its page, applies, saves, checks the file with vorn-scenario info and opens the region
-# picker. Screenshots go to out/e2e-*.png. Skipped (77) when pyatspi is missing.
-foreach(driver checkpoint editor)
+# picker; the video test exports the demo, cancelling once half way. Screenshots go to
+# out/e2e-*.png. Skipped (77) when pyatspi is missing.
+foreach(driver checkpoint editor video)
   add_test(NAME e2e_${driver}
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh ${driver}.py $<TARGET_FILE:vorn-checkpoint>
             ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out

@@ -374,12 +374,13 @@ void TestMainView::enableRules_data()
                                                   ID_PLAY, ID_STOP, ID_SPEED_NORMAL, ID_SPEED_HALF,
                                                   ID_SPEED_QUARTER, ID_ZOOM_IN, ID_ZOOM_OUT,
                                                   ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES,
-                                                  ID_DETECT_BEATS, ID_FOLLOW_PREVIEW};
+                                                  ID_DETECT_BEATS, ID_FOLLOW_PREVIEW,
+                                                  ID_EXPORT_VIDEO};
     QTest::newRow("no scenario") << "none" << (always + QList<int>{ID_NEW, ID_OPEN});
     QTest::newRow("without song")
         << "new"
         << (always + QList<int>{ID_NEW, ID_OPEN, ID_SAVE, ID_SAVE_AS, ID_ZOOM_IN, ID_ZOOM_OUT,
-                                ID_SET_SONG, ID_PROPERTIES});
+                                ID_SET_SONG, ID_PROPERTIES, ID_EXPORT_VIDEO});
     QTest::newRow("loading") << "loading" << always;
     QTest::newRow("ready") << "ready" << rested;
     QTest::newRow("playing") << "playing"
@@ -414,7 +415,7 @@ void TestMainView::enableRules()
                        ID_PAUSE, ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, ID_ZOOM_IN,
                        ID_ZOOM_OUT, ID_CURRENT_POSITION, ID_SET_SONG, ID_PROPERTIES,
                        ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_ABOUT, ID_LAUNCH_RENDERER,
-                       ID_DETECT_BEATS, ID_FOLLOW_PREVIEW};
+                       ID_DETECT_BEATS, ID_FOLLOW_PREVIEW, ID_EXPORT_VIDEO};
     for (int id : all) {
         QAction *action = m_frame->action(id);
         QVERIFY2(action, qPrintable(QString::number(id)));
@@ -1041,6 +1042,7 @@ void TestMainView::commandTexts_data()
         {ID_DETECT_BEATS, "ビートを検出 (&B)", "曲のビートを検出してマークにします。"},
         {ID_FOLLOW_PREVIEW, "再生に合わせてプレビュー (&F)", "再生中の位置の画像をプレビューに表示し続けます。"},
         {ID_ABOUT, "バージョン情報 ね(&A)...", ""},
+        {ID_EXPORT_VIDEO, "動画を書き出す (&V)...", "シナリオの画像と曲を動画ファイルに書き出します。"},
     };
     for (const auto &row : rows)
         QTest::newRow(row.text) << row.id << QString::fromUtf8(row.text) << QString::fromUtf8(row.prompt);
