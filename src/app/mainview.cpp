@@ -29,6 +29,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include <cmath>
 #include <mutex>
 
 namespace vorn {
@@ -859,7 +860,7 @@ void CMainView::onDetectBeats()
         // call is queued and dropped if the view has died by the time it would run.
         QMetaObject::invokeMethod(this, [this, engineId] { beatsFound(engineId); },
                                   Qt::QueuedConnection);
-        return std::move(result.beatsMs);
+        return result;
     });
     auto *progress = new QProgressDialog(this);
     progress->setWindowTitle(QStringLiteral("ビートを検出"));
@@ -891,10 +892,10 @@ void CMainView::beatsFound(uint64_t engineId)
     // A result whose song was replaced meanwhile was dropped (and waited for) already.
     if (!m_beats.valid() || !m_engine || engineId != m_engineId)
         return;
-    std::vector<int32_t> beats;
+    BeatResult result;
     bool failed = false;
     try {
-        beats = m_beats.get();
+        result = m_beats.get();
     } catch (const std::exception &) {
         failed = true;  // out of memory in the tracker: nothing is added
     }
@@ -903,16 +904,19 @@ void CMainView::beatsFound(uint64_t engineId)
         delete m_beatProgress.data();
     if (failed) {
         m_services.prompter->showError(MsgBeatsFailed);
-    } else if (beats.empty()) {
+    } else if (result.beatsMs.empty()) {
         setStatus(PaneMessage, QString::fromUtf8(MsgNoBeats));
     } else {
         // Like taps: time and position from the song, in the chosen strip's colour.
         MarkStrip &strip = m_strips.strip(m_beatStrip);
         const AudioClip &clip = m_engine->clip();
-        for (int32_t ms : beats)
+        for (int32_t ms : result.beatsMs)
             strip.addMark(ms, clip.msToSampleFrames(ms));
         m_markWnds[size_t(m_beatStrip)]->repaintStrip();
-        setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました。").arg(beats.size()));
+        // The confidence tells the user whether to check the marks or tap by hand instead.
+        setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました (信頼度 %2%)。")
+                                   .arg(result.beatsMs.size())
+                                   .arg(std::lround(result.confidence * 100)));
     }
     updateActions();
 }

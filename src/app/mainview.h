@@ -3,6 +3,7 @@
 // operations on them, and replaces a scenario and its song in two phases.
 #pragma once
 
+#include "audio/beattracker.h"
 #include "audio/caudioplay.h"
 #include "timeline/markstrips.h"
 #include "timeline/timeline.h"
@@ -230,7 +231,7 @@ private:
     uint64_t m_nextEngineId = 1;
     int32_t m_previewFrame = -1;
     // Beat detection: the worker's result, the strip the marks go to, the progress window.
-    std::future<std::vector<int32_t>> m_beats;
+    std::future<BeatResult> m_beats;
     int m_beatStrip = 0;
     QPointer<QProgressDialog> m_beatProgress;
     std::array<int32_t, MarkStrips::StripCount> m_addRequest{};
