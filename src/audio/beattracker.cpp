@@ -410,6 +410,22 @@ void choosePhase(const std::vector<double> &low, std::vector<double> &beats)
     beats = std::move(halfway);
 }
 
+// How much more onset there is on the beat grid (the beats and the points halfway between them,
+// so that off-beat accents count for it) than on the sixteenths between, as 0 (the grid explains
+// nothing) to 1.
+double gridConfidence(const std::vector<double> &df, const std::vector<double> &beats)
+{
+    if (beats.size() < 4)
+        return 0;
+    double grid = 0, between = 0;
+    for (size_t i = 1; i < beats.size(); ++i) {
+        const double a = beats[i - 1], d = beats[i] - a;
+        grid += strengthAt(df, a) + strengthAt(df, a + d / 2);
+        between += strengthAt(df, a + d / 4) + strengthAt(df, a + 3 * d / 4);
+    }
+    return grid + between > 0 ? std::clamp((grid - between) / (grid + between), 0.0, 1.0) : 0;
+}
+
 // A song rendered or recorded with a long fade or reverb tail rings on for seconds after its last
 // beat, and log compression turns that near-silence into onsets of its own. Leading and trailing
 // beats in frames 30 dB below the song's median loudness go.
@@ -434,8 +450,9 @@ void trimQuietEnds(const std::vector<double> &energy, std::vector<double> &beats
 }
 
 // How clearly the beats stand on onsets: the mean detection function at the beats against the
-// mean halfway between them, as 0 (no difference) to 1.
-double confidenceOf(const std::vector<double> &df, const std::vector<double> &beats)
+// mean halfway between them, as 0 (no difference) to 1. Off-beat accents pull it down even where
+// the beats are right, so it only weighs the two trackers against each other.
+double beatContrast(const std::vector<double> &df, const std::vector<double> &beats)
 {
     if (beats.size() < 4)
         return 0;
@@ -629,7 +646,7 @@ BeatResult findBassBeats(const AudioClip &clip, const std::vector<float> &mono, 
                 beats.end());
     restoreHalvedBeats(df, beats);
     trimSilentEnds(df, beats);
-    result.confidence = vorn::confidenceOf(df, beats);
+    result.confidence = vorn::beatContrast(df, beats);
 
     // Detection function value i (after the skipped ones) describes the frame starting at
     // (i + SkippedValues) steps. Its start is where the kick begins: taking the frame's centre
@@ -670,7 +687,13 @@ BeatResult findBassBeats(const AudioClip &clip, const std::vector<float> &mono, 
 
 } // namespace bass
 
-BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, int factor)
+// What the band tracker's detection function says, for the confidence of either tracker's beats.
+struct BandAnalysis {
+    std::vector<double> peaks;
+    size_t step = 1;
+};
+
+BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, int factor, BandAnalysis *analysis)
 {
     BeatResult result;
     const double lowRate = double(clip.samplesPerSec()) / factor;
@@ -702,7 +725,11 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
         drums[i] = std::sqrt(drums[i] * lowPeaks[i]);
     chooseLevel(drums, beats);
     choosePhase(drums, beats);
-    result.confidence = confidenceOf(peaks, beats);
+    result.confidence = beatContrast(peaks, beats);
+    if (analysis) {
+        analysis->peaks = peaks;
+        analysis->step = step;
+    }
 
     // Value i describes the frame starting at step i; its flux peaks as an onset reaches the
     // middle of the Hann window (measured: the frame's start put the beats 27 ms early).
@@ -751,9 +778,20 @@ BeatResult findBeats(const AudioClip &clip)
         return {};
     const int factor = std::max(1, int(std::lround(clip.samplesPerSec() / AnalysisRateHz)));
     const std::vector<float> mono = monoOf(clip, factor);
-    BeatResult bands = findBandBeats(clip, mono, factor);
+    BandAnalysis analysis;
+    BeatResult bands = findBandBeats(clip, mono, factor, &analysis);
     BeatResult bass = bass::findBassBeats(clip, mono, factor);
-    return bass.confidence >= HybridBassConfidence ? bass : bands;
+    BeatResult result = bass.confidence >= HybridBassConfidence ? std::move(bass) : std::move(bands);
+
+    std::vector<double> positions;
+    const double stepsPerMs = clip.samplesPerSec() / 1000.0 / factor / double(analysis.step);
+    const double frameCentre = FrameLength / 2.0 / double(analysis.step);
+    for (int32_t ms : result.beatsMs)
+        positions.push_back(ms * stepsPerMs - frameCentre);
+    // Beats standing out from the off-beats, and the grid standing out from the sixteenths: a
+    // syncopated song or one full of sixteenths scores lower on one of them, a wrong tempo on both.
+    result.confidence = (result.confidence + gridConfidence(analysis.peaks, positions)) / 2;
+    return result;
 }
 
 } // namespace vorn
