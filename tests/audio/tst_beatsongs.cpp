@@ -47,6 +47,8 @@ const SongRow Songs[] = {
     {"house-122-offbeat-bass", 0.0},  // on the off-beat bass
     {"rnb-76-sixteenth-hats", 0.8},
     {"country-train-150", 0.8},
+    {"punk-180-four-on-the-floor", 0.8},
+    {"power-ballad-64", 0.8},
 };
 constexpr double MinMeanF = 0.9;
 constexpr double ToleranceMs = 70;
