@@ -1,8 +1,6 @@
 // BeatDetection: the worker, its progress window and taking its result back.
 #include "app/beatdetection.h"
 
-#include "audio/beattracker.h"
-
 #include <QProgressDialog>
 #include <QPushButton>
 
@@ -26,7 +24,7 @@ void BeatDetection::start(const AudioClip &clip, uint64_t tag)
         // This object outlives the worker (stop() waits for it); the call is queued and dropped
         // if the object has died by the time it would run.
         QMetaObject::invokeMethod(this, [this, tag] { workerDone(tag); }, Qt::QueuedConnection);
-        return std::move(result.beatsMs);
+        return result;
     });
     auto *progress = new QProgressDialog(m_window);
     progress->setWindowTitle(QStringLiteral("ビートを検出"));
@@ -80,16 +78,16 @@ void BeatDetection::workerDone(uint64_t tag)
     // A detection stopped meanwhile was waited for and dropped already.
     if (!m_beats.valid())
         return;
-    std::vector<int32_t> beats;
+    BeatResult result;
     bool failed = false;
     try {
-        beats = m_beats.get();
+        result = m_beats.get();
     } catch (const std::exception &) {
         failed = true;  // out of memory in the tracker: nothing is added
     }
     m_beats = {};
     closeProgress();
-    emit finished(tag, beats, failed);
+    emit finished(tag, result, failed);
 }
 
 } // namespace vorn

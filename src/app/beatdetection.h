@@ -2,6 +2,7 @@
 // Cancel button stops the work.
 #pragma once
 
+#include "audio/beattracker.h"
 #include "base/cancel.h"
 
 #include <QObject>
@@ -40,9 +41,9 @@ public:
     QProgressDialog *progress() const;
 
 signals:
-    // The beats (song milliseconds) of the detection started with `tag`; `failed` when the
-    // tracker ran out of memory (no beats then).
-    void finished(uint64_t tag, const std::vector<int32_t> &beats, bool failed);
+    // The beats (song milliseconds) and their confidence of the detection started with `tag`;
+    // `failed` when the tracker ran out of memory (no beats then).
+    void finished(uint64_t tag, const BeatResult &result, bool failed);
     // The user pressed Cancel: the work has stopped and its result is gone.
     void cancelled();
 
@@ -52,7 +53,7 @@ private:
 
     QWidget *m_window;
     CancelFlag m_cancel;
-    std::future<std::vector<int32_t>> m_beats;
+    std::future<BeatResult> m_beats;
     QPointer<QProgressDialog> m_progress;
 };
 

@@ -31,6 +31,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include <cmath>
 #include <mutex>
 
 namespace vorn {
@@ -922,23 +923,26 @@ void CMainView::waitForBeats()
     m_beats->stop();
 }
 
-void CMainView::beatsFound(uint64_t engineId, const std::vector<int32_t> &beats, bool failed)
+void CMainView::beatsFound(uint64_t engineId, const BeatResult &result, bool failed)
 {
     // A result whose song was replaced meanwhile is not this song's.
     if (!m_engine || engineId != m_engineId)
         return;
     if (failed) {
         m_services.prompter->showError(MsgBeatsFailed);
-    } else if (beats.empty()) {
+    } else if (result.beatsMs.empty()) {
         setStatus(PaneMessage, QString::fromUtf8(MsgNoBeats));
     } else {
         // Like taps: time and position from the song, in the chosen strip's colour.
         MarkStrip &strip = m_strips.strip(m_beatStrip);
         const AudioClip &clip = m_engine->clip();
-        for (int32_t ms : beats)
+        for (int32_t ms : result.beatsMs)
             strip.addMark(ms, clip.msToSampleFrames(ms));
         m_markWnds[size_t(m_beatStrip)]->repaintStrip();
-        setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました。").arg(beats.size()));
+        // The confidence tells the user whether to check the marks or tap by hand instead.
+        setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました (信頼度 %2%)。")
+                                   .arg(result.beatsMs.size())
+                                   .arg(std::lround(result.confidence * 100)));
     }
     updateActions();
 }

@@ -3,6 +3,7 @@
 // operations on them, and replaces a scenario and its song in two phases.
 #pragma once
 
+#include "audio/beattracker.h"
 #include "audio/caudioplay.h"
 #include "timeline/markstrips.h"
 #include "timeline/timeline.h"
@@ -191,7 +192,7 @@ private:
     void onDetectBeats();
     // The worker's beats arrived on the interface thread: marks in the chosen strip, unless
     // the song they came from has been replaced meanwhile.
-    void beatsFound(uint64_t engineId, const std::vector<int32_t> &beats, bool failed);
+    void beatsFound(uint64_t engineId, const BeatResult &result, bool failed);
     // Stops a beat detection still reading the engine's clip (before the engine goes).
     void waitForBeats();
     // While playing with the follow command checked: the frame at `ms` to the preview, unless

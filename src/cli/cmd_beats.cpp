@@ -18,8 +18,8 @@ int runBeats(const std::vector<std::string> &args);
 const Command BeatsCommand{
     "beats",
     "beats SONG.wav",
-    "Load a song as the player does, find its beats and print the tempo and the beats "
-    "(song milliseconds) as JSON.",
+    "Load a song as the player does, find its beats and print the tempo, the confidence (0 to 1: "
+    "low means better tapped by hand) and the beats (song milliseconds) as JSON.",
     runBeats,
 };
 
@@ -55,7 +55,11 @@ int runBeats(const std::vector<std::string> &args)
     // because printf would follow a locale's decimal comma.
     char tempo[32];
     const auto end = std::to_chars(tempo, tempo + sizeof tempo, result.tempoBpm, std::chars_format::fixed, 1).ptr;
-    std::printf("{\"tempo_bpm\": %.*s, \"beats_ms\": %s}\n", int(end - tempo), tempo, beats.text().c_str());
+    char confidence[32];
+    const auto confidenceEnd =
+        std::to_chars(confidence, confidence + sizeof confidence, result.confidence, std::chars_format::fixed, 2).ptr;
+    std::printf("{\"tempo_bpm\": %.*s, \"confidence\": %.*s, \"beats_ms\": %s}\n", int(end - tempo), tempo,
+                int(confidenceEnd - confidence), confidence, beats.text().c_str());
     return ExitOk;
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 namespace vorn {
@@ -126,6 +127,23 @@ TEST(BeatTrackerEdgeTest, CancelledDetectionFindsNothing)
     flag.cancel();
     const CancelScope scope(&flag);
     EXPECT_TRUE(findBeats(clip).beatsMs.empty());
+}
+
+// Noise has onsets everywhere and a beat nowhere: the confidence tells the user to tap by hand.
+TEST(BeatTrackerEdgeTest, NoiseHasLowConfidence)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(-8000, 8000);
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 44100 * 2 * 12; ++i)
+        test::putU16(data, uint16_t(int16_t(sample(random))));
+    test::TempDir dir;
+    const auto path = dir.path() / "noise.wav";
+    test::writeFile(path, test::wavBytes(test::WavLayout{}, data));
+    AudioClip noise;
+    noise.setPath(path);
+    ASSERT_TRUE(noise.load());
+    EXPECT_LT(findBeats(noise).confidence, 0.3);
 }
 
 } // namespace

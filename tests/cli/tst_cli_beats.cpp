@@ -36,8 +36,11 @@ TEST_F(CliBeatsTest, GeneratedSong)
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(run.out), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out;
     const QJsonObject object = doc.object();
-    EXPECT_EQ(object.keys(), (QStringList{"beats_ms", "tempo_bpm"}));
+    EXPECT_EQ(object.keys(), (QStringList{"beats_ms", "confidence", "tempo_bpm"}));
     EXPECT_NEAR(object.value("tempo_bpm").toDouble(), 126, 1.0) << run.out;
+    // Kicks on every beat leave no doubt.
+    EXPECT_GE(object.value("confidence").toDouble(), 0.5) << run.out;
+    EXPECT_LE(object.value("confidence").toDouble(), 1.0) << run.out;
     std::vector<int32_t> beats;
     for (const QJsonValue &beat : object.value("beats_ms").toArray()) {
         ASSERT_TRUE(beat.isDouble());

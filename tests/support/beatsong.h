@@ -96,10 +96,15 @@ inline BeatSong beatSong(const BeatSongRecipe &recipe)
     return song;
 }
 
-// Matches detections to known beats one to one within `toleranceMs`, and returns the F-measure.
-inline double beatFMeasure(const std::vector<double> &truthMs, const std::vector<int32_t> &foundMs,
-                           double toleranceMs)
+// The standard beat F-measure: detections matched one to one to annotations within
+// `toleranceMs` (each annotation takes the nearest free detection), annotations and detections
+// before `skipMs` left out, as the evaluations do to give a tracker time to settle.
+inline double beatFMeasure(std::vector<double> truthMs, std::vector<double> foundMs, double toleranceMs,
+                           double skipMs = 0)
 {
+    auto early = [&](double t) { return t < skipMs; };
+    truthMs.erase(std::remove_if(truthMs.begin(), truthMs.end(), early), truthMs.end());
+    foundMs.erase(std::remove_if(foundMs.begin(), foundMs.end(), early), foundMs.end());
     if (truthMs.empty() || foundMs.empty())
         return 0;
     std::vector<bool> used(foundMs.size(), false);
@@ -122,6 +127,12 @@ inline double beatFMeasure(const std::vector<double> &truthMs, const std::vector
     const double precision = double(hits) / double(foundMs.size());
     const double recall = double(hits) / double(truthMs.size());
     return hits == 0 ? 0 : 2 * precision * recall / (precision + recall);
+}
+
+inline double beatFMeasure(const std::vector<double> &truthMs, const std::vector<int32_t> &foundMs,
+                           double toleranceMs, double skipMs = 0)
+{
+    return beatFMeasure(truthMs, std::vector<double>(foundMs.begin(), foundMs.end()), toleranceMs, skipMs);
 }
 
 } // namespace vorn::test
