@@ -87,7 +87,18 @@ TEST_F(CliVideoTest, InterruptLeavesNothing)
     program.setWorkingDirectory(QString::fromStdString(demo().string()));
     program.start(VORN_SCENARIO_BIN, {"video", "demo.txt", arg("keep.mp4"), "--threads", "1"});
     ASSERT_TRUE(program.waitForStarted());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == 3; }, 60000));  // the temporary file
+    // The temporary file, open in the program (nameless where the file system allows).
+    const auto writing = [&] {
+        const auto fds = "/proc/" + std::to_string(program.processId()) + "/fd";
+        std::error_code error;
+        for (const auto &fd : std::filesystem::directory_iterator(fds, error)) {
+            const auto target = std::filesystem::read_symlink(fd.path(), error).string();
+            if (!error && target.rfind(m_dir.path().string() + "/", 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(writing, 60000));
     ::kill(pid_t(program.processId()), SIGINT);
     ASSERT_TRUE(program.waitForFinished(120000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);

@@ -167,7 +167,8 @@ protected:
                 "ROTATE \"turn\" { INPUT \"picture\" ANGLE 0 360 FRAMES " +
                 std::to_string(Frames) + " }\n";
         if (brokenFrames > 0) {
-            m_dir.write("broken.jpg", "not a picture");
+            // A picture that reads at the check and is spoilt before it is rendered.
+            EXPECT_TRUE(picture.save(QString::fromStdString((m_dir.path() / "broken.jpg").string()), "JPG"));
             text += "IMAGE \"broken\" { FILE \"broken.jpg\" }\nSTILL \"gone\" { INPUT \"broken\" "
                     "FRAMES " + std::to_string(brokenFrames) + " }\n"
                     "MAIN { INPUT \"turn\" INPUT \"gone\" }\n";
@@ -177,6 +178,8 @@ protected:
         const auto file = m_dir.write("video.txt", text);
         auto scenario = loadLinkedScenario(file, m_prompter);
         EXPECT_TRUE(scenario) << m_prompter.lastError();
+        if (brokenFrames > 0)
+            m_dir.write("broken.jpg", "not a picture");
         return scenario;
     }
 
