@@ -1,6 +1,9 @@
-// Benchmarks of the playback engine on the simulated device with a driven clock: position
-// accuracy against the device clock, and the engine thread's CPU time while playing.
+// Benchmarks of the playback engine: on the simulated device with a driven clock, position
+// accuracy against the device clock and the engine thread's CPU time while playing; on the
+// program's default device (a PulseAudio null sink in a test session), the position against
+// the wall clock.
 #include "audio/caudioplay.h"
+#include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
 
 #include <benchmark/benchmark.h>
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,7 +32,8 @@ constexpr int64_t PlayUs = 10 * 1000000;      // ten seconds of playback
 std::filesystem::path songFile(int seconds)
 {
     const auto path = std::filesystem::temp_directory_path()
-                      / ("vorn_bench_caudioplay_" + std::to_string(getpid()) + ".wav");
+                      / ("vorn_bench_caudioplay_" + std::to_string(getpid()) + "_"
+                         + std::to_string(seconds) + ".wav");
     if (std::filesystem::exists(path))
         return path;
     const uint32_t dataBytes = uint32_t(seconds) * 176400;
@@ -46,8 +51,13 @@ std::filesystem::path songFile(int seconds)
         u16(uint16_t(i * 37));
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
                                                  std::streamsize(bytes.size()));
-    static const std::filesystem::path written = path;
-    std::atexit([] { std::filesystem::remove(written); });
+    static std::vector<std::filesystem::path> written;
+    if (written.empty())
+        std::atexit([] {
+            for (const auto &file : written)
+                std::filesystem::remove(file);
+        });
+    written.push_back(path);
     return path;
 }
 
@@ -169,6 +179,89 @@ void BM_PositionCall(benchmark::State &state)
     engine.waitEnded(10s);
 }
 BENCHMARK(BM_PositionCall);
+
+// The engine on the program's own device, read every 5 ms of wall time for 60 s (or
+// VORN_BENCH_SECONDS) at the given speed. The listener's delay is a constant nobody can see
+// from here, so the error is each reading's lag behind the wall clock (in song time) less the
+// median lag: what the cursor and the taps would get wrong. Readings before the first sound
+// (position 0) are left out. Skipped without a sound device.
+void BM_PositionAgainstWallClock(benchmark::State &state)
+{
+    const int speed = int(state.range(0));
+    const char *secondsText = std::getenv("VORN_BENCH_SECONDS");
+    const int seconds = secondsText ? std::max(1, std::atoi(secondsText)) : 60;
+    if (!createDefaultSoundDevice() || soundDeviceMissing()) {
+        state.SkipWithError("no sound device");
+        return;
+    }
+    std::vector<double> lagMs;
+    std::vector<double> firstTwoSecondsLag;
+    int backwards = 0;
+    for (auto _ : state) {
+        auto waiter = std::make_shared<Waiter>();
+        CAudioPlay engine([waiter](AudioReply reply, int32_t) {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->replies.push_back(reply);
+            waiter->changed.notify_all();
+        });
+        engine.setPath(songFile(seconds / speed + 5));
+        engine.post(AP_LOAD);
+        if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready) {
+            state.SkipWithError("the song did not load");
+            return;
+        }
+        engine.setSpeed(speed);
+        engine.post(AP_PLAY);
+        if (!waiter->waitFor(AP_STARTED) || engine.state() != CAudioPlay::Playing) {
+            state.SkipWithError("playback did not start");
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        int32_t last = -1;
+        for (auto at = start; at < start + std::chrono::seconds(seconds); at += 5ms) {
+            std::this_thread::sleep_until(at);
+            int32_t ms = 0;
+            int32_t frames = 0;
+            if (engine.position(ms, frames) != 0)
+                continue;
+            const double wallMs =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            if (ms < last)
+                ++backwards;
+            last = ms;
+            if (ms == 0)
+                continue;
+            lagMs.push_back(wallMs / speed - ms);
+            if (wallMs < 2000)
+                firstTwoSecondsLag.push_back(lagMs.back());
+        }
+        engine.post(AP_QUIT);
+        engine.waitEnded(10s);
+    }
+    if (lagMs.size() < 100) {
+        state.SkipWithError("too few readings");
+        return;
+    }
+    std::vector<double> sorted = lagMs;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    std::vector<double> errors;
+    for (double lag : lagMs)
+        errors.push_back(std::fabs(lag - median));
+    std::sort(errors.begin(), errors.end());
+    double earlyWorst = 0;
+    for (double lag : firstTwoSecondsLag)
+        earlyWorst = std::max(earlyWorst, std::fabs(lag - median));
+    state.counters["median_ms"] = errors[errors.size() / 2];
+    state.counters["p99_ms"] = errors[errors.size() * 99 / 100];
+    state.counters["worst_ms"] = errors.back();
+    state.counters["first_2s_worst_ms"] = earlyWorst;
+    state.counters["backwards"] = backwards;
+    state.counters["lag_ms"] = median * speed;  // wall time: what the device reports as delay
+    state.counters["readings"] = double(lagMs.size());
+}
+BENCHMARK(BM_PositionAgainstWallClock)->Arg(1)->Arg(2)->Arg(4)->Iterations(1)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 } // namespace vorn
