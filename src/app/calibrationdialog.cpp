@@ -71,12 +71,11 @@ CTapCalibrationDlg::CTapCalibrationDlg(int offsetMs, SoundDeviceFactory deviceFa
                              this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
+    // The labels' texts are their names, as a screen reader reads a label.
     m_progress = new QLabel(this);
-    m_progress->setAccessibleName(QStringLiteral("タップの回数"));
     layout->addWidget(m_progress);
     m_result = new QLabel(this);
     m_result->setObjectName(QStringLiteral("calibrationResult"));
-    m_result->setAccessibleName(QStringLiteral("調整の結果"));
     m_result->setWordWrap(true);
     layout->addWidget(m_result);
 
@@ -102,6 +101,7 @@ CTapCalibrationDlg::CTapCalibrationDlg(int offsetMs, SoundDeviceFactory deviceFa
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     setFocusPolicy(Qt::StrongFocus);
+    setMinimumWidth(460);  // the instructions on two lines, not squeezed into four
 }
 
 CTapCalibrationDlg::~CTapCalibrationDlg()

@@ -23,7 +23,7 @@ namespace vorn {
 // Not thread-safe: the device serialises its callers. Times in steady-clock nanoseconds.
 class PlaybackClock {
 public:
-    static constexpr double RelockMs = 20.0;
+    static constexpr double RelockMs = 5.0;
     static constexpr double BandwidthHz = 0.5;  // of the loop: slow enough to average jitter
 
     // Forgets everything: a new run of the device at `bytesPerSecond`.

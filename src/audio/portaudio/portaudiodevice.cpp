@@ -19,6 +19,8 @@
 #include <semaphore>
 #include <thread>
 
+#include <time.h>
+
 namespace vorn {
 
 const char *const NoSoundDeviceMessage =
@@ -68,6 +70,8 @@ void releasePortAudio()
         paReady = false;
     }
 }
+
+constexpr double MinLatencySeconds = 0.030;
 
 int64_t steadyNs()
 {
@@ -158,14 +162,27 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     Impl *d = static_cast<Impl *>(user);
     const int64_t nowNs = steadyNs();
     // The DAC time and the current time come from the same clock, so their difference is the
-    // latency of this very buffer whatever clock PortAudio's host API uses (ALSA's is the
-    // wall clock, not the steady one).
+    // latency of this very buffer whatever clock PortAudio's host API uses.
     double latency = d->fallbackLatency;
+    int64_t heardAtNs = 0;
     if (timeInfo && (timeInfo->outputBufferDacTime != 0.0 || timeInfo->currentTime != 0.0)) {
         const double measured = timeInfo->outputBufferDacTime - timeInfo->currentTime;
         if (measured >= 0.0 && measured < 2.0)
             latency = measured;
+        // ALSA's host takes its times from the wall clock. When the current time is that clock,
+        // the DAC time goes onto the steady clock directly: this callback may have been held up
+        // between PortAudio reading the time and us reading it, which would shift the report.
+        timespec wall{};
+        if (latency == measured && clock_gettime(CLOCK_REALTIME, &wall) == 0) {
+            const int64_t wallNs = int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec;
+            const int64_t steadyAtWall = steadyNs();
+            const double behind = double(wallNs) / 1e9 - timeInfo->currentTime;
+            if (behind >= 0.0 && behind < 0.5)
+                heardAtNs = steadyAtWall - (wallNs - int64_t(timeInfo->outputBufferDacTime * 1e9));
+        }
     }
+    if (heardAtNs == 0)
+        heardAtNs = nowNs + int64_t(latency * 1e9);
 
     uint8_t *out = static_cast<uint8_t *>(output);
     const int64_t needed = int64_t(frames) * d->format.blockAlign;
@@ -199,7 +216,7 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     const uint32_t seq = anchor.seq.load(std::memory_order_relaxed);
     anchor.seq.store(seq + 1);
     anchor.index.store(index);
-    anchor.heardAtNs.store(nowNs + int64_t(latency * 1e9));
+    anchor.heardAtNs.store(heardAtNs);
     anchor.startByte.store(start);
     anchor.bytes.store(copied);
     anchor.seq.store(seq + 2);
@@ -342,9 +359,11 @@ int32_t PortAudioDevice::open(const SoundFormat &format, SoundCallback callback,
     parameters.channelCount = format.channels;
     parameters.sampleFormat = format.bitsPerSample == 16 ? paInt16 : paUInt8;
     // A short buffer: the bytes primed before a sound server runs are reported as heard at
-    // once, so the less it holds the less the position can run ahead at the start. The
-    // engine's own 64 KiB blocks keep the callback fed.
-    parameters.suggestedLatency = info->defaultLowOutputLatency;
+    // once, so the less it holds the less the position can run ahead at the start. Not the
+    // shortest, though: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
+    // callbacks at quarter speed) ran dry and the server took seconds to recover; 20 ms still
+    // slipped by a few ms now and then; 30 ms held.
+    parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, MinLatencySeconds);
     PaStream *stream = nullptr;
     // PortAudio takes an integral rate; 11025 / 4 plays at 2756 Hz like the divided format says.
     if (Pa_OpenStream(&stream, nullptr, &parameters, double(format.samplesPerSec),
