@@ -83,7 +83,7 @@ struct Run {
 // Plays ten seconds at the given speed, reading the position every 5 ms of device time the way
 // the interface timer does. The engine is allowed to refill before the clock moves on, as it
 // would in real time, where a refill takes microseconds and a block lasts hundreds of ms.
-Run playTenSeconds(int speed)
+Run playTenSeconds(int speed, bool clicks = false)
 {
     Run run;
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
@@ -100,6 +100,14 @@ Run playTenSeconds(int speed)
     if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready)
         return run;
     engine.setSpeed(speed);
+    if (clicks) {
+        // A mark every quarter second on each strip: far more than anyone taps.
+        auto marks = std::make_shared<MarkClicks>();
+        for (int k = 0; k < MarkClicks::StripCount; ++k)
+            for (int32_t frame = 4410 * k; frame < 12 * 44100; frame += 11025)
+                marks->positions[size_t(k)].push_back(frame);
+        engine.setMarkClicks(marks);
+    }
     engine.post(AP_PLAY);
     if (!waiter->waitFor(AP_STARTED) || engine.state() != CAudioPlay::Playing)
         return run;
@@ -131,10 +139,11 @@ Run playTenSeconds(int speed)
 void BM_PositionError(benchmark::State &state)
 {
     const int speed = int(state.range(0));
+    const bool clicks = state.range(1) != 0;
     std::vector<double> all;
     double cpu = 0;
     for (auto _ : state) {
-        Run run = playTenSeconds(speed);
+        Run run = playTenSeconds(speed, clicks);
         if (!run.ok) {
             state.SkipWithError("playback did not run");
             return;
@@ -148,7 +157,13 @@ void BM_PositionError(benchmark::State &state)
     state.counters["samples"] = double(all.size());
     state.counters["engine_cpu_pct"] = cpu;
 }
-BENCHMARK(BM_PositionError)->Arg(1)->Arg(2)->Arg(4)->Iterations(3)->Unit(benchmark::kMillisecond);
+// The second argument mixes clicks at marks into the output: the engine thread's CPU with and
+// without them side by side.
+BENCHMARK(BM_PositionError)
+    ->ArgNames({"speed", "clicks"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 // The interface thread's side: one position reading while the engine plays.
 void BM_PositionCall(benchmark::State &state)
