@@ -114,6 +114,7 @@ private slots:
     void undoRedoMarks();
     void calibrationMeasuresTheOffset();
     void tapsSnapToOnsets();
+    void clicksAtMarksWhenChecked();
     void marksOutAndIn();
     void propertiesChangeReloadsOnNewEngine();
     void failedSongAfterSetSongLeavesNoScenario();
@@ -581,6 +582,48 @@ void TestMainView::tapsSnapToOnsets()
     m_view->action(ID_UNDO)->trigger();  // the snap
     QCOMPARE(marks.size(), size_t(1));
     QVERIFY(std::abs(marks[0].time - (song.beatsMs[1] + 25)) <= 1);
+}
+
+// With the click command checked, a tap made while playing is heard as a click from the next
+// pass over it on, on its own sample; unchecked again, the song plays as it is, marks or not.
+void TestMainView::clicksAtMarksWhenChecked()
+{
+    test::writeFile(file(QStringLiteral("silence.wav")).toStdString(),
+                    test::wavBytes(test::WavLayout{}, std::vector<uint8_t>(4 * 65536, 0)));
+    m_card->setRecording(true, true);
+    m_view->openFile(file(QStringLiteral("silence.wav")));
+    QVERIFY(loaded());
+    // Whether anything sounds in the first block written after the n-th write, and where.
+    auto firstSound = [this](size_t write) -> int64_t {
+        const auto written = m_card->written();
+        if (written.size() <= write)
+            return -2;
+        const std::vector<uint8_t> &bytes = written[write].bytes;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            if (bytes[i] || bytes[i + 1])
+                return int64_t(i / 4);
+        return -1;
+    };
+    for (bool checked : {true, false}) {
+        QCOMPARE(m_view->action(ID_MARK_CLICKS)->isChecked(), !checked);
+        m_view->action(ID_MARK_CLICKS)->trigger();
+        const size_t firstPass = m_card->written().size();
+        play();
+        m_card->advance(100000);
+        QTest::keyClick(m_view, Qt::Key_Left);
+        m_view->onTimerTick();
+        const int32_t mark = m_view->markStrips().strip(0).marks().back().position;
+        m_view->action(ID_STOP)->trigger();
+        QVERIFY(reachesState(CAudioPlay::Ready));
+        const size_t writes = m_card->written().size();
+        play();
+        QVERIFY(QTest::qWaitFor([&] { return m_card->written().size() > writes; }, 10000));
+        // The first pass had no click yet: it was filled before the tap.
+        QCOMPARE(firstSound(firstPass), int64_t(-1));
+        QCOMPARE(firstSound(writes), checked ? int64_t(mark) : int64_t(-1));
+        m_view->action(ID_STOP)->trigger();
+        QVERIFY(reachesState(CAudioPlay::Ready));
+    }
 }
 
 // Ctrl+Z and Ctrl+Y take back and make again a tap and a deletion; a new song forgets them.
