@@ -35,11 +35,11 @@ void put32(std::vector<uint8_t> &out, uint32_t v)
 std::vector<uint8_t> ClickTrack::wavBytes()
 {
     const uint32_t frames = uint32_t(int64_t(lengthMs()) * Rate / 1000);
-    std::vector<uint8_t> samples(size_t(frames) * 2, 0);
+    std::vector<uint8_t> samples(size_t(frames) * 4, 0);
     MarkClicks clicks;
     for (int i = 0; i < Count; ++i)
         clicks.positions[0].push_back(int32_t(int64_t(clickMs(i)) * Rate / 1000));
-    const SoundFormat format{1, 16, Rate, 2};
+    const SoundFormat format{2, 16, Rate, 4};
     // Twice over: a click the listener must not miss.
     for (int pass = 0; pass < 2; ++pass)
         MixMarkClicks(samples.data(), int32_t(samples.size()), 0, clicks, format, Rate, 1);
@@ -52,10 +52,10 @@ std::vector<uint8_t> ClickTrack::wavBytes()
         out.insert(out.end(), tag, tag + 4);
     put32(out, 16);
     put16(out, 1);  // PCM
-    put16(out, 1);  // mono
+    put16(out, 2);  // stereo, as songs mostly are: the output runs as it will for them
     put32(out, Rate);
-    put32(out, Rate * 2);
-    put16(out, 2);
+    put32(out, Rate * 4);
+    put16(out, 4);
     put16(out, 16);
     out.insert(out.end(), {'d', 'a', 't', 'a'});
     put32(out, uint32_t(samples.size()));

@@ -19,7 +19,7 @@ struct ClickTrack {
 
     static int32_t clickMs(int i) { return LeadMs + i * IntervalMs; }
     static int32_t lengthMs() { return LeadMs + (Count - 1) * IntervalMs + TailMs; }
-    // The track as a WAV file (16-bit mono at Rate): the engine's strip-0 click at each click.
+    // The track as a WAV file (16-bit stereo at Rate): the engine's strip-0 click at each click.
     static std::vector<uint8_t> wavBytes();
 };
 

@@ -3,11 +3,11 @@
 # keys sent 40 ms after each click is heard, then taps eight beats of the demo song 40 ms late;
 # every mark must land within 5 ms of the song time heard 40 ms before its key (its beat,
 # unless the server stalled in between or this process sent the key late). "Heard" is read
-# from the sink's monitor, walked along the song's own samples: each
-# sample of it is placed on the monotonic clock by when it arrives (the earliest arrival of a
-# sample index, less its place in the stream), so every moment carries the same constant
-# delay, which the calibration takes back with the rest. Keys go through the X test
-# extension on one connection, stamped by the server when sent.
+# from the sink's monitor, walked along the song's own samples; each monitor sample is placed
+# on the monotonic clock by the earliest arrival of the chunks around it, less its place in
+# the stream, so every moment carries about the same delay, which the calibration takes back
+# with the rest (this placing is good to a few ms). Keys go through the X test extension on
+# one connection, stamped by the server when sent.
 import ctypes
 import os
 import re
@@ -42,8 +42,8 @@ class Monitor:
                                       "--rate=%d" % RATE, "--channels=1", "--latency-msec=5"],
                                      stdout=subprocess.PIPE)
         self.samples = bytearray()
-        self.offset = None  # monotonic seconds of sample 0, the earliest estimate
-        self.frozen = False
+        self.offset = None  # monotonic seconds of sample 0, the earliest estimate so far
+        self.estimates = []  # (samples so far, estimate of sample 0's time) per chunk
         self.lock = threading.Lock()
         threading.Thread(target=self.read, daemon=True).start()
 
@@ -55,19 +55,22 @@ class Monitor:
                 return
             with self.lock:
                 self.samples += chunk
-                estimate = now - (len(self.samples) // 2) / RATE
-                if not self.frozen:
-                    self.offset = estimate if self.offset is None else min(self.offset, estimate)
-
-    def freeze(self):
-        """From now on every sample keeps the time it has: moments measured early and late
-        must share one mapping (the estimate only gets tighter, by a few ms, as it goes)."""
-        with self.lock:
-            self.frozen = True
+                count = len(self.samples) // 2
+                estimate = now - count / RATE
+                self.estimates.append((count, estimate))
+                self.offset = estimate if self.offset is None else min(self.offset, estimate)
 
     def count(self):
         with self.lock:
             return len(self.samples) // 2
+
+    def offset_near(self, index):
+        """Sample 0's time as the chunks within 3 s of `index` place it: the earliest arrival
+        there (a chunk is never early, often late), near enough that the sink's clock and
+        ours cannot drift apart in between."""
+        window = 3 * RATE
+        near = [e for n, e in self.estimates if abs(n - index) <= window]
+        return min(near) if near else self.offset
 
     def find_after(self, index, pattern):
         """(monotonic time, index) where `pattern` (samples, each within 2) first starts from
@@ -77,11 +80,12 @@ class Monitor:
             data = memoryview(self.samples)[index * 2:len(self.samples) // 2 * 2].cast("h")
             for i in range(len(data) - len(pattern)):
                 if all(abs(data[i + n] - p) <= 2 for n, p in enumerate(pattern)):
-                    return self.offset + (index + i) / RATE, index + i
+                    return self.offset_near(index + i) + (index + i) / RATE, index + i
         return None
 
     def index_at(self, when):
-        return int(round((when - self.offset) * RATE))
+        guess = int(round((when - self.offset) * RATE))
+        return int(round((when - self.offset_near(guess)) * RATE))
 
     def heard_song_ms(self, first, first_in_song, song, moments):
         """Song milliseconds heard at each of `moments` (monotonic seconds, ascending), walking
@@ -160,8 +164,7 @@ def main():
     keys = Keys()
     app, frame, window = start()
     wait_for(lambda: monitor.offset is not None, "the sink's monitor")
-    time.sleep(3)  # a few hundred chunks give the earliest arrival
-    monitor.freeze()
+    time.sleep(1)  # a few chunks before the first moment that counts
 
     # Calibration: 24 clicks; the first is heard LEAD ms into the track.
     press_async(menu_item(app, "再生 (P)", "タップのタイミング調整 (T)...", exact=False))

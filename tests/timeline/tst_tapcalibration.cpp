@@ -46,9 +46,9 @@ TEST(TapCalibration, MedianOffsetOrARefusal)
 TEST(TapCalibration, ClickTrackHasItsClicksWhereTheyAreCounted)
 {
     const std::vector<uint8_t> wav = ClickTrack::wavBytes();
-    const size_t frames = (wav.size() - 44) / 2;
+    const size_t frames = (wav.size() - 44) / 4;
     ASSERT_EQ(frames, size_t(int64_t(ClickTrack::lengthMs()) * ClickTrack::Rate / 1000));
-    auto sample = [&](size_t f) { return int16_t(uint16_t(wav[44 + 2 * f] | (wav[45 + 2 * f] << 8))); };
+    auto sample = [&](size_t f) { return int16_t(uint16_t(wav[44 + 4 * f] | (wav[45 + 4 * f] << 8))); };
     int onsets = 0;
     for (size_t f = 1; f < frames; ++f) {
         if (sample(f) != 0 && sample(f - 1) == 0 && (f < 4 || sample(f - 2) == 0)) {
