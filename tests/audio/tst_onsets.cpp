@@ -39,8 +39,9 @@ TEST(Onsets, TapsNearAHitSnapOntoItAndOthersStay)
                 ASSERT_GE(snapped, 0) << "beat " << hit << ", jitter " << jitter;
                 EXPECT_NEAR(clip.sampleFramesToMs(snapped), hit, 2.0) << "jitter " << jitter;
             }
-            if (c.offBeatsQuiet)
+            if (c.offBeatsQuiet) {
                 EXPECT_EQ(nearestOnset(onsets, clip.msToSampleFrames(int32_t(hit + beatMs / 2)), window), -1);
+            }
         }
     }
     EXPECT_EQ(nearestOnset({}, 100, 40), -1);

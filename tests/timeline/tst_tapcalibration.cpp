@@ -36,8 +36,9 @@ TEST(TapCalibration, MedianOffsetOrARefusal)
         const Calibration result = calibrateTaps(taps);
         EXPECT_EQ(result.ok, c.ok) << result.refusal;
         EXPECT_EQ(result.refusal.empty(), c.ok);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_NEAR(result.offsetMs, c.offsetMs, 2.0);
+        }
     }
 }
 
