@@ -6,6 +6,7 @@
 #include "app/mainview.h"
 #include "app/markwnd.h"
 #include "app/shellservices.h"
+#include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
 #include "scenario/model/scenario.h"
 
@@ -82,24 +83,29 @@ void spinFor(int ms)
     spin([&] { return elapsed.elapsed() >= ms; }, ms + 1000);
 }
 
-// The window on the demo scenario and song, playing on the simulated device's real clock.
+// The window on the demo scenario and song, playing on the simulated device's real clock, or
+// on the program's own device (a PulseAudio null sink in a test session).
 struct DemoWindow {
     SilentPrompter prompter;
     NoFiles files;
     std::unique_ptr<CMainFrame> frame;
     CMainView *view = nullptr;
 
-    explicit DemoWindow(int timerPeriodMs = 5)
+    explicit DemoWindow(int timerPeriodMs = 5, bool tapsOnTick = false, bool realDevice = false)
     {
         application();
         ShellServices services;
         services.prompter = &prompter;
         services.files = &files;
-        services.deviceFactory = [] {
-            return std::make_unique<SimulatedDevice>(
-                std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::RealTime));
-        };
+        if (!realDevice) {
+            services.deviceFactory = [] {
+                return std::make_unique<SimulatedDevice>(
+                    std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::RealTime));
+            };
+        }
         services.timerPeriodMs = timerPeriodMs;
+        services.tapsOnTick = tapsOnTick;
+        services.calibrateTaps = [](QWidget *, int) { return std::optional<int>(); };
         frame = std::make_unique<CMainFrame>(std::move(services));
         view = frame->view();
         frame->resize(1280, 960);
@@ -122,11 +128,17 @@ double percentile(std::vector<double> values, double p)
 }
 
 // A key on the view to its mark: |mark time - playback time at the key| over 200 taps, with
-// the timer ticking and the strips repainting (cursor, lit flashes) between the taps; with the
-// argument 1 the preview follows playback meanwhile.
+// the timer ticking and the strips repainting (cursor, lit flashes) between the taps. Arguments:
+// the preview follows playback (1) or not; the key is taken when pressed (1) or at the next
+// tick as before (0), side by side; the simulated clock (0) or the program's own device (1).
 void BM_TapToMark(benchmark::State &state)
 {
-    DemoWindow window;
+    const bool realDevice = state.range(2) != 0;
+    if (realDevice && (!createDefaultSoundDevice() || soundDeviceMissing())) {
+        state.SkipWithError("no sound device");
+        return;
+    }
+    DemoWindow window(5, state.range(1) == 0, realDevice);
     if (!window.ready()) {
         state.SkipWithError("the demo did not load");
         return;
@@ -167,7 +179,12 @@ void BM_TapToMark(benchmark::State &state)
     state.counters["p95_ms"] = percentile(errors, 0.95);
     state.counters["worst_ms"] = *std::max_element(errors.begin(), errors.end());
 }
-BENCHMARK(BM_TapToMark)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TapToMark)
+    ->ArgNames({"preview", "at_press", "device"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The demo playing at 1x with the preview following: distinct frames painted per second over
 // 3 s, and the gaps between timer ticks meanwhile (the render worker must not hold them back).

@@ -1,6 +1,9 @@
-// Benchmarks of the playback engine on the simulated device with a driven clock: position
-// accuracy against the device clock, and the engine thread's CPU time while playing.
+// Benchmarks of the playback engine: on the simulated device with a driven clock, position
+// accuracy against the device clock and the engine thread's CPU time while playing; on the
+// program's default device (a PulseAudio null sink in a test session), the position against
+// the wall clock.
 #include "audio/caudioplay.h"
+#include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
 
 #include <benchmark/benchmark.h>
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,7 +32,8 @@ constexpr int64_t PlayUs = 10 * 1000000;      // ten seconds of playback
 std::filesystem::path songFile(int seconds)
 {
     const auto path = std::filesystem::temp_directory_path()
-                      / ("vorn_bench_caudioplay_" + std::to_string(getpid()) + ".wav");
+                      / ("vorn_bench_caudioplay_" + std::to_string(getpid()) + "_"
+                         + std::to_string(seconds) + ".wav");
     if (std::filesystem::exists(path))
         return path;
     const uint32_t dataBytes = uint32_t(seconds) * 176400;
@@ -46,8 +51,13 @@ std::filesystem::path songFile(int seconds)
         u16(uint16_t(i * 37));
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
                                                  std::streamsize(bytes.size()));
-    static const std::filesystem::path written = path;
-    std::atexit([] { std::filesystem::remove(written); });
+    static std::vector<std::filesystem::path> written;
+    if (written.empty())
+        std::atexit([] {
+            for (const auto &file : written)
+                std::filesystem::remove(file);
+        });
+    written.push_back(path);
     return path;
 }
 
@@ -73,7 +83,7 @@ struct Run {
 // Plays ten seconds at the given speed, reading the position every 5 ms of device time the way
 // the interface timer does. The engine is allowed to refill before the clock moves on, as it
 // would in real time, where a refill takes microseconds and a block lasts hundreds of ms.
-Run playTenSeconds(int speed)
+Run playTenSeconds(int speed, bool clicks = false)
 {
     Run run;
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
@@ -90,6 +100,14 @@ Run playTenSeconds(int speed)
     if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready)
         return run;
     engine.setSpeed(speed);
+    if (clicks) {
+        // A mark every quarter second on each strip: far more than anyone taps.
+        auto marks = std::make_shared<MarkClicks>();
+        for (int k = 0; k < MarkClicks::StripCount; ++k)
+            for (int32_t frame = 4410 * k; frame < 12 * 44100; frame += 11025)
+                marks->positions[size_t(k)].push_back(frame);
+        engine.setMarkClicks(marks);
+    }
     engine.post(AP_PLAY);
     if (!waiter->waitFor(AP_STARTED) || engine.state() != CAudioPlay::Playing)
         return run;
@@ -121,10 +139,11 @@ Run playTenSeconds(int speed)
 void BM_PositionError(benchmark::State &state)
 {
     const int speed = int(state.range(0));
+    const bool clicks = state.range(1) != 0;
     std::vector<double> all;
     double cpu = 0;
     for (auto _ : state) {
-        Run run = playTenSeconds(speed);
+        Run run = playTenSeconds(speed, clicks);
         if (!run.ok) {
             state.SkipWithError("playback did not run");
             return;
@@ -138,7 +157,13 @@ void BM_PositionError(benchmark::State &state)
     state.counters["samples"] = double(all.size());
     state.counters["engine_cpu_pct"] = cpu;
 }
-BENCHMARK(BM_PositionError)->Arg(1)->Arg(2)->Arg(4)->Iterations(3)->Unit(benchmark::kMillisecond);
+// The second argument mixes clicks at marks into the output: the engine thread's CPU with and
+// without them side by side.
+BENCHMARK(BM_PositionError)
+    ->ArgNames({"speed", "clicks"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 // The interface thread's side: one position reading while the engine plays.
 void BM_PositionCall(benchmark::State &state)
@@ -169,6 +194,126 @@ void BM_PositionCall(benchmark::State &state)
     engine.waitEnded(10s);
 }
 BENCHMARK(BM_PositionCall);
+
+// The engine on the program's own device, read every 5 ms of wall time for 60 s (or
+// VORN_BENCH_SECONDS) at the given speed. The listener's delay is a constant nobody can see
+// from here, so the truth is the wall clock (in song time) less the median lag of the readings
+// from 0.5 s of song on, and never before 0: while the sound server starts (a second or two on
+// a busy machine) nothing is heard yet. The error is what the cursor and the taps would get
+// wrong. Skipped without a sound device.
+void BM_PositionAgainstWallClock(benchmark::State &state)
+{
+    const int speed = int(state.range(0));
+    const char *secondsText = std::getenv("VORN_BENCH_SECONDS");
+    const int seconds = secondsText ? std::max(1, std::atoi(secondsText)) : 60;
+    if (!createDefaultSoundDevice() || soundDeviceMissing()) {
+        state.SkipWithError("no sound device");
+        return;
+    }
+    struct Reading {
+        double wallSongMs;  // wall time since the play reply, in song time
+        int32_t ms;
+    };
+    std::vector<Reading> readings;
+    int backwards = 0;
+    for (auto _ : state) {
+        auto waiter = std::make_shared<Waiter>();
+        CAudioPlay engine([waiter](AudioReply reply, int32_t) {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->replies.push_back(reply);
+            waiter->changed.notify_all();
+        });
+        engine.setPath(songFile(seconds / speed + 5));
+        engine.post(AP_LOAD);
+        if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready) {
+            state.SkipWithError("the song did not load");
+            return;
+        }
+        engine.setSpeed(speed);
+        engine.post(AP_PLAY);
+        if (!waiter->waitFor(AP_STARTED) || engine.state() != CAudioPlay::Playing) {
+            state.SkipWithError("playback did not start");
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        int32_t last = -1;
+        for (auto at = start; at < start + std::chrono::seconds(seconds); at += 5ms) {
+            std::this_thread::sleep_until(at);
+            int32_t ms = 0;
+            int32_t frames = 0;
+            if (engine.position(ms, frames) != 0)
+                continue;
+            const double wallMs =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            if (ms < last)
+                ++backwards;
+            last = ms;
+            readings.push_back({wallMs / speed, ms});
+        }
+        engine.post(AP_QUIT);
+        engine.waitEnded(10s);
+    }
+    std::vector<double> lags;
+    for (const Reading &r : readings)
+        if (r.ms >= 500)
+            lags.push_back(r.wallSongMs - r.ms);
+    if (lags.size() < 100) {
+        state.SkipWithError("too few readings");
+        return;
+    }
+    std::sort(lags.begin(), lags.end());
+    const double median = lags[lags.size() / 2];
+    std::vector<double> errors;
+    double earlyWorst = 0;  // while nothing is heard yet and in the first 2 s of sound
+    double silentWorst = 0; // while nothing is heard yet
+    std::vector<double> heard;  // from the first sound on
+    for (const Reading &r : readings) {
+        const double truth = std::max(0.0, r.wallSongMs - median);
+        errors.push_back(std::fabs(r.ms - truth));
+        if (truth * speed < 2000)
+            earlyWorst = std::max(earlyWorst, errors.back());
+        if (truth > 0)
+            heard.push_back(errors.back());
+        else
+            silentWorst = std::max(silentWorst, errors.back());
+    }
+    std::sort(heard.begin(), heard.end());
+    // The sound server may stall and start again (an underrun: a second or two of silence on
+    // a busy machine, seen with PortAudio alone as well), which moves the lag for good. Against
+    // the median lag of the readings within 0.5 s either way, a reading's error is what the
+    // cursor gets wrong here and now: jitter and leaps, not the stalls themselves.
+    std::vector<double> local;
+    const size_t half = size_t(500 / 5);
+    for (size_t i = 0; i < readings.size(); ++i) {
+        if (readings[i].ms < 500)
+            continue;
+        std::vector<double> window;
+        for (size_t j = i > half ? i - half : 0; j < std::min(readings.size(), i + half + 1); ++j)
+            if (readings[j].ms >= 500)
+                window.push_back(readings[j].wallSongMs - readings[j].ms);
+        std::nth_element(window.begin(), window.begin() + long(window.size() / 2), window.end());
+        local.push_back(std::fabs(readings[i].wallSongMs - readings[i].ms - window[window.size() / 2]));
+    }
+    std::sort(local.begin(), local.end());
+    if (!local.empty()) {
+        state.counters["local_median_ms"] = local[local.size() / 2];
+        state.counters["local_p99_ms"] = local[local.size() * 99 / 100];
+        state.counters["local_worst_ms"] = local.back();
+    }
+    std::sort(errors.begin(), errors.end());
+    state.counters["heard_median_ms"] = heard.empty() ? -1 : heard[heard.size() / 2];
+    state.counters["heard_worst_ms"] = heard.empty() ? -1 : heard.back();
+    state.counters["before_sound_worst_ms"] = silentWorst;
+    state.counters["median_ms"] = errors[errors.size() / 2];
+    state.counters["p99_ms"] = errors[errors.size() * 99 / 100];
+    state.counters["worst_ms"] = errors.back();
+    state.counters["first_2s_worst_ms"] = earlyWorst;
+    state.counters["backwards"] = backwards;
+    state.counters["lag_ms"] = median * speed;  // wall time: what the device reports as delay
+    state.counters["readings"] = double(readings.size());
+}
+BENCHMARK(BM_PositionAgainstWallClock)->Arg(1)->Arg(2)->Arg(4)->Iterations(1)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 } // namespace vorn

@@ -47,6 +47,12 @@ CMainFrame::CMainFrame(ShellServices services, QWidget *parent) : QMainWindow(pa
     makeStatusBar();
     makeMenus();
     m_view->setStatusPanes([this](int pane, const QString &text) { setPaneText(pane, text); });
+    // The offset every tap is taken back by, where the user looks while tapping.
+    auto showOffset = [this](int ms) {
+        statusBar()->setToolTip(QStringLiteral("タップのオフセット: %1 ms").arg(ms));
+    };
+    connect(m_view, &CMainView::tapOffsetChanged, this, showOffset);
+    showOffset(m_view->tapOffsetMs());
     nameUnnamedChildren();
 
     // The minimum is larger than the initial size: the window opens at the minimum.
@@ -92,8 +98,14 @@ void CMainFrame::makeMenus()
     file->addSeparator();
     file->addAction(action(ID_OUTPUT));
     file->addAction(action(ID_EXPORT_VIDEO));
+    file->addAction(action(ID_EXPORT_MARKS));
+    file->addAction(action(ID_IMPORT_MARKS));
     file->addSeparator();
     file->addAction(m_exit);
+
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("編集 (&E)"));
+    edit->addAction(action(ID_UNDO));
+    edit->addAction(action(ID_REDO));
 
     QMenu *play = menuBar()->addMenu(QStringLiteral("再生 (&P)"));
     for (int id : {ID_PLAY, ID_STOP, ID_PAUSE})
@@ -103,6 +115,9 @@ void CMainFrame::makeMenus()
         play->addAction(action(id));
     play->addSeparator();
     play->addAction(action(ID_DETECT_BEATS));
+    play->addAction(action(ID_MARK_CLICKS));
+    play->addAction(action(ID_SNAP_ONSETS));
+    play->addAction(action(ID_CALIBRATE_TAPS));
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("表示 (&V)"));
     for (int id : {ID_ZOOM_IN, ID_ZOOM_OUT, ID_CURRENT_POSITION})
@@ -116,7 +131,7 @@ void CMainFrame::makeMenus()
     QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ (&H)"));
     help->addAction(m_about);
 
-    for (QMenu *menu : {file, play, view, help}) {
+    for (QMenu *menu : {file, edit, play, view, help}) {
         QString name = menu->title();
         menu->setAccessibleName(name.remove(QLatin1Char('&')));
     }

@@ -2,6 +2,7 @@
 #include "app/mainview.h"
 
 #include "app/beatdetection.h"
+#include "app/calibrationdialog.h"
 #include "app/imagewnd.h"
 #include "app/markwnd.h"
 #include "app/outputdialog.h"
@@ -20,10 +21,12 @@
 #include "scenario/reader/linker.h"
 #include "scenario/reader/loadscenario.h"
 #include "timeline/checkpoint.h"
+#include "timeline/labelfile.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -50,6 +53,7 @@ const char *const MsgNoBeats = "ビートが見つかりませんでした。";
 const char *const MsgBeatsCancelled = "ビートの検出を取り消しました。";
 const char *const MsgReading = "シナリオを読み込んでいます...";
 const char *const MsgReady = "レディ";
+const char *const MsgExportMarksFailed = "マークの書き出しに失敗しました。";
 
 // Video length of a scenario in song milliseconds, truncated; 0 when the rate cannot convert.
 // Formed as a key frame's time is, saturating: frames x 1000 x scale passes even 64 bits.
@@ -115,6 +119,13 @@ CMainView::CMainView(ShellServices services, QWidget *parent)
         m_services.output = runOutputDialog;
     if (!m_services.chooseBeatStrip)
         m_services.chooseBeatStrip = chooseBeatStripDialog;
+    if (!m_services.calibrateTaps) {
+        m_services.calibrateTaps = [factory = m_services.deviceFactory](QWidget *parent, int offsetMs) {
+            CTapCalibrationDlg dialog(offsetMs, factory, parent);
+            return dialog.exec() == QDialog::Accepted ? std::optional<int>(dialog.offsetMs()) : std::nullopt;
+        };
+    }
+    m_taps.setTakeOnTick(m_services.tapsOnTick);
 
     setObjectName(QStringLiteral("mainView"));
     setAccessibleName(QStringLiteral("メインビュー"));
@@ -187,8 +198,9 @@ CMainView::~CMainView()
     // A read still running reports to this view: it goes first.
     delete m_loader;
     m_loader = nullptr;
-    // A beat detection reads the engine's clip: it ends before the engine goes.
+    // A beat detection and the onset search read the engine's clip: they end before it goes.
     waitForBeats();
+    m_taps.forgetSong();
     // The preview's picture goes back to its scenario before the scenario dies.
     releaseScenarioFromPreview();
     // The child windows use the time line, the marks, the scenario and the engine's clip, which
@@ -276,6 +288,25 @@ void CMainView::makeActions()
     addCommand(ID_FOLLOW_PREVIEW, QStringLiteral("再生に合わせてプレビュー (&F)"), {},
                QStringLiteral("再生中の位置の画像をプレビューに表示し続けます。"), nullptr)
         ->setCheckable(true);
+    addCommand(ID_EXPORT_MARKS, QStringLiteral("マークを書き出す..."), {},
+               QStringLiteral("マークをラベルファイルに書き出します。"), &CMainView::onExportMarks);
+    addCommand(ID_IMPORT_MARKS, QStringLiteral("マークを読み込む..."), {},
+               QStringLiteral("ラベルファイルのマークで置き換えます。"), &CMainView::onImportMarks);
+    QAction *clicks = addCommand(ID_MARK_CLICKS, QStringLiteral("マークでクリック音 (&K)"), {},
+                                 QStringLiteral("再生中、マークの位置でクリック音を鳴らします。"), nullptr);
+    clicks->setCheckable(true);
+    connect(clicks, &QAction::toggled, this, &CMainView::syncMarkClicks);
+    QAction *snap = addCommand(ID_SNAP_ONSETS, QStringLiteral("オンセットに吸着 (&G)"), {},
+                               QStringLiteral("タップを近くの音の立ち上がりに合わせます。"), nullptr);
+    snap->setCheckable(true);
+    connect(snap, &QAction::toggled, this, [this](bool on) { m_taps.setSnap(on); });
+    addCommand(ID_CALIBRATE_TAPS, QStringLiteral("タップのタイミング調整 (&T)..."), {},
+               QStringLiteral("クリック音に合わせたタップから、タップの遅れを測ります。"),
+               &CMainView::onCalibrateTaps);
+    addCommand(ID_UNDO, QStringLiteral("元に戻す (&U)"), QStringLiteral("Ctrl+Z"),
+               QStringLiteral("直前のマークの変更を取り消します。"), &CMainView::onUndo);
+    addCommand(ID_REDO, QStringLiteral("やり直し (&R)"), QStringLiteral("Ctrl+Y"),
+               QStringLiteral("取り消したマークの変更をやり直します。"), &CMainView::onRedo);
     // Launching the renderer is not offered: the button is there, always disabled.
     addCommand(ID_LAUNCH_RENDERER, QStringLiteral("「ぬ」を起動"), {},
                QStringLiteral("「ぬ」を起動します。（未実装）"), nullptr);
@@ -341,6 +372,14 @@ void CMainView::updateActions()
     set(ID_LAUNCH_RENDERER, false);
     set(ID_DETECT_BEATS, idle && ready && !detectingBeats());
     set(ID_FOLLOW_PREVIEW, true);
+    set(ID_EXPORT_MARKS, idle && m_engine);
+    set(ID_IMPORT_MARKS, idle && m_engine && !playing);
+    set(ID_UNDO, m_history.canUndo());
+    set(ID_REDO, m_history.canRedo());
+    set(ID_MARK_CLICKS, true);
+    set(ID_SNAP_ONSETS, true);
+    set(ID_CALIBRATE_TAPS, idle && ready && !detectingBeats());
+    syncMarkClicks();
 
     // The editor panels are usable only while the song (if any) rests.
     const bool panels = !m_engine || state == CAudioPlay::Ready;
@@ -367,20 +406,21 @@ void CMainView::layoutChildren(int cx, int cy)
 
 void CMainView::keyPressEvent(QKeyEvent *event)
 {
+    // The press counts from its own moment, not from when a tick gets round to it.
+    const auto pressed = keyPressMoment(event->timestamp(), std::chrono::steady_clock::now());
     switch (event->key()) {
     case Qt::Key_Left:
-        m_addRequest[0] = 1;
+        m_taps.press(0, pressed, m_engine.get());
         break;
     case Qt::Key_Down:
-        m_addRequest[1] = 1;
+        m_taps.press(1, pressed, m_engine.get());
         break;
     case Qt::Key_Right:
-        m_addRequest[2] = 1;
+        m_taps.press(2, pressed, m_engine.get());
         break;
     case Qt::Key_Delete:
         // At most one strip has a hovered mark: leaving a strip forgets its hover.
-        for (int k = 0; k < MarkStrips::WrittenStripCount; ++k)
-            m_markWnds[size_t(k)]->removeHoveredMark();
+        marksChanged(m_history.removeHoveredMark());
         break;
     default:
         QWidget::keyPressEvent(event);
@@ -556,6 +596,8 @@ void CMainView::songLoaded(bool ok)
     rebuildKeyFrameMarks();
     m_waveform->resetView();
     m_waveform->setTotal(m_engine->clip().endPosition());
+    loadTapOffset();
+    m_taps.findOnsets(m_engine->clip());
     if (soundDeviceMissing())
         setStatus(PaneMessage, QString::fromUtf8(NoSoundDeviceMessage));
     repaintStrips();
@@ -570,6 +612,7 @@ void CMainView::installScenario()
     m_timeLine.setSelection(-1, -1);
     for (CMarkWnd *strip : m_markWnds)
         strip->clear();
+    m_history.clear();
     quitEngine();
     // Waits for a frame of the old scenario still rendering and hands its pictures back
     // before the old scenario is freed.
@@ -602,6 +645,7 @@ void CMainView::quitEngine()
 {
     // A beat detection still reading this engine's clip ends first; its result is dropped.
     waitForBeats();
+    m_taps.forgetSong();
     // Dropping the handle posts AP_QUIT; replies still on their way are ignored by identity.
     // The strip draws from the engine's clip: let go of it before the engine goes.
     m_waveform->setSong(nullptr);
@@ -662,10 +706,10 @@ void CMainView::onTimerTick()
     if (m_engine->position(ms, position) != 0)
         return;
     m_waveform->drawCursor(ms, position);
-    for (int k = 0; k < MarkStrips::StripCount; ++k) {
-        m_markWnds[size_t(k)]->tick(m_addRequest[size_t(k)] != 0, ms, position);
-        m_addRequest[size_t(k)] = 0;
-    }
+    // Keys pressed before playback started mark its first position.
+    m_taps.takeRequests(ms, position);
+    for (CMarkWnd *strip : m_markWnds)
+        strip->tick(false, ms, position);
     // After the marks: a render request must never hold back a tap.
     if (m_actions.value(ID_FOLLOW_PREVIEW)->isChecked())
         followPlayback(ms);
@@ -725,6 +769,8 @@ void CMainView::selectRange(int32_t firstFrame, int32_t lastFrame)
 
 void CMainView::onNew()
 {
+    // The marks stay on screen, but they no longer belong to what undo would restore.
+    m_history.clear();
     quitEngine();
     releaseScenarioFromPreview();
     showInEditor(nullptr);
@@ -918,6 +964,81 @@ QProgressDialog *CMainView::beatProgress() const
     return m_beats->progress();
 }
 
+void CMainView::onExportMarks()
+{
+    const auto chosen = m_services.files->saveLabels();
+    if (!chosen || !m_engine)
+        return;
+    if (writeLabelFile(chosen->toStdString(), m_strips, m_engine->clip()) != 0)
+        m_services.prompter->showError(MsgExportMarksFailed);
+}
+
+void CMainView::onImportMarks()
+{
+    const auto chosen = m_services.files->openLabels();
+    if (!chosen || !m_engine || isPlaying())
+        return;
+    const LabelTrack track = readLabelFile(chosen->toStdString(), m_engine->clip());
+    if (!track.error.empty()) {
+        // A bad file changes nothing; it says where it went wrong.
+        const QString name = QFileInfo(*chosen).fileName();
+        m_services.prompter->showError(labelTrackMessage(track, name.toStdString()));
+        return;
+    }
+    marksChanged(m_history.replaceAll(track.marks));
+}
+
+void CMainView::onUndo()
+{
+    marksChanged(m_history.undo());
+}
+
+void CMainView::onRedo()
+{
+    marksChanged(m_history.redo());
+}
+
+void CMainView::syncMarkClicks()
+{
+    if (!m_engine)
+        return;
+    const bool on = m_actions.value(ID_MARK_CLICKS)->isChecked();
+    const std::pair<uint64_t, uint64_t> wanted{m_engineId, on ? m_history.revision() + 1 : 0};
+    if (wanted == m_clicksSent)
+        return;
+    m_clicksSent = wanted;
+    m_engine->setMarkClicks(on ? std::make_shared<const MarkClicks>(m_strips.clickPositions()) : nullptr);
+}
+
+void CMainView::loadTapOffset()
+{
+    const int ms = m_engine ? loadTapOffsetMs(m_services.settingsFile,
+                                              QString::fromStdString(m_engine->deviceName()))
+                            : 0;
+    m_taps.setOffsetMs(ms);
+    emit tapOffsetChanged(ms);
+}
+
+void CMainView::onCalibrateTaps()
+{
+    if (!m_engine || m_engine->state() != CAudioPlay::Ready)
+        return;
+    // The dialog runs its own event loop: the song may be replaced meanwhile.
+    const std::optional<int> offset = m_services.calibrateTaps(this, m_taps.offsetMs());
+    if (!offset || !m_engine)
+        return;
+    storeTapOffsetMs(m_services.settingsFile, QString::fromStdString(m_engine->deviceName()), *offset);
+    loadTapOffset();
+}
+
+void CMainView::marksChanged(unsigned strips)
+{
+    for (int k = 0; k < MarkStrips::StripCount; ++k)
+        if (strips & (1u << k))
+            m_markWnds[size_t(k)]->repaintStrip();
+    updateActions();
+}
+
 void CMainView::waitForBeats()
 {
     m_beats->stop();
@@ -933,12 +1054,13 @@ void CMainView::beatsFound(uint64_t engineId, const BeatResult &result, bool fai
     } else if (result.beatsMs.empty()) {
         setStatus(PaneMessage, QString::fromUtf8(MsgNoBeats));
     } else {
-        // Like taps: time and position from the song, in the chosen strip's colour.
-        MarkStrip &strip = m_strips.strip(m_beatStrip);
+        // Like taps: time and position from the song; one step for undo.
         const AudioClip &clip = m_engine->clip();
+        std::vector<Mark> marks;
+        marks.reserve(result.beatsMs.size());
         for (int32_t ms : result.beatsMs)
-            strip.addMark(ms, clip.msToSampleFrames(ms));
-        m_markWnds[size_t(m_beatStrip)]->repaintStrip();
+            marks.push_back({ms, clip.msToSampleFrames(ms), {}});
+        marksChanged(m_history.appendMarks(m_beatStrip, marks));
         // The confidence tells the user whether to check the marks or tap by hand instead.
         setStatus(PaneMessage, QStringLiteral("ビートを %1 個マークにしました (信頼度 %2%)。")
                                    .arg(result.beatsMs.size())

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "audio/beattracker.h"
+#include "app/taptaker.h"
 #include "audio/caudioplay.h"
+#include "timeline/markhistory.h"
 #include "timeline/markstrips.h"
 #include "timeline/timeline.h"
 
@@ -61,6 +63,13 @@ enum CommandId : int {
     ID_DETECT_BEATS = 32830,
     ID_FOLLOW_PREVIEW = 32831,
     ID_EXPORT_VIDEO = 32840,
+    ID_EXPORT_MARKS = 32850,
+    ID_IMPORT_MARKS = 32851,
+    ID_MARK_CLICKS = 32852,
+    ID_CALIBRATE_TAPS = 32853,
+    ID_SNAP_ONSETS = 32854,
+    ID_UNDO = 57643,
+    ID_REDO = 57644,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
     ID_ABOUT = 57664,
@@ -87,6 +96,13 @@ struct ShellServices {
     std::function<std::optional<int>(QWidget *parent)> chooseBeatStrip;
     // Period of the playback timer that play starts; 0: no timer (tests call onTimerTick).
     int timerPeriodMs = 5;
+    // Arrow keys wait for the next tick even while playing (to measure against that path).
+    bool tapsOnTick = false;
+    // Runs the tap calibration with the offset in use; gives the offset to keep, or none when
+    // the user cancels. Empty: the real dialog on the engine's device.
+    std::function<std::optional<int>(QWidget *parent, int offsetMs)> calibrateTaps;
+    // Where tap offsets are kept (an INI file); empty: the program's own settings.
+    QString settingsFile;
 };
 
 // The four status-bar panes: message, playback time, hovered mark time, preview frame.
@@ -134,13 +150,18 @@ public:
     CAudioPlay *pendingAudio() const { return m_pendingAudio.get(); }
     bool isPlaying() const;
     bool timerActive() const { return m_timer.isActive(); }
-    int32_t addRequest(int strip) const { return m_addRequest[size_t(strip)]; }
+    int32_t addRequest(int strip) const
+    {
+        return strip < MarkStrips::WrittenStripCount ? m_taps.request(strip) : 0;
+    }
     int32_t previewFrame() const { return m_previewFrame; }
     // True from the beat command's start until its marks are in (or its result was dropped).
     bool detectingBeats() const;
     // The progress window shown meanwhile, with its Cancel button; null otherwise.
     QProgressDialog *beatProgress() const;
     MarkStrips &markStrips() { return m_strips; }
+    MarkHistory &markHistory() { return m_history; }
+    TapTaker &taps() { return m_taps; }
     TimeLine &timeLine() { return m_timeLine; }
     CProgressWnd *waveformStrip() const { return m_waveform; }
     CMarkWnd *markStrip(int k) const { return m_markWnds[size_t(k)]; }
@@ -150,9 +171,14 @@ public:
     // Waits until no engine thread this process made is left (program exit); true when none.
     static bool waitForEngines(std::chrono::milliseconds timeout);
 
+    // The tap offset in use for the current song's device (0 without a song).
+    int tapOffsetMs() const { return m_taps.offsetMs(); }
+
 signals:
     // A scenario became current: with its song loaded (songLoaded true) or without one.
     void scenarioInstalled(bool songLoaded);
+    // The tap offset in use changed (a song on another device, or a calibration).
+    void tapOffsetChanged(int ms);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -190,6 +216,18 @@ private:
     void onSetSong();
     void onProperties();
     void onDetectBeats();
+    void onExportMarks();
+    void onImportMarks();
+    void onCalibrateTaps();
+    // Takes the tap offset kept for the current engine's device.
+    void loadTapOffset();
+    void onUndo();
+    void onRedo();
+    // With the click command checked, gives the engine the marks as they are now (when they or
+    // the engine changed since); unchecked, no clicks.
+    void syncMarkClicks();
+    // Repaints the strips whose bits are set (bit k for strip k) after a change of marks.
+    void marksChanged(unsigned strips);
     // The worker's beats arrived on the interface thread: marks in the chosen strip, unless
     // the song they came from has been replaced meanwhile.
     void beatsFound(uint64_t engineId, const BeatResult &result, bool failed);
@@ -238,10 +276,12 @@ private:
     BeatDetection *m_beats = nullptr;
     int m_beatStrip = 0;
     ScenarioLoader *m_loader = nullptr;
-    std::array<int32_t, MarkStrips::StripCount> m_addRequest{};
 
     TimeLine m_timeLine;
     MarkStrips m_strips;
+    MarkHistory m_history{m_strips};
+    TapTaker m_taps{m_strips, m_history};
+    std::pair<uint64_t, uint64_t> m_clicksSent{0, 0};  // engine id and mark revision sent
     CProgressWnd *m_waveform = nullptr;
     std::array<CMarkWnd *, MarkStrips::StripCount> m_markWnds{};
     CImageWnd *m_preview = nullptr;

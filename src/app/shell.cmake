@@ -6,6 +6,8 @@ vorn_add_library(vorn_app_shell
     ${CMAKE_CURRENT_LIST_DIR}/beatdetection.cpp ${CMAKE_CURRENT_LIST_DIR}/beatdetection.h
     ${CMAKE_CURRENT_LIST_DIR}/mainframe.cpp ${CMAKE_CURRENT_LIST_DIR}/mainframe.h
     ${CMAKE_CURRENT_LIST_DIR}/shellservices.cpp ${CMAKE_CURRENT_LIST_DIR}/shellservices.h
+    ${CMAKE_CURRENT_LIST_DIR}/taptaker.cpp ${CMAKE_CURRENT_LIST_DIR}/taptaker.h
+    ${CMAKE_CURRENT_LIST_DIR}/calibrationdialog.cpp ${CMAKE_CURRENT_LIST_DIR}/calibrationdialog.h
   DEPS vorn_app_widgets vorn_app_dialogs vorn_editor vorn_scenario_reader vorn_audio vorn_beats vorn_timeline
        Qt6::Widgets
 )

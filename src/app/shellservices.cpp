@@ -89,6 +89,21 @@ std::optional<QString> DialogFileChooser::openSong()
                          {QStringLiteral("オーディオファイル(*.wav)"), QStringLiteral("全て(*)")});
 }
 
+static QStringList labelFilters()
+{
+    return {QStringLiteral("ラベル(*.txt)"), QStringLiteral("全て(*)")};
+}
+
+std::optional<QString> DialogFileChooser::openLabels()
+{
+    return runFileDialog(m_parent, QFileDialog::AcceptOpen, QStringLiteral("txt"), labelFilters());
+}
+
+std::optional<QString> DialogFileChooser::saveLabels()
+{
+    return runFileDialog(m_parent, QFileDialog::AcceptSave, QStringLiteral("txt"), labelFilters());
+}
+
 std::optional<int> chooseBeatStripDialog(QWidget *parent)
 {
     QDialog dialog(ownerOf(parent));

@@ -46,6 +46,10 @@ public:
     virtual std::optional<QString> saveScenario() = 0;
     // An existing song (default extension "wav").
     virtual std::optional<QString> openSong() = 0;
+    // A label file to read marks from, and one to write them to (default extension "txt").
+    // By default the user cancels.
+    virtual std::optional<QString> openLabels() { return std::nullopt; }
+    virtual std::optional<QString> saveLabels() { return std::nullopt; }
 };
 
 // QFileDialog with the shell's filters.
@@ -57,6 +61,8 @@ public:
     std::optional<QString> openScenario() override;
     std::optional<QString> saveScenario() override;
     std::optional<QString> openSong() override;
+    std::optional<QString> openLabels() override;
+    std::optional<QString> saveLabels() override;
 
 private:
     QWidget *m_parent;

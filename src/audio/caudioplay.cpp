@@ -88,10 +88,17 @@ public:
         return m_queueChanged.wait_for(lock, timeout, [this] { return m_ended; });
     }
 
-    int32_t position(int32_t &ms, int32_t &frames) const;
+    int32_t positionAt(std::chrono::steady_clock::time_point at, int32_t &ms, int32_t &frames) const;
     void setPath(const std::filesystem::path &path);
     void setSpeed(int32_t divisor);
     void setVideoLength(int32_t ms);
+    std::mutex &clipMutex() const { return m_clipMutex; }
+    const std::string &deviceNameLocked() const { return m_deviceName; }
+    void setMarkClicks(std::shared_ptr<const MarkClicks> clicks)
+    {
+        std::lock_guard<std::mutex> lock(m_clicksMutex);
+        m_clicks = std::move(clicks);
+    }
 
     std::atomic<int32_t> m_state{Empty};
     std::atomic<int32_t> m_readPosition{0};
@@ -153,15 +160,24 @@ private:
     bool m_loadInProgress = false;
     bool m_loaded = false;
     int32_t m_pendingVideoLengthMs = -1;
+    std::string m_deviceName;
 
     // Read by position() on the interface thread: the device pointer and the base position
     // change only under the device lock; the format values are set once by the load.
     std::unique_ptr<SoundDevice> m_device;
     int32_t m_basePosition = 0;
+    int64_t m_deviceBytesPerSec = 0;  // song bytes the open device plays per second of wall time
     std::atomic<int32_t> m_blockAlign{0};
     std::atomic<uint32_t> m_avgBytesPerSec{0};
 
+    // Set by the interface thread, read by fill().
+    std::mutex m_clicksMutex;
+    std::shared_ptr<const MarkClicks> m_clicks;
+
     // Engine thread only.
+    SoundFormat m_runFormat;   // the format and speed of the device run
+    int32_t m_runDivisor = 1;
+    uint32_t m_songRate = 0;
     std::unique_ptr<uint8_t[]> m_blocks[2];
     SoundBuffer m_headers[2];
     int32_t m_bufferIndex = 0;
@@ -316,6 +332,8 @@ bool CAudioPlay::Engine::load()
         std::lock_guard<std::mutex> lock(m_clipMutex);
         m_loadInProgress = false;
         m_loaded = ok;
+        if (device)
+            m_deviceName = device->name();
         if (ok && m_pendingVideoLengthMs >= 0)
             m_clip.setVideoLength(m_pendingVideoLengthMs);
         m_pendingVideoLengthMs = -1;
@@ -358,12 +376,16 @@ bool CAudioPlay::Engine::openDevice()
         format.bitsPerSample = m_clip.bitsPerSample();
         format.samplesPerSec = m_clip.deviceSamplesPerSec();
         format.blockAlign = m_clip.blockAlign();
+        m_runDivisor = m_clip.speedDivisor();
+        m_songRate = m_clip.samplesPerSec();
     }
+    m_runFormat = format;
     int32_t result = 0;
     {
         std::lock_guard<std::mutex> lock(deviceLock());
         // Set with the open, so a position read in between never mixes two runs.
         m_basePosition = m_readPosition.load();
+        m_deviceBytesPerSec = int64_t(format.samplesPerSec) * format.blockAlign;
         result = m_device->open(format, &Engine::deviceCallback, this);
     }
     if (result != 0)
@@ -477,6 +499,13 @@ bool CAudioPlay::Engine::fill()
         std::memcpy(block, m_clip.samples() + offset, size_t(available));
     if (available < BlockBytes)
         std::memset(block + available, m_clip.silenceByte(), size_t(BlockBytes - available));
+    std::shared_ptr<const MarkClicks> clicks;
+    {
+        std::lock_guard<std::mutex> lock(m_clicksMutex);
+        clicks = m_clicks;
+    }
+    if (clicks)
+        MixMarkClicks(block, BlockBytes, readPosition, *clicks, m_runFormat, m_songRate, m_runDivisor);
     m_readPosition.store(clampToInt32(int64_t(readPosition) + BlockBytes / blockAlign));
     return true;
 }
@@ -660,7 +689,8 @@ void CAudioPlay::Engine::quit()
     m_quitWait.store(false);
 }
 
-int32_t CAudioPlay::Engine::position(int32_t &ms, int32_t &frames) const
+int32_t CAudioPlay::Engine::positionAt(std::chrono::steady_clock::time_point at, int32_t &ms,
+                                       int32_t &frames) const
 {
     std::unique_lock<std::mutex> lock(deviceLock(), std::defer_lock);
     if (!lockWithin(lock, PositionLockWait))
@@ -670,13 +700,23 @@ int32_t CAudioPlay::Engine::position(int32_t &ms, int32_t &frames) const
     int64_t bytes = 0;
     if (m_device->position(bytes) != 0)
         return -1;
+    const auto readAt = std::chrono::steady_clock::now();
     const int64_t base = m_basePosition;
+    const int64_t deviceBytesPerSec = m_deviceBytesPerSec;
     lock.unlock();
 
     const int64_t blockAlign = m_blockAlign.load();
     const uint32_t avgBytesPerSec = m_avgBytesPerSec.load();
     if (blockAlign <= 0 || avgBytesPerSec == 0 || bytes < 0)
         return -1;
+    if (at < readAt) {
+        // The device plays song bytes at its own (speed-divided) rate: wall time since `at`
+        // is that many bytes back, in whole frames, but not before this run began.
+        const int64_t agoNs =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(readAt - at).count();
+        const int64_t back = int64_t(double(agoNs) * double(deviceBytesPerSec) / 1e9 + 0.5);
+        bytes = std::max<int64_t>(0, bytes - back / blockAlign * blockAlign);
+    }
     // Bytes played are song bytes at every speed, so both answers are song time.
     frames = clampToInt32(bytes / blockAlign + base);
     const double songBytes = double(base * blockAlign + bytes);
@@ -754,7 +794,13 @@ int32_t CAudioPlay::readPosition() const
 
 int32_t CAudioPlay::position(int32_t &ms, int32_t &frames) const
 {
-    return m_engine->position(ms, frames);
+    return m_engine->positionAt(std::chrono::steady_clock::time_point::max(), ms, frames);
+}
+
+int32_t CAudioPlay::positionAt(std::chrono::steady_clock::time_point at, int32_t &ms,
+                               int32_t &frames) const
+{
+    return m_engine->positionAt(at, ms, frames);
 }
 
 const AudioClip &CAudioPlay::clip() const
@@ -770,6 +816,17 @@ void CAudioPlay::setSpeed(int32_t divisor)
 void CAudioPlay::setVideoLength(int32_t ms)
 {
     m_engine->setVideoLength(ms);
+}
+
+std::string CAudioPlay::deviceName() const
+{
+    std::lock_guard<std::mutex> lock(m_engine->clipMutex());
+    return m_engine->deviceNameLocked();
+}
+
+void CAudioPlay::setMarkClicks(std::shared_ptr<const MarkClicks> clicks)
+{
+    m_engine->setMarkClicks(std::move(clicks));
 }
 
 bool CAudioPlay::waitEnded(std::chrono::milliseconds timeout) const

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio/audioclip.h"
+#include "audio/markclicks.h"
 #include "audio/sounddevice.h"
 
 #include <chrono>
@@ -98,13 +99,23 @@ public:
     // What the listener hears now, in song time at any speed: 0 with ms and frames set, or -1
     // (outputs untouched) when no device is playing or the device is busy.
     int32_t position(int32_t &ms, int32_t &frames) const;
+    // What the listener heard at `at` on the steady clock (a moment just past, such as a key
+    // press): the position now less the song played since, never before the start of the
+    // current device run. A moment in the future counts as now. Results as position().
+    int32_t positionAt(std::chrono::steady_clock::time_point at, int32_t &ms, int32_t &frames) const;
 
+    // The name of the sound device the song plays on (SoundDevice::name); empty before
+    // AP_LOADED(0).
+    std::string deviceName() const;
     // The song. Read it only after AP_LOADED(0); change it only through the setters below.
     const AudioClip &clip() const;
     // 1, 2 or 4; takes effect at the next play. Offered while Ready.
     void setSpeed(int32_t divisor);
     // The scenario's video length; raises the clip's end position.
     void setVideoLength(int32_t ms);
+    // Clicks to mix into the output at these marks from the next block filled on (about the
+    // next 0.4 s of song at normal speed); null for none.
+    void setMarkClicks(std::shared_ptr<const MarkClicks> clicks);
 
     // Waits until the engine thread has ended; true when it has.
     bool waitEnded(std::chrono::milliseconds timeout) const;

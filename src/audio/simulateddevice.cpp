@@ -185,10 +185,11 @@ bool SimulatedSoundCard::acknowledgeOpen()
     return true;
 }
 
-void SimulatedSoundCard::setRecording(bool on)
+void SimulatedSoundCard::setRecording(bool on, bool withBytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_recording = on;
+    m_recordingBytes = on && withBytes;
 }
 
 std::vector<SimulatedSoundCard::Written> SimulatedSoundCard::written() const
@@ -333,6 +334,8 @@ int32_t SimulatedSoundCard::write(SoundBuffer &buffer)
         const uint8_t silence = m_stats.format.bitsPerSample == 8 ? 128 : 0;
         record.silent = std::all_of(buffer.data, buffer.data + buffer.length,
                                     [silence](uint8_t b) { return b == silence; });
+        if (m_recordingBytes)
+            record.bytes.assign(buffer.data, buffer.data + buffer.length);
         m_written.push_back(record);
     }
     m_queuedEndByte += buffer.length;

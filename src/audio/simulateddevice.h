@@ -43,6 +43,7 @@ public:
         uint8_t head[8] = {};   // its first bytes
         uint64_t hash = 0;      // of all its bytes, to spot later changes
         bool silent = false;    // every byte is the format's silence
+        std::vector<uint8_t> bytes; // all of them, when recorded with bytes
     };
 
     struct Stats {
@@ -91,8 +92,8 @@ public:
     bool acknowledgeOpen();
 
     // Keeps a record of every written buffer (off by default: the program's fallback device
-    // plays for hours).
-    void setRecording(bool on);
+    // plays for hours), with a copy of its bytes when asked to.
+    void setRecording(bool on, bool withBytes = false);
     std::vector<Written> written() const;
 
     Stats stats() const;
@@ -151,6 +152,7 @@ private:
     bool m_heldOpen = false;
     bool m_holdOpen = false;
     bool m_recording = false;
+    bool m_recordingBytes = false;
     std::vector<Written> m_written;
     std::vector<Call> m_failNext;
     Stats m_stats;
@@ -173,6 +175,7 @@ public:
     int32_t reset() override;
     int32_t close() override;
     int32_t position(int64_t &bytesPlayed) override;
+    std::string name() const override { return "simulated"; }
 
 private:
     std::shared_ptr<SimulatedSoundCard> m_card;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vorn {
 
@@ -60,6 +61,8 @@ public:
     // Bytes the listener has heard since open (or since the last reset), a multiple of
     // blockAlign. Fails when the device is not open.
     virtual int32_t position(int64_t &bytesPlayed) = 0;
+    // Which output this is, for settings kept per output (UTF-8).
+    virtual std::string name() const { return "default"; }
 };
 
 } // namespace vorn

@@ -18,6 +18,27 @@ void MarkStrip::addMark(int32_t timeMs, int32_t position)
     m_marks.push_back({timeMs, position, m_colour});
 }
 
+void MarkStrip::splice(size_t index, size_t eraseCount, std::span<const Mark> insert)
+{
+    index = std::min(index, m_marks.size());
+    eraseCount = std::min(eraseCount, m_marks.size() - index);
+    const auto at = m_marks.erase(m_marks.begin() + ptrdiff_t(index),
+                                  m_marks.begin() + ptrdiff_t(index + eraseCount));
+    const auto inserted = m_marks.insert(at, insert.begin(), insert.end());
+    for (auto it = inserted; it != inserted + ptrdiff_t(insert.size()); ++it)
+        it->colour = m_colour;
+}
+
+std::optional<size_t> MarkStrip::hoveredIndex() const
+{
+    if (m_hoverPos == -1)
+        return std::nullopt;
+    for (size_t i = 0; i < m_marks.size(); ++i)
+        if (m_marks[i].position == m_hoverPos)
+            return i;
+    return std::nullopt;
+}
+
 bool MarkStrip::removeHoveredMark()
 {
     if (m_hoverPos == -1)
@@ -35,6 +56,7 @@ void MarkStrip::clear(TimeLine &timeLine)
     m_marks.clear();
     m_hoverPos = -1;
     m_lit = false;
+    m_lightPending = false;
     timeLine.setSelectedMark(-1);
 }
 
@@ -64,10 +86,14 @@ bool MarkStrip::hasMarkJustAhead(int32_t ms) const
 LitChange MarkStrip::tick(bool request, int32_t ms, int32_t position)
 {
     bool toLight = false;
+    if (m_lightPending) {
+        m_lightPending = false;
+        toLight = true;
+    }
     if (request) {
         addMark(ms, position);
         toLight = true;
-    } else {
+    } else if (!toLight) {
         toLight = hasMarkJustAhead(ms);
     }
     if (toLight && !m_lit) {

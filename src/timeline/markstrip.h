@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vorn {
@@ -36,6 +37,11 @@ public:
 
     const std::vector<Mark> &marks() const { return m_marks; }
     void addMark(int32_t timeMs, int32_t position);
+    // Replaces `eraseCount` marks from `index` on with `insert` (recoloured to the strip);
+    // index and count are clamped to the list. The one edit undo and redo are built from.
+    void splice(size_t index, size_t eraseCount, std::span<const Mark> insert);
+    // Index of the mark the Delete key would remove: the first at the hovered position.
+    std::optional<size_t> hoveredIndex() const;
 
     // Position of the hovered mark, -1 for none.
     int32_t hoverPos() const { return m_hoverPos; }
@@ -54,6 +60,9 @@ public:
     bool hasMarkJustAhead(int32_t ms) const;
 
     bool isLit() const { return m_lit; }
+    // A mark was added between ticks (a key press while playing): the next tick lights the
+    // strip as a request would.
+    void lightAtNextTick() { m_lightPending = true; }
     // One timer tick while playing: a pending key request adds a mark at the playback time and
     // position and lights the strip; otherwise the strip is lit while a mark is just ahead.
     // Lighting forgets the hover (the fill paints over its line).
@@ -64,6 +73,7 @@ private:
     std::vector<Mark> m_marks;
     int32_t m_hoverPos = -1;
     bool m_lit = false;
+    bool m_lightPending = false;
 };
 
 } // namespace vorn

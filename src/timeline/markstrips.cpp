@@ -105,4 +105,14 @@ std::string MarkStrips::buildCheckpointText(int32_t frameRate, int32_t scale) co
     return text;
 }
 
+MarkClicks MarkStrips::clickPositions() const
+{
+    MarkClicks clicks;
+    for (int k = 0; k < WrittenStripCount; ++k)
+        for (const Mark &mark : m_strips[size_t(k)].marks())
+            clicks.positions[size_t(k)].push_back(mark.position);
+    clicks.sort();
+    return clicks;
+}
+
 } // namespace vorn

@@ -2,6 +2,7 @@
 // between them and a scenario, and the CHECKPOINT text built from them.
 #pragma once
 
+#include "audio/markclicks.h"
 #include "base/geometry.h"
 #include "timeline/checkpoint.h"
 #include "timeline/markstrip.h"
@@ -67,6 +68,9 @@ public:
     // "\tCF\t<frame>\t<r>\t<g>\t<b>\t# <ms>" line each; frames at frameRate / scale frames per
     // second (0 when the rate cannot convert).
     std::string buildCheckpointText(int32_t frameRate, int32_t scale) const;
+
+    // The positions of the marks of strips 0 to 2, sorted, for the engine's clicks.
+    MarkClicks clickPositions() const;
 
 private:
     std::array<MarkStrip, StripCount> m_strips;

@@ -1,5 +1,6 @@
 // The main window's commands, states and two-phase replacement of scenario and song, driven
 // off screen with a simulated sound card whose clock the test moves.
+#include "app/calibrationdialog.h"
 #include "app/mainframe.h"
 #include "app/mainview.h"
 #include "app/imagewnd.h"
@@ -18,7 +19,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTreeWidget>
 #include <QApplication>
 #include <QMessageBox>
@@ -26,6 +29,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
@@ -65,7 +70,9 @@ public:
     std::optional<QString> openScenario() override { return take(opens); }
     std::optional<QString> saveScenario() override { return take(saves); }
     std::optional<QString> openSong() override { return take(songs); }
-    std::deque<QString> opens, saves, songs;
+    std::optional<QString> openLabels() override { return take(labelsIn); }
+    std::optional<QString> saveLabels() override { return take(labelsOut); }
+    std::deque<QString> opens, saves, songs, labelsIn, labelsOut;
     int asked = 0;
 
 private:
@@ -105,6 +112,13 @@ private slots:
     void enableRules_data();
     void enableRules();
     void leftWhileStoppedMarksAtFirstTick();
+    void tapsLandAtThePress_data();
+    void tapsLandAtThePress();
+    void undoRedoMarks();
+    void calibrationMeasuresTheOffset();
+    void tapsSnapToOnsets();
+    void clicksAtMarksWhenChecked();
+    void marksOutAndIn();
     void propertiesChangeReloadsOnNewEngine();
     void failedSongAfterSetSongLeavesNoScenario();
     void saveWithoutPathAsksForName();
@@ -153,6 +167,7 @@ private:
     std::optional<int> m_beatStrip;   // the strip chooser's answer
     int m_beatStripAsked = 0;
     std::string m_output;             // the last text the output command showed
+    std::optional<int> m_calibration; // the calibration's answer
     std::unique_ptr<CMainFrame> m_frame;
     CMainView *m_view = nullptr;
 };
@@ -170,6 +185,7 @@ void TestMainView::init()
     m_beatStrip.reset();
     m_beatStripAsked = 0;
     m_output.clear();
+    m_calibration.reset();
     makeFrame();
 }
 
@@ -194,6 +210,8 @@ void TestMainView::makeFrame()
         return m_beatStrip;
     };
     services.timerPeriodMs = 0;  // the test ticks by hand
+    services.calibrateTaps = [this](QWidget *, int) { return m_calibration; };
+    services.settingsFile = file(QStringLiteral("settings.ini"));
     m_frame = std::make_unique<CMainFrame>(std::move(services));
     m_view = m_frame->view();
     m_frame->show();
@@ -456,6 +474,257 @@ void TestMainView::leftWhileStoppedMarksAtFirstTick()
     QVERIFY(m_view->markStrip(0)->showsLit());
     for (int k = 1; k < 4; ++k)
         QVERIFY(m_view->markStrips().strip(k).marks().empty() || k == 3);
+}
+
+// A key while playing marks the position of its own moment, not of the next tick: with the
+// event's time stamp when it carries one on the steady clock, else when it is handled; at every
+// speed the song time between press and handling is wall time divided by the speed.
+void TestMainView::tapsLandAtThePress_data()
+{
+    QTest::addColumn<int>("divisor");
+    QTest::addColumn<int>("ageMs");     // how old the event's stamp is; 0: no stamp
+    QTest::addColumn<int>("offsetMs");  // the listener's calibrated lateness
+    for (int divisor : {1, 2, 4}) {
+        QTest::addRow("1/%d, no stamp", divisor) << divisor << 0 << 0;
+        QTest::addRow("1/%d, stamp 30 ms old", divisor) << divisor << 30 << 0;
+        QTest::addRow("1/%d, offset 40 ms", divisor) << divisor << 0 << 40;
+    }
+}
+
+void TestMainView::tapsLandAtThePress()
+{
+    QFETCH(int, divisor);
+    QFETCH(int, ageMs);
+    QFETCH(int, offsetMs);
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    if (offsetMs != 0) {
+        // Calibrated once; kept for the device, so the next song on it taps the same.
+        m_calibration = offsetMs;
+        m_view->action(ID_CALIBRATE_TAPS)->trigger();
+        m_view->openFile(file(QStringLiteral("a.wav")));
+        QVERIFY(loaded());
+        QCOMPARE(m_view->tapOffsetMs(), offsetMs);
+        QCOMPARE(m_frame->statusBar()->toolTip(), QStringLiteral("タップのオフセット: %1 ms").arg(offsetMs));
+    }
+    const int speed[] = {0, ID_SPEED_NORMAL, ID_SPEED_HALF, 0, ID_SPEED_QUARTER};
+    m_view->action(speed[divisor])->trigger();
+    play();
+    m_card->advance(400000);
+    int32_t ms = 0;
+    int32_t frames = 0;
+    QCOMPARE(m_view->engine()->position(ms, frames), 0);
+
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    if (ageMs > 0) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+        press.setTimestamp(quint32(nowMs - ageMs));
+    }
+    QApplication::sendEvent(m_view, &press);
+    m_card->advance(50000);  // the tick comes 50 ms later
+    m_view->onTimerTick();
+
+    const auto &marks = m_view->markStrips().strip(1).marks();
+    QCOMPARE(marks.size(), size_t(1));
+    // The stamp counts from the middle of its millisecond.
+    const double songAgoMs = ((ageMs > 0 ? ageMs - 0.5 : 0.0) + offsetMs) / divisor;
+    QVERIFY2(std::abs(marks[0].time - (ms - songAgoMs)) <= 1.0,
+             qPrintable(QStringLiteral("mark at %1 ms, pressed at %2 ms").arg(marks[0].time).arg(ms - songAgoMs)));
+    QVERIFY(std::abs(marks[0].position - (frames - songAgoMs * 44.1)) <= 45);
+    QVERIFY(m_view->markStrip(1)->showsLit());  // the tick lights the strip
+    QCOMPARE(m_view->addRequest(1), 0);
+}
+
+// The calibration dialog on the driven clock: taps 35 ms late with up to 15 ms of noise, and
+// four wild ones first, give an offset of 35 ms in its box.
+void TestMainView::calibrationMeasuresTheOffset()
+{
+    std::shared_ptr<SimulatedSoundCard> card = m_card;
+    CTapCalibrationDlg dialog(0, [card] { return std::make_unique<SimulatedDevice>(card); });
+    dialog.show();
+    dialog.start();
+    QVERIFY(QTest::qWaitFor([&] { return dialog.engine() && dialog.engine()->state() == CAudioPlay::Playing; }, 10000));
+    int64_t nowUs = 0;
+    auto advanceTo = [&](int64_t us) {
+        // In steps shorter than a block, letting the engine refill in between.
+        while (nowUs < us) {
+            const int64_t step = std::min<int64_t>(us - nowUs, 100000);
+            m_card->advance(step);
+            nowUs += step;
+            QTest::qWait(2);
+        }
+    };
+    for (int i = 0; i < ClickTrack::Count; ++i) {
+        const int noise = (i * 7) % 31 - 15;
+        const int wild = i < 4 ? 200 : 0;
+        advanceTo(int64_t(ClickTrack::clickMs(i) + 35 + noise + wild) * 1000);
+        QTest::keyClick(&dialog, i % 2 ? Qt::Key_Left : Qt::Key_Up);
+    }
+    QCOMPARE(dialog.taps().size(), size_t(ClickTrack::Count));
+    advanceTo(int64_t(ClickTrack::lengthMs() + 2000) * 1000);
+    QVERIFY(QTest::qWaitFor([&] { return !dialog.resultLabel()->text().isEmpty(); }, 10000));
+    QVERIFY2(std::abs(dialog.offsetBox()->value() - 35) <= 2, qPrintable(dialog.resultLabel()->text()));
+}
+
+// With the snap command on, a tap 25 ms after a kick moves onto it, as a step undo takes back;
+// a tap with no onset near stays as pressed.
+void TestMainView::tapsSnapToOnsets()
+{
+    test::BeatSongRecipe recipe;
+    recipe.seconds = 4;
+    recipe.hats = false;
+    const test::BeatSong song = test::beatSong(recipe);
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), song.wav);
+    m_view->openFile(file(QStringLiteral("beats.wav")));
+    QVERIFY(loaded());
+    QVERIFY(QTest::qWaitFor([this] { return m_view->taps().onsetsReady(); }, 10000));
+    m_view->action(ID_SNAP_ONSETS)->trigger();
+    play();
+    int64_t nowUs = 0;
+    auto tapAt = [&](double ms) {
+        for (const int64_t us = int64_t(ms * 1000); nowUs < us;) {
+            const int64_t step = std::min<int64_t>(us - nowUs, 100000);
+            m_card->advance(step);  // in steps shorter than a block, the engine refilling
+            nowUs += step;
+            QTest::qWait(2);
+        }
+        QTest::keyClick(m_view, Qt::Key_Down);
+        m_view->onTimerTick();
+    };
+    const auto &marks = m_view->markStrips().strip(1).marks();
+    tapAt(song.beatsMs[1] + 25);
+    QCOMPARE(marks.size(), size_t(1));
+    QVERIFY2(std::abs(marks[0].time - song.beatsMs[1]) <= 2, qPrintable(QString::number(marks[0].time)));
+    tapAt(song.beatsMs[2] + 250);  // halfway to the next kick
+    QCOMPARE(marks.size(), size_t(2));
+    QVERIFY(std::abs(marks[1].time - (song.beatsMs[2] + 250)) <= 1);
+    m_view->action(ID_UNDO)->trigger();  // the second tap
+    m_view->action(ID_UNDO)->trigger();  // the snap
+    QCOMPARE(marks.size(), size_t(1));
+    QVERIFY(std::abs(marks[0].time - (song.beatsMs[1] + 25)) <= 1);
+}
+
+// With the click command checked, a tap made while playing is heard as a click from the next
+// pass over it on, on its own sample; unchecked again, the song plays as it is, marks or not.
+void TestMainView::clicksAtMarksWhenChecked()
+{
+    test::writeFile(file(QStringLiteral("silence.wav")).toStdString(),
+                    test::wavBytes(test::WavLayout{}, std::vector<uint8_t>(4 * 65536, 0)));
+    m_card->setRecording(true, true);
+    m_view->openFile(file(QStringLiteral("silence.wav")));
+    QVERIFY(loaded());
+    // Whether anything sounds in the first block written after the n-th write, and where.
+    auto firstSound = [this](size_t write) -> int64_t {
+        const auto written = m_card->written();
+        if (written.size() <= write)
+            return -2;
+        const std::vector<uint8_t> &bytes = written[write].bytes;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            if (bytes[i] || bytes[i + 1])
+                return int64_t(i / 4);
+        return -1;
+    };
+    for (bool checked : {true, false}) {
+        QCOMPARE(m_view->action(ID_MARK_CLICKS)->isChecked(), !checked);
+        m_view->action(ID_MARK_CLICKS)->trigger();
+        const size_t firstPass = m_card->written().size();
+        play();
+        m_card->advance(100000);
+        QTest::keyClick(m_view, Qt::Key_Left);
+        m_view->onTimerTick();
+        const int32_t mark = m_view->markStrips().strip(0).marks().back().position;
+        m_view->action(ID_STOP)->trigger();
+        QVERIFY(reachesState(CAudioPlay::Ready));
+        const size_t writes = m_card->written().size();
+        play();
+        QVERIFY(QTest::qWaitFor([&] { return m_card->written().size() > writes; }, 10000));
+        // The first pass had no click yet: it was filled before the tap.
+        QCOMPARE(firstSound(firstPass), int64_t(-1));
+        QCOMPARE(firstSound(writes), checked ? int64_t(mark) : int64_t(-1));
+        m_view->action(ID_STOP)->trigger();
+        QVERIFY(reachesState(CAudioPlay::Ready));
+    }
+}
+
+// Ctrl+Z and Ctrl+Y take back and make again a tap and a deletion; a new song forgets them.
+void TestMainView::undoRedoMarks()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    QAction *undo = m_frame->action(ID_UNDO);
+    QAction *redo = m_frame->action(ID_REDO);
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    QStringList menus;
+    for (QAction *menu : m_frame->menuBar()->actions())
+        menus << menu->text();
+    QCOMPARE(menus.mid(0, 3), (QStringList{QStringLiteral("ファイル (&F)"), QStringLiteral("編集 (&E)"),
+                                           QStringLiteral("再生 (&P)")}));
+    play();
+    const MarkStrip &strip = m_view->markStrips().strip(2);
+    for (int64_t us : {100000, 200000}) {
+        m_card->advance(us);
+        QTest::keyClick(m_view, Qt::Key_Right);
+        m_view->onTimerTick();
+    }
+    const std::vector<Mark> two = strip.marks();
+    QCOMPARE(two.size(), size_t(2));
+    m_view->markStrips().strip(2).setHoverPos(two[0].position);
+    QTest::keyClick(m_view, Qt::Key_Delete);
+    QCOMPARE(strip.marks(), std::vector<Mark>{two[1]});
+
+    QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(strip.marks(), two);
+    QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(strip.marks().empty());
+    QVERIFY(!undo->isEnabled() && redo->isEnabled());
+    QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(strip.marks(), two);
+
+    m_view->action(ID_STOP)->trigger();
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    QVERIFY(m_view->markStrips().strip(2).marks().empty());
+}
+
+// The label commands: marks written out come back; a bad file changes nothing and names its
+// line; reading is one step for undo.
+void TestMainView::marksOutAndIn()
+{
+    writeSong(QStringLiteral("a.wav"));
+    writeText(QStringLiteral("bad.txt"), "0.5\t0.5\tstrip0\n0.7\tx\tstrip1\n");
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    MarkStrips &strips = m_view->markStrips();
+    strips.strip(0).addMark(1000, 44100);
+    strips.strip(2).addMark(500, 22050);
+    const std::vector<Mark> zero = strips.strip(0).marks();
+    const std::vector<Mark> two = strips.strip(2).marks();
+    m_files.labelsOut.push_back(file(QStringLiteral("marks.txt")));
+    m_view->action(ID_EXPORT_MARKS)->trigger();
+    QCOMPARE(m_prompter.errors.size(), size_t(0));
+
+    m_files.labelsIn.push_back(file(QStringLiteral("bad.txt")));
+    m_view->action(ID_IMPORT_MARKS)->trigger();
+    QCOMPARE(m_prompter.errors.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(m_prompter.errors[0]),
+             QStringLiteral("マークの読み込みに失敗しました。\nbad.txt : 2行目 :\n時刻が秒の数値ではありません。"));
+    QCOMPARE(strips.strip(0).marks(), zero);
+
+    strips.strip(0).splice(0, 1, {});
+    strips.strip(2).splice(0, 1, {});
+    m_files.labelsIn.push_back(file(QStringLiteral("marks.txt")));
+    m_view->action(ID_IMPORT_MARKS)->trigger();
+    QCOMPARE(strips.strip(0).marks(), zero);
+    QCOMPARE(strips.strip(2).marks(), two);
+    m_view->action(ID_UNDO)->trigger();
+    QVERIFY(strips.strip(0).marks().empty() && strips.strip(2).marks().empty());
 }
 
 void TestMainView::propertiesChangeReloadsOnNewEngine()
@@ -1041,6 +1310,13 @@ void TestMainView::commandTexts_data()
         {ID_PROPERTIES, "プロパティ (&P)", ""},
         {ID_DETECT_BEATS, "ビートを検出 (&B)", "曲のビートを検出してマークにします。"},
         {ID_FOLLOW_PREVIEW, "再生に合わせてプレビュー (&F)", "再生中の位置の画像をプレビューに表示し続けます。"},
+        {ID_EXPORT_MARKS, "マークを書き出す...", "マークをラベルファイルに書き出します。"},
+        {ID_IMPORT_MARKS, "マークを読み込む...", "ラベルファイルのマークで置き換えます。"},
+        {ID_MARK_CLICKS, "マークでクリック音 (&K)", "再生中、マークの位置でクリック音を鳴らします。"},
+        {ID_SNAP_ONSETS, "オンセットに吸着 (&G)", "タップを近くの音の立ち上がりに合わせます。"},
+        {ID_CALIBRATE_TAPS, "タップのタイミング調整 (&T)...", "クリック音に合わせたタップから、タップの遅れを測ります。"},
+        {ID_UNDO, "元に戻す (&U)\tCtrl+Z", "直前のマークの変更を取り消します。"},
+        {ID_REDO, "やり直し (&R)\tCtrl+Y", "取り消したマークの変更をやり直します。"},
         {ID_ABOUT, "バージョン情報 ね(&A)...", ""},
         {ID_EXPORT_VIDEO, "動画を書き出す (&V)...", "シナリオの画像と曲を動画ファイルに書き出します。"},
     };

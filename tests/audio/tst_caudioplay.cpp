@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -559,6 +560,63 @@ TEST_F(EngineTest, StopOrPauseBeforeTheDeviceOpenedPlaysNothing)
     EXPECT_TRUE(m_card->acknowledgeOpen());
     ASSERT_TRUE(m_replies.waitFor(AP_STARTED));
     EXPECT_EQ(m_replies.lastWParam(AP_STARTED), 0);
+}
+
+// Clicks at the marks: in the bytes the device got from a silent song, a click starts on every
+// mark's own sample frame at every speed (one that runs over a block's end included), and
+// nothing sounds anywhere else.
+TEST_F(EngineTest, ClicksStartOnTheMarksOwnSampleAtEverySpeed)
+{
+    const auto path = m_dir.path() / "silence.wav";
+    test::writeFile(path, test::wavBytes(test::WavLayout{}, std::vector<uint8_t>(4 * BlockBytes, 0)));
+    MarkClicks clicks;
+    clicks.positions[0] = {16384 - 3, 3000, 40000};  // as made: unsorted
+    clicks.positions[1] = {20000, 0};
+    clicks.positions[2] = {50000, 65535};
+    clicks.sort();
+    std::vector<int64_t> expected;
+    for (const auto &strip : clicks.positions)
+        expected.insert(expected.end(), strip.begin(), strip.end());
+    std::sort(expected.begin(), expected.end());
+    const auto shared = std::make_shared<const MarkClicks>(clicks);
+    for (int divisor : {1, 2, 4}) {
+        SCOPED_TRACE(divisor);
+        m_card = std::make_shared<Card>(Card::Clock::Driven);
+        m_card->setRecording(true, true);
+        makeEngine();
+        m_engine->setPath(path);
+        m_engine->post(AP_LOAD);
+        ASSERT_TRUE(m_replies.waitFor(AP_LOADED, divisor == 1 ? 1 : divisor == 2 ? 2 : 3));
+        m_engine->setSpeed(divisor);
+        m_engine->setMarkClicks(shared);
+        const int finished = m_replies.count(AP_FINISHED);
+        m_engine->post(AP_PLAY);
+        for (int i = 0; i < 8 && m_replies.count(AP_FINISHED) == finished; ++i) {
+            const int writes = m_card->stats().writes;
+            m_card->advance(BlockUs * divisor);
+            m_card->waitUntil([writes](const Stats &s) { return s.writes > writes; }, 300ms);
+        }
+        ASSERT_GT(m_replies.count(AP_FINISHED), finished);
+        std::vector<int16_t> left;  // the left channel of everything written, in order
+        for (const Card::Written &w : m_card->written())
+            for (size_t i = 0; i + 3 < w.bytes.size(); i += 4)
+                left.push_back(int16_t(uint16_t(w.bytes[i] | (w.bytes[i + 1] << 8))));
+        ASSERT_GE(left.size(), size_t(4 * 16384));  // then silence to the end of the time line
+        // An onset: a sound after at least four silent frames (or at the start).
+        std::vector<int64_t> onsets;
+        int quiet = 4;
+        for (size_t f = 0; f < left.size(); ++f) {
+            if (left[f] != 0 && quiet >= 4)
+                onsets.push_back(int64_t(f));
+            quiet = left[f] == 0 ? quiet + 1 : 0;
+        }
+        EXPECT_EQ(onsets, expected);
+        // The click 3 frames before the second block goes on in it.
+        EXPECT_TRUE(std::any_of(left.begin() + 16384, left.begin() + 16394, [](int16_t v) { return v != 0; }));
+        m_engine->post(AP_QUIT);
+        ASSERT_TRUE(m_engine->waitEnded(10s));
+        m_engine.reset();
+    }
 }
 
 } // namespace

@@ -122,8 +122,8 @@ def check_text(clip, taps):
             fail("%s made colour %s" % (tap["key"], colour))
         if frame != int(ms / 1000.0 * FPS + 0.5):
             fail("frame %d does not match %d ms" % (frame, ms))
-        # The mark is the playback time at the first tick after the key arrived: after the
-        # time read before the key was sent, and no later than the time read after it.
+        # The mark is the playback time when the key went down: after the time read before
+        # the key was sent, and no later than the time read after it.
         if tap["before"] is not None and tap["after"] is not None:
             low, high = tap["before"] - TICK_MS, tap["after"] + TICK_MS
             if not low <= ms <= high:

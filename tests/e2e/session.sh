@@ -13,6 +13,18 @@ export PYTHONDONTWRITEBYTECODE=1      # nothing written into the source tree
 bus=$!
 sleep 1
 
+# A sound device with a real clock when the test asks for one: a PulseAudio null sink, which
+# the program reaches through ALSA's pulse plugin.
+pa=
+if [ "${E2E_SOUND:-}" = pulse ]; then
+    export XDG_RUNTIME_DIR=$(mktemp -d)
+    export XDG_CONFIG_HOME=$XDG_RUNTIME_DIR/config  # the tap offset is kept there, not in ~
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --log-target=stderr \
+        -L "module-null-sink sink_name=e2e" -L module-native-protocol-unix 2>/dev/null &
+    pa=$!
+    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+
 "$program" "$scenario" >"$outdir/e2e-${driver%.py}-program.log" 2>&1 &
 app=$!
 /usr/bin/python3 "$here/$driver" "$outdir" "$scenario" "$@"
@@ -32,4 +44,5 @@ else
     wait "$app" || { echo "the program exited with $?" >&2; status=1; }
 fi
 kill "$bus" 2>/dev/null
+[ -n "$pa" ] && { kill "$pa" 2>/dev/null; wait "$pa" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"; }
 exit $status

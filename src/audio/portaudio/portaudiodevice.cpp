@@ -1,6 +1,7 @@
 // PortAudioDevice: double-buffered output through PortAudio with latency-compensated position.
 #include "audio/portaudio/portaudiodevice.h"
 
+#include "audio/portaudio/playbackclock.h"
 #include "audio/simulateddevice.h"
 
 #include <alsa/asoundlib.h>
@@ -17,6 +18,8 @@
 #include <mutex>
 #include <semaphore>
 #include <thread>
+
+#include <time.h>
 
 namespace vorn {
 
@@ -68,6 +71,8 @@ void releasePortAudio()
     }
 }
 
+constexpr double MinLatencySeconds = 0.030;
+
 int64_t steadyNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -90,8 +95,6 @@ struct PortAudioDevice::Impl {
         std::atomic<uint32_t> seq{0};
         std::atomic<uint64_t> index{0};
         std::atomic<int64_t> heardAtNs{0};
-        std::atomic<double> dacTime{0.0};      // the same moment on PortAudio's stream clock
-        std::atomic<double> clockOffset{0.0};  // steady seconds minus stream seconds
         std::atomic<int64_t> startByte{0};
         std::atomic<int64_t> bytes{0};
     };
@@ -122,6 +125,9 @@ struct PortAudioDevice::Impl {
 
     Anchor anchors[AnchorCount];
     std::atomic<uint64_t> anchorWrites{0};
+    // position()'s own: the anchors fed to the clock so far, and the clock.
+    uint64_t anchorsRead = 0;
+    PlaybackClock clock;
 
     std::atomic<uint64_t> doneCount{0};
     std::atomic<uint64_t> failedCount{0};
@@ -158,16 +164,25 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     // The DAC time and the current time come from the same clock, so their difference is the
     // latency of this very buffer whatever clock PortAudio's host API uses.
     double latency = d->fallbackLatency;
-    double dacTime = 0.0;
-    double clockOffset = 0.0;
+    int64_t heardAtNs = 0;
     if (timeInfo && (timeInfo->outputBufferDacTime != 0.0 || timeInfo->currentTime != 0.0)) {
         const double measured = timeInfo->outputBufferDacTime - timeInfo->currentTime;
-        if (measured >= 0.0 && measured < 2.0) {
+        if (measured >= 0.0 && measured < 2.0)
             latency = measured;
-            dacTime = timeInfo->outputBufferDacTime;
-            clockOffset = double(nowNs) / 1e9 - timeInfo->currentTime;
+        // ALSA's host takes its times from the wall clock. When the current time is that clock,
+        // the DAC time goes onto the steady clock directly: this callback may have been held up
+        // between PortAudio reading the time and us reading it, which would shift the report.
+        timespec wall{};
+        if (latency == measured && clock_gettime(CLOCK_REALTIME, &wall) == 0) {
+            const int64_t wallNs = int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec;
+            const int64_t steadyAtWall = steadyNs();
+            const double behind = double(wallNs) / 1e9 - timeInfo->currentTime;
+            if (behind >= 0.0 && behind < 0.5)
+                heardAtNs = steadyAtWall - (wallNs - int64_t(timeInfo->outputBufferDacTime * 1e9));
         }
     }
+    if (heardAtNs == 0)
+        heardAtNs = nowNs + int64_t(latency * 1e9);
 
     uint8_t *out = static_cast<uint8_t *>(output);
     const int64_t needed = int64_t(frames) * d->format.blockAlign;
@@ -201,9 +216,7 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     const uint32_t seq = anchor.seq.load(std::memory_order_relaxed);
     anchor.seq.store(seq + 1);
     anchor.index.store(index);
-    anchor.heardAtNs.store(nowNs + int64_t(latency * 1e9));
-    anchor.dacTime.store(dacTime);
-    anchor.clockOffset.store(clockOffset);
+    anchor.heardAtNs.store(heardAtNs);
     anchor.startByte.store(start);
     anchor.bytes.store(copied);
     anchor.seq.store(seq + 2);
@@ -274,6 +287,8 @@ void PortAudioDevice::Impl::clearQueue()
     headOffset.store(0);
     consumed.store(0);
     anchorWrites.store(0);
+    anchorsRead = 0;
+    clock.reset(double(bytesPerSec));
 }
 
 bool PortAudioDevice::Impl::isQueued(const SoundBuffer *buffer) const
@@ -313,6 +328,15 @@ PortAudioDevice::~PortAudioDevice()
         releasePortAudio();
 }
 
+std::string PortAudioDevice::name() const
+{
+    if (!hasOutput())
+        return "none";
+    const PaDeviceInfo *info = Pa_GetDeviceInfo(m_impl->outputDevice);
+    const PaHostApiInfo *host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return std::string(host && host->name ? host->name : "?") + ": " + (info && info->name ? info->name : "?");
+}
+
 bool PortAudioDevice::hasOutput() const
 {
     return m_impl->initialised && m_impl->outputDevice != paNoDevice;
@@ -334,8 +358,12 @@ int32_t PortAudioDevice::open(const SoundFormat &format, SoundCallback callback,
     parameters.device = d->outputDevice;
     parameters.channelCount = format.channels;
     parameters.sampleFormat = format.bitsPerSample == 16 ? paInt16 : paUInt8;
-    // A roomy latency keeps the output from running dry; position() takes it off again.
-    parameters.suggestedLatency = info->defaultHighOutputLatency;
+    // A short buffer: the bytes primed before a sound server runs are reported as heard at
+    // once, so the less it holds the less the position can run ahead at the start. Not the
+    // shortest, though: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
+    // callbacks at quarter speed) ran dry and the server took seconds to recover; 20 ms still
+    // slipped by a few ms now and then; 30 ms held.
+    parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, MinLatencySeconds);
     PaStream *stream = nullptr;
     // PortAudio takes an integral rate; 11025 / 4 plays at 2756 Hz like the divided format says.
     if (Pa_OpenStream(&stream, nullptr, &parameters, double(format.samplesPerSec),
@@ -437,62 +465,24 @@ int32_t PortAudioDevice::position(int64_t &bytesPlayed)
     Impl *d = m_impl.get();
     if (!d->stream)
         return -1;
-    const int64_t nowNs = steadyNs();
+    // The callbacks' reports since the last call, oldest first, into the clock; those already
+    // overwritten in the ring are simply missed.
     const uint64_t writes = d->anchorWrites.load();
-    const uint64_t first = writes > Impl::AnchorCount ? writes - Impl::AnchorCount : 0;
-
-    // A consistent copy of the anchors still in the ring.
-    struct Copy {
-        int64_t heardAtNs;
-        double dacTime;
-        double clockOffset;
-        int64_t start;
-        int64_t bytes;
-    };
-    Copy copies[Impl::AnchorCount];
-    int count = 0;
-    for (uint64_t i = first; i < writes; ++i) {
+    uint64_t i = std::max(d->anchorsRead, writes > Impl::AnchorCount ? writes - Impl::AnchorCount : 0);
+    for (; i < writes; ++i) {
         const Impl::Anchor &anchor = d->anchors[i % Impl::AnchorCount];
         const uint32_t seq = anchor.seq.load();
         if (seq & 1u)
             continue;
-        Copy copy{anchor.heardAtNs.load(), anchor.dacTime.load(), anchor.clockOffset.load(),
-                  anchor.startByte.load(), anchor.bytes.load()};
+        const int64_t heardAtNs = anchor.heardAtNs.load();
+        const int64_t start = anchor.startByte.load();
+        const int64_t bytes = anchor.bytes.load();
         if (anchor.seq.load() != seq || anchor.index.load() != i)
             continue;  // overwritten while read
-        copies[count++] = copy;
+        d->clock.report(heardAtNs, start, bytes);
     }
-    if (count == 0) {
-        bytesPlayed = 0;
-        return 0;
-    }
-
-    // The stream clock is smoother than the moment a callback happened to run, so use it when
-    // it agrees with the steady clock through the newest callback's offset; else fall back to
-    // the steady clock and the callback times.
-    const Copy &newest = copies[count - 1];
-    const double streamNow = Pa_GetStreamTime(d->stream);
-    const bool useStreamClock = newest.dacTime != 0.0 && streamNow > 0.0
-                                && std::abs(double(nowNs) / 1e9 - newest.clockOffset - streamNow) < 0.25;
-
-    bool found = false;
-    double bestAt = 0.0;
-    int64_t bytes = 0;
-    int64_t earliestStart = copies[0].start;
-    for (int i = 0; i < count; ++i) {
-        const Copy &c = copies[i];
-        earliestStart = std::min(earliestStart, c.start);
-        const double at = useStreamClock ? c.dacTime : double(c.heardAtNs) / 1e9;
-        const double now = useStreamClock ? streamNow : double(nowNs) / 1e9;
-        if (at <= now && (!found || at >= bestAt)) {
-            found = true;
-            bestAt = at;
-            const double elapsed = (now - at) * double(d->bytesPerSec);
-            bytes = c.start + std::min(c.bytes, int64_t(elapsed));
-        }
-    }
-    if (!found)
-        bytes = std::max<int64_t>(0, earliestStart);
+    d->anchorsRead = writes;
+    int64_t bytes = d->clock.bytesAt(steadyNs());
     bytes -= bytes % std::max(1, d->format.blockAlign);
     bytesPlayed = bytes;
     return 0;

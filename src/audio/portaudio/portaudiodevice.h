@@ -7,10 +7,12 @@
 
 namespace vorn {
 
-// Plays on PortAudio's default output. Buffers are copied to the stream from its realtime
-// callback, which relays each finished buffer to a thread of the device that delivers the
-// notifications; position() is what the listener hears now, with the output latency that
-// PortAudio reports for every callback taken off.
+// Plays on PortAudio's default output with the low latency PortAudio suggests for it. Buffers
+// are copied to the stream from its realtime callback, which relays each finished buffer to a
+// thread of the device that delivers the notifications. position() is what the listener hears
+// now: each callback reports when its first byte will be heard (PortAudio's DAC time), and a
+// PlaybackClock follows those reports on the steady clock, so the position moves smoothly
+// between them and never goes back.
 //
 // PortAudio is initialised while at least one device object exists. ALSA's and JACK's
 // diagnostics on stderr are silenced for the process.
@@ -31,6 +33,8 @@ public:
     int32_t reset() override;
     int32_t close() override;
     int32_t position(int64_t &bytesPlayed) override;
+    // The host API and the device PortAudio plays on, e.g. "ALSA: default".
+    std::string name() const override;
 
     struct Impl;
 

@@ -1,0 +1,50 @@
+// Onsets of generated songs whose hits are known, and taps snapped onto them.
+#include "audio/onsets.h"
+
+#include "audio/audioclip.h"
+#include "support/beatsong.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+namespace vorn {
+
+TEST(Onsets, TapsNearAHitSnapOntoItAndOthersStay)
+{
+    const struct {
+        const char *name;
+        test::BeatSongRecipe recipe;
+        bool offBeatsQuiet;  // nothing sounds halfway between the beats
+    } cases[] = {
+        {"kicks, 16-bit stereo", {120, 2, 16, 44100, 8, 0.8, false, false, 0.4}, true},
+        {"kicks and hats, 8-bit mono", {100, 1, 8, 22050, 8, 0.8, true, false, 0.3}, false},
+    };
+    test::TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::BeatSong song = test::beatSong(c.recipe);
+        const auto path = dir.path() / "song.wav";
+        test::writeFile(path, song.wav);
+        AudioClip clip;
+        clip.setPath(path);
+        ASSERT_TRUE(clip.load());
+        const std::vector<int32_t> onsets = findOnsets(OnsetSource::of(clip));
+        ASSERT_TRUE(std::is_sorted(onsets.begin(), onsets.end()));
+        const int32_t window = clip.msToSampleFrames(40);
+        const double beatMs = 60000.0 / c.recipe.bpm;
+        for (double hit : song.beatsMs) {
+            for (double jitter : {-30.0, -17.0, 0.0, 12.0, 30.0}) {
+                const int32_t tap = clip.msToSampleFrames(int32_t(hit + jitter + 0.5));
+                const int32_t snapped = nearestOnset(onsets, tap, window);
+                ASSERT_GE(snapped, 0) << "beat " << hit << ", jitter " << jitter;
+                EXPECT_NEAR(clip.sampleFramesToMs(snapped), hit, 2.0) << "jitter " << jitter;
+            }
+            if (c.offBeatsQuiet) {
+                EXPECT_EQ(nearestOnset(onsets, clip.msToSampleFrames(int32_t(hit + beatMs / 2)), window), -1);
+            }
+        }
+    }
+    EXPECT_EQ(nearestOnset({}, 100, 40), -1);
+}
+
+} // namespace vorn

@@ -1,0 +1,93 @@
+// Label tracks: marks out to label text and back unchanged, and bad lines refused by number.
+#include "timeline/labelfile.h"
+
+#include "timeline/markstrips.h"
+
+#include "support/tempdir.h"
+#include "support/wavclip.h"
+
+#include <gtest/gtest.h>
+
+using namespace vorn;
+
+namespace {
+
+// 44.1 kHz 16-bit stereo, three seconds.
+std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
+{
+    return test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100,
+                           [](int, int32_t) { return int16_t(0); });
+}
+
+} // namespace
+
+// Marks as taps and beat fills make them (a position and its time) come back exactly, in each
+// strip's time order; the text is sorted by time with strips in order at equal times.
+TEST(LabelFile, MarksRoundTrip)
+{
+    test::TempDir dir;
+    auto song = loadSong(dir);
+    ASSERT_TRUE(song);
+    MarkStrips strips;
+    const struct {
+        int strip;
+        int32_t position;
+    } added[] = {{2, 44100}, {0, 22050}, {1, 1}, {0, 44100}, {2, 123457}, {1, 0}};
+    for (const auto &a : added)
+        strips.strip(a.strip).addMark(song->sampleFramesToMs(a.position), a.position);
+    strips.strip(1).splice(0, 2, std::vector<Mark>{strips.strip(1).marks()[1], strips.strip(1).marks()[0]});
+    const std::string text = writeLabelTrack(strips, *song);
+    EXPECT_EQ(text.substr(0, 75), "0.000000\t0.000000\tstrip1\n"
+                                  "0.000023\t0.000023\tstrip1\n"
+                                  "0.500000\t0.500000\tstrip0\n");
+    const auto path = dir.path() / "marks.txt";
+    ASSERT_EQ(writeLabelFile(path, strips, *song), 0);
+    const LabelTrack track = readLabelFile(path, *song);
+    EXPECT_EQ(track.line, 0);
+    EXPECT_EQ(track.error, "");
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(track.marks[size_t(k)], strips.strip(k).marks()) << "strip " << k;
+}
+
+TEST(LabelFile, BadLinesAreRefusedWithTheirNumber)
+{
+    test::TempDir dir;
+    auto song = loadSong(dir);
+    ASSERT_TRUE(song);
+    const struct {
+        const char *text;
+        int line;  // 0: read
+        size_t marks;
+    } cases[] = {
+        {"1\t1\tstrip0\r\n\n\\ 100.0\t200.0\n2.5\t3\tstrip2", 0, 2},  // CR LF, blank, frequencies
+        {"", 0, 0},
+        {"1\t1\tstrip0\nx\t1\tstrip1\n", 2, 0},
+        {"1\t1\n", 1, 0},
+        {"1\t1\tstrip0\t\n", 1, 0},
+        {"1\t1\tstrip0\n1\t0.5\tstrip0\n", 2, 0},  // ends before it starts
+        {"-1\t1\tstrip0\n", 1, 0},
+        {"1e1\t1e1\tstrip0\n", 1, 0},
+        {"nan\tnan\tstrip0\n", 1, 0},
+        {"\n\n1\t1\tstrip3\n", 3, 0},
+        {"1\t1\tStrip0\n", 1, 0},
+        {"99999999\t99999999\tstrip0\n", 1, 0},  // past int32 sample frames
+        {"1\t1\t strip0\n", 1, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        const LabelTrack track = readLabelTrack(c.text, *song);
+        EXPECT_EQ(track.line, c.line);
+        EXPECT_EQ(track.error.empty(), c.line == 0);
+        EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), c.marks);
+    }
+    const LabelTrack good = readLabelTrack("2.5\t3\tstrip2\n", *song);
+    ASSERT_EQ(good.marks[2].size(), 1u);
+    EXPECT_EQ(good.marks[2][0], (Mark{2500, 110250, MarkStrips::StripColours[2]}));
+
+    // Files that cannot be read say so without a line.
+    for (const auto &path : {dir.path() / "missing.txt", dir.path()}) {
+        const LabelTrack track = readLabelFile(path, *song);
+        EXPECT_EQ(track.line, 0);
+        EXPECT_FALSE(track.error.empty());
+    }
+}
