@@ -9,6 +9,7 @@
 #include "audio/portaudio/portaudiodevice.h"
 #include "audio/simulateddevice.h"
 #include "scenario/model/scenario.h"
+#include "support/heavyscenario.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -279,21 +280,6 @@ void BM_ClickMarkToPicture(benchmark::State &state)
 }
 BENCHMARK(BM_ClickMarkToPicture)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A filled zig-zag polygon whose `points` edges each cross every row of a `side` x `side`
-// screen, kept by a STILL: a frame that takes seconds.
-std::string heavyScenarioText(int points, int side)
-{
-    const std::string s = std::to_string(side);
-    const std::string last = std::to_string(side - 1);
-    std::string text = "SCREEN\t" + s + "\t" + s + "\nDRAW \"zig\"\n{\n\tSIZE\t" + s + " " + s +
-                       "\n\tCOLOR\t0 0 255 255\n\tPOLYGON\n\t{\n\t\tFILL\n";
-    for (int i = 0; i < points; ++i)
-        text += "\t\tPOINT\t" + std::to_string(int64_t(i) * side / points) + " " +
-                (i % 2 ? last : std::string("0")) + "\n";
-    return text + "\t}\n}\nSTILL \"s\"\n{\n\tINPUT\t\"zig\"\t0 0 " + last + " " + last +
-           "\n\tFRAMES\t10\n}\nMAIN\n{\n\tINPUT\t\"s\"\n}\n";
-}
-
 // New pressed while the preview renders a heavy frame (goal: New done within 100 ms), beside
 // the time the same frame takes when left to finish.
 void BM_NewWhileRenderingHeavyFrame(benchmark::State &state)
@@ -307,7 +293,7 @@ void BM_NewWhileRenderingHeavyFrame(benchmark::State &state)
             state.SkipWithError("no temporary file");
             return;
         }
-        out.write(QByteArray::fromStdString(heavyScenarioText(20000, 1000)));
+        out.write(QByteArray::fromStdString(test::heavyScenarioText(20000, 1000)));
     }
     SilentPrompter prompter;
     NoFiles files;
