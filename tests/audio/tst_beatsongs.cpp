@@ -29,7 +29,7 @@ const SongRow Songs[] = {
     {"funk-104-ghost-notes", 0.8},
     {"hiphop-90-swung-16ths", 0.8},
     {"waltz-162-three-four", 0.8},
-    {"dnb-174-break", 0.0},  // tracked at 87 BPM, between the beats
+    {"dnb-174-break", 0.8},
     {"rock-170", 0.8},
     {"pop-96", 0.8},
     {"pop-128-electronic", 0.8},
