@@ -51,6 +51,8 @@ constexpr double DriftOctaves = 0.04;
 constexpr double JumpProbability = 1e-4;
 // The mids' onsets between the beats must be this much stronger than on them to move the beats.
 constexpr double PhaseMargin = 1.2;
+// The snare band's strongest accents between the beats must be this much stronger than on them.
+constexpr double BackbeatPhaseMargin = 1.5;
 // Frames this far below the song's median energy (30 dB) are silence for the ends' trimming.
 constexpr double QuietEnergy = 1e-3;
 // The bass tracker's beats are taken when their confidence reaches this.
@@ -126,6 +128,7 @@ struct Onsets {
     std::vector<double> full;  // all bands, weighted
     std::vector<double> low;   // the kick and bass band
     std::vector<double> drums; // the low and high mids: the snare, the clap and the kick's click
+    std::vector<double> snare; // the high mids alone, where the snare and the clap crack
     std::vector<double> energy; // of each frame's spectrum
 };
 
@@ -194,6 +197,11 @@ Onsets onsetsOf(const std::vector<float> &mono, double rate, size_t step)
             for (size_t i = 0; i < count; ++i)
                 onsets.low[i] = bands[b][i] / mean;
         }
+        if (b == 2) {
+            onsets.snare.resize(count, 0.0);
+            for (size_t i = 0; i < count; ++i)
+                onsets.snare[i] = bands[b][i] / mean;
+        }
         if (b == 1 || b == 2) {
             onsets.drums.resize(count, 0.0);
             for (size_t i = 0; i < count; ++i)
@@ -204,6 +212,8 @@ Onsets onsetsOf(const std::vector<float> &mono, double rate, size_t step)
         onsets.drums.assign(count, 0.0);
     if (onsets.low.empty())
         onsets.low.assign(count, 0.0);
+    if (onsets.snare.empty())
+        onsets.snare.assign(count, 0.0);
     return onsets;
 }
 
@@ -436,21 +446,29 @@ bool restoreBackbeat(const std::vector<double> &low, const std::vector<double> &
 // Off-beat chords, stabs, bass and open hi-hats can be louder than what falls on the beat and
 // pull the beats half a beat out. The snare, the clap and the kick's click (the mids' sharp
 // onsets) mostly sit on the beat: when they fall halfway between the beats rather than on them,
-// the beats move there.
-void choosePhase(const std::vector<double> &low, std::vector<double> &beats)
+// the beats move there. So do they when the backbeat does: the snare or clap on every other
+// beat is the snare band's strongest, most alternating accent, and house, whose off-beat bass
+// and open hi-hat outweigh the kick in every other band, shows it between its beats.
+void choosePhase(const std::vector<double> &drums, const std::vector<double> &snare, std::vector<double> &beats)
 {
     if (beats.size() < 4)
         return;
     double on = 0, off = 0;
+    std::array<double, 2> snareOn{}, snareOff{};
     std::vector<double> halfway;
     for (size_t i = 1; i < beats.size(); ++i) {
         halfway.push_back((beats[i - 1] + beats[i]) / 2);
-        on += strengthAt(low, beats[i]);
-        off += strengthAt(low, halfway.back());
+        on += strengthAt(drums, beats[i]);
+        off += strengthAt(drums, halfway.back());
+        snareOn[i % 2] += strengthAt(snare, beats[i]);
+        snareOff[i % 2] += strengthAt(snare, halfway.back());
     }
-    if (off <= on * PhaseMargin)
+    const auto [leastOn, mostOn] = std::minmax(snareOn[0], snareOn[1]);
+    const auto [leastOff, mostOff] = std::minmax(snareOff[0], snareOff[1]);
+    const bool backbeatBetween = mostOff > BackbeatPhaseMargin * mostOn && mostOff * leastOn > mostOn * leastOff;
+    if (off <= on * PhaseMargin && !backbeatBetween)
         return;
-    // The half beats before the first beat and after the last keep the count.
+    // The half beat before the first beat keeps the count.
     halfway.insert(halfway.begin(), beats[0] - (beats[1] - beats[0]) / 2);
     if (halfway.front() < 0)
         halfway.erase(halfway.begin());
@@ -719,7 +737,7 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
         drums[i] = std::sqrt(drums[i] * lowPeaks[i]);
     chooseLevel(drums, beats);
     const bool backbeat = restoreBackbeat(lowPeaks, peaksOf(onsets.drums), grid.periods.front() * 2, beats);
-    choosePhase(drums, beats);
+    choosePhase(drums, onsets.snare, beats);
     result.confidence = beatContrast(peaks, beats);
     if (analysis) {
         analysis->peaks = peaks;
