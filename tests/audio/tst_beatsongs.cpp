@@ -49,6 +49,7 @@ const SongRow Songs[] = {
     {"country-train-150", 0.8},
     {"punk-180-four-on-the-floor", 0.8},
     {"power-ballad-64", 0.8},
+    {"slow-jam-60-eighth-bass", 0.8},
 };
 constexpr double MinMeanF = 0.9;
 constexpr double ToleranceMs = 70;
