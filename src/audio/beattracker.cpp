@@ -738,6 +738,8 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
     chooseLevel(drums, beats);
     const bool backbeat = restoreBackbeat(lowPeaks, peaksOf(onsets.drums), grid.periods.front() * 2, beats);
     choosePhase(drums, onsets.snare, beats);
+    // The half beat moved in before the first may fall in the quiet before the song.
+    trimQuietEnds(onsets.energy, beats);
     result.confidence = beatContrast(peaks, beats);
     if (analysis) {
         analysis->peaks = peaks;
