@@ -51,8 +51,10 @@ constexpr double DriftOctaves = 0.04;
 constexpr double JumpProbability = 1e-4;
 // The mids' onsets between the beats must be this much stronger than on them to move the beats.
 constexpr double PhaseMargin = 1.2;
-// The snare band's strongest accents between the beats must be this much stronger than on them.
-constexpr double BackbeatPhaseMargin = 1.5;
+// The backbeat between the beats: the snare band's accents there must alternate this much more
+// than on the beats, and the drums there reach this share of those on the beats.
+constexpr double BackbeatPhaseMargin = 1.3;
+constexpr double BackbeatDrums = 0.5;
 // Frames this far below the song's median energy (30 dB) are silence for the ends' trimming.
 constexpr double QuietEnergy = 1e-3;
 // The bass tracker's beats are taken when their confidence reaches this.
@@ -447,8 +449,10 @@ bool restoreBackbeat(const std::vector<double> &low, const std::vector<double> &
 // pull the beats half a beat out. The snare, the clap and the kick's click (the mids' sharp
 // onsets) mostly sit on the beat: when they fall halfway between the beats rather than on them,
 // the beats move there. So do they when the backbeat does: the snare or clap on every other
-// beat is the snare band's strongest, most alternating accent, and house, whose off-beat bass
-// and open hi-hat outweigh the kick in every other band, shows it between its beats.
+// beat (reggae's one drop on every third) makes the snare band alternate from beat to beat, while
+// off-beat chords, bass and open hi-hats come alike on every off-beat. House, whose off-beat bass
+// and hi-hat outweigh the kick in every band, and reggae, whose off-beat chords do, show that
+// alternation between their beats.
 void choosePhase(const std::vector<double> &drums, const std::vector<double> &snare, std::vector<double> &beats)
 {
     if (beats.size() < 4)
@@ -465,7 +469,7 @@ void choosePhase(const std::vector<double> &drums, const std::vector<double> &sn
     }
     const auto [leastOn, mostOn] = std::minmax(snareOn[0], snareOn[1]);
     const auto [leastOff, mostOff] = std::minmax(snareOff[0], snareOff[1]);
-    const bool backbeatBetween = mostOff > BackbeatPhaseMargin * mostOn && mostOff * leastOn > mostOn * leastOff;
+    const bool backbeatBetween = off >= BackbeatDrums * on && mostOff * leastOn > BackbeatPhaseMargin * mostOn * leastOff;
     if (off <= on * PhaseMargin && !backbeatBetween)
         return;
     // The half beat before the first beat keeps the count.
