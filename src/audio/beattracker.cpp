@@ -2,9 +2,10 @@
 // bands (kick and bass, low mids, mids, highs) gives the onset detection function; the tempo is
 // followed through the song by a Viterbi path over comb-filtered autocorrelations weighted by a
 // log-normal prior around 120 BPM, where listeners tap; libqm-dsp's TempoTrackV2 places the
-// beats; then the metrical level (beat or eighth) and the phase (on or off the beat) are chosen
-// explicitly. The bass tracker (libqm-dsp alone on the song below 150 Hz) wins where a kick
-// carries the beat under louder off-beat sounds and its beats stand out clearly.
+// beats; then the metrical level (beat, eighth or half note, by the drums' pattern) and the phase
+// (on or off the beat) are chosen explicitly. The bass tracker (libqm-dsp alone on the song below
+// 150 Hz) wins where a kick carries the beat under louder off-beat sounds and its beats stand out
+// clearly.
 #include "audio/beattracker.h"
 
 #include "audio/audioclip.h"
@@ -50,6 +51,10 @@ constexpr double DriftOctaves = 0.04;
 constexpr double JumpProbability = 1e-4;
 // The mids' onsets between the beats must be this much stronger than on them to move the beats.
 constexpr double PhaseMargin = 1.2;
+// The backbeat between the beats: the snare band's accents there must alternate this much more
+// than on the beats, and the drums there reach this share of those on the beats.
+constexpr double BackbeatPhaseMargin = 1.3;
+constexpr double BackbeatDrums = 0.5;
 // Frames this far below the song's median energy (30 dB) are silence for the ends' trimming.
 constexpr double QuietEnergy = 1e-3;
 // The bass tracker's beats are taken when their confidence reaches this.
@@ -58,6 +63,10 @@ constexpr double HybridBassConfidence = 0.7;
 // steps (43: 120 BPM).
 constexpr double HalvingRatio = 0.42;
 constexpr double MaxHalvedPeriod = 104;  // 50 BPM
+// Doubling by the backbeat: the mids on the beats against between them, and how evenly they fall
+// on every beat (most against least of the two alternate halves).
+constexpr double BackbeatMids = 2.0;
+constexpr double BackbeatEvenness = 1.35;
 
 // A second-order Butterworth low-pass (the RBJ cookbook's biquad).
 struct Biquad {
@@ -121,6 +130,7 @@ struct Onsets {
     std::vector<double> full;  // all bands, weighted
     std::vector<double> low;   // the kick and bass band
     std::vector<double> drums; // the low and high mids: the snare, the clap and the kick's click
+    std::vector<double> snare; // the high mids alone, where the snare and the clap crack
     std::vector<double> energy; // of each frame's spectrum
 };
 
@@ -189,6 +199,11 @@ Onsets onsetsOf(const std::vector<float> &mono, double rate, size_t step)
             for (size_t i = 0; i < count; ++i)
                 onsets.low[i] = bands[b][i] / mean;
         }
+        if (b == 2) {
+            onsets.snare.resize(count, 0.0);
+            for (size_t i = 0; i < count; ++i)
+                onsets.snare[i] = bands[b][i] / mean;
+        }
         if (b == 1 || b == 2) {
             onsets.drums.resize(count, 0.0);
             for (size_t i = 0; i < count; ++i)
@@ -199,6 +214,8 @@ Onsets onsetsOf(const std::vector<float> &mono, double rate, size_t step)
         onsets.drums.assign(count, 0.0);
     if (onsets.low.empty())
         onsets.low.assign(count, 0.0);
+    if (onsets.snare.empty())
+        onsets.snare.assign(count, 0.0);
     return onsets;
 }
 
@@ -394,24 +411,68 @@ void chooseLevel(const std::vector<double> &drums, std::vector<double> &beats)
     }
 }
 
+// The other side of the metrical level: fast drum and bass and punk are tracked at half their
+// tempo, with the snare on every beat and the kick between. Played at its tempo a backbeat puts
+// the snare on every other beat; so when the mids' sharp onsets fall on every beat alike, clearly
+// above the points between, and the low band's onsets fall between the beats as strongly as on
+// them, the points between are beats too. (Low onsets alone between the beats also mark reggae's
+// off-beat bass and chords: there the mids are as strong between the beats as on them.)
+bool restoreBackbeat(const std::vector<double> &low, const std::vector<double> &mids, double shortestDoubled,
+                     std::vector<double> &beats)
+{
+    if (beats.size() < 8)
+        return false;
+    const double period = (beats.back() - beats.front()) / double(beats.size() - 1);
+    if (period < shortestDoubled)
+        return false;
+    std::array<double, 2> midsOn{};
+    double lowOn = 0, lowOff = 0, midsOff = 0;
+    std::vector<double> both;
+    for (size_t i = 1; i < beats.size(); ++i) {
+        const double halfway = (beats[i - 1] + beats[i]) / 2;
+        midsOn[i % 2] += strengthAt(mids, beats[i]);
+        midsOff += strengthAt(mids, halfway);
+        lowOn += strengthAt(low, beats[i]);
+        lowOff += strengthAt(low, halfway);
+        both.push_back(beats[i - 1]);
+        both.push_back(halfway);
+    }
+    both.push_back(beats.back());
+    const double mostMids = std::max(midsOn[0], midsOn[1]), leastMids = std::min(midsOn[0], midsOn[1]);
+    if (lowOff < lowOn || mostMids + leastMids < BackbeatMids * midsOff || mostMids > BackbeatEvenness * leastMids)
+        return false;
+    beats = std::move(both);
+    return true;
+}
+
 // Off-beat chords, stabs, bass and open hi-hats can be louder than what falls on the beat and
 // pull the beats half a beat out. The snare, the clap and the kick's click (the mids' sharp
 // onsets) mostly sit on the beat: when they fall halfway between the beats rather than on them,
-// the beats move there.
-void choosePhase(const std::vector<double> &low, std::vector<double> &beats)
+// the beats move there. So do they when the backbeat does: the snare or clap on every other
+// beat (reggae's one drop on every third) makes the snare band alternate from beat to beat, while
+// off-beat chords, bass and open hi-hats come alike on every off-beat. House, whose off-beat bass
+// and hi-hat outweigh the kick in every band, and reggae, whose off-beat chords do, show that
+// alternation between their beats.
+void choosePhase(const std::vector<double> &drums, const std::vector<double> &snare, std::vector<double> &beats)
 {
     if (beats.size() < 4)
         return;
     double on = 0, off = 0;
+    std::array<double, 2> snareOn{}, snareOff{};
     std::vector<double> halfway;
     for (size_t i = 1; i < beats.size(); ++i) {
         halfway.push_back((beats[i - 1] + beats[i]) / 2);
-        on += strengthAt(low, beats[i]);
-        off += strengthAt(low, halfway.back());
+        on += strengthAt(drums, beats[i]);
+        off += strengthAt(drums, halfway.back());
+        snareOn[i % 2] += strengthAt(snare, beats[i]);
+        snareOff[i % 2] += strengthAt(snare, halfway.back());
     }
-    if (off <= on * PhaseMargin)
+    const auto [leastOn, mostOn] = std::minmax(snareOn[0], snareOn[1]);
+    const auto [leastOff, mostOff] = std::minmax(snareOff[0], snareOff[1]);
+    const bool backbeatBetween = off >= BackbeatDrums * on && mostOff * leastOn > BackbeatPhaseMargin * mostOn * leastOff;
+    if (off <= on * PhaseMargin && !backbeatBetween)
         return;
-    // The half beats before the first beat and after the last keep the count.
+    // The half beat before the first beat keeps the count.
     halfway.insert(halfway.begin(), beats[0] - (beats[1] - beats[0]) / 2);
     if (halfway.front() < 0)
         halfway.erase(halfway.begin());
@@ -472,6 +533,32 @@ double beatContrast(const std::vector<double> &df, const std::vector<double> &be
     return on + off > 0 ? std::clamp((on - off) / (on + off), 0.0, 1.0) : 0;
 }
 
+// The tempo the beats keep, in tenths of a BPM. Beats fall on whole detection function steps
+// (11.6 ms), so one interval is coarse: the mean of the intervals near the median is not, and the
+// odd gap or double beat stays out of it.
+double tempoOf(const std::vector<double> &beats, double secondsPerStep)
+{
+    if (beats.size() < 2)
+        return 0;
+    std::vector<double> intervals;
+    for (size_t i = 1; i < beats.size(); ++i)
+        intervals.push_back(beats[i] - beats[i - 1]);
+    std::vector<double> sorted = intervals;
+    const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    const double median = *middle;
+    double sum = 0;
+    int count = 0;
+    for (double interval : intervals) {
+        if (std::fabs(interval - median) <= 0.1 * median) {
+            sum += interval;
+            ++count;
+        }
+    }
+    const double seconds = count > 0 ? sum / count * secondsPerStep : 0;
+    return seconds > 0 ? std::round(600.0 / seconds) / 10 : 0;
+}
+
 // The earlier tracker: libqm-dsp on the song below 150 Hz alone.
 namespace bass {
 
@@ -489,33 +576,6 @@ constexpr double StepSeconds = 0.01161;
 constexpr size_t SkippedValues = 2;
 // TempoTrackV2 needs more than one 512-value window (plus its 128-value step) to find a tempo.
 constexpr size_t MinTrackedValues = 512 + 128 + 1;
-
-// A second-order Butterworth low-pass (the RBJ cookbook's biquad).
-struct Biquad {
-    Biquad(double cutoffHz, double rateHz)
-    {
-        const double w = 2 * M_PI * cutoffHz / rateHz;
-        const double alpha = std::sin(w) / (2 * M_SQRT1_2);
-        const double c = std::cos(w);
-        const double a0 = 1 + alpha;
-        b0 = (1 - c) / 2 / a0;
-        b1 = (1 - c) / a0;
-        b2 = b0;
-        a1 = -2 * c / a0;
-        a2 = (1 - alpha) / a0;
-    }
-    double run(double x)
-    {
-        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
-    double b0, b1, b2, a1, a2;
-    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-};
 
 // The mono mix (at `rate`) low-passed forwards (which also keeps the decimation free of
 // aliasing), decimated by `factor`, then low-passed backwards at the low rate: the two passes'
@@ -537,17 +597,6 @@ std::vector<float> bassOf(const std::vector<float> &mono, double rate, int facto
     for (auto it = out.rbegin(); it != out.rend(); ++it)
         *it = float(backward2.run(backward1.run(*it)));
     return out;
-}
-
-double strengthAt(const std::vector<double> &df, double position)
-{
-    // The detection function peaks within a step or two of an onset.
-    const auto centre = int64_t(std::lround(position));
-    double best = 0;
-    for (int64_t i = centre - 2; i <= centre + 2; ++i)
-        if (i >= 0 && i < int64_t(df.size()))
-            best = std::max(best, df[size_t(i)]);
-    return best;
 }
 
 double meanStrength(const std::vector<double> &df, const std::vector<double> &positions)
@@ -578,30 +627,6 @@ void restoreHalvedBeats(const std::vector<double> &df, std::vector<double> &beat
             both.push_back(halfway[i]);
     }
     beats = std::move(both);
-}
-
-// The tracker carries its beats on through the quiet before the first kick and after the last
-// one (and through the stillness a short song is padded with). Those beats mark nothing a
-// listener hears: the leading and trailing beats without a tenth of the typical beat's onset
-// strength go. Quiet passages inside the song keep theirs.
-void trimSilentEnds(const std::vector<double> &df, std::vector<double> &beats)
-{
-    if (beats.empty())
-        return;
-    std::vector<double> strengths;
-    for (double beat : beats)
-        strengths.push_back(strengthAt(df, beat));
-    std::vector<double> sorted = strengths;
-    const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
-    std::nth_element(sorted.begin(), middle, sorted.end());
-    const double floor = 0.1 * *middle;
-    size_t first = 0;
-    size_t last = beats.size();
-    while (first < last && strengths[first] < floor)
-        ++first;
-    while (last > first && strengths[last - 1] < floor)
-        --last;
-    beats = std::vector<double>(beats.begin() + std::ptrdiff_t(first), beats.begin() + std::ptrdiff_t(last));
 }
 
 BeatResult findBassBeats(const AudioClip &clip, const std::vector<float> &mono, int monoFactor)
@@ -671,29 +696,7 @@ BeatResult findBassBeats(const AudioClip &clip, const std::vector<float> &mono, 
     std::sort(result.beatsMs.begin(), result.beatsMs.end());
     result.beatsMs.erase(std::unique(result.beatsMs.begin(), result.beatsMs.end()), result.beatsMs.end());
 
-    // The tempo the beats keep, in tenths of a BPM. Beats fall on whole detection function
-    // steps (11.6 ms), so one interval is coarse: the mean of the intervals near the median is
-    // not, and the odd gap or double beat stays out of it.
-    if (beats.size() >= 2) {
-        std::vector<double> intervals;
-        for (size_t i = 1; i < beats.size(); ++i)
-            intervals.push_back(beats[i] - beats[i - 1]);
-        std::vector<double> sorted = intervals;
-        const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
-        std::nth_element(sorted.begin(), middle, sorted.end());
-        const double median = *middle;
-        double sum = 0;
-        int count = 0;
-        for (double interval : intervals) {
-            if (std::fabs(interval - median) <= 0.1 * median) {
-                sum += interval;
-                ++count;
-            }
-        }
-        const double seconds = count > 0 ? sum / count * config.stepSize / lowRate : 0;
-        if (seconds > 0)
-            result.tempoBpm = std::round(600.0 / seconds) / 10;
-    }
+    result.tempoBpm = tempoOf(beats, config.stepSize / lowRate);
     return result;
 }
 
@@ -703,6 +706,7 @@ BeatResult findBassBeats(const AudioClip &clip, const std::vector<float> &mono, 
 struct BandAnalysis {
     std::vector<double> peaks;
     size_t step = 1;
+    bool backbeat = false;  // doubled by the backbeat: the bass tracker, hearing only the kick, halves it
 };
 
 BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, int factor, BandAnalysis *analysis)
@@ -736,11 +740,15 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
     for (size_t i = 0; i < drums.size(); ++i)
         drums[i] = std::sqrt(drums[i] * lowPeaks[i]);
     chooseLevel(drums, beats);
-    choosePhase(drums, beats);
+    const bool backbeat = restoreBackbeat(lowPeaks, peaksOf(onsets.drums), grid.periods.front() * 2, beats);
+    choosePhase(drums, onsets.snare, beats);
+    // The half beat moved in before the first may fall in the quiet before the song.
+    trimQuietEnds(onsets.energy, beats);
     result.confidence = beatContrast(peaks, beats);
     if (analysis) {
         analysis->peaks = peaks;
         analysis->step = step;
+        analysis->backbeat = backbeat;
     }
 
     // Value i describes the frame starting at step i; its flux peaks as an onset reaches the
@@ -753,29 +761,7 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
     std::sort(result.beatsMs.begin(), result.beatsMs.end());
     result.beatsMs.erase(std::unique(result.beatsMs.begin(), result.beatsMs.end()), result.beatsMs.end());
 
-    // The tempo the beats keep, in tenths of a BPM. Beats fall on whole detection function
-    // steps (11.6 ms), so one interval is coarse: the mean of the intervals near the median is
-    // not, and the odd gap or double beat stays out of it.
-    if (beats.size() >= 2) {
-        std::vector<double> intervals;
-        for (size_t i = 1; i < beats.size(); ++i)
-            intervals.push_back(beats[i] - beats[i - 1]);
-        std::vector<double> sorted = intervals;
-        const auto middle = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
-        std::nth_element(sorted.begin(), middle, sorted.end());
-        const double median = *middle;
-        double sum = 0;
-        int count = 0;
-        for (double interval : intervals) {
-            if (std::fabs(interval - median) <= 0.1 * median) {
-                sum += interval;
-                ++count;
-            }
-        }
-        const double seconds = count > 0 ? sum / count * double(step) / lowRate : 0;
-        if (seconds > 0)
-            result.tempoBpm = std::round(600.0 / seconds) / 10;
-    }
+    result.tempoBpm = tempoOf(beats, double(step) / lowRate);
     return result;
 }
 
@@ -783,7 +769,8 @@ BeatResult findBandBeats(const AudioClip &clip, const std::vector<float> &mono, 
 
 // The band tracker holds on multi-instrument music; the bass tracker is surer on songs whose
 // kick carries the beat under louder off-beat stabs (measured on both song sets): when the bass
-// alone gives clear, regular beats, they are taken.
+// alone gives clear, regular beats, they are taken, unless the band tracker heard a backbeat at
+// twice their tempo (drum and bass: the kick alone plays half notes).
 BeatResult findBeats(const AudioClip &clip)
 {
     if (!clip.isLoaded() || clip.streamLength() <= 0)
@@ -799,7 +786,7 @@ BeatResult findBeats(const AudioClip &clip)
     BeatResult bass = bass::findBassBeats(clip, mono, factor);
     if (cancelRequested())
         return {};
-    BeatResult result = bass.confidence >= HybridBassConfidence ? std::move(bass) : std::move(bands);
+    BeatResult result = bass.confidence >= HybridBassConfidence && !analysis.backbeat ? std::move(bass) : std::move(bands);
 
     std::vector<double> positions;
     const double stepsPerMs = clip.samplesPerSec() / 1000.0 / factor / double(analysis.step);
