@@ -273,6 +273,15 @@ void CMainView::makeActions()
                QStringLiteral("通常の１／４の速度で再生します。"), &CMainView::onSpeedQuarter);
     for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER})
         m_actions.value(id)->setCheckable(true);
+    // Like the speeds, it takes effect at the next play.
+    QAction *keepPitch = addCommand(ID_KEEP_PITCH, QStringLiteral("音程を保って再生 (&H)"), {},
+                                    QStringLiteral("遅い速度でも曲の音程を変えずに再生します。"), nullptr);
+    keepPitch->setCheckable(true);
+    keepPitch->setChecked(true);
+    connect(keepPitch, &QAction::toggled, this, [this](bool on) {
+        if (m_engine)
+            m_engine->setKeepPitch(on);
+    });
     addCommand(ID_ZOOM_IN, QStringLiteral("拡大 (&Z)"), QStringLiteral("Z"),
                QStringLiteral("波形を拡大表示します。"), &CMainView::onZoomIn);
     addCommand(ID_ZOOM_OUT, QStringLiteral("縮小 (&O)"), QStringLiteral("Shift+Z"),
@@ -378,6 +387,7 @@ void CMainView::updateActions()
     set(ID_REDO, m_history.canRedo());
     set(ID_MARK_CLICKS, true);
     set(ID_SNAP_ONSETS, true);
+    set(ID_KEEP_PITCH, true);
     set(ID_CALIBRATE_TAPS, idle && ready && !detectingBeats());
     syncMarkClicks();
 
@@ -549,6 +559,7 @@ void CMainView::startAudioLoad()
             target->post(id, reply, wParam);
     };
     m_pendingAudio = std::make_unique<CAudioPlay>(sink, m_services.deviceFactory);
+    m_pendingAudio->setKeepPitch(m_actions.value(ID_KEEP_PITCH)->isChecked());
     m_pendingAudioId = id;
     const auto song = resolveScenarioName(*m_pendingScenario->audio, {});
     m_pendingAudio->setPath(song ? *song : std::filesystem::path());
