@@ -783,5 +783,84 @@ TEST_F(SlowTest, TheStretchKeepsThePositionOnTheSongsOwnTime)
     }
 }
 
+// A loop that starts and ends off the blocks' edges, resampled at every speed: every frame the
+// device gets is the song's own frame at the wrapped position, so the seam neither drops nor
+// doubles a frame; the position wraps with it.
+TEST_F(SlowTest, ALoopWrapsWithoutAMissingOrDoubledFrame)
+{
+    constexpr std::pair<int32_t, int32_t> Loop{1000, 21037};
+    const auto path = song("index.wav", 8 * BlockBytes);  // left sample of frame f: 2f
+    for (const int32_t divisor : {1, 2, 4}) {
+        SCOPED_TRACE(divisor);
+        const Heard run = play(path, divisor, false, 3 * 16384, Loop);
+        ASSERT_GE(run.left.size(), size_t(3 * 16384));
+        int mismatches = 0;
+        for (size_t k = 0; k < run.left.size(); ++k) {
+            const int64_t frame = Loop.first + int64_t(k) % (Loop.second - Loop.first);
+            mismatches += uint16_t(run.left[k]) != uint16_t(2 * frame);
+        }
+        EXPECT_EQ(mismatches, 0);
+        EXPECT_LT(run.positions.back().second, Loop.second);
+        EXPECT_GE(run.positions.back().second, Loop.first);
+    }
+}
+
+// Stop, pause and the speed behave in a loop as without one: a pause resumes where it was, at
+// a new speed too, and still wraps; a loop set while paused is played from where the pause
+// left the song if that is inside it, else from its start; a stop rewinds past the loop, and the
+// next play starts at the loop's start.
+TEST_F(SlowTest, StopPauseAndSpeedInsideALoop)
+{
+    constexpr std::pair<int32_t, int32_t> Loop{20000, 40000};
+    loaded();
+    m_card->setRecording(true, true);
+    m_engine->setLoop(Loop.first, Loop.second);
+    auto firstOfRun = [&](int64_t bytesIntoRun) {
+        // The left sample heard `bytesIntoRun` into the latest run, as a song frame.
+        const auto written = m_card->written();
+        for (auto it = written.rbegin(); it != written.rend(); ++it)
+            if (it->startByte <= bytesIntoRun && bytesIntoRun < it->startByte + int64_t(it->bytes.size())) {
+                const size_t at = size_t(bytesIntoRun - it->startByte);
+                return int32_t(uint16_t(it->bytes[at] | (it->bytes[at + 1] << 8)) / 2);
+            }
+        return -1;
+    };
+    playing(1);
+    EXPECT_EQ(firstOfRun(0), Loop.first);  // from outside the loop: its start
+    playBlock();                            // 16384 frames heard: the read position wrapped
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    const int32_t paused = m_engine->readPosition();
+    EXPECT_EQ(paused, 29152);  // 3 blocks read from 20000, wrapped once at 40000
+    m_engine->setSpeed(4);
+    playing(2);
+    EXPECT_EQ(firstOfRun(0), paused);
+    EXPECT_EQ(firstOfRun(int64_t(Loop.second - paused) * 4), Loop.first);  // and wraps
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 2));
+    // A loop set while paused: inside it the song goes on, outside it starts at its start.
+    const int32_t again = m_engine->readPosition();
+    m_engine->setLoop(again - 100, again + 100);
+    playing(3);
+    EXPECT_EQ(firstOfRun(0), again);
+    EXPECT_EQ(firstOfRun(100 * 4), again - 100);
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 3));
+    m_engine->setLoop(Loop.first, Loop.second);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_engine->readPosition(), 0);
+    m_engine->setSpeed(1);
+    playing(4);
+    EXPECT_EQ(firstOfRun(0), Loop.first);
+    // Without a loop the song plays on from where it is.
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 4));
+    const int32_t resumed = m_engine->readPosition();
+    m_engine->setLoop(0, 0);
+    playing(5);
+    EXPECT_EQ(firstOfRun(int64_t(Loop.second - resumed) * 4), Loop.second % 32768);  // the pattern repeats
+}
+
 } // namespace
 } // namespace vorn
