@@ -655,13 +655,15 @@ protected:
         m_card->setRecording(true, true);
         makeEngine();
         m_engine->setPath(path);
+        const int loads = m_replies.count(AP_LOADED);
         m_engine->post(AP_LOAD);
-        EXPECT_TRUE(m_replies.waitFor(AP_LOADED, m_replies.count(AP_LOADED) + 1));
+        EXPECT_TRUE(m_replies.waitFor(AP_LOADED, loads + 1));
         m_engine->setSpeed(divisor);
         m_engine->setKeepPitch(keepPitch);
         m_engine->setLoop(loop.first, loop.second);
+        const int starts = m_replies.count(AP_STARTED);
         m_engine->post(AP_PLAY);
-        EXPECT_TRUE(m_replies.waitFor(AP_STARTED, m_replies.count(AP_STARTED) + 1));
+        EXPECT_TRUE(m_replies.waitFor(AP_STARTED, starts + 1));
         run.deviceRate = m_card->stats().format.samplesPerSec;
         const int64_t stepUs = 5000;
         for (int64_t t = stepUs; t * run.deviceRate / 1000000 < deviceFrames; t += stepUs) {
