@@ -508,12 +508,11 @@ void CAudioPlay::Engine::start()
     }
     const AudioReply answer = state == Opening ? AP_STARTED : AP_RESTARTED;
     m_state.store(Playing);
-    for (int i = 0; i < 2; ++i) {
-        m_filled[m_bufferIndex] = fill();
-        m_bufferIndex ^= 1;
-    }
+    // Each block goes to the device as soon as it is filled: a stretch takes a while to fill
+    // one, and the first should sound without waiting for the second.
     bool ok = true;
     for (int i = 0; i < 2 && ok; ++i) {
+        m_filled[m_bufferIndex] = fill();
         ok = queue();
         m_bufferIndex ^= 1;
     }
