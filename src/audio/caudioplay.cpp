@@ -340,7 +340,8 @@ bool CAudioPlay::Engine::load()
         // Zeroed, like the blocks the headers point at from the start.
         m_blocks[0].reset(new (std::nothrow) uint8_t[BlockBytes]());
         m_blocks[1].reset(new (std::nothrow) uint8_t[BlockBytes]());
-        m_feedBlock.reset(new (std::nothrow) uint8_t[size_t(TimeStretch::MaxFeedFrames) * 8]());
+        const size_t feedBytes = size_t(TimeStretch::MaxFeedFrames) * size_t(std::max(1, m_clip.blockAlign()));
+        m_feedBlock.reset(new (std::nothrow) uint8_t[feedBytes]());
         ok = m_blocks[0] && m_blocks[1] && m_feedBlock;
     }
     std::unique_ptr<SoundDevice> device;

@@ -14,8 +14,8 @@ namespace {
 using RB = RubberBand::RubberBandStretcher;
 
 // R3 (the finer engine) with crisp transients: measured on 10 ms bursts, the attacks it puts
-// out sit within about 4 ms (1/2 speed) and 6 ms (1/4) of song time of where the song has them,
-// always a little early, never late. R2 scatters them from 9 ms early to 21 ms late, R2 with
+// out sit within about 4.5 ms (1/2 speed) and 7 ms (1/4) of song time of where the song has them,
+// mostly a little early. R2 scatters them from 10 ms early to 21 ms late, R2 with
 // mixed or smooth transients sits 3 to 10 ms off, and R3's short window doubles the scatter.
 constexpr RB::Options Options = RB::OptionProcessRealTime | RB::OptionEngineFiner
                                 | RB::OptionTransientsCrisp | RB::OptionChannelsTogether;
