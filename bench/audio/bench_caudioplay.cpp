@@ -83,7 +83,7 @@ struct Run {
 // Plays ten seconds at the given speed, reading the position every 5 ms of device time the way
 // the interface timer does. The engine is allowed to refill before the clock moves on, as it
 // would in real time, where a refill takes microseconds and a block lasts hundreds of ms.
-Run playTenSeconds(int speed, bool clicks = false)
+Run playTenSeconds(int speed, bool clicks = false, bool keepPitch = false)
 {
     Run run;
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
@@ -100,6 +100,7 @@ Run playTenSeconds(int speed, bool clicks = false)
     if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready)
         return run;
     engine.setSpeed(speed);
+    engine.setKeepPitch(keepPitch);
     if (clicks) {
         // A mark every quarter second on each strip: far more than anyone taps.
         auto marks = std::make_shared<MarkClicks>();
@@ -140,10 +141,11 @@ void BM_PositionError(benchmark::State &state)
 {
     const int speed = int(state.range(0));
     const bool clicks = state.range(1) != 0;
+    const bool keepPitch = state.range(2) != 0;
     std::vector<double> all;
     double cpu = 0;
     for (auto _ : state) {
-        Run run = playTenSeconds(speed, clicks);
+        Run run = playTenSeconds(speed, clicks, keepPitch);
         if (!run.ok) {
             state.SkipWithError("playback did not run");
             return;
@@ -158,11 +160,58 @@ void BM_PositionError(benchmark::State &state)
     state.counters["engine_cpu_pct"] = cpu;
 }
 // The second argument mixes clicks at marks into the output: the engine thread's CPU with and
-// without them side by side.
+// without them side by side. The third keeps the pitch at the slow speeds (the stretch), whose
+// CPU share is of ten seconds of listening.
 BENCHMARK(BM_PositionError)
-    ->ArgNames({"speed", "clicks"})
-    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->ArgNames({"speed", "clicks", "pitch"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}, {0}})
+    ->Args({2, 0, 1})
+    ->Args({4, 0, 1})
+    ->Args({4, 1, 1})
     ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// From the play command to the first block handed to a device running in real time (which
+// starts sounding at once): with the stretch, the first block waits for the stretcher to
+// fill it, and a speed's first play makes the stretcher.
+void BM_StartToFirstSample(benchmark::State &state)
+{
+    const int speed = int(state.range(0));
+    const bool keepPitch = state.range(1) != 0;
+    std::vector<double> ms;
+    for (auto _ : state) {
+        auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::RealTime);
+        auto waiter = std::make_shared<Waiter>();
+        CAudioPlay engine(
+            [waiter](AudioReply reply, int32_t) {
+                std::lock_guard<std::mutex> lock(waiter->mutex);
+                waiter->replies.push_back(reply);
+                waiter->changed.notify_all();
+            },
+            [card] { return std::make_unique<SimulatedDevice>(card); });
+        engine.setPath(songFile(12));
+        engine.post(AP_LOAD);
+        if (!waiter->waitFor(AP_LOADED)) {
+            state.SkipWithError("no load");
+            return;
+        }
+        engine.setSpeed(speed);
+        engine.setKeepPitch(keepPitch);
+        const auto start = std::chrono::steady_clock::now();
+        engine.post(AP_PLAY);
+        card->waitUntil([](const SimulatedSoundCard::Stats &s) { return s.writes >= 1; });
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        engine.post(AP_QUIT);
+        engine.waitEnded(10s);
+    }
+    std::sort(ms.begin(), ms.end());
+    state.counters["median_ms"] = ms[ms.size() / 2];
+    state.counters["worst_ms"] = ms.back();
+}
+BENCHMARK(BM_StartToFirstSample)
+    ->ArgNames({"speed", "pitch"})
+    ->ArgsProduct({{2, 4}, {0, 1}})
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
 
 // The interface thread's side: one position reading while the engine plays.

@@ -111,7 +111,7 @@ void CMainFrame::makeMenus()
     for (int id : {ID_PLAY, ID_STOP, ID_PAUSE})
         play->addAction(action(id));
     play->addSeparator();
-    for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER})
+    for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER, ID_KEEP_PITCH, ID_LOOP_SELECTION})
         play->addAction(action(id));
     play->addSeparator();
     play->addAction(action(ID_DETECT_BEATS));

@@ -140,6 +140,7 @@ CMainView::CMainView(ShellServices services, QWidget *parent)
         if (m_engine)
             m_engine->post(AP_SEEK, position);
     });
+    connect(m_waveform, &CProgressWnd::rangeSelected, this, [this] { syncLoop(true); });
     connectStrip(m_waveform);
     for (int k = 0; k < MarkStrips::StripCount; ++k) {
         auto *strip = new CMarkWnd(m_timeLine, m_strips.strip(k), k, this);
@@ -273,6 +274,19 @@ void CMainView::makeActions()
                QStringLiteral("通常の１／４の速度で再生します。"), &CMainView::onSpeedQuarter);
     for (int id : {ID_SPEED_NORMAL, ID_SPEED_HALF, ID_SPEED_QUARTER})
         m_actions.value(id)->setCheckable(true);
+    // Like the speeds, it takes effect at the next play.
+    QAction *keepPitch = addCommand(ID_KEEP_PITCH, QStringLiteral("音程を保って再生 (&H)"), {},
+                                    QStringLiteral("遅い速度でも曲の音程を変えずに再生します。"), nullptr);
+    keepPitch->setCheckable(true);
+    keepPitch->setChecked(true);
+    connect(keepPitch, &QAction::toggled, this, [this](bool on) {
+        if (m_engine)
+            m_engine->setKeepPitch(on);
+    });
+    QAction *loop = addCommand(ID_LOOP_SELECTION, QStringLiteral("選択範囲をループ再生 (&L)"), {},
+                               QStringLiteral("選択した範囲を繰り返し再生します。"), nullptr);
+    loop->setCheckable(true);
+    connect(loop, &QAction::toggled, this, [this] { syncLoop(true); });
     addCommand(ID_ZOOM_IN, QStringLiteral("拡大 (&Z)"), QStringLiteral("Z"),
                QStringLiteral("波形を拡大表示します。"), &CMainView::onZoomIn);
     addCommand(ID_ZOOM_OUT, QStringLiteral("縮小 (&O)"), QStringLiteral("Shift+Z"),
@@ -378,6 +392,8 @@ void CMainView::updateActions()
     set(ID_REDO, m_history.canRedo());
     set(ID_MARK_CLICKS, true);
     set(ID_SNAP_ONSETS, true);
+    set(ID_KEEP_PITCH, true);
+    set(ID_LOOP_SELECTION, true);
     set(ID_CALIBRATE_TAPS, idle && ready && !detectingBeats());
     syncMarkClicks();
 
@@ -549,6 +565,7 @@ void CMainView::startAudioLoad()
             target->post(id, reply, wParam);
     };
     m_pendingAudio = std::make_unique<CAudioPlay>(sink, m_services.deviceFactory);
+    m_pendingAudio->setKeepPitch(m_actions.value(ID_KEEP_PITCH)->isChecked());
     m_pendingAudioId = id;
     const auto song = resolveScenarioName(*m_pendingScenario->audio, {});
     m_pendingAudio->setPath(song ? *song : std::filesystem::path());
@@ -840,6 +857,7 @@ void CMainView::onPlay()
 {
     if (!m_engine)
         return;
+    syncLoop(false);
     m_engine->post(AP_PLAY);
     if (m_services.timerPeriodMs > 0)
         m_timer.start();
@@ -861,6 +879,23 @@ void CMainView::onPause()
     if (m_engine)
         m_engine->post(AP_PAUSE);
     updateActions();
+}
+
+// Hands the selected range to the engine as its loop while looping is on. The engine takes a
+// loop at the next play: while playing, `restart` reopens the device at the next block (inside
+// a new loop, or at its start).
+void CMainView::syncLoop(bool restart)
+{
+    if (!m_engine)
+        return;
+    const int32_t start = m_timeLine.selectionStart();
+    const int32_t end = m_timeLine.selectionEnd();
+    const bool on = m_actions.value(ID_LOOP_SELECTION)->isChecked() && start >= 0 && end > start;
+    m_engine->setLoop(on ? start : 0, on ? end : 0);
+    int32_t ms = 0;
+    int32_t frames = 0;
+    if (restart && m_engine->state() == CAudioPlay::Playing && m_engine->position(ms, frames) == 0)
+        m_engine->post(AP_SEEK, frames);
 }
 
 void CMainView::setSpeed(int32_t divisor)

@@ -68,6 +68,8 @@ enum CommandId : int {
     ID_MARK_CLICKS = 32852,
     ID_CALIBRATE_TAPS = 32853,
     ID_SNAP_ONSETS = 32854,
+    ID_KEEP_PITCH = 32855,
+    ID_LOOP_SELECTION = 32856,
     ID_UNDO = 57643,
     ID_REDO = 57644,
     ID_VIEW_TOOLBAR = 59392,
@@ -210,6 +212,7 @@ private:
     void onSpeedHalf() { setSpeed(2); }
     void onSpeedQuarter() { setSpeed(4); }
     void setSpeed(int32_t divisor);
+    void syncLoop(bool restart);
     void onZoomIn();
     void onZoomOut();
     void onCurrentPosition();

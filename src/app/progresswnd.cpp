@@ -205,8 +205,35 @@ void CProgressWnd::mousePressEvent(QMouseEvent *event)
     if (y < 0 || y >= clientHeight())
         return;
     const int32_t position = yToPos(y);
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // Shift+drag selects a range instead of moving the playback.
+        m_selectAnchor = position;
+        return;
+    }
     emit seekRequested(position);
     drawCursor(-1, position);
+}
+
+void CProgressWnd::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_selectAnchor >= 0 && (event->buttons() & Qt::LeftButton)) {
+        const int32_t y = std::clamp(clientY(event->position()), 0, std::max(0, clientHeight() - 1));
+        const int32_t position = yToPos(y);
+        setSelection(std::min(m_selectAnchor, position), std::max(m_selectAnchor, position));
+        repaintLinked();
+    }
+    CScrollBaseWnd::mouseMoveEvent(event);
+}
+
+void CProgressWnd::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || m_selectAnchor < 0)
+        return;
+    m_selectAnchor = -1;
+    const int32_t start = timeLine().selectionStart();
+    const int32_t end = timeLine().selectionEnd();
+    if (start >= 0 && end > start)
+        emit rangeSelected(start, end);
 }
 
 void CProgressWnd::wheel(int32_t delta)

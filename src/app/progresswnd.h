@@ -55,10 +55,15 @@ signals:
     // A click on the strip with a song loaded: playback should move to this sample frame
     // (AP_SEEK).
     void seekRequested(int32_t position);
+    // Shift+drag over the strip chose the range [start, end) of sample frames (the shared
+    // selection, already shown on every strip).
+    void rangeSelected(int32_t start, int32_t end);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void hoverAt(int32_t y) override;
     void hoverGone() override;
     void wheelEvent(QWheelEvent *event) override;
@@ -72,6 +77,7 @@ private:
     const AudioClip *m_song = nullptr;
     int32_t m_cursorPos = -1;
     int32_t m_hoverY = -1;
+    int32_t m_selectAnchor = -1;  // where a Shift+drag began, -1 while none goes on
     QString m_timeText;  // drawn at the top left until the next repaint; empty for none
     QRect m_timeTextRect;
     // Envelope rows of the current view; remade when the view, size or song changes, so that

@@ -2,6 +2,7 @@
 #include "audio/caudioplay.h"
 
 #include "audio/portaudio/portaudiodevice.h"
+#include "audio/timestretch.h"
 #include "base/check.h"
 #include "base/saturate.h"
 
@@ -92,6 +93,12 @@ public:
     void setPath(const std::filesystem::path &path);
     void setSpeed(int32_t divisor);
     void setVideoLength(int32_t ms);
+    void setLoop(int32_t first, int32_t end)
+    {
+        std::lock_guard<std::mutex> lock(m_clicksMutex);
+        m_loopFirst = first;
+        m_loopEnd = end;
+    }
     std::mutex &clipMutex() const { return m_clipMutex; }
     const std::string &deviceNameLocked() const { return m_deviceName; }
     void setMarkClicks(std::shared_ptr<const MarkClicks> clicks)
@@ -103,6 +110,7 @@ public:
     std::atomic<int32_t> m_state{Empty};
     std::atomic<int32_t> m_readPosition{0};
     std::atomic<bool> m_quitWait{false};
+    std::atomic<bool> m_keepPitch{false};
     std::atomic<bool> m_hasCpuClock{false};
     std::atomic<clockid_t> m_cpuClock{};
     AudioClip m_clip;
@@ -137,6 +145,8 @@ private:
     bool openDevice();
     bool closeDevice(bool resetFirst);
     bool fill();
+    void readSong(uint8_t *dst, int32_t frames, int32_t clickDivisor);
+    int64_t wrapSong(int64_t frame) const;
     bool queue();
     void closeIfDrained();
     void abandonPlayback(AudioReply reply);
@@ -166,18 +176,27 @@ private:
     // change only under the device lock; the format values are set once by the load.
     std::unique_ptr<SoundDevice> m_device;
     int32_t m_basePosition = 0;
-    int64_t m_deviceBytesPerSec = 0;  // song bytes the open device plays per second of wall time
+    int64_t m_deviceBytesPerSec = 0;  // bytes the open device plays per second of wall time
+    int32_t m_positionDivisor = 1;    // device frames per song frame: the stretch's divisor, or 1
+    int32_t m_runLoopFirst = 0;       // the run's loop [first, end) in song frames; empty: none
+    int32_t m_runLoopEnd = 0;
     std::atomic<int32_t> m_blockAlign{0};
     std::atomic<uint32_t> m_avgBytesPerSec{0};
 
     // Set by the interface thread, read by fill().
     std::mutex m_clicksMutex;
     std::shared_ptr<const MarkClicks> m_clicks;
+    int32_t m_loopFirst = 0;
+    int32_t m_loopEnd = 0;
 
     // Engine thread only.
     SoundFormat m_runFormat;   // the format and speed of the device run
     int32_t m_runDivisor = 1;
     uint32_t m_songRate = 0;
+    std::unique_ptr<TimeStretch> m_stretch;  // kept between runs of the same speed
+    bool m_runStretched = false;
+    int64_t m_runOutFrames = 0;              // device frames filled in this run
+    std::unique_ptr<uint8_t[]> m_feedBlock;  // song frames on their way into the stretch
     std::unique_ptr<uint8_t[]> m_blocks[2];
     SoundBuffer m_headers[2];
     int32_t m_bufferIndex = 0;
@@ -321,7 +340,9 @@ bool CAudioPlay::Engine::load()
         // Zeroed, like the blocks the headers point at from the start.
         m_blocks[0].reset(new (std::nothrow) uint8_t[BlockBytes]());
         m_blocks[1].reset(new (std::nothrow) uint8_t[BlockBytes]());
-        ok = m_blocks[0] && m_blocks[1];
+        const size_t feedBytes = size_t(TimeStretch::MaxFeedFrames) * size_t(std::max(1, m_clip.blockAlign()));
+        m_feedBlock.reset(new (std::nothrow) uint8_t[feedBytes]());
+        ok = m_blocks[0] && m_blocks[1] && m_feedBlock;
     }
     std::unique_ptr<SoundDevice> device;
     if (ok) {
@@ -379,13 +400,41 @@ bool CAudioPlay::Engine::openDevice()
         m_runDivisor = m_clip.speedDivisor();
         m_songRate = m_clip.samplesPerSec();
     }
+    // Slow speeds with the pitch kept: the device runs at the song's own rate and plays the
+    // stretched song, `divisor` device frames to each song frame.
+    m_runStretched = m_runDivisor > 1 && m_keepPitch.load();
+    if (m_runStretched) {
+        format.samplesPerSec = m_songRate;
+        if (!m_stretch || m_stretch->divisor() != m_runDivisor)
+            m_stretch = std::make_unique<TimeStretch>(m_songRate, format.channels,
+                                                      format.bitsPerSample, m_runDivisor);
+        else
+            m_stretch->reset();
+    }
+    m_runOutFrames = 0;
     m_runFormat = format;
+    int32_t loopFirst = 0;
+    int32_t loopEnd = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_clicksMutex);
+        loopFirst = std::max(0, m_loopFirst);
+        loopEnd = std::min(m_loopEnd, m_clip.endPosition());
+    }
+    if (loopFirst >= loopEnd)
+        loopFirst = loopEnd = 0;
+    // A loop plays from its start unless the song is already inside it.
+    const int32_t readPosition = m_readPosition.load();
+    if (loopEnd > 0 && (readPosition < loopFirst || readPosition >= loopEnd))
+        m_readPosition.store(loopFirst);
     int32_t result = 0;
     {
         std::lock_guard<std::mutex> lock(deviceLock());
         // Set with the open, so a position read in between never mixes two runs.
         m_basePosition = m_readPosition.load();
         m_deviceBytesPerSec = int64_t(format.samplesPerSec) * format.blockAlign;
+        m_positionDivisor = m_runStretched ? m_runDivisor : 1;
+        m_runLoopFirst = loopFirst;
+        m_runLoopEnd = loopEnd;
         result = m_device->open(format, &Engine::deviceCallback, this);
     }
     if (result != 0)
@@ -460,12 +509,11 @@ void CAudioPlay::Engine::start()
     }
     const AudioReply answer = state == Opening ? AP_STARTED : AP_RESTARTED;
     m_state.store(Playing);
-    for (int i = 0; i < 2; ++i) {
-        m_filled[m_bufferIndex] = fill();
-        m_bufferIndex ^= 1;
-    }
+    // Each block goes to the device as soon as it is filled: a stretch takes a while to fill
+    // one, and the first should sound without waiting for the second.
     bool ok = true;
     for (int i = 0; i < 2 && ok; ++i) {
+        m_filled[m_bufferIndex] = fill();
         ok = queue();
         m_bufferIndex ^= 1;
     }
@@ -477,36 +525,86 @@ void CAudioPlay::Engine::start()
     closeIfDrained();
 }
 
-// Copies the next 64 KiB at the read position into the current block, or silence past the
-// song's data. At the end of the time line the engine becomes Ready and fills nothing.
-bool CAudioPlay::Engine::fill()
+// Song time, in frames, of `frame` counted on from the run's start without wrapping: inside
+// the run's loop it wraps back to the loop's start.
+int64_t CAudioPlay::Engine::wrapSong(int64_t frame) const
 {
-    if (m_state.load() != Playing)
-        return false;
-    const int32_t readPosition = m_readPosition.load();
-    if (readPosition >= m_clip.endPosition()) {
-        m_state.store(Ready);
-        m_readPosition.store(0);
-        reply(AP_FINISHED, 0);
-        return false;
-    }
+    if (m_runLoopEnd <= 0 || frame < m_runLoopEnd)
+        return frame;
+    return m_runLoopFirst + (frame - m_runLoopFirst) % (m_runLoopEnd - m_runLoopFirst);
+}
+
+// Copies `frames` song frames from the read position on into `dst` (silence past the song's
+// data) with the mark clicks mixed in, wrapping at the end of the run's loop, and moves the
+// read position on.
+void CAudioPlay::Engine::readSong(uint8_t *dst, int32_t frames, int32_t clickDivisor)
+{
     const int32_t blockAlign = m_blockAlign.load();
-    const int64_t offset = int64_t(readPosition) * blockAlign;
-    const int64_t bufferSize = m_clip.bufferSize();
-    uint8_t *block = m_blocks[m_bufferIndex].get();
-    const int64_t available = std::clamp<int64_t>(bufferSize - offset, 0, BlockBytes);
-    if (available > 0)
-        std::memcpy(block, m_clip.samples() + offset, size_t(available));
-    if (available < BlockBytes)
-        std::memset(block + available, m_clip.silenceByte(), size_t(BlockBytes - available));
     std::shared_ptr<const MarkClicks> clicks;
     {
         std::lock_guard<std::mutex> lock(m_clicksMutex);
         clicks = m_clicks;
     }
-    if (clicks)
-        MixMarkClicks(block, BlockBytes, readPosition, *clicks, m_runFormat, m_songRate, m_runDivisor);
-    m_readPosition.store(clampToInt32(int64_t(readPosition) + BlockBytes / blockAlign));
+    int32_t readPosition = m_readPosition.load();
+    while (frames > 0) {
+        int32_t n = frames;
+        if (m_runLoopEnd > 0 && readPosition < m_runLoopEnd)
+            n = std::min(n, m_runLoopEnd - readPosition);
+        const int64_t bytes = int64_t(n) * blockAlign;
+        const int64_t offset = int64_t(readPosition) * blockAlign;
+        const int64_t available = std::clamp<int64_t>(m_clip.bufferSize() - offset, 0, bytes);
+        if (available > 0)
+            std::memcpy(dst, m_clip.samples() + offset, size_t(available));
+        if (available < bytes)
+            std::memset(dst + available, m_clip.silenceByte(), size_t(bytes - available));
+        if (clicks)
+            MixMarkClicks(dst, int32_t(bytes), readPosition, *clicks, m_runFormat, m_songRate,
+                          clickDivisor);
+        readPosition = clampToInt32(int64_t(readPosition) + n);
+        if (m_runLoopEnd > 0 && readPosition == m_runLoopEnd)
+            readPosition = m_runLoopFirst;
+        dst += bytes;
+        frames -= n;
+    }
+    m_readPosition.store(readPosition);
+}
+
+// Fills the current block with the next 64 KiB of output: the song from the read position on,
+// or its stretch at a slow speed with the pitch kept. At the end of the time line the engine
+// becomes Ready and fills nothing.
+bool CAudioPlay::Engine::fill()
+{
+    if (m_state.load() != Playing)
+        return false;
+    const int32_t blockAlign = m_blockAlign.load();
+    const int32_t blockFrames = BlockBytes / blockAlign;
+    // The song time the block starts at: what has been read, or what has come out of the
+    // stretch (which has read ahead).
+    const int64_t next = m_runStretched ? m_basePosition + m_runOutFrames / m_runDivisor
+                                        : m_readPosition.load();
+    if (m_runLoopEnd <= 0 && next >= m_clip.endPosition()) {
+        m_state.store(Ready);
+        m_readPosition.store(0);
+        reply(AP_FINISHED, 0);
+        return false;
+    }
+    uint8_t *block = m_blocks[m_bufferIndex].get();
+    if (!m_runStretched) {
+        readSong(block, blockFrames, m_runDivisor);
+        return true;
+    }
+    // The clicks go in before the stretch, at the song's own rate.
+    int32_t have = 0;
+    while (have < blockFrames) {
+        const int32_t got = m_stretch->take(block + int64_t(have) * blockAlign, blockFrames - have);
+        have += got;
+        if (got == 0) {
+            const int32_t wanted = m_stretch->framesWanted();
+            readSong(m_feedBlock.get(), wanted, 1);
+            m_stretch->feed(m_feedBlock.get(), wanted);
+        }
+    }
+    m_runOutFrames += blockFrames;
     return true;
 }
 
@@ -590,7 +688,10 @@ void CAudioPlay::Engine::pause()
     const int32_t state = m_state.load();
     if (state != Playing && state != Opening && state != Seeking)
         return;
-    // The read position stays: resuming starts at the first block not yet queued.
+    // The read position stays: resuming starts at the first block not yet queued. A stretch
+    // has read ahead of its output: resume where the output stopped.
+    if (m_runStretched && (state == Playing))
+        m_readPosition.store(clampToInt32(wrapSong(m_basePosition + m_runOutFrames / m_runDivisor)));
     if (m_deviceOpen && !closeDevice(true)) {
         m_state.store(Ready);
         reply(AP_PAUSED, 1);
@@ -703,6 +804,9 @@ int32_t CAudioPlay::Engine::positionAt(std::chrono::steady_clock::time_point at,
     const auto readAt = std::chrono::steady_clock::now();
     const int64_t base = m_basePosition;
     const int64_t deviceBytesPerSec = m_deviceBytesPerSec;
+    const int64_t divisor = m_positionDivisor;
+    const int64_t loopFirst = m_runLoopFirst;
+    const int64_t loopEnd = m_runLoopEnd;
     lock.unlock();
 
     const int64_t blockAlign = m_blockAlign.load();
@@ -717,9 +821,17 @@ int32_t CAudioPlay::Engine::positionAt(std::chrono::steady_clock::time_point at,
         const int64_t back = int64_t(double(agoNs) * double(deviceBytesPerSec) / 1e9 + 0.5);
         bytes = std::max<int64_t>(0, bytes - back / blockAlign * blockAlign);
     }
-    // Bytes played are song bytes at every speed, so both answers are song time.
-    frames = clampToInt32(bytes / blockAlign + base);
-    const double songBytes = double(base * blockAlign + bytes);
+    // Bytes played are song bytes when the device is slowed down; a stretched run plays
+    // `divisor` device frames for each song frame. Both answers are song time.
+    const int64_t played = bytes / blockAlign;
+    int64_t songFrames = base + played / divisor;
+    double songBytes = double(base * blockAlign) + double(bytes) / double(divisor);
+    if (loopEnd > 0 && songFrames >= loopEnd) {
+        const int64_t back = (songFrames - loopFirst) / (loopEnd - loopFirst) * (loopEnd - loopFirst);
+        songFrames -= back;
+        songBytes -= double(back * blockAlign);
+    }
+    frames = clampToInt32(songFrames);
     ms = truncToInt32(songBytes * 1000.0 / avgBytesPerSec + 0.5);
     return 0;
 }
@@ -816,6 +928,16 @@ void CAudioPlay::setSpeed(int32_t divisor)
 void CAudioPlay::setVideoLength(int32_t ms)
 {
     m_engine->setVideoLength(ms);
+}
+
+void CAudioPlay::setKeepPitch(bool keep)
+{
+    m_engine->m_keepPitch.store(keep);
+}
+
+void CAudioPlay::setLoop(int32_t firstFrame, int32_t endFrame)
+{
+    m_engine->setLoop(firstFrame, endFrame);
 }
 
 std::string CAudioPlay::deviceName() const

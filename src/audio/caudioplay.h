@@ -111,6 +111,12 @@ public:
     const AudioClip &clip() const;
     // 1, 2 or 4; takes effect at the next play. Offered while Ready.
     void setSpeed(int32_t divisor);
+    // At half and quarter speed: true stretches the song so that it keeps its pitch, false
+    // plays it slower and lower. Takes effect at the next play; off until set.
+    void setKeepPitch(bool keep);
+    // Plays song frames [firstFrame, endFrame) over and over from the next play on (a play
+    // outside them starts at firstFrame); an empty range plays no loop.
+    void setLoop(int32_t firstFrame, int32_t endFrame);
     // The scenario's video length; raises the clip's end position.
     void setVideoLength(int32_t ms);
     // Clicks to mix into the output at these marks from the next block filled on (about the

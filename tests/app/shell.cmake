@@ -29,3 +29,11 @@ add_test(NAME e2e_taps
           ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out)
 set_tests_properties(e2e_taps PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE
                      ENVIRONMENT E2E_SOUND=pulse)
+
+# A passage looped at a quarter of the speed with the pitch kept, on the same null sink: Shift+drag
+# selects it, taps through two passes must all land inside it.
+add_test(NAME e2e_loop
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.sh loop.py $<TARGET_FILE:vorn-checkpoint>
+          ${PROJECT_SOURCE_DIR}/examples/demo/demo.txt ${PROJECT_SOURCE_DIR}/out)
+set_tests_properties(e2e_loop PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE
+                     ENVIRONMENT E2E_SOUND=pulse)

@@ -114,6 +114,7 @@ private slots:
     void leftWhileStoppedMarksAtFirstTick();
     void tapsLandAtThePress_data();
     void tapsLandAtThePress();
+    void loopsTheSelectedPassage();
     void undoRedoMarks();
     void calibrationMeasuresTheOffset();
     void tapsSnapToOnsets();
@@ -251,6 +252,11 @@ void TestMainView::play()
     QVERIFY(reachesState(CAudioPlay::Playing));
     // AP_STARTED follows the state change: the commands follow it.
     QVERIFY(QTest::qWaitFor([this] { return m_view->action(ID_PAUSE)->isEnabled(); }, 10000));
+    // The state changes before the first blocks are filled, and a stretch takes a moment to
+    // fill them: the card's clock may only move once they are queued.
+    if (m_card) {
+        QVERIFY(m_card->waitUntil([](const SimulatedSoundCard::Stats &s) { return s.queued >= 2 || !s.open; }));
+    }
 }
 
 void TestMainView::droppedNames_data()
@@ -535,6 +541,61 @@ void TestMainView::tapsLandAtThePress()
     QVERIFY(std::abs(marks[0].position - (frames - songAgoMs * 44.1)) <= 45);
     QVERIFY(m_view->markStrip(1)->showsLit());  // the tick lights the strip
     QCOMPARE(m_view->addRequest(1), 0);
+}
+
+// Shift+drag on the waveform strip selects a passage; looped at a quarter of the speed with
+// the pitch kept, the cursor stays in it and wraps, and a tap in each of two passes becomes a
+// mark in it.
+void TestMainView::loopsTheSelectedPassage()
+{
+    writeSong(QStringLiteral("a.wav"));
+    m_view->openFile(file(QStringLiteral("a.wav")));
+    QVERIFY(loaded());
+    CProgressWnd *wave = m_view->waveformStrip();
+    const QPoint from(wave->width() / 2, wave->height() / 4);
+    const QPoint to(wave->width() / 2, wave->height() / 2);
+    QTest::mousePress(wave, Qt::LeftButton, Qt::ShiftModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), wave->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(wave, &move);
+    QTest::mouseRelease(wave, Qt::LeftButton, Qt::ShiftModifier, to);
+    const int32_t start = wave->timeLine().selectionStart();
+    const int32_t end = wave->timeLine().selectionEnd();
+    QVERIFY2(start > 0 && end > start + 4410, qPrintable(QStringLiteral("%1-%2").arg(start).arg(end)));
+    QCOMPARE(wave->cursorPosition(), -1);  // the drag did not move the playback
+    QVERIFY(m_view->action(ID_KEEP_PITCH)->isChecked());
+    m_view->action(ID_SPEED_QUARTER)->trigger();
+    m_view->action(ID_LOOP_SELECTION)->trigger();
+    play();
+    int passes = 0;
+    int32_t last = -1;
+    bool tapped = false;
+    for (int step = 0; passes < 2 && step < 2000; ++step) {
+        m_card->advance(20000);
+        QVERIFY(m_card->waitUntil([](const SimulatedSoundCard::Stats &s) { return s.queued >= 2 || !s.open; }));
+        int32_t ms = 0;
+        int32_t frames = 0;
+        QCOMPARE(m_view->engine()->position(ms, frames), 0);
+        QVERIFY2(frames >= start && frames < end, qPrintable(QString::number(frames)));
+        if (frames < last) {
+            ++passes;
+            tapped = false;
+        }
+        last = frames;
+        if (passes < 2 && !tapped && frames > (start + end) / 2) {
+            QTest::keyClick(m_view, Qt::Key_Down);
+            tapped = true;
+        }
+        m_view->onTimerTick();
+    }
+    QCOMPARE(passes, 2);
+    m_view->action(ID_STOP)->trigger();
+    QVERIFY(reachesState(CAudioPlay::Ready));
+    const auto &marks = m_view->markStrips().strip(1).marks();
+    QCOMPARE(marks.size(), size_t(2));
+    for (const auto &mark : marks)
+        QVERIFY(mark.position >= start && mark.position < end);
+    QVERIFY(m_view->action(ID_UNDO)->isEnabled());
 }
 
 // The calibration dialog on the driven clock: taps 35 ms late with up to 15 ms of noise, and
@@ -1303,6 +1364,8 @@ void TestMainView::commandTexts_data()
         {ID_SPEED_NORMAL, "等倍速 (&1)", "通常の速度で再生します。"},
         {ID_SPEED_HALF, "１／２倍速 (&2)", "通常の１／２の速度で再生します。"},
         {ID_SPEED_QUARTER, "１／４倍速 (&4)", "通常の１／４の速度で再生します。"},
+        {ID_KEEP_PITCH, "音程を保って再生 (&H)", "遅い速度でも曲の音程を変えずに再生します。"},
+        {ID_LOOP_SELECTION, "選択範囲をループ再生 (&L)", "選択した範囲を繰り返し再生します。"},
         {ID_ZOOM_IN, "拡大 (&Z)\tZ", "波形を拡大表示します。"},
         {ID_ZOOM_OUT, "縮小 (&O)\tShift+Z", "波形を縮小表示します。"},
         {ID_CURRENT_POSITION, "現在の位置へ (&C)\tShift+C", "現在の位置の波形を表示します。"},

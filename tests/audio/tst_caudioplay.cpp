@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -617,6 +618,250 @@ TEST_F(EngineTest, ClicksStartOnTheMarksOwnSampleAtEverySpeed)
         ASSERT_TRUE(m_engine->waitEnded(10s));
         m_engine.reset();
     }
+}
+
+// Slow playback with the pitch kept, and loops: a song of 16-bit stereo made from a function of
+// the frame, played on the driven clock; the left channel of what the device got comes back,
+// with the engine's position read every 5 ms of device time.
+struct Heard {
+    std::vector<int16_t> left;
+    std::vector<std::pair<int64_t, int32_t>> positions;  // {device frame, song frame}
+    uint32_t deviceRate = 0;
+};
+
+class SlowTest : public EngineTest {
+protected:
+    template<typename Sample> std::filesystem::path songOf(int32_t frames, Sample sample)
+    {
+        std::vector<uint8_t> data(size_t(frames) * 4);
+        for (int32_t f = 0; f < frames; ++f) {
+            const auto v = uint16_t(int16_t(std::lrint(sample(f) * 32767.0)));
+            for (int c = 0; c < 2; ++c) {
+                data[size_t(f) * 4 + size_t(c) * 2] = uint8_t(v & 0xFF);
+                data[size_t(f) * 4 + size_t(c) * 2 + 1] = uint8_t(v >> 8);
+            }
+        }
+        const auto path = m_dir.path() / "slow.wav";
+        test::writeFile(path, test::wavBytes(test::WavLayout{}, data));
+        return path;
+    }
+
+    // Plays `path` from its start until `deviceFrames` have been heard.
+    Heard play(const std::filesystem::path &path, int32_t divisor, bool keepPitch, int64_t deviceFrames,
+             std::pair<int32_t, int32_t> loop = {0, 0})
+    {
+        Heard run;
+        m_card = std::make_shared<Card>(Card::Clock::Driven);
+        m_card->setRecording(true, true);
+        makeEngine();
+        m_engine->setPath(path);
+        const int loads = m_replies.count(AP_LOADED);
+        m_engine->post(AP_LOAD);
+        EXPECT_TRUE(m_replies.waitFor(AP_LOADED, loads + 1));
+        m_engine->setSpeed(divisor);
+        m_engine->setKeepPitch(keepPitch);
+        m_engine->setLoop(loop.first, loop.second);
+        const int starts = m_replies.count(AP_STARTED);
+        m_engine->post(AP_PLAY);
+        EXPECT_TRUE(m_replies.waitFor(AP_STARTED, starts + 1));
+        run.deviceRate = m_card->stats().format.samplesPerSec;
+        const int64_t stepUs = 5000;
+        for (int64_t t = stepUs; t * run.deviceRate / 1000000 < deviceFrames; t += stepUs) {
+            const int64_t before = (t - stepUs) * run.deviceRate / 1000000 / 16384;
+            m_card->advance(stepUs);
+            const int64_t heard = t * run.deviceRate / 1000000;
+            if (heard / 16384 != before && m_engine->state() == CAudioPlay::Playing) {
+                const int writes = int(heard / 16384) + 2;
+                m_card->waitUntil([writes](const Stats &s) { return s.writes >= writes; }, 2s);
+            }
+            const auto [ms, frames] = position();
+            run.positions.push_back({heard, frames});
+        }
+        for (const Card::Written &w : m_card->written())
+            for (size_t i = 0; i + 3 < w.bytes.size(); i += 4)
+                run.left.push_back(int16_t(uint16_t(w.bytes[i] | (w.bytes[i + 1] << 8))));
+        m_engine->post(AP_QUIT);
+        EXPECT_TRUE(m_engine->waitEnded(10s));
+        m_engine.reset();
+        return run;
+    }
+};
+
+// The frequency of a steady tone from its rising zero crossings, in Hz at `rate`.
+double toneHz(const std::vector<int16_t> &left, size_t from, size_t to, uint32_t rate)
+{
+    double first = -1;
+    double last = -1;
+    int crossings = 0;
+    for (size_t i = from + 1; i < std::min(to, left.size()); ++i) {
+        if (left[i - 1] < 0 && left[i] >= 0) {
+            const double at = double(i - 1) + double(-left[i - 1]) / double(left[i] - left[i - 1]);
+            if (first < 0)
+                first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) * double(rate) / (last - first);
+}
+
+TEST_F(SlowTest, ATonePlayedSlowlyKeepsItsPitchOnlyWhenAsked)
+{
+    const auto path = songOf(2 * 44100, [](int32_t f) { return 0.5 * std::sin(2 * M_PI * 440.0 * f / 44100); });
+    struct Case {
+        int32_t divisor;
+        bool keepPitch;
+        double hz;
+    };
+    for (const Case c : {Case{1, true, 440}, Case{2, true, 440}, Case{4, true, 440},
+                         Case{2, false, 220}, Case{4, false, 110}}) {
+        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept" : " lowered"));
+        const Heard run = play(path, c.divisor, c.keepPitch, 4 * 16384);
+        // Away from the start, where a stretch still settles.
+        EXPECT_NEAR(toneHz(run.left, 8192, 4 * 16384, run.deviceRate), c.hz, 2.0);
+    }
+}
+
+// Short bursts every 300 ms of song, played slowly with and without the stretch and in loops.
+// The engine's position follows the driven clock in song time (a stretched run plays `divisor`
+// device frames to a song frame, wrapping with the loop), and where a burst is heard the
+// position is the burst's own song frame: the stretch's start delay is taken out. A stretch
+// smears an attack a few milliseconds ahead of itself, so bursts get a looser bound.
+TEST_F(SlowTest, TheStretchKeepsThePositionOnTheSongsOwnTime)
+{
+    constexpr int32_t Every = 13230;  // 300 ms
+    const auto path = songOf(3 * 44100, [](int32_t f) {
+        const int32_t in = (f - 2205) % Every;
+        return f >= 2205 && in < 441 ? 0.6 * std::sin(2 * M_PI * 1000.0 * in / 44100) : 0.0;
+    });
+    struct Case {
+        int32_t divisor;
+        bool keepPitch;
+        std::pair<int32_t, int32_t> loop;
+    };
+    constexpr std::pair<int32_t, int32_t> Loop{2205 + Every, 2205 + 3 * Every};
+    for (const Case c : {Case{2, true, {}}, Case{4, true, {}}, Case{1, true, {}}, Case{2, false, {}},
+                         Case{2, true, Loop}, Case{4, true, Loop}}) {
+        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept" : " lowered") << " loop "
+                                        << c.loop.first << "-" << c.loop.second);
+        const Heard run = play(path, c.divisor, c.keepPitch, int64_t(c.divisor) * 50000, c.loop);
+        const int32_t stretch = c.keepPitch ? c.divisor : 1;
+        std::vector<double> clockMs;
+        for (const auto &[heard, frames] : run.positions) {
+            int64_t expected = c.loop.first + heard / stretch;
+            if (c.loop.second > 0 && expected >= c.loop.second)
+                expected = c.loop.first + (expected - c.loop.first) % (c.loop.second - c.loop.first);
+            clockMs.push_back(std::abs(double(frames - expected)) * 1000.0 / 44100);
+        }
+        std::sort(clockMs.begin(), clockMs.end());
+        ASSERT_GE(clockMs.size(), 20u);
+        EXPECT_LE(clockMs[clockMs.size() / 2], 1.0);
+        EXPECT_LE(clockMs.back(), 3.0);
+        // Onsets: louder than a tenth of full scale after 20 ms below it.
+        std::vector<double> burstMs;
+        int64_t quiet = 882;
+        for (size_t i = 0; i < run.left.size(); ++i) {
+            const bool loud = std::abs(run.left[i]) > 3277;
+            if (loud && quiet >= 882) {
+                // The engine's position where the burst is heard, from the readings around it.
+                auto after = std::lower_bound(run.positions.begin(), run.positions.end(),
+                                              std::make_pair(int64_t(i), INT32_MIN));
+                if (after != run.positions.begin() && after != run.positions.end()
+                    && after->second > (after - 1)->second) {
+                    const auto before = after - 1;
+                    const double songAt = before->second + double(int64_t(i) - before->first)
+                                                               / double(after->first - before->first)
+                                                               * double(after->second - before->second);
+                    const double burst = std::round((songAt - 2205) / Every) * Every + 2205;
+                    burstMs.push_back(std::abs(songAt - burst) * 1000.0 / 44100);
+                }
+            }
+            quiet = loud ? 0 : quiet + 1;
+        }
+        ASSERT_GE(burstMs.size(), 3u);
+        std::sort(burstMs.begin(), burstMs.end());
+        EXPECT_LE(burstMs[burstMs.size() / 2], 6.0);
+        EXPECT_LE(burstMs.back(), 8.0);
+    }
+}
+
+// A loop that starts and ends off the blocks' edges, resampled at every speed: every frame the
+// device gets is the song's own frame at the wrapped position, so the seam neither drops nor
+// doubles a frame; the position wraps with it.
+TEST_F(SlowTest, ALoopWrapsWithoutAMissingOrDoubledFrame)
+{
+    constexpr std::pair<int32_t, int32_t> Loop{1000, 21037};
+    const auto path = song("index.wav", 8 * BlockBytes);  // left sample of frame f: 2f
+    for (const int32_t divisor : {1, 2, 4}) {
+        SCOPED_TRACE(divisor);
+        const Heard run = play(path, divisor, false, 3 * 16384, Loop);
+        ASSERT_GE(run.left.size(), size_t(3 * 16384));
+        int mismatches = 0;
+        for (size_t k = 0; k < run.left.size(); ++k) {
+            const int64_t frame = Loop.first + int64_t(k) % (Loop.second - Loop.first);
+            mismatches += uint16_t(run.left[k]) != uint16_t(2 * frame);
+        }
+        EXPECT_EQ(mismatches, 0);
+        EXPECT_LT(run.positions.back().second, Loop.second);
+        EXPECT_GE(run.positions.back().second, Loop.first);
+    }
+}
+
+// Stop, pause and the speed behave in a loop as without one: a pause resumes where it was, at
+// a new speed too, and still wraps; a loop set while paused is played from where the pause
+// left the song if that is inside it, else from its start; a stop rewinds past the loop, and the
+// next play starts at the loop's start.
+TEST_F(SlowTest, StopPauseAndSpeedInsideALoop)
+{
+    constexpr std::pair<int32_t, int32_t> Loop{20000, 40000};
+    loaded();
+    m_card->setRecording(true, true);
+    m_engine->setLoop(Loop.first, Loop.second);
+    auto firstOfRun = [&](int64_t bytesIntoRun) {
+        // The left sample heard `bytesIntoRun` into the latest run, as a song frame.
+        const auto written = m_card->written();
+        for (auto it = written.rbegin(); it != written.rend(); ++it)
+            if (it->startByte <= bytesIntoRun && bytesIntoRun < it->startByte + int64_t(it->bytes.size())) {
+                const size_t at = size_t(bytesIntoRun - it->startByte);
+                return int32_t(uint16_t(it->bytes[at] | (it->bytes[at + 1] << 8)) / 2);
+            }
+        return -1;
+    };
+    playing(1);
+    EXPECT_EQ(firstOfRun(0), Loop.first);  // from outside the loop: its start
+    playBlock();                            // 16384 frames heard: the read position wrapped
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED));
+    const int32_t paused = m_engine->readPosition();
+    EXPECT_EQ(paused, 29152);  // 3 blocks read from 20000, wrapped once at 40000
+    m_engine->setSpeed(4);
+    playing(2);
+    EXPECT_EQ(firstOfRun(0), paused);
+    EXPECT_EQ(firstOfRun(int64_t(Loop.second - paused) * 4), Loop.first);  // and wraps
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 2));
+    // A loop set while paused: inside it the song goes on, outside it starts at its start.
+    const int32_t again = m_engine->readPosition();
+    m_engine->setLoop(again - 100, again + 100);
+    playing(3);
+    EXPECT_EQ(firstOfRun(0), again);
+    EXPECT_EQ(firstOfRun(100 * 4), again - 100);
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 3));
+    m_engine->setLoop(Loop.first, Loop.second);
+    m_engine->post(AP_STOP);
+    ASSERT_TRUE(m_replies.waitFor(AP_STOPPED));
+    EXPECT_EQ(m_engine->readPosition(), 0);
+    m_engine->setSpeed(1);
+    playing(4);
+    EXPECT_EQ(firstOfRun(0), Loop.first);
+    // Without a loop the song plays on from where it is.
+    m_engine->post(AP_PAUSE);
+    ASSERT_TRUE(m_replies.waitFor(AP_PAUSED, 4));
+    const int32_t resumed = m_engine->readPosition();
+    m_engine->setLoop(0, 0);
+    playing(5);
+    EXPECT_EQ(firstOfRun(int64_t(Loop.second - resumed) * 4), Loop.second % 32768);  // the pattern repeats
 }
 
 } // namespace
