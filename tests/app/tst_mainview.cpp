@@ -523,12 +523,18 @@ void TestMainView::tapsLandAtThePress()
     QCOMPARE(m_view->engine()->position(ms, frames), 0);
 
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    const auto sent = std::chrono::steady_clock::now();
     if (ageMs > 0) {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+        const int64_t nowMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(sent.time_since_epoch()).count();
         press.setTimestamp(quint32(nowMs - ageMs));
     }
     QApplication::sendEvent(m_view, &press);
+    // A stamped press ages on the wall clock while the event is delivered: on a busy machine
+    // that may be a millisecond or two, which the mark rightly counts.
+    const double deliveryMs =
+        ageMs > 0 ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count()
+                  : 0.0;
     m_card->advance(50000);  // the tick comes 50 ms later
     m_view->onTimerTick();
 
@@ -536,7 +542,8 @@ void TestMainView::tapsLandAtThePress()
     QCOMPARE(marks.size(), size_t(1));
     // The stamp counts from the middle of its millisecond.
     const double songAgoMs = ((ageMs > 0 ? ageMs - 0.5 : 0.0) + offsetMs) / divisor;
-    QVERIFY2(std::abs(marks[0].time - (ms - songAgoMs)) <= 1.0,
+    const double error = marks[0].time - (ms - songAgoMs);
+    QVERIFY2(error <= 1.0 && error >= -1.0 - deliveryMs / divisor,
              qPrintable(QStringLiteral("mark at %1 ms, pressed at %2 ms").arg(marks[0].time).arg(ms - songAgoMs)));
     QVERIFY(std::abs(marks[0].position - (frames - songAgoMs * 44.1)) <= 45);
     QVERIFY(m_view->markStrip(1)->showsLit());  // the tick lights the strip
