@@ -13,7 +13,7 @@ void PlaybackClock::reset(double bytesPerSecond)
     m_rate = m_nominalRate;
 }
 
-void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
+void PlaybackClock::report(int64_t madeAtNs, int64_t heardAtNs, int64_t startByte, int64_t bytes)
 {
     m_handedOver = std::max(m_handedOver, startByte + bytes);
     if (m_nominalRate <= 0)
@@ -26,8 +26,13 @@ void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
         m_b0 = double(startByte);
         m_rate = m_nominalRate;
         m_lastReportNs = heardAtNs;
+        m_lineMadeNs = madeAtNs;
+        m_lineByte = startByte;
         return;
     }
+    if (!m_playing && startByte > m_lineByte
+        && double(madeAtNs - m_lineMadeNs) >= 0.75 * double(startByte - m_lineByte) / m_nominalRate)
+        m_playing = true;
     // Gains of a critically damped loop for the time since the last report: the phase takes
     // sqrt(2) * w * dt of the error, the rate w^2 * dt (w = 2 pi B), each at most the whole.
     const double dt = std::clamp(double(heardAtNs - m_lastReportNs) / 1e9, 0.0, 1.0);
@@ -43,7 +48,7 @@ void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
 
 int64_t PlaybackClock::bytesAt(int64_t nowNs)
 {
-    if (!m_locked)
+    if (!m_locked || !m_playing)
         return m_lastAnswer;
     const double line = m_b0 + m_rate * double(nowNs - m_t0);
     const int64_t bytes = std::clamp<int64_t>(int64_t(std::floor(line)), 0, m_handedOver);
