@@ -17,11 +17,12 @@ namespace vorn {
 // does on a busy machine), and the first report after the start is the first true one.
 //
 // What it answers never goes back and never passes the bytes handed to the device so far.
-// Until the device shows that it plays, the answer holds at the start: a line counts as playing
-// once a report agreeing with it was made (called back) at least 3/4 of its bytes' duration
-// after the line's first report. Primed buffers are handed over in a burst, so they never show
-// it, whatever times they were stamped with; a running device calls back at its own pace. Once
-// playing, a line that starts afresh behind the last answer holds the answer until it catches up.
+// Until the device shows that it plays, the answer holds at the start: it plays once a report
+// that agrees with the line was made (called back) at least 3/4 of its bytes' duration after
+// the run's first report. Primed buffers are handed over in a burst, so they never show it,
+// whatever times they were stamped with; a running device calls back at its own pace. Once
+// playing, a line that starts afresh behind the last answer holds the answer until it catches
+// up.
 // Not thread-safe: the device serialises its callers. Times in steady-clock nanoseconds.
 class PlaybackClock {
 public:
@@ -49,8 +50,8 @@ private:
     int64_t m_handedOver = 0;  // end of the newest report's bytes
     int64_t m_lastAnswer = 0;
     bool m_playing = false;
-    int64_t m_lineMadeNs = 0;  // when the current line's first report was made
-    int64_t m_lineByte = 0;    // and the byte it was about
+    int64_t m_firstMadeNs = 0;  // when the run's first report was made
+    int64_t m_firstByte = 0;    // and the byte it was about
 };
 
 } // namespace vorn
