@@ -71,7 +71,7 @@ void releasePortAudio()
     }
 }
 
-constexpr double MinLatencySeconds = 0.030;
+constexpr double MinLatencySeconds = 0.060;
 
 int64_t steadyNs()
 {
@@ -366,11 +366,11 @@ int32_t PortAudioDevice::open(const SoundFormat &format, SoundCallback callback,
     parameters.device = d->outputDevice;
     parameters.channelCount = format.channels;
     parameters.sampleFormat = format.bitsPerSample == 16 ? paInt16 : paUInt8;
-    // A short buffer: the bytes primed before a sound server runs are reported as heard at
-    // once, so the less it holds the less the position can run ahead at the start. Not the
-    // shortest, though: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
-    // callbacks at quarter speed) ran dry and the server took seconds to recover; 20 ms still
-    // slipped by a few ms now and then; 30 ms held.
+    // Not the shortest buffer: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
+    // callbacks at quarter speed) ran dry and the server took seconds to recover. The bytes
+    // primed before a server runs no longer cost anything (the clock waits for the device to
+    // call back at its own pace), and with 60 ms the position stayed steadier than with 30 ms
+    // (the server's own latency is then about 90 ms; the position is latency-compensated).
     parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, MinLatencySeconds);
     PaStream *stream = nullptr;
     // PortAudio takes an integral rate; 11025 / 4 plays at 2756 Hz like the divided format says.
