@@ -76,8 +76,9 @@ class Monitor:
         """(monotonic time, index) where `pattern` (samples, each within 2) first starts from
         `index` on, or None. Looking for the very samples rather than for any sound: the sink
         may still be giving out the end of what played before."""
-        with self.lock:
-            data = memoryview(self.samples)[index * 2:len(self.samples) // 2 * 2].cast("h")
+        # The views are let go before the lock: the reader thread grows the buffer under it.
+        with self.lock, memoryview(self.samples) as whole, \
+                whole[index * 2:len(self.samples) // 2 * 2] as part, part.cast("h") as data:
             for i in range(len(data) - len(pattern)):
                 if all(abs(data[i + n] - p) <= 2 for n, p in enumerate(pattern)):
                     return self.offset_near(index + i) + (index + i) / RATE, index + i
@@ -92,8 +93,8 @@ class Monitor:
         the monitor from index `first` (the song's sample `first_in_song`) along the song: where the
         server stalled, the monitor holds a run of digital silence where the song has sound,
         and the song goes on after it."""
-        with self.lock:
-            data = memoryview(self.samples)[first * 2:len(self.samples) // 2 * 2].cast("h")
+        with self.lock, memoryview(self.samples) as whole, \
+                whole[first * 2:len(self.samples) // 2 * 2] as part, part.cast("h") as data:
             targets = [self.index_at(m) - first for m in moments]
             heard, i, j, k = [], 0, first_in_song, 0
             while k < len(targets) and i < len(data) and j < len(song):
@@ -175,15 +176,27 @@ def main():
     xdotool("windowfocus", "--sync", dialog_window)
     mark = monitor.count()
     press(wait_for(lambda: find(dialog, "push button", "開始"), "the start button"))
-    first, _ = wait_for(lambda: monitor.find_after(mark, CLICK_START), "the first click", timeout=20)
+    first, first_index = wait_for(lambda: monitor.find_after(mark, CLICK_START), "the first click", timeout=20)
     desktop.screenshot(OUT, "e2e-calibration.png")
-    slips = [keys.tap_at(first + (i * CLICK_INTERVAL_MS + LATE_MS) / 1000.0, "Up" if i % 2 else "Left")
-             for i in range(1, CLICKS)]  # the first click is heard before we know it
+    planned = [first + (i * CLICK_INTERVAL_MS + LATE_MS) / 1000.0 for i in range(1, CLICKS)]
+    slips = [keys.tap_at(when, "Up" if i % 2 else "Left") for i, when in enumerate(planned, 1)]
     print("calibration keys sent late by (ms):", ["%.1f" % slip for slip in slips], flush=True)
-    # This process's own lateness is in the calibration as the listener's would be: the marks
-    # must then be as late as its median over the taps the dialog keeps (all but the first four).
-    kept = sorted(slips[4:])
-    late_ms = LATE_MS + kept[len(kept) // 2]
+    # How late each key truly came after its click: the first click was placed on the clock by
+    # the few monitor chunks there were then, later ones place it better (and a stall may have
+    # moved the clicks after it). The calibration learns this lateness, the listener's as it
+    # were; the marks must be as late as its median over the taps the dialog keeps (all but the
+    # first four).
+    time.sleep(2)
+    lateness, index = [], first_index
+    for when, slip in zip(planned, slips):
+        hit = monitor.find_after(index + 1, CLICK_START)
+        if hit is None:
+            fail("the sink's monitor does not hold every click")
+        lateness.append((when + slip / 1000.0 - hit[0]) * 1000.0)
+        index = hit[1]
+    kept = sorted(lateness[4:])
+    late_ms = kept[len(kept) // 2]
+    print("calibration keys after their clicks (ms):", ["%.1f" % late for late in lateness], flush=True)
     count = find(dialog, "label", "タップ:", exact=False)
     print("taps counted:", count.name if count else None, flush=True)
 
