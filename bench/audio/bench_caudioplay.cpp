@@ -284,6 +284,7 @@ void BM_PositionAgainstWallClock(benchmark::State &state)
             state.SkipWithError("playback did not start");
             return;
         }
+        const OutputUnderflows before = outputUnderflows();
         const auto start = std::chrono::steady_clock::now();
         int32_t last = -1;
         for (auto at = start; at < start + std::chrono::seconds(seconds); at += 5ms) {
@@ -299,6 +300,9 @@ void BM_PositionAgainstWallClock(benchmark::State &state)
             last = ms;
             readings.push_back({wallMs / speed, ms});
         }
+        const OutputUnderflows after = outputUnderflows();
+        state.counters["device_underflows"] = double(after.device - before.device);
+        state.counters["engine_underflows"] = double(after.engine - before.engine);
         engine.post(AP_QUIT);
         engine.waitEnded(10s);
     }

@@ -13,7 +13,7 @@ void PlaybackClock::reset(double bytesPerSecond)
     m_rate = m_nominalRate;
 }
 
-void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
+void PlaybackClock::report(int64_t madeAtNs, int64_t heardAtNs, int64_t startByte, int64_t bytes)
 {
     m_handedOver = std::max(m_handedOver, startByte + bytes);
     if (m_nominalRate <= 0)
@@ -21,6 +21,10 @@ void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
     const double predicted = m_b0 + m_rate * double(heardAtNs - m_t0);
     const double error = double(startByte) - predicted;
     if (!m_locked || std::abs(error) > RelockMs * 1e6 * m_nominalRate) {
+        if (!m_locked) {
+            m_firstMadeNs = madeAtNs;
+            m_firstByte = startByte;
+        }
         m_locked = true;
         m_t0 = heardAtNs;
         m_b0 = double(startByte);
@@ -28,6 +32,9 @@ void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
         m_lastReportNs = heardAtNs;
         return;
     }
+    if (!m_playing && startByte > m_firstByte
+        && double(madeAtNs - m_firstMadeNs) >= 0.75 * double(startByte - m_firstByte) / m_nominalRate)
+        m_playing = true;
     // Gains of a critically damped loop for the time since the last report: the phase takes
     // sqrt(2) * w * dt of the error, the rate w^2 * dt (w = 2 pi B), each at most the whole.
     const double dt = std::clamp(double(heardAtNs - m_lastReportNs) / 1e9, 0.0, 1.0);
@@ -43,7 +50,7 @@ void PlaybackClock::report(int64_t heardAtNs, int64_t startByte, int64_t bytes)
 
 int64_t PlaybackClock::bytesAt(int64_t nowNs)
 {
-    if (!m_locked)
+    if (!m_locked || !m_playing)
         return m_lastAnswer;
     const double line = m_b0 + m_rate * double(nowNs - m_t0);
     const int64_t bytes = std::clamp<int64_t>(int64_t(std::floor(line)), 0, m_handedOver);

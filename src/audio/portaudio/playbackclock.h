@@ -16,10 +16,13 @@ namespace vorn {
 // sound server may take a second or more to start (PulseAudio through ALSA's pulse plugin
 // does on a busy machine), and the first report after the start is the first true one.
 //
-// What it answers never goes back and never passes the bytes handed to the device so far; a
-// line that starts afresh behind the last answer holds the answer until it catches up. So
-// while a sound server is starting, the position runs ahead by at most the primed buffer (a
-// few ms at low latency) and then waits for the sound.
+// What it answers never goes back and never passes the bytes handed to the device so far.
+// Until the device shows that it plays, the answer holds at the start: it plays once a report
+// that agrees with the line was made (called back) at least 3/4 of its bytes' duration after
+// the run's first report. Primed buffers are handed over in a burst, so they never show it,
+// whatever times they were stamped with; a running device calls back at its own pace. Once
+// playing, a line that starts afresh behind the last answer holds the answer until it catches
+// up.
 // Not thread-safe: the device serialises its callers. Times in steady-clock nanoseconds.
 class PlaybackClock {
 public:
@@ -28,12 +31,14 @@ public:
 
     // Forgets everything: a new run of the device at `bytesPerSecond`.
     void reset(double bytesPerSecond);
-    // Byte `startByte` is heard at `heardAtNs`; `bytes` more were handed over with it.
-    void report(int64_t heardAtNs, int64_t startByte, int64_t bytes);
+    // Byte `startByte` is heard at `heardAtNs`; `bytes` more were handed over with it, by a
+    // callback made at `madeAtNs`.
+    void report(int64_t madeAtNs, int64_t heardAtNs, int64_t startByte, int64_t bytes);
     // The bytes heard at `nowNs`: 0 before the first trusted report.
     int64_t bytesAt(int64_t nowNs);
 
     bool locked() const { return m_locked; }
+    bool playing() const { return m_playing; }
 
 private:
     double m_nominalRate = 0;  // bytes per nanosecond
@@ -44,6 +49,9 @@ private:
     int64_t m_lastReportNs = 0;
     int64_t m_handedOver = 0;  // end of the newest report's bytes
     int64_t m_lastAnswer = 0;
+    bool m_playing = false;
+    int64_t m_firstMadeNs = 0;  // when the run's first report was made
+    int64_t m_firstByte = 0;    // and the byte it was about
 };
 
 } // namespace vorn

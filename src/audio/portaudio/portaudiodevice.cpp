@@ -71,7 +71,7 @@ void releasePortAudio()
     }
 }
 
-constexpr double MinLatencySeconds = 0.030;
+constexpr double MinLatencySeconds = 0.060;
 
 int64_t steadyNs()
 {
@@ -81,6 +81,8 @@ int64_t steadyNs()
 }
 
 std::atomic<bool> g_missingReported{false};
+std::atomic<uint64_t> g_deviceUnderflows{0};
+std::atomic<uint64_t> g_engineUnderflows{0};
 
 } // namespace
 
@@ -94,6 +96,7 @@ struct PortAudioDevice::Impl {
     struct Anchor {
         std::atomic<uint32_t> seq{0};
         std::atomic<uint64_t> index{0};
+        std::atomic<int64_t> madeAtNs{0};
         std::atomic<int64_t> heardAtNs{0};
         std::atomic<int64_t> startByte{0};
         std::atomic<int64_t> bytes{0};
@@ -157,7 +160,7 @@ struct PortAudioDevice::Impl {
 // is an atomic or a buffer that the engine does not touch while it is queued.
 int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned long frames,
                                           const PaStreamCallbackTimeInfo *timeInfo,
-                                          PaStreamCallbackFlags, void *user)
+                                          PaStreamCallbackFlags flags, void *user)
 {
     Impl *d = static_cast<Impl *>(user);
     const int64_t nowNs = steadyNs();
@@ -205,6 +208,10 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
             d->wake.release();
         }
     }
+    if (flags & paOutputUnderflow)
+        g_deviceUnderflows.fetch_add(1, std::memory_order_relaxed);
+    if (copied < needed && !d->stopping.load(std::memory_order_relaxed))
+        g_engineUnderflows.fetch_add(1, std::memory_order_relaxed);
     if (copied < needed)
         std::memset(out + copied, d->silence, size_t(needed - copied));
     d->headOffset.store(offset, std::memory_order_relaxed);
@@ -216,6 +223,7 @@ int PortAudioDevice::Impl::streamCallback(const void *, void *output, unsigned l
     const uint32_t seq = anchor.seq.load(std::memory_order_relaxed);
     anchor.seq.store(seq + 1);
     anchor.index.store(index);
+    anchor.madeAtNs.store(nowNs);
     anchor.heardAtNs.store(heardAtNs);
     anchor.startByte.store(start);
     anchor.bytes.store(copied);
@@ -358,11 +366,11 @@ int32_t PortAudioDevice::open(const SoundFormat &format, SoundCallback callback,
     parameters.device = d->outputDevice;
     parameters.channelCount = format.channels;
     parameters.sampleFormat = format.bitsPerSample == 16 ? paInt16 : paUInt8;
-    // A short buffer: the bytes primed before a sound server runs are reported as heard at
-    // once, so the less it holds the less the position can run ahead at the start. Not the
-    // shortest, though: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
-    // callbacks at quarter speed) ran dry and the server took seconds to recover; 20 ms still
-    // slipped by a few ms now and then; 30 ms held.
+    // Not the shortest buffer: through ALSA's pulse plugin on a busy machine, 9 ms buffers (3 ms
+    // callbacks at quarter speed) ran dry and the server took seconds to recover. The bytes
+    // primed before a server runs no longer cost anything (the clock waits for the device to
+    // call back at its own pace), and with 60 ms the position stayed steadier than with 30 ms
+    // (the server's own latency is then about 90 ms; the position is latency-compensated).
     parameters.suggestedLatency = std::max(info->defaultLowOutputLatency, MinLatencySeconds);
     PaStream *stream = nullptr;
     // PortAudio takes an integral rate; 11025 / 4 plays at 2756 Hz like the divided format says.
@@ -474,12 +482,13 @@ int32_t PortAudioDevice::position(int64_t &bytesPlayed)
         const uint32_t seq = anchor.seq.load();
         if (seq & 1u)
             continue;
+        const int64_t madeAtNs = anchor.madeAtNs.load();
         const int64_t heardAtNs = anchor.heardAtNs.load();
         const int64_t start = anchor.startByte.load();
         const int64_t bytes = anchor.bytes.load();
         if (anchor.seq.load() != seq || anchor.index.load() != i)
             continue;  // overwritten while read
-        d->clock.report(heardAtNs, start, bytes);
+        d->clock.report(madeAtNs, heardAtNs, start, bytes);
     }
     d->anchorsRead = writes;
     int64_t bytes = d->clock.bytesAt(steadyNs());
@@ -498,6 +507,11 @@ std::unique_ptr<SoundDevice> createDefaultSoundDevice()
         std::fprintf(stderr, "vorn: %s\n", NoSoundDeviceMessage);
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::RealTime);
     return std::make_unique<SimulatedDevice>(std::move(card));
+}
+
+OutputUnderflows outputUnderflows()
+{
+    return {g_deviceUnderflows.load(), g_engineUnderflows.load()};
 }
 
 bool soundDeviceMissing()

@@ -51,6 +51,15 @@ std::unique_ptr<SoundDevice> createDefaultSoundDevice();
 // status bar).
 bool soundDeviceMissing();
 
+// Callbacks since the process started in which PortAudio said the device had run dry
+// (`device`), and in which the engine had not queued enough to fill the buffer (`engine`): to
+// tell a sound server's stalls from ours.
+struct OutputUnderflows {
+    uint64_t device = 0;
+    uint64_t engine = 0;
+};
+OutputUnderflows outputUnderflows();
+
 // What the program says when there is no sound device (UTF-8).
 extern const char *const NoSoundDeviceMessage;
 
