@@ -120,6 +120,22 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout
 
 
+def copied_checkpoints(app):
+    """Stops playback, then copies the CHECKPOINT text through the output dialog's button: the
+    clipboard's text, with its CR LF line ends."""
+    xdotool("key", "shift+x")
+    play = menu_item(app, "再生 (P)", "再生 (P)")
+    wait_for(lambda: enabled(play), "playback to stop")
+    press_async(menu_item(app, "ファイル (F)", "クリップボード出力 (D)"))
+    out = wait_for(lambda: find(app, "dialog", "出力"), "the output dialog")
+    press(wait_for(lambda: find(out, "push button", "クリップボードへコピー"), "the copy button"))
+    time.sleep(0.3)
+    text = subprocess.run(["xclip", "-o", "-selection", "clipboard"], check=True,
+                          capture_output=True).stdout.decode("ascii")
+    press(find(out, "push button", "OK"))
+    return text
+
+
 def start(timeout=60):
     """The program, its main window and X window id, once its song has loaded."""
     app = wait_for(application, "the program on the accessibility bus")
