@@ -80,6 +80,21 @@ struct Run {
     bool ok = false;
 };
 
+// An engine on `card` whose replies go to `waiter`, loading the twelve-second song.
+std::unique_ptr<CAudioPlay> loadingEngine(std::shared_ptr<SimulatedSoundCard> card, std::shared_ptr<Waiter> waiter)
+{
+    auto engine = std::make_unique<CAudioPlay>(
+        [waiter](AudioReply reply, int32_t) {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->replies.push_back(reply);
+            waiter->changed.notify_all();
+        },
+        [card] { return std::make_unique<SimulatedDevice>(card); });
+    engine->setPath(songFile(12));
+    engine->post(AP_LOAD);
+    return engine;
+}
+
 // Plays ten seconds at the given speed, reading the position every 5 ms of device time the way
 // the interface timer does. The engine is allowed to refill before the clock moves on, as it
 // would in real time, where a refill takes microseconds and a block lasts hundreds of ms.
@@ -88,15 +103,8 @@ Run playTenSeconds(int speed, bool clicks = false, bool keepPitch = false)
     Run run;
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
     auto waiter = std::make_shared<Waiter>();
-    CAudioPlay engine(
-        [waiter](AudioReply reply, int32_t) {
-            std::lock_guard<std::mutex> lock(waiter->mutex);
-            waiter->replies.push_back(reply);
-            waiter->changed.notify_all();
-        },
-        [card] { return std::make_unique<SimulatedDevice>(card); });
-    engine.setPath(songFile(12));
-    engine.post(AP_LOAD);
+    const auto owner = loadingEngine(card, waiter);
+    CAudioPlay &engine = *owner;
     if (!waiter->waitFor(AP_LOADED) || engine.state() != CAudioPlay::Ready)
         return run;
     engine.setSpeed(speed);
@@ -182,15 +190,8 @@ void BM_StartToFirstSample(benchmark::State &state)
     for (auto _ : state) {
         auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::RealTime);
         auto waiter = std::make_shared<Waiter>();
-        CAudioPlay engine(
-            [waiter](AudioReply reply, int32_t) {
-                std::lock_guard<std::mutex> lock(waiter->mutex);
-                waiter->replies.push_back(reply);
-                waiter->changed.notify_all();
-            },
-            [card] { return std::make_unique<SimulatedDevice>(card); });
-        engine.setPath(songFile(12));
-        engine.post(AP_LOAD);
+        const auto owner = loadingEngine(card, waiter);
+        CAudioPlay &engine = *owner;
         if (!waiter->waitFor(AP_LOADED)) {
             state.SkipWithError("no load");
             return;
@@ -219,15 +220,8 @@ void BM_PositionCall(benchmark::State &state)
 {
     auto card = std::make_shared<SimulatedSoundCard>(SimulatedSoundCard::Clock::Driven);
     auto waiter = std::make_shared<Waiter>();
-    CAudioPlay engine(
-        [waiter](AudioReply reply, int32_t) {
-            std::lock_guard<std::mutex> lock(waiter->mutex);
-            waiter->replies.push_back(reply);
-            waiter->changed.notify_all();
-        },
-        [card] { return std::make_unique<SimulatedDevice>(card); });
-    engine.setPath(songFile(12));
-    engine.post(AP_LOAD);
+    const auto owner = loadingEngine(card, waiter);
+    CAudioPlay &engine = *owner;
     engine.post(AP_PLAY);
     if (!waiter->waitFor(AP_STARTED)) {
         state.SkipWithError("playback did not start");
