@@ -155,6 +155,8 @@ private:
     // Waits for the engine thread's replies (not for sound: the card's clock stands still).
     bool loaded();
     bool reachesState(CAudioPlay::State state);
+    // A 30 s beat song loaded and its beat detection started into strip 0.
+    bool detectionStarted();
     void play();
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -230,6 +232,19 @@ void TestMainView::writeText(const QString &name, const QByteArray &bytes)
     QFile out(file(name));
     QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
     out.write(bytes);
+}
+
+bool TestMainView::detectionStarted()
+{
+    test::BeatSongRecipe recipe;
+    recipe.seconds = 30;
+    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(recipe).wav);
+    m_view->openFile(file(QStringLiteral("beats.wav")));
+    if (!loaded() || !reachesState(CAudioPlay::Ready))
+        return false;
+    m_beatStrip = 0;
+    m_view->action(ID_DETECT_BEATS)->trigger();
+    return true;
 }
 
 bool TestMainView::loaded()
@@ -1164,14 +1179,7 @@ void TestMainView::detectedBeatsBecomeMarks()
 // reads the old song) and the old song's beats never reach the strips.
 void TestMainView::beatsOfAReplacedSongAreDropped()
 {
-    test::BeatSongRecipe recipe;
-    recipe.seconds = 30;
-    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(recipe).wav);
-    m_view->openFile(file(QStringLiteral("beats.wav")));
-    QVERIFY(loaded());
-    QVERIFY(reachesState(CAudioPlay::Ready));
-    m_beatStrip = 0;
-    m_view->action(ID_DETECT_BEATS)->trigger();
+    QVERIFY(detectionStarted());
     QVERIFY(m_view->detectingBeats());
     m_view->action(ID_NEW)->trigger();
     QVERIFY(!m_view->detectingBeats() && !m_view->beatProgress() && !m_view->engine());
@@ -1183,14 +1191,7 @@ void TestMainView::beatsOfAReplacedSongAreDropped()
 // The Cancel button of the progress window stops the work: no marks come, the command is back.
 void TestMainView::beatDetectionCancels()
 {
-    test::BeatSongRecipe recipe;
-    recipe.seconds = 30;
-    test::writeFile(file(QStringLiteral("beats.wav")).toStdString(), test::beatSong(recipe).wav);
-    m_view->openFile(file(QStringLiteral("beats.wav")));
-    QVERIFY(loaded());
-    QVERIFY(reachesState(CAudioPlay::Ready));
-    m_beatStrip = 0;
-    m_view->action(ID_DETECT_BEATS)->trigger();
+    QVERIFY(detectionStarted());
     QProgressDialog *progress = m_view->beatProgress();
     QVERIFY(progress);
     auto *cancel = progress->findChild<QPushButton *>();
