@@ -93,23 +93,22 @@ unsigned MarkHistory::apply(const Step &step, bool forward)
 
 unsigned MarkHistory::undo()
 {
-    if (m_undo.empty())
-        return 0;
-    Step step = std::move(m_undo.back());
-    m_undo.pop_back();
-    const unsigned changed = apply(step, false);
-    m_redo.push_back(std::move(step));
-    return changed;
+    return replay(m_undo, m_redo, false);
 }
 
 unsigned MarkHistory::redo()
 {
-    if (m_redo.empty())
+    return replay(m_redo, m_undo, true);
+}
+
+unsigned MarkHistory::replay(std::deque<Step> &from, std::deque<Step> &to, bool forward)
+{
+    if (from.empty())
         return 0;
-    Step step = std::move(m_redo.back());
-    m_redo.pop_back();
-    const unsigned changed = apply(step, true);
-    m_undo.push_back(std::move(step));
+    Step step = std::move(from.back());
+    from.pop_back();
+    const unsigned changed = apply(step, forward);
+    to.push_back(std::move(step));
     return changed;
 }
 

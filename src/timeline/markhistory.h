@@ -64,6 +64,8 @@ private:
     // Applies a new step and records it; a new step drops what could be redone.
     unsigned record(Step step);
     unsigned apply(const Step &step, bool forward);
+    // Takes the newest step of `from` back (or makes it again, `forward`) and keeps it in `to`.
+    unsigned replay(std::deque<Step> &from, std::deque<Step> &to, bool forward);
 
     MarkStrips &m_strips;
     std::deque<Step> m_undo;
