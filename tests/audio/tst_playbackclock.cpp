@@ -49,10 +49,12 @@ TEST(PlaybackClock, FollowsTheReportsSmoothlyAndNeverGoesBack)
         double primedSpacingMs; // stamped as heard this far apart from t = 0 on
         double settleS;       // from then on the error stays within...
         double withinMs;
+        double leadMs = 10;   // reports are made this long before their bytes are heard
     } cases[] = {
         {"steady, 3 ms jitter", {}, 3.0, 0, 0, 1.0, 1.0},
         {"slow server start with pre-filled buffers", {1.5}, 0.5, 4, 10, 1.6, 1.0},
         {"pre-filled buffers stamped as heard at once", {0.15}, 0.5, 5, 0, 0.3, 1.0},
+        {"pre-filled buffers, a device that starts at once", {}, 0.5, 5, 10, 0.02, 1.0, 50},
         {"a 100 ms underrun at 2 s", {0, 1, 2.0, 0.1}, 0.5, 0, 0, 2.4, 1.0},
         {"a device clock 1 % fast", {0, 1.01}, 0.5, 0, 0, 2.0, 0.5},
     };
@@ -65,7 +67,7 @@ TEST(PlaybackClock, FollowsTheReportsSmoothlyAndNeverGoesBack)
         int64_t nextByte = 0;
         for (int i = 0; i < c.primedReports; ++i, nextByte += Chunk)
             clock.report(0, ns(i * c.primedSpacingMs / 1000.0), nextByte, Chunk);
-        // A report per chunk, made 10 ms before it is heard, off by a repeatable jitter.
+        // A report per chunk, made before it is heard, off by a repeatable jitter.
         uint32_t noise = 12345;
         auto jitter = [&] {
             noise = noise * 1103515245u + 12345u;
@@ -76,9 +78,9 @@ TEST(PlaybackClock, FollowsTheReportsSmoothlyAndNeverGoesBack)
         double worstAhead = 0;  // before the first sound
         int64_t last = 0;
         for (double t = 0; t < 5.0; t += 0.001) {
-            while (truth.heardAt(double(nextByte)) - 0.010 <= t) {
+            while (truth.heardAt(double(nextByte)) - c.leadMs / 1000.0 <= t) {
                 const double heard = truth.heardAt(double(nextByte));
-                clock.report(ns(heard - 0.010), ns(heard + jitter()), nextByte, Chunk);
+                clock.report(ns(heard - c.leadMs / 1000.0), ns(heard + jitter()), nextByte, Chunk);
                 nextByte += Chunk;
             }
             const int64_t bytes = clock.bytesAt(ns(t));

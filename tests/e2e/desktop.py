@@ -15,7 +15,7 @@ def fail(message):
     sys.exit(1)
 
 
-def wait_for(probe, what, timeout=30.0):
+def wait_for(probe, what, timeout=30.0, interval=0.05):
     # Polls rather than sleeping a fixed time: a loaded machine may take seconds to repaint.
     end = time.monotonic() + timeout
     while time.monotonic() < end:
@@ -25,7 +25,7 @@ def wait_for(probe, what, timeout=30.0):
             value = None
         if value:
             return value
-        time.sleep(0.05)
+        time.sleep(interval)
     fail("timed out waiting for " + what)
 
 

@@ -45,6 +45,7 @@ class Monitor:
         self.offset = None  # monotonic seconds of sample 0, the earliest estimate so far
         self.estimates = []  # (samples so far, estimate of sample 0's time) per chunk
         self.lock = threading.Lock()
+        self.searched = (None, 0)  # (index, samples read) of the last search
         threading.Thread(target=self.read, daemon=True).start()
 
     def read(self):
@@ -72,16 +73,21 @@ class Monitor:
         near = [e for n, e in self.estimates if abs(n - index) <= window]
         return min(near) if near else self.offset
 
-    def find_after(self, index, pattern):
+    def find_after(self, index, pattern, resume=False):
         """(monotonic time, index) where `pattern` (samples, each within 2) first starts from
         `index` on, or None. Looking for the very samples rather than for any sound: the sink
-        may still be giving out the end of what played before."""
+        may still be giving out the end of what played before. `resume`: the same search as
+        the last call, polled: only what arrived since is read."""
+        start = 0
+        if resume and self.searched[0] == index:
+            start = self.searched[1]
         # The views are let go before the lock: the reader thread grows the buffer under it.
         with self.lock, memoryview(self.samples) as whole, \
                 whole[index * 2:len(self.samples) // 2 * 2] as part, part.cast("h") as data:
-            for i in range(len(data) - len(pattern)):
+            for i in range(start, len(data) - len(pattern)):
                 if all(abs(data[i + n] - p) <= 2 for n, p in enumerate(pattern)):
                     return self.offset_near(index + i) + (index + i) / RATE, index + i
+            self.searched = (index, max(0, len(data) - len(pattern)))
         return None
 
     def index_at(self, when):
@@ -178,21 +184,28 @@ def main():
     press(wait_for(lambda: find(dialog, "push button", "開始"), "the start button"))
     first, first_index = wait_for(lambda: monitor.find_after(mark, CLICK_START), "the first click", timeout=20)
     desktop.screenshot(OUT, "e2e-calibration.png")
-    planned = [first + (i * CLICK_INTERVAL_MS + LATE_MS) / 1000.0 for i in range(1, CLICKS)]
-    slips = [keys.tap_at(when, "Up" if i % 2 else "Left") for i, when in enumerate(planned, 1)]
+    # Each key answers the click it follows, heard on the monitor, as a listener does: a server
+    # that stalls moves the clicks after it, and keys on planned times would scatter.
+    sent, slips, index = [], [], first_index
+    for i in range(1, CLICKS):
+        hit = wait_for(lambda: monitor.find_after(index + 1, CLICK_START, resume=True),
+                       "click %d" % (i + 1), timeout=10, interval=0.001)
+        index = hit[1]
+        when = hit[0] + LATE_MS / 1000.0
+        slips.append(keys.tap_at(when, "Up" if i % 2 else "Left"))
+        sent.append(when + slips[-1] / 1000.0)
     print("calibration keys sent late by (ms):", ["%.1f" % slip for slip in slips], flush=True)
-    # How late each key truly came after its click: the first click was placed on the clock by
-    # the few monitor chunks there were then, later ones place it better (and a stall may have
-    # moved the clicks after it). The calibration learns this lateness, the listener's as it
-    # were; the marks must be as late as its median over the taps the dialog keeps (all but the
-    # first four).
+    # How late each key truly came after its click: a click was placed on the clock by the
+    # monitor chunks there were then, later ones place it better. The calibration learns this
+    # lateness, the listener's as it were; the marks must be as late as its median over the
+    # taps the dialog keeps (all but the first four).
     time.sleep(2)
     lateness, index = [], first_index
-    for when, slip in zip(planned, slips):
+    for when in sent:
         hit = monitor.find_after(index + 1, CLICK_START)
         if hit is None:
             fail("the sink's monitor does not hold every click")
-        lateness.append((when + slip / 1000.0 - hit[0]) * 1000.0)
+        lateness.append((when - hit[0]) * 1000.0)
         index = hit[1]
     kept = sorted(lateness[4:])
     late_ms = kept[len(kept) // 2]

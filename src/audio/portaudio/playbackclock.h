@@ -19,10 +19,10 @@ namespace vorn {
 // What it answers never goes back and never passes the bytes handed to the device so far.
 // Until the device shows that it plays, the answer holds at the start: it plays once a report
 // that agrees with the line was made (called back) at least 3/4 of its bytes' duration after
-// the run's first report. Primed buffers are handed over in a burst, so they never show it,
-// whatever times they were stamped with; a running device calls back at its own pace. Once
-// playing, a line that starts afresh behind the last answer holds the answer until it catches
-// up.
+// the report before it, the device having taken that much meanwhile. Primed buffers are
+// handed over in a burst, so they never show it, whatever times they were stamped with; a
+// device that starts at once shows it one callback after the burst. Once playing, a line that
+// starts afresh behind the last answer holds the answer until it catches up.
 // Not thread-safe: the device serialises its callers. Times in steady-clock nanoseconds.
 class PlaybackClock {
 public:
@@ -50,8 +50,7 @@ private:
     int64_t m_handedOver = 0;  // end of the newest report's bytes
     int64_t m_lastAnswer = 0;
     bool m_playing = false;
-    int64_t m_firstMadeNs = 0;  // when the run's first report was made
-    int64_t m_firstByte = 0;    // and the byte it was about
+    int64_t m_lastMadeNs = 0;  // when the newest report was made
 };
 
 } // namespace vorn
