@@ -18,22 +18,21 @@ void PlaybackClock::report(int64_t madeAtNs, int64_t heardAtNs, int64_t startByt
     m_handedOver = std::max(m_handedOver, startByte + bytes);
     if (m_nominalRate <= 0)
         return;
+    // A callback that had to wait for room shows a device taking the bytes at its own pace,
+    // and its report is one of a running device: the primed ones come in a burst.
+    if (m_locked && double(madeAtNs - m_lastMadeNs) >= 0.75 * double(bytes) / m_nominalRate)
+        m_playing = true;
+    m_lastMadeNs = madeAtNs;
     const double predicted = m_b0 + m_rate * double(heardAtNs - m_t0);
     const double error = double(startByte) - predicted;
     if (!m_locked || std::abs(error) > RelockMs * 1e6 * m_nominalRate) {
         m_locked = true;
-        m_lastMadeNs = madeAtNs;
         m_t0 = heardAtNs;
         m_b0 = double(startByte);
         m_rate = m_nominalRate;
         m_lastReportNs = heardAtNs;
         return;
     }
-    // A callback that had to wait for room shows a device taking the bytes at its own pace;
-    // the primed ones come in a burst, and the first after a slow start disagrees (above).
-    if (!m_playing && double(madeAtNs - m_lastMadeNs) >= 0.75 * double(bytes) / m_nominalRate)
-        m_playing = true;
-    m_lastMadeNs = madeAtNs;
     // Gains of a critically damped loop for the time since the last report: the phase takes
     // sqrt(2) * w * dt of the error, the rate w^2 * dt (w = 2 pi B), each at most the whole.
     const double dt = std::clamp(double(heardAtNs - m_lastReportNs) / 1e9, 0.0, 1.0);

@@ -18,11 +18,12 @@ namespace vorn {
 //
 // What it answers never goes back and never passes the bytes handed to the device so far.
 // Until the device shows that it plays, the answer holds at the start: it plays once a report
-// that agrees with the line was made (called back) at least 3/4 of its bytes' duration after
-// the report before it, the device having taken that much meanwhile. Primed buffers are
-// handed over in a burst, so they never show it, whatever times they were stamped with; a
-// device that starts at once shows it one callback after the burst. Once playing, a line that
-// starts afresh behind the last answer holds the answer until it catches up.
+// was made (called back) at least 3/4 of its bytes' duration after the report before it, the
+// device having taken that much meanwhile; the line then follows that report. Primed buffers
+// are handed over in a burst, so they never show it, whatever times they were stamped with; a
+// device that starts at once shows it one callback after the burst, one that starts late with
+// its first callback. Once playing, a line that starts afresh behind the last answer holds the
+// answer until it catches up.
 // Not thread-safe: the device serialises its callers. Times in steady-clock nanoseconds.
 class PlaybackClock {
 public:
