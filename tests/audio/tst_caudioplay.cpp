@@ -621,22 +621,29 @@ std::vector<int64_t> onsetsOf(const std::vector<int16_t> &samples, int floor, in
     return onsets;
 }
 
-// Clicks at the marks: in what the device got from a silent song, a click starts on every
-// mark's own sample frame at every speed (one that runs over a block's end included), and
-// nothing sounds anywhere else.
+// Clicks at the marks: in what the device got from a silent song, a click starts at full
+// level on every mark's own sample frame at every speed and in 8 and 16 bits (one that runs
+// over a block's end included), and nothing sounds anywhere else.
 TEST_F(SlowTest, ClicksStartOnTheMarksOwnSampleAtEverySpeed)
 {
-    const auto path = songOf(4 * BlockFrames, [](int, int32_t) { return 0.0; });
     MarkClicks clicks;
     clicks.positions[0] = {BlockFrames - 3, 3000, 40000};  // as made: unsorted
     clicks.positions[1] = {20000, 0};
     clicks.positions[2] = {50000, 65535};
     clicks.sort();
-    for (int divisor : {1, 2, 4}) {
-        SCOPED_TRACE(divisor);
-        const Heard run = play(path, divisor, false, 4 * BlockFrames, {0, 0}, &clicks);
+    const struct {
+        int32_t divisor;
+        uint16_t channels, bits;
+    } cases[] = {{1, 2, 16}, {2, 2, 16}, {4, 2, 16}, {1, 1, 8}, {2, 2, 8}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.divisor << ", " << c.channels << " channels, " << c.bits << " bits");
+        const auto path = songOf(2 * 65536, [](int, int32_t) { return 0.0; }, c.channels, c.bits);
+        const Heard run = play(path, c.divisor, false, 4 * BlockFrames, {0, 0}, &clicks);
         ASSERT_GE(run.left().size(), size_t(4 * BlockFrames));
-        EXPECT_EQ(onsetsOf(run.left(), 0, 4), (std::vector<int64_t>{0, 3000, 16381, 20000, 40000, 50000, 65535}));
+        const std::vector<int64_t> onsets = onsetsOf(run.left(), 0, 1000);
+        EXPECT_EQ(onsets, (std::vector<int64_t>{0, 3000, 16381, 20000, 40000, 50000, 65535}));
+        for (const int64_t at : onsets)
+            EXPECT_EQ(run.left()[size_t(at)], c.bits == 16 ? std::lround(ClickLevel * 32767) : std::lround(ClickLevel * 127) * 256);
         EXPECT_NE(run.left()[BlockFrames], 0);  // the click 3 frames before the second block goes on
     }
 }
