@@ -280,6 +280,7 @@ TEST_F(AudioClipTest, RowEnvelope)
         // The silence after the data, and rows past the buffer, give a dot on the centre line.
         {"silence after the data", clip, 100000, 1000, 10, end, 20000, 0, 0, 0},
         {"past the buffer", clip, end - 50, 100, 1, end, 20000, 0, 0, 0},
+        {"on past the buffer's end", clip, end - 50, 300000, 1, INT32_MAX, 20000, 0, 0, 0},
         // Degenerate arguments neither divide by zero nor loop forever; large ones saturate.
         {"no count, no step", clip, 1, 0, 0, end, 20000, 0, 1, 0},
         {"at the end of int32", clip, INT32_MAX - 5, 100, 1, INT32_MAX, 20000, 0, 0, 0},
