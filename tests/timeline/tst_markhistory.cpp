@@ -113,6 +113,8 @@ TEST(MarkHistory, StepsUndoInReverseAndNewChangesDropRedo)
     EXPECT_EQ(history.addMark(3, 1, 1), 0u);  // the key-frame strip is not the user's
     EXPECT_EQ(history.appendMarks(0, {}), 0u);
     EXPECT_EQ(history.replaceAll(snapshot(strips)), 0u);
+    strips.strip(2).setHoverPos(12345);  // a hover where no mark is: repainted, then forgotten
+    EXPECT_EQ(history.removeHoveredMark(), 1u << 2);
     EXPECT_EQ(history.removeHoveredMark(), 0u);  // nothing hovered
     history.clear();
     EXPECT_FALSE(history.canUndo());
