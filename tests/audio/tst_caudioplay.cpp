@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -24,45 +25,31 @@ constexpr int32_t BlockFrames = 16384;  // of 16-bit stereo
 // 16-bit stereo at 44,100 Hz: one 64 KiB block lasts 65536 / 176400 s.
 constexpr int64_t BlockUs = (BlockBytes * 1000000 + 176399) / 176400;
 
-// Records the replies in order; the engine thread adds, the test waits.
+// Records what each reply said, in order; the engine thread adds, the test waits.
 class Replies {
 public:
     AudioReplySink sink()
     {
         return [this](AudioReply reply, int32_t wParam) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_log.push_back({reply, wParam});
+            m_said[reply].push_back(wParam);
             m_changed.notify_all();
         };
     }
-    // Waits until `reply` has come `count` times; true when it has.
-    bool waitFor(AudioReply reply, int count = 1, std::chrono::milliseconds timeout = 10s)
+    // Waits until `reply` has come `count` times: how often it came and what the latest said.
+    std::pair<int, int32_t> waitFor(AudioReply reply, int count = 0, std::chrono::milliseconds timeout = 0s)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return countLocked(reply) >= count; });
+        const std::vector<int32_t> &said = m_said[reply];
+        m_changed.wait_for(lock, timeout, [&] { return int(said.size()) >= count; });
+        return {int(said.size()), said.empty() ? -1 : said.back()};
     }
-    int count(AudioReply reply)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return countLocked(reply);
-    }
-    int32_t last(AudioReply reply)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto it = m_log.rbegin(); it != m_log.rend(); ++it)
-            if (it->first == reply)
-                return it->second;
-        return -1;
-    }
+    int count(AudioReply reply) { return waitFor(reply).first; }
 
 private:
-    int countLocked(AudioReply reply) const
-    {
-        return int(std::count_if(m_log.begin(), m_log.end(), [&](const auto &e) { return e.first == reply; }));
-    }
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::pair<AudioReply, int32_t>> m_log;
+    std::map<AudioReply, std::vector<int32_t>> m_said;
 };
 
 // For states that no reply announces: checks again until true or ten seconds pass.
@@ -141,10 +128,9 @@ protected:
     ::testing::AssertionResult replied(AudioReply reply, int count = 1, int32_t wParam = 0)
     {
         // Once a test has failed, the replies that a broken step never gives are not waited for.
-        if (!m_replies.waitFor(reply, count, HasFailure() ? 100ms : 10s))
-            return ::testing::AssertionFailure() << "reply " << reply << " came fewer than " << count << " times";
-        if (m_replies.last(reply) != wParam)
-            return ::testing::AssertionFailure() << "reply " << reply << " said " << m_replies.last(reply);
+        const auto [times, said] = m_replies.waitFor(reply, count, HasFailure() ? 100ms : 10s);
+        if (times < count || said != wParam)
+            return ::testing::AssertionFailure() << "reply " << reply << " came " << times << " times, saying " << said;
         return ::testing::AssertionSuccess();
     }
 

@@ -83,7 +83,6 @@ inline BeatSong beatSong(const BeatSongRecipe &recipe)
     layout.bitsPerSample = recipe.bitsPerSample;
     layout.samplesPerSec = recipe.samplesPerSec;
     std::vector<uint8_t> data;
-    data.reserve(frames * recipe.channels * (recipe.bitsPerSample / 8));
     for (size_t f = 0; f < frames; ++f) {
         for (int c = 0; c < recipe.channels; ++c) {
             // The right channel a little quieter than the left, as in a real mix.
