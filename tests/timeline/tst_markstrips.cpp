@@ -180,11 +180,4 @@ TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
     EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
     EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
     EXPECT_TRUE(strips.strip(3).marks().empty());
-    EXPECT_EQ(strips.buildCheckpointText(30, 1),
-              "CHECKPOINT\r\n{\r\n"
-              "\tCF\t8\t204\t204\t0\t# 250\r\n"
-              "\tCF\t15\t0\t255\t255\t# 500\r\n"
-              "\tCF\t30\t0\t255\t0\t# 1000\r\n"
-              "\tCF\t60\t204\t204\t0\t# 2000\r\n"
-              "}\r\n");
 }
