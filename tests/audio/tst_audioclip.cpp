@@ -34,24 +34,6 @@ protected:
         return clip.load();
     }
 
-    // Writes a file through libsndfile's own writer, for containers and codings ours lacks.
-    std::filesystem::path writeWithSndfile(int format, int channels, int frames, const std::string &name)
-    {
-        const auto path = m_dir.path() / name;
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = channels;
-        info.format = format;
-        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
-        if (file) {
-            std::vector<short> samples(size_t(frames) * channels, 1000);
-            sf_write_short(file, samples.data(), sf_count_t(samples.size()));
-            sf_close(file);
-        }
-        return path;
-    }
-
     test::TempDir m_dir;
 };
 
@@ -90,7 +72,8 @@ TEST_F(AudioClipTest, RefusesWhatIsNoPlayableSong)
         // size would put every mark at a wrong time (1 byte a second: 596 hours).
         {"byte rate 1", wavBytes({.avgBytesPerSec = 1}, indexData(200000, 16))},
         {"byte rate one frame fast", wavBytes({.avgBytesPerSec = 176404}, indexData(200000, 16))},
-        {"1 Hz", wavBytes({.samplesPerSec = 1}, indexData(200000, 16))},
+        {"999 Hz", wavBytes({.samplesPerSec = 999}, indexData(200000, 16))},
+        {"768,001 Hz", wavBytes({.channels = 1, .samplesPerSec = 768001, .bitsPerSample = 8}, indexData(200000, 8))},
         {"2^31 - 1 Hz", wavBytes({.channels = 1, .samplesPerSec = 0x7FFFFFFF, .bitsPerSample = 8},
                                  indexData(200000, 8))},
         // Declared sizes past the data fail without allocating them.
@@ -105,23 +88,33 @@ TEST_F(AudioClipTest, RefusesWhatIsNoPlayableSong)
         EXPECT_FALSE(clip.isLoaded()) << what;
         EXPECT_EQ(clip.bufferSize(), 0) << what;
     }
+    // The edges of the rates loaded.
+    for (const WavLayout &rate : {WavLayout{.samplesPerSec = 1000}, WavLayout{.samplesPerSec = 768000}}) {
+        AudioClip clip;
+        EXPECT_TRUE(load(clip, wavBytes(rate, indexData(200000, 16)))) << rate.samplesPerSec;
+    }
+    // Every truncated prefix of a good file fails.
+    const auto whole = wavBytes({}, indexData(131072 + 4000, 16));
+    for (size_t n = 0; n < whole.size(); n += n < 200 ? 1 : 997) {
+        AudioClip clip;
+        EXPECT_FALSE(load(clip, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)))) << n;
+        EXPECT_EQ(clip.bufferSize(), 0) << n;
+    }
+    AudioClip oneShort;
+    EXPECT_FALSE(load(oneShort, std::vector<uint8_t>(whole.begin(), whole.end() - 1)));
 }
 
 TEST_F(AudioClipTest, RefusesPathsAndCodingsThatAreNoSong)
 {
-    AudioClip missing;
-    missing.setPath(m_dir.path() / "no such file.wav");
-    EXPECT_FALSE(missing.load());
-    AudioClip directory;
-    directory.setPath(m_dir.path());
-    EXPECT_FALSE(directory.load());
     // A FIFO with no writer must not block the load.
     const auto fifo = m_dir.path() / "fifo.wav";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    AudioClip pipe;
-    pipe.setPath(fifo);
-    EXPECT_FALSE(pipe.load());
-
+    for (const auto &path : {m_dir.path() / "no such file.wav", m_dir.path(), fifo}) {
+        AudioClip clip;
+        clip.setPath(path);
+        EXPECT_FALSE(clip.load()) << path;
+    }
+    // Containers and codings written by libsndfile's own writer.
     const struct {
         const char *name;
         int format;
@@ -135,8 +128,15 @@ TEST_F(AudioClipTest, RefusesPathsAndCodingsThatAreNoSong)
         {"riff.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true},
     };
     for (const auto &c : codings) {
+        const auto path = m_dir.path() / c.name;
+        SF_INFO info{0, 44100, 2, c.format, 0, 0};
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+        const std::vector<short> samples(200000, 1000);
+        sf_write_short(file, samples.data(), sf_count_t(samples.size()));
+        sf_close(file);
         AudioClip clip;
-        clip.setPath(writeWithSndfile(c.format, 2, 100000, c.name));
+        clip.setPath(path);
         EXPECT_EQ(clip.load(), c.loads) << c.name;
         EXPECT_EQ(clip.sampleAt(1, 99999), c.loads ? 1000 : 0) << c.name;
     }
@@ -155,81 +155,67 @@ TEST_F(AudioClipTest, BufferRoundsUpTo64KiBOfSilence)
     }
     for (int32_t offset = 200000; offset < 262144; ++offset)
         ASSERT_EQ(clip.samples()[offset], 0) << offset;
-    EXPECT_EQ(clip.sampleAt(0, 50000), 0);
-    EXPECT_EQ(clip.sampleAt(1, 65535), 0);
-    EXPECT_EQ(clip.sampleAt(0, 65536), 0);  // past the buffer
-    EXPECT_EQ(clip.sampleAt(0, INT32_MAX), 0);
-    // Out-of-range arguments read nothing rather than memory before the buffer.
-    EXPECT_EQ(clip.sampleAt(0, -1), 0);
-    EXPECT_EQ(clip.sampleAt(-1, 0), 0);
-    EXPECT_EQ(clip.sampleAt(2, 1000), 2002);  // channel past the last: the next frame's first
+    // Past the data, past the buffer and out-of-range arguments read nothing rather than
+    // memory outside the buffer; a channel past the last is the next frame's first.
+    const std::tuple<int, int32_t, int32_t> reads[] = {{0, 50000, 0}, {1, 65535, 0}, {0, 65536, 0},
+                                                       {0, INT32_MAX, 0}, {0, -1, 0}, {-1, 0, 0},
+                                                       {2, 1000, 2002}};
+    for (const auto &[channel, frame, value] : reads)
+        EXPECT_EQ(clip.sampleAt(channel, frame), value) << channel << ", " << frame;
 }
 
 TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
 {
-    WavLayout layout;
-    layout.channels = 1;
-    layout.bitsPerSample = 8;
-    layout.samplesPerSec = 22050;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(layout, indexData(140000, 8))));
+    ASSERT_TRUE(load(clip, wavBytes({.channels = 1, .samplesPerSec = 22050, .bitsPerSample = 8},
+                                    indexData(140000, 8))));
     EXPECT_EQ(clip.blockAlign(), 1);
     EXPECT_EQ(clip.bufferSize(), 196608);
-    EXPECT_EQ(clip.sampleAt(0, 0), -32768);
-    EXPECT_EQ(clip.sampleAt(0, 128), 0);
-    EXPECT_EQ(clip.sampleAt(0, 255), 32512);
-    EXPECT_EQ(clip.sampleAt(0, 256 + 7), (7 - 128) * 256);
+    EXPECT_EQ(clip.silenceByte(), 128);
     EXPECT_EQ(clip.samples()[140000], 128);
     EXPECT_EQ(clip.samples()[196607], 128);
-    EXPECT_EQ(clip.sampleAt(0, 140000), 0);
-    EXPECT_EQ(clip.sampleAt(0, 196608), 0);
-    EXPECT_EQ(clip.silenceByte(), 128);
+    const std::pair<int32_t, int32_t> reads[] = {{0, -32768}, {128, 0},    {255, 32512},
+                                                 {256 + 7, (7 - 128) * 256}, {140000, 0}, {196608, 0}};
+    for (const auto &[frame, value] : reads)
+        EXPECT_EQ(clip.sampleAt(0, frame), value) << frame;
 }
 
 TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
 {
     AudioClip clip;
     ASSERT_TRUE(load(clip, wavBytes({}, indexData(176400 * 2, 16))));
-    EXPECT_EQ(clip.blockAlign(), 4);
     EXPECT_EQ(clip.lengthMs(), 2000);
     EXPECT_EQ(clip.speedDivisor(), 1);
     EXPECT_EQ(clip.deviceFormat(), clip.format());
-
-    for (int32_t divisor : {1, 2, 4}) {
+    // Out of range, the times saturate. A negative time is read as unsigned: 4,294,967,295 ms
+    // is past every int32 frame; frames x blockAlign likewise: -1 x 4 is 4,294,967,292 bytes.
+    const std::pair<int32_t, int32_t> msToFrames[] = {{1000, 44100}, {1, 44}, {10, 441}, {0, 0},
+                                                      {-1, INT32_MAX}, {INT32_MIN, INT32_MAX},
+                                                      {INT32_MAX, INT32_MAX}};
+    const std::pair<int32_t, int32_t> framesToMs[] = {{22050, 500}, {22, 0}, {23, 1}, {-1, 24347887},
+                                                      {INT32_MAX / 4, 12173944}};
+    for (int32_t divisor : {1, 2, 4, 3}) {
         SCOPED_TRACE(divisor);
-        clip.setSpeed(divisor);
-        EXPECT_EQ(clip.deviceSamplesPerSec(), 44100u / divisor);
-        EXPECT_EQ(clip.deviceAvgBytesPerSec(), 176400u / divisor);
+        clip.setSpeed(divisor);  // 3 is refused and keeps quarter speed
+        const uint32_t device = divisor == 3 ? 4 : divisor;
+        EXPECT_EQ(clip.speedDivisor(), int32_t(device));
+        EXPECT_EQ(clip.deviceSamplesPerSec(), 44100u / device);
+        EXPECT_EQ(clip.deviceAvgBytesPerSec(), 176400u / device);
         EXPECT_EQ(clip.samplesPerSec(), 44100u);
         EXPECT_EQ(clip.avgBytesPerSec(), 176400u);
         EXPECT_EQ(clip.blockAlign(), 4);
-        EXPECT_EQ(clip.msToSampleFrames(1000), 44100);
-        EXPECT_EQ(clip.sampleFramesToMs(22050), 500);
-        EXPECT_EQ(clip.msToSampleFrames(1), 44);     // 44.1 rounds down
-        EXPECT_EQ(clip.msToSampleFrames(10), 441);
-        EXPECT_EQ(clip.sampleFramesToMs(22), 0);     // 0.499 ms
-        EXPECT_EQ(clip.sampleFramesToMs(23), 1);     // 0.522 ms
-        EXPECT_EQ(clip.msToSampleFrames(0), 0);
+        for (const auto &[ms, frames] : msToFrames)
+            EXPECT_EQ(clip.msToSampleFrames(ms), frames) << ms << " ms";
+        for (const auto &[frames, ms] : framesToMs)
+            EXPECT_EQ(clip.sampleFramesToMs(frames), ms) << frames << " frames";
         // Only the two rates change in the device's copy.
         auto expected = clip.format();
-        auto device = clip.deviceFormat();
-        ASSERT_EQ(device.size(), expected.size());
+        auto copy = clip.deviceFormat();
+        ASSERT_EQ(copy.size(), expected.size());
         std::fill(expected.begin() + 4, expected.begin() + 12, 0);
-        std::fill(device.begin() + 4, device.begin() + 12, 0);
-        EXPECT_EQ(device, expected);
+        std::fill(copy.begin() + 4, copy.begin() + 12, 0);
+        EXPECT_EQ(copy, expected);
     }
-    clip.setSpeed(3);  // refused: keeps quarter speed
-    EXPECT_EQ(clip.speedDivisor(), 4);
-    EXPECT_EQ(clip.deviceSamplesPerSec(), 11025u);
-
-    // Out of range, the times saturate. A negative time is read as unsigned: 4,294,967,295 ms
-    // is past every int32 frame.
-    EXPECT_EQ(clip.msToSampleFrames(-1), INT32_MAX);
-    EXPECT_EQ(clip.msToSampleFrames(INT32_MIN), INT32_MAX);
-    EXPECT_EQ(clip.msToSampleFrames(INT32_MAX), INT32_MAX);
-    // frames x blockAlign is read as unsigned: -1 x 4 is 4,294,967,292 bytes.
-    EXPECT_EQ(clip.sampleFramesToMs(-1), 24347887);
-    EXPECT_EQ(clip.sampleFramesToMs(INT32_MAX / 4), 12173944);
     // Without a song there is no rate to convert with.
     AudioClip empty;
     EXPECT_EQ(empty.msToSampleFrames(1000), 0);
@@ -238,35 +224,25 @@ TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
 
 TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
 {
-    // A 60-second song: 8 kHz 16-bit mono, 960,000 bytes in a buffer of 983,040.
-    WavLayout layout;
-    layout.channels = 1;
-    layout.samplesPerSec = 8000;
-    const auto song = wavBytes(layout, indexData(960000, 16));
-
-    AudioClip untimed;
-    ASSERT_TRUE(load(untimed, song));
-    EXPECT_EQ(untimed.lengthMs(), 60000);
-    EXPECT_EQ(untimed.endPosition(), 983040 / 2);
-
-    AudioClip longVideo;
-    longVideo.setVideoLength(90000);
-    ASSERT_TRUE(load(longVideo, song));
-    EXPECT_EQ(longVideo.endPosition(), longVideo.msToSampleFrames(91999));
-    EXPECT_EQ(longVideo.endPosition(), 735992);
-
-    AudioClip shortVideo;
-    shortVideo.setVideoLength(30000);
-    ASSERT_TRUE(load(shortVideo, song));
-    EXPECT_EQ(shortVideo.endPosition(), 491520);
-
-    // Changing the scenario afterwards raises the end, never lowers it.
-    shortVideo.setVideoLength(90000);
-    EXPECT_EQ(shortVideo.endPosition(), 735992);
-    shortVideo.setVideoLength(30000);
-    EXPECT_EQ(shortVideo.videoLengthMs(), 30000);
-    EXPECT_EQ(shortVideo.endPosition(), 735992);
-
+    // A 60-second song: 8 kHz 16-bit mono, 960,000 bytes in a buffer of 983,040 (491,520
+    // frames); a video runs on for two seconds past its end.
+    const auto song = wavBytes({.channels = 1, .samplesPerSec = 8000}, indexData(960000, 16));
+    const std::pair<int32_t, int32_t> cases[] = {{-1, 491520}, {30000, 491520}, {90000, 735992}};
+    for (const auto &[videoMs, end] : cases) {
+        AudioClip clip;
+        if (videoMs >= 0)
+            clip.setVideoLength(videoMs);
+        ASSERT_TRUE(load(clip, song));
+        EXPECT_EQ(clip.lengthMs(), 60000);
+        EXPECT_EQ(clip.endPosition(), end) << videoMs;
+        // Changing the scenario afterwards raises the end, never lowers it.
+        clip.setVideoLength(90000);
+        EXPECT_EQ(clip.endPosition(), 735992);
+        EXPECT_EQ(clip.endPosition(), clip.msToSampleFrames(91999));
+        clip.setVideoLength(30000);
+        EXPECT_EQ(clip.videoLengthMs(), 30000);
+        EXPECT_EQ(clip.endPosition(), 735992);
+    }
     // Before a song is loaded there is no format to convert with.
     AudioClip unloaded;
     unloaded.setVideoLength(90000);
@@ -276,19 +252,15 @@ TEST_F(AudioClipTest, EndPositionCoversTheVideoAndIsNeverLowered)
 TEST_F(AudioClipTest, RowEnvelope)
 {
     // Mono 16-bit: frame f holds f, wrapping to -32768 at 32768.
-    WavLayout mono;
-    mono.channels = 1;
     AudioClip clip;
-    ASSERT_TRUE(load(clip, wavBytes(mono, indexData(200000, 16))));
+    ASSERT_TRUE(load(clip, wavBytes({.channels = 1}, indexData(200000, 16))));
     const int32_t end = clip.endPosition();
     // 8-bit stereo: channel 0 steady at 255 (32512), channel 1 at 0 (-32768).
-    WavLayout stereo8;
-    stereo8.bitsPerSample = 8;
     std::vector<uint8_t> data(140000);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = i % 2 == 0 ? 255 : 0;
     AudioClip steady;
-    ASSERT_TRUE(load(steady, wavBytes(stereo8, data)));
+    ASSERT_TRUE(load(steady, wavBytes({.bitsPerSample = 8}, data)));
     const int32_t steadyEnd = steady.endPosition();
 
     const struct {
@@ -308,6 +280,7 @@ TEST_F(AudioClipTest, RowEnvelope)
         // The silence after the data, and rows past the buffer, give a dot on the centre line.
         {"silence after the data", clip, 100000, 1000, 10, end, 20000, 0, 0, 0},
         {"past the buffer", clip, end - 50, 100, 1, end, 20000, 0, 0, 0},
+        {"on past the buffer's end", clip, end - 50, 300000, 1, INT32_MAX, 20000, 0, 0, 0},
         // Degenerate arguments neither divide by zero nor loop forever; large ones saturate.
         {"no count, no step", clip, 1, 0, 0, end, 20000, 0, 1, 0},
         {"at the end of int32", clip, INT32_MAX - 5, 100, 1, INT32_MAX, 20000, 0, 0, 0},
@@ -327,8 +300,7 @@ TEST_F(AudioClipTest, RowEnvelope)
 
 TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
 {
-    WavLayout layout;
-    layout.extensible = true;
+    const WavLayout layout{.extensible = true};
     AudioClip clip;
     ASSERT_TRUE(load(clip, wavBytes(layout, indexData(176400, 16))));
     EXPECT_EQ(clip.format(), test::formatChunk(layout));
@@ -339,30 +311,10 @@ TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
     EXPECT_EQ(clip.sampleAt(1, 1000), 2001);
 }
 
-TEST_F(AudioClipTest, EveryTruncatedPrefixFails)
-{
-    const auto whole = wavBytes({}, indexData(131072 + 4000, 16));
-    std::vector<size_t> lengths;
-    for (size_t n = 0; n < 200; ++n)
-        lengths.push_back(n);
-    for (size_t n = 200; n < whole.size(); n += 997)
-        lengths.push_back(n);
-    lengths.push_back(whole.size() - 1);
-    for (size_t n : lengths) {
-        AudioClip clip;
-        EXPECT_FALSE(load(clip, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)))) << n;
-        EXPECT_EQ(clip.bufferSize(), 0) << n;
-    }
-    AudioClip clip;
-    EXPECT_TRUE(load(clip, whole));
-}
-
 TEST_F(AudioClipTest, FourGiBOfRealDataFailsWithoutAllocating)
 {
     // A sparse file that really holds 4 GiB of data: its byte count does not fit an int32.
-    WavLayout layout;
-    layout.declaredDataBytes = 0xFFFFFFF0u;
-    const auto path = write(wavBytes(layout, {}), "huge.wav");
+    const auto path = write(wavBytes({.declaredDataBytes = 0xFFFFFFF0u}, {}), "huge.wav");
     std::error_code error;
     std::filesystem::resize_file(path, 44 + uintmax_t(0xFFFFFFF0u), error);
     if (error)
@@ -376,14 +328,13 @@ TEST_F(AudioClipTest, FourGiBOfRealDataFailsWithoutAllocating)
 TEST_F(AudioClipTest, ConcurrentLoadsEachGetTheWholeSong)
 {
     const auto path = write(wavBytes({}, indexData(300000, 16)));
-    std::vector<std::unique_ptr<AudioClip>> clips;
+    std::vector<std::unique_ptr<AudioClip>> clips(4);
     std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i) {
-        clips.push_back(std::make_unique<AudioClip>());
-        clips.back()->setPath(path);
-    }
-    for (auto &clip : clips)
+    for (auto &clip : clips) {
+        clip = std::make_unique<AudioClip>();
+        clip->setPath(path);
         threads.emplace_back([&clip] { clip->load(); });
+    }
     for (auto &t : threads)
         t.join();
     for (auto &clip : clips) {

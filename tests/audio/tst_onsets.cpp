@@ -18,6 +18,7 @@ TEST(Onsets, TapsNearAHitSnapOntoItAndOthersStay)
     } cases[] = {
         {"kicks, 16-bit stereo", {120, 2, 16, 44100, 8, 0.8, false, false, 0.4}, true},
         {"kicks and hats, 8-bit mono", {100, 1, 8, 22050, 8, 0.8, true, false, 0.3}, false},
+        {"kicks a few steps above silence, 8-bit stereo", {90, 2, 8, 44100, 8, 0.02, false, false, 0.5}, true},
     };
     test::TempDir dir;
     for (const auto &c : cases) {

@@ -23,6 +23,7 @@ struct BeatSongRecipe {
     bool hats = true;           // hi-hats on the sixteenths between the beats
     bool offbeatStabs = false;  // chord stabs on the off-beats, louder than the kick
     double firstBeatSeconds = 0.4;
+    double lastBeatSeconds = 1e9;  // no beat after this: the song ends in silence
 };
 
 struct BeatSong {
@@ -59,7 +60,8 @@ inline BeatSong beatSong(const BeatSongRecipe &recipe)
 
     BeatSong song;
     const double period = 60.0 / recipe.bpm;
-    for (double beat = recipe.firstBeatSeconds; beat < recipe.seconds - 0.2; beat += period) {
+    for (double beat = recipe.firstBeatSeconds; beat < std::min(recipe.seconds - 0.2, recipe.lastBeatSeconds);
+         beat += period) {
         song.beatsMs.push_back(beat * 1000);
         addAt(beat, 0.35, kick);
         if (recipe.hats)
@@ -81,7 +83,6 @@ inline BeatSong beatSong(const BeatSongRecipe &recipe)
     layout.bitsPerSample = recipe.bitsPerSample;
     layout.samplesPerSec = recipe.samplesPerSec;
     std::vector<uint8_t> data;
-    data.reserve(frames * recipe.channels * (recipe.bitsPerSample / 8));
     for (size_t f = 0; f < frames; ++f) {
         for (int c = 0; c < recipe.channels; ++c) {
             // The right channel a little quieter than the left, as in a real mix.

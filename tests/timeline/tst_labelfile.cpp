@@ -10,31 +10,17 @@
 
 using namespace vorn;
 
-namespace {
-
-// 44.1 kHz 16-bit stereo, three seconds.
-std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
-{
-    return test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100,
-                           [](int, int32_t) { return int16_t(0); });
-}
-
-} // namespace
-
 // Marks as taps and beat fills make them (a position and its time) come back exactly, in each
 // strip's time order; the text is sorted by time with strips in order at equal times.
 TEST(LabelFile, MarksRoundTrip)
 {
     test::TempDir dir;
-    auto song = loadSong(dir);
+    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
     ASSERT_TRUE(song);
     MarkStrips strips;
-    const struct {
-        int strip;
-        int32_t position;
-    } added[] = {{2, 44100}, {0, 22050}, {1, 1}, {0, 44100}, {2, 123457}, {1, 0}};
-    for (const auto &a : added)
-        strips.strip(a.strip).addMark(song->sampleFramesToMs(a.position), a.position);
+    const std::pair<int, int32_t> added[] = {{2, 44100}, {0, 22050}, {1, 1}, {0, 44100}, {2, 123457}, {1, 0}};
+    for (const auto &[k, position] : added)
+        strips.strip(k).addMark(song->sampleFramesToMs(position), position);
     strips.strip(1).splice(0, 2, std::vector<Mark>{strips.strip(1).marks()[1], strips.strip(1).marks()[0]});
     const std::string text = writeLabelTrack(strips, *song);
     EXPECT_EQ(text.substr(0, 75), "0.000000\t0.000000\tstrip1\n"
@@ -52,7 +38,7 @@ TEST(LabelFile, MarksRoundTrip)
 TEST(LabelFile, BadLinesAreRefusedWithTheirNumber)
 {
     test::TempDir dir;
-    auto song = loadSong(dir);
+    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
     ASSERT_TRUE(song);
     const struct {
         const char *text;

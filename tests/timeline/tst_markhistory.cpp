@@ -22,12 +22,9 @@ Snapshot snapshot(const MarkStrips &strips)
 // Strips with marks in an unsorted order and two marks sharing a position, as taps leave them.
 void fill(MarkStrips &strips)
 {
-    strips.strip(0).addMark(500, 50);
-    strips.strip(0).addMark(100, 10);
-    strips.strip(1).addMark(300, 30);
-    strips.strip(1).addMark(200, 20);
-    strips.strip(1).addMark(301, 30);
-    strips.strip(2).addMark(900, 90);
+    for (const auto &[k, ms, position] : {std::array{0, 500, 50}, {0, 100, 10}, {1, 300, 30}, {1, 200, 20},
+                                          {1, 301, 30}, {2, 900, 90}})
+        strips.strip(k).addMark(ms, position);
 }
 
 Mark mark(int32_t ms, int32_t position) { return {ms, position, {}}; }
@@ -113,6 +110,8 @@ TEST(MarkHistory, StepsUndoInReverseAndNewChangesDropRedo)
     EXPECT_EQ(history.addMark(3, 1, 1), 0u);  // the key-frame strip is not the user's
     EXPECT_EQ(history.appendMarks(0, {}), 0u);
     EXPECT_EQ(history.replaceAll(snapshot(strips)), 0u);
+    strips.strip(2).setHoverPos(12345);  // a hover where no mark is: repainted, then forgotten
+    EXPECT_EQ(history.removeHoveredMark(), 1u << 2);
     EXPECT_EQ(history.removeHoveredMark(), 0u);  // nothing hovered
     history.clear();
     EXPECT_FALSE(history.canUndo());

@@ -11,24 +11,12 @@
 using namespace vorn;
 
 namespace {
-const Colour Cyan{0, 255, 255, 255};
-const Colour Green{0, 255, 0, 255};
-const Colour Olive{204, 204, 0, 255};
-const Colour Red{204, 0, 0, 255};
+constexpr int32_t Max = 2147483647;
 
-std::vector<int32_t> times(const MarkStrip &strip)
+// A mark as strip k holds it.
+Mark mark(int k, int32_t time, int32_t position)
 {
-    std::vector<int32_t> result;
-    for (const Mark &mark : strip.marks())
-        result.push_back(mark.time);
-    return result;
-}
-
-// A 44.1 kHz 16-bit stereo song of about three seconds (176,400 bytes per second, blockAlign 4).
-std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
-{
-    return test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100,
-                           [](int, int32_t) { return int16_t(0); });
+    return {time, position, MarkStrips::StripColours[size_t(k)]};
 }
 } // namespace
 
@@ -36,12 +24,8 @@ std::unique_ptr<AudioClip> loadSong(const test::TempDir &dir)
 // order, signed times sorted as such), never the key frames of strip 3.
 TEST(MarkStrips, TextOrdersMarksOfAllWrittenStripsByTime)
 {
-    struct Added {
-        int strip;
-        int32_t time, position;
-    };
     const struct {
-        std::vector<Added> marks;
+        std::vector<std::array<int32_t, 3>> marks;  // strip, time, position
         int32_t rate, scale;
         const char *entries;
     } cases[] = {
@@ -59,10 +43,9 @@ TEST(MarkStrips, TextOrdersMarksOfAllWrittenStripsByTime)
     };
     for (const auto &c : cases) {
         MarkStrips strips;
-        for (const Added &mark : c.marks)
-            strips.strip(mark.strip).addMark(mark.time, mark.position);
-        EXPECT_EQ(strips.buildCheckpointText(c.rate, c.scale),
-                  std::string("CHECKPOINT\r\n{\r\n") + c.entries + "}\r\n");
+        for (const auto &[k, time, position] : c.marks)
+            strips.strip(k).addMark(time, position);
+        EXPECT_EQ(strips.buildCheckpointText(c.rate, c.scale), std::string("CHECKPOINT\r\n{\r\n") + c.entries + "}\r\n");
     }
 }
 
@@ -74,29 +57,24 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
     strip.addMark(200, 900);
     strip.addMark(300, 700);
     EXPECT_FALSE(strip.removeHoveredMark());  // nothing hovered
-
     strip.setHoverPos(700);
     strips.strip(3).setHoverPos(900);
     EXPECT_EQ(strips.removeHoveredMark(), 1u << 1);  // the key-frame strip is left alone
-    EXPECT_EQ(times(strip), (std::vector<int32_t>{200, 300}));
+    const std::vector<Mark> left{mark(1, 200, 900), mark(1, 300, 700)};
+    EXPECT_EQ(strip.marks(), left);
     EXPECT_EQ(strip.hoverPos(), -1);
     EXPECT_EQ(strips.strip(3).hoverPos(), 900);
-
     // A hover that no longer matches a mark is still forgotten.
     strip.setHoverPos(12345);
     EXPECT_TRUE(strip.removeHoveredMark());
-    EXPECT_EQ(times(strip), (std::vector<int32_t>{200, 300}));
+    EXPECT_EQ(strip.marks(), left);
     EXPECT_EQ(strip.hoverPos(), -1);
-}
 
-TEST(MarkStrips, ClearForgetsMarksHoverLitAndSelectedMark)
-{
+    // Clearing forgets marks, hover, the lit state and the selected mark.
     TimeLine timeLine;
     timeLine.setSelectedMark(700);
-    MarkStrips strips;
     strips.strip(0).tick(true, 1000, 700);
     strips.strip(0).setHoverPos(700);
-    strips.strip(2).addMark(5, 5);
     strips.clearAll(timeLine);
     for (int k = 0; k < MarkStrips::StripCount; ++k) {
         EXPECT_TRUE(strips.strip(k).marks().empty());
@@ -106,36 +84,31 @@ TEST(MarkStrips, ClearForgetsMarksHoverLitAndSelectedMark)
     EXPECT_EQ(timeLine.selectedMark(), -1);
 }
 
+// The first of the smallest distance, marks outside the visible stretch too, however far.
 TEST(MarkStrips, NearestMarkIsFirstOfTheSmallestDistance)
 {
     const StripView view{0, 1000, 80, 1000};  // one row per position
-    MarkStrip strip(Green);
-    EXPECT_FALSE(strip.nearestMark(view, 100));
-    strip.addMark(0, 108);  // 8 px below
-    strip.addMark(0, 95);   // 5 px above
-    EXPECT_EQ(strip.nearestMark(view, 100), 1u);
-
-    MarkStrip tie(Green);
-    tie.addMark(0, 105);
-    tie.addMark(0, 95);
-    tie.addMark(0, 105);
-    EXPECT_EQ(tie.nearestMark(view, 100), 0u);
-
-    // Marks outside the visible stretch count too, however far.
-    MarkStrip outside(Green);
-    outside.addMark(0, 5000);
-    outside.addMark(0, 2147483647);
-    EXPECT_EQ(outside.nearestMark(view, 999), 0u);
+    const struct {
+        std::vector<int32_t> positions;
+        int32_t y;
+        std::optional<size_t> nearest;
+    } cases[] = {{{}, 100, std::nullopt}, {{108, 95}, 100, 1}, {{105, 95, 105}, 100, 0}, {{5000, Max}, 999, 0}};
+    for (const auto &c : cases) {
+        MarkStrip strip;
+        for (const int32_t p : c.positions)
+            strip.addMark(0, p);
+        EXPECT_EQ(strip.nearestMark(view, c.y), c.nearest) << c.positions.size();
+    }
 }
 
 TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
 {
-    MarkStrip strip(Olive);
+    MarkStrip strip(MarkStrips::StripColours[2]);
     strip.addMark(1030, 0);
     EXPECT_TRUE(strip.hasMarkJustAhead(1000));    // 30 ms ahead
     EXPECT_FALSE(strip.hasMarkJustAhead(980));    // exactly 50 ms ahead
     EXPECT_FALSE(strip.hasMarkJustAhead(1030));   // at the playback time
-    EXPECT_FALSE(strip.hasMarkJustAhead(-2147483647 - 1));  // no overflow in t - ms
+    EXPECT_FALSE(strip.hasMarkJustAhead(-Max - 1));  // no overflow in t - ms
 
     strip.setHoverPos(0);
     EXPECT_EQ(strip.tick(false, 1000, 0), LitChange::LightUp);
@@ -145,61 +118,55 @@ TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
     EXPECT_EQ(strip.tick(false, 1030, 0), LitChange::GoDark);
 
     EXPECT_EQ(strip.tick(true, 2000, 88200), LitChange::LightUp);
-    EXPECT_EQ(strip.marks().back(), (Mark{2000, 88200, Olive}));
+    EXPECT_EQ(strip.marks().back(), mark(2, 2000, 88200));
     EXPECT_EQ(strip.tick(true, 2005, 88420), LitChange::None);  // still lit
     EXPECT_EQ(strip.marks().size(), 3u);
 }
 
-TEST(MarkStrips, KeyFrameTimesUse64BitArithmetic)
+// Key frames sit at their times in 64-bit arithmetic, truncated: without a song on their video
+// frames (time 0 where the rate cannot convert), with one on the time's sample frame (none
+// where the rate cannot convert). Rebuilding forgets the selected mark and the old key frames.
+TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
 {
-    EXPECT_EQ(keyFrameTimeMs(37, 2997, 100), 1234);  // truncated, not rounded
-    EXPECT_EQ(keyFrameTimeMs(30000, 2997, 100), 1001001);  // 3e9 before the division
-    EXPECT_EQ(keyFrameTimeMs(2147483647, 1, 2147483647), 2147483647);
-    EXPECT_EQ(keyFrameTimeMs(-2147483647 - 1, 1, 2147483647), -2147483647 - 1);
-    EXPECT_EQ(keyFrameTimeMs(2147483647, 2147483647, 1), 1000);
-    EXPECT_FALSE(keyFrameTimeMs(10, 0, 100));
-    EXPECT_FALSE(keyFrameTimeMs(10, 30, 0));
-}
+    const std::pair<std::array<int32_t, 3>, std::optional<int32_t>> times[] = {
+        {{37, 2997, 100}, 1234},  // truncated, not rounded
+        {{30000, 2997, 100}, 1001001},  // 3e9 before the division
+        {{Max, 1, Max}, Max}, {{-Max - 1, 1, Max}, -Max - 1}, {{Max, Max, 1}, 1000},
+        {{10, 0, 100}, std::nullopt}, {{10, 30, 0}, std::nullopt}};
+    for (const auto &[in, ms] : times)
+        EXPECT_EQ(keyFrameTimeMs(in[0], in[1], in[2]), ms) << in[0] << " at " << in[1] << "/" << in[2];
 
-TEST(MarkStrips, KeyFramesWithoutSongSitAtTheirFrames)
-{
-    TimeLine timeLine;
-    timeLine.setSelectedMark(30);
+    test::TempDir dir;
+    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
+    ASSERT_TRUE(song);
+    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90};
+    const struct {
+        int32_t rate, scale;
+        const AudioClip *song;
+        std::vector<Mark> marks;
+    } cases[] = {
+        {30, 1, nullptr, {mark(3, 0, 0), mark(3, 1000, 30), mark(3, 1500, 45), mark(3, 2000, 60), mark(3, 3000, 90)}},
+        {0, 1, nullptr, {mark(3, 0, 0), mark(3, 0, 30), mark(3, 0, 45), mark(3, 0, 60), mark(3, 0, 90)}},
+        {30, 1, song.get(), {mark(3, 0, 0), mark(3, 1000, 44100), mark(3, 1500, 66150), mark(3, 2000, 88200),
+                             mark(3, 3000, 132300)}},
+        {30, 0, song.get(), {}},
+    };
     MarkStrips strips;
     strips.strip(3).addMark(1, 1);
-    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90};
-    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 1, nullptr);
-    EXPECT_EQ(timeLine.selectedMark(), -1);
-    const std::vector<Mark> expected{
-        {0, 0, Red}, {1000, 30, Red}, {1500, 45, Red}, {2000, 60, Red}, {3000, 90, Red}};
-    EXPECT_EQ(strips.strip(3).marks(), expected);
-
-    strips.rebuildKeyFrameMarks(timeLine, std::span(keyFrames).first(3), 0, 1, nullptr);
-    const std::vector<Mark> timeless{{0, 0, Red}, {0, 30, Red}, {0, 45, Red}};
-    EXPECT_EQ(strips.strip(3).marks(), timeless);
-    EXPECT_TRUE(strips.buildCheckpointText(30, 1) == "CHECKPOINT\r\n{\r\n}\r\n");
-}
-
-TEST(MarkStrips, KeyFramesWithSongSitAtSampleFrames)
-{
-    test::TempDir dir;
-    const auto song = loadSong(dir);
-    ASSERT_TRUE(song);
-    TimeLine timeLine;
-    MarkStrips strips;
-    const std::vector<int32_t> keyFrames{0, 30, 45};
-    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 1, song.get());
-    const std::vector<Mark> expected{{0, 0, Red}, {1000, 44100, Red}, {1500, 66150, Red}};
-    EXPECT_EQ(strips.strip(3).marks(), expected);
-
-    strips.rebuildKeyFrameMarks(timeLine, keyFrames, 30, 0, song.get());
-    EXPECT_TRUE(strips.strip(3).marks().empty());
+    for (const auto &c : cases) {
+        TimeLine timeLine;
+        timeLine.setSelectedMark(30);
+        strips.rebuildKeyFrameMarks(timeLine, keyFrames, c.rate, c.scale, c.song);
+        EXPECT_EQ(timeLine.selectedMark(), -1);
+        EXPECT_EQ(strips.strip(3).marks(), c.marks) << c.rate << "/" << c.scale;
+        EXPECT_EQ(strips.buildCheckpointText(30, 1), "CHECKPOINT\r\n{\r\n}\r\n");
+    }
 }
 
 TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
 {
     test::TempDir dir;
-    const auto song = loadSong(dir);
+    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
     ASSERT_TRUE(song);
     const std::vector<Checkpoint> checkpoints{
         {1000, 30, {0, 255, 0, 255}},
@@ -209,15 +176,8 @@ TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
     };
     MarkStrips strips;
     strips.addCheckpoints(checkpoints, *song);
-    EXPECT_EQ(strips.strip(0).marks(), (std::vector<Mark>{{500, 22050, Cyan}}));
-    EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{{1000, 44100, Green}}));
-    EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{{2000, 88200, Olive}, {250, 11025, Olive}}));
+    EXPECT_EQ(strips.strip(0).marks(), (std::vector<Mark>{mark(0, 500, 22050)}));
+    EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
+    EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
     EXPECT_TRUE(strips.strip(3).marks().empty());
-    EXPECT_EQ(strips.buildCheckpointText(30, 1),
-              "CHECKPOINT\r\n{\r\n"
-              "\tCF\t8\t204\t204\t0\t# 250\r\n"
-              "\tCF\t15\t0\t255\t255\t# 500\r\n"
-              "\tCF\t30\t0\t255\t0\t# 1000\r\n"
-              "\tCF\t60\t204\t204\t0\t# 2000\r\n"
-              "}\r\n");
 }

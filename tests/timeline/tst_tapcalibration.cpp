@@ -1,6 +1,9 @@
 // Tap calibration: the median offset of generated taps, and the refusals.
 #include "timeline/tapcalibration.h"
 
+#include "audio/audioclip.h"
+#include "support/tempdir.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -42,18 +45,22 @@ TEST(TapCalibration, MedianOffsetOrARefusal)
     }
 }
 
-// The track: a click starts on the sample of each click time, and the file is a WAV of the
-// whole length.
+// The track is a song the player loads, of the whole length, with a click starting on the
+// sample of each click time.
 TEST(TapCalibration, ClickTrackHasItsClicksWhereTheyAreCounted)
 {
+    const test::TempDir dir;
     const std::vector<uint8_t> wav = ClickTrack::wavBytes();
-    const size_t frames = (wav.size() - 44) / 4;
-    ASSERT_EQ(frames, size_t(int64_t(ClickTrack::lengthMs()) * ClickTrack::Rate / 1000));
-    auto sample = [&](size_t f) { return int16_t(uint16_t(wav[44 + 4 * f] | (wav[45 + 4 * f] << 8))); };
+    AudioClip clip;
+    clip.setPath(dir.write("clicks.wav", std::string_view(reinterpret_cast<const char *>(wav.data()), wav.size())));
+    ASSERT_TRUE(clip.load());
+    EXPECT_EQ(clip.lengthMs(), ClickTrack::lengthMs());
+    const int32_t frames = clip.streamLength();
+    ASSERT_EQ(frames, int64_t(ClickTrack::lengthMs()) * ClickTrack::Rate / 1000);
     int onsets = 0;
-    for (size_t f = 1; f < frames; ++f) {
-        if (sample(f) != 0 && sample(f - 1) == 0 && (f < 4 || sample(f - 2) == 0)) {
-            EXPECT_EQ(int64_t(f), int64_t(ClickTrack::clickMs(onsets)) * ClickTrack::Rate / 1000);
+    for (int32_t f = 1; f < frames; ++f) {
+        if (clip.sampleAt(0, f) != 0 && clip.sampleAt(0, f - 1) == 0 && (f < 4 || clip.sampleAt(0, f - 2) == 0)) {
+            EXPECT_EQ(f, int64_t(ClickTrack::clickMs(onsets)) * ClickTrack::Rate / 1000);
             ++onsets;
         }
     }

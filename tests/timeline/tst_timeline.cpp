@@ -1,4 +1,4 @@
-// TimeLine zoom and scroll rules, and the strips' position <-> row mapping.
+// TimeLine zoom and scroll rules, the strips' position <-> row mapping, and the time text.
 #include "timeline/timeline.h"
 
 #include <gtest/gtest.h>
@@ -8,106 +8,80 @@
 using namespace vorn;
 
 namespace {
-constexpr int32_t Int32Max = std::numeric_limits<int32_t>::max();
+constexpr int32_t Max = std::numeric_limits<int32_t>::max();
+
+enum class Do { Total, In, Out, To, Scroll, Wheel };
+constexpr int32_t Any = std::numeric_limits<int32_t>::min();
+
+// One step on a time line and what it leaves: top, span and zoom, and what the step returned
+// (scroll: repaint the strips; wheel: handled); Any is not checked.
+struct Step {
+    Do what;
+    int32_t arg = 0;
+    int32_t top = Any, span = Any, zoom = Any, returned = Any;
+    ScrollCode code = ScrollCode::EndScroll;
+};
+
+void run(std::initializer_list<Step> steps)
+{
+    TimeLine t;
+    int n = 0;
+    for (const Step &s : steps) {
+        SCOPED_TRACE(testing::Message() << "step " << ++n);
+        int32_t returned = Any;
+        switch (s.what) {
+        case Do::Total: t.setTotal(s.arg); break;
+        case Do::In: t.zoomIn(); break;
+        case Do::Out: t.zoomOut(); break;
+        case Do::To: t.scrollTo(s.arg); break;
+        case Do::Scroll: returned = t.scroll(s.code, s.arg); break;
+        case Do::Wheel: returned = t.wheel(s.arg); break;
+        }
+        for (const auto &[got, expected] : {std::pair{t.top(), s.top}, {t.span(), s.span}, {t.zoom(), s.zoom},
+                                            {returned, s.returned}}) {
+            if (expected != Any) {
+                EXPECT_EQ(got, expected);
+            }
+        }
+        EXPECT_EQ(t.scrollBar().visible, t.zoom() > 1);  // the bar shows while zoomed in
+    }
+}
 
 // Zoom 64 on 6,400 positions gives a span of 100.
-TimeLine zoomedTo64(int32_t total = 6400)
-{
-    TimeLine timeLine;
-    timeLine.setTotal(total);
-    for (int i = 0; i < 6; ++i)
-        timeLine.zoomIn();
-    return timeLine;
-}
+const Step To64[] = {{Do::Total, 6400}, {Do::In}, {Do::In}, {Do::In}, {Do::In}, {Do::In}, {Do::In, 0, Any, 100, 64}};
 } // namespace
 
 TEST(TimeLine, ZoomKeepsTheCentreWithin1To64)
 {
-    TimeLine timeLine;
-    timeLine.setTotal(1000);
-    timeLine.zoomIn();
-    EXPECT_EQ(timeLine.zoom(), 2);
-    EXPECT_EQ(timeLine.span(), 500);
-    EXPECT_EQ(timeLine.top(), 250);
-    EXPECT_TRUE(timeLine.scrollBar().visible);
-    timeLine.zoomOut();
-    EXPECT_EQ(timeLine.zoom(), 1);
-    EXPECT_EQ(timeLine.span(), 1000);
-    EXPECT_EQ(timeLine.top(), 0);
-    EXPECT_FALSE(timeLine.scrollBar().visible);
-    timeLine.zoomOut();
-    EXPECT_EQ(timeLine.zoom(), 1);
-
-    TimeLine deep = zoomedTo64();
-    const int32_t top = deep.top();
-    deep.zoomIn();
-    EXPECT_EQ(deep.zoom(), 64);
-    EXPECT_EQ(deep.span(), 100);
-    EXPECT_EQ(deep.top(), top + 25);  // top still moves by a quarter of the span
-
-    // Zooming out at the end moves top back by half the old span, then recalc pulls it in.
-    timeLine.zoomIn();
-    timeLine.scrollTo(Int32Max);
-    EXPECT_EQ(timeLine.top(), 500);  // recalc allows total - span
-    timeLine.zoomOut();
-    EXPECT_EQ(timeLine.top(), 0);
-
-    // A shorter total pulls top back; a negative one counts as empty.
-    deep.scrollTo(6300);
-    deep.setTotal(3200);
-    EXPECT_EQ(deep.span(), 50);
-    EXPECT_EQ(deep.top(), 3150);
-    deep.setTotal(-10);
-    EXPECT_EQ(deep.span(), 0);
-    EXPECT_EQ(deep.top(), 0);
+    run({{Do::Total, 1000, 0, 1000, 1}, {Do::In, 0, 250, 500, 2}, {Do::Out, 0, 0, 1000, 1}, {Do::Out, 0, 0, 1000, 1},
+         // Zooming out at the end moves top back by half the old span, then recalc pulls it in.
+         {Do::In, 0, 250, 500, 2}, {Do::To, Max, 500}, {Do::Out, 0, 0, 1000, 1}});
+    run({To64[0], To64[1], To64[2], To64[3], To64[4], To64[5], To64[6],
+         {Do::In, 0, 3175, 100, 64},  // top still moves by a quarter of the span: 3150 + 25
+         // A shorter total pulls top back; a negative one counts as empty.
+         {Do::To, 6300, 6300}, {Do::Total, 3200, 3150, 50}, {Do::Total, -10, 0, 0}});
 }
 
-TEST(TimeLine, ScrollCodesStopOneShortOfRecalc)
+TEST(TimeLine, ScrollAndWheelStopOneShortOfRecalc)
 {
-    TimeLine timeLine = zoomedTo64();
-    timeLine.scrollTo(6250);
-    EXPECT_FALSE(timeLine.scroll(ScrollCode::PageDown));
-    EXPECT_EQ(timeLine.top(), 6299);  // total - span - 1, where recalc would allow 6300
-    timeLine.scroll(ScrollCode::PageUp);
-    timeLine.scroll(ScrollCode::LineUp);
-    EXPECT_EQ(timeLine.top(), 6194);
-
-    // The thumb at the very top (0) is ignored; the end of scrolling repaints the mark strips.
-    EXPECT_FALSE(timeLine.scroll(ScrollCode::ThumbTrack, 0));
-    EXPECT_EQ(timeLine.top(), 6194);
-    timeLine.scroll(ScrollCode::ThumbTrack, 1234);
-    EXPECT_EQ(timeLine.top(), 1234);
-    timeLine.scroll(ScrollCode::ThumbPosition, 100000);
-    EXPECT_EQ(timeLine.top(), 6299);
-    EXPECT_TRUE(timeLine.scroll(ScrollCode::EndScroll));
-    timeLine.scroll(ScrollCode::ThumbPosition, -7);
-    EXPECT_EQ(timeLine.top(), 0);
-}
-
-TEST(TimeLine, WheelStepsAndClamps)
-{
-    TimeLine whole;
-    whole.setTotal(1000);
-    EXPECT_FALSE(whole.wheel(-120));
-    EXPECT_EQ(whole.top(), 0);
-
-    TimeLine timeLine = zoomedTo64();  // span 100: step 2
-    timeLine.scrollTo(0);
-    EXPECT_TRUE(timeLine.wheel(120));  // earlier at the very top: nothing
-    EXPECT_EQ(timeLine.top(), 0);
-    timeLine.wheel(0);  // zero counts as later
-    EXPECT_EQ(timeLine.top(), 2);
-    timeLine.scrollTo(6298);
-    timeLine.wheel(-120);
-    EXPECT_EQ(timeLine.top(), 6299);
-    timeLine.scrollTo(6300);  // past the wheel's end: later does nothing
-    timeLine.wheel(-120);
-    EXPECT_EQ(timeLine.top(), 6300);
-
-    TimeLine small = zoomedTo64(640);  // span 10: step at least 1
-    small.scrollTo(1);
-    small.wheel(120);
-    EXPECT_EQ(small.top(), 0);
+    // Paging stops at total - span - 1, where recalc would allow 6300; the thumb at the very
+    // top (0) is ignored; the end of scrolling repaints the mark strips.
+    run({To64[0], To64[1], To64[2], To64[3], To64[4], To64[5], To64[6], {Do::To, 6250, 6250},
+         {Do::Scroll, 0, 6299, Any, Any, 0, ScrollCode::PageDown}, {Do::Scroll, 0, Any, Any, Any, Any, ScrollCode::PageUp},
+         {Do::Scroll, 0, 6194, Any, Any, Any, ScrollCode::LineUp},
+         {Do::Scroll, 0, 6194, Any, Any, 0, ScrollCode::ThumbTrack},
+         {Do::Scroll, 1234, 1234, Any, Any, Any, ScrollCode::ThumbTrack},
+         {Do::Scroll, 100000, 6299, Any, Any, Any, ScrollCode::ThumbPosition},
+         {Do::Scroll, 0, 6299, Any, Any, 1, ScrollCode::EndScroll},
+         {Do::Scroll, -7, 0, Any, Any, Any, ScrollCode::ThumbPosition},
+         // The wheel steps by a fiftieth of the span, earlier for a positive delta.
+         {Do::Wheel, 120, 0, Any, Any, 1}, {Do::Wheel, 0, 2},  // zero counts as later
+         {Do::To, 6298, 6298}, {Do::Wheel, -120, 6299},
+         {Do::To, 6300, 6300}, {Do::Wheel, -120, 6300}});  // past the wheel's end: nothing
+    // The whole song in view does not wheel; a span of 10 steps by at least 1.
+    run({{Do::Total, 1000}, {Do::Wheel, -120, 0, Any, Any, 0}});
+    run({{Do::Total, 640}, {Do::In}, {Do::In}, {Do::In}, {Do::In}, {Do::In}, {Do::In, 0, Any, 10, 64},
+         {Do::To, 1, 1}, {Do::Wheel, 120, 0}});
 }
 
 TEST(TimeLine, PositionsAndRowsRoundTruncateAndNeverDivideByZero)
@@ -128,9 +102,9 @@ TEST(TimeLine, PositionsAndRowsRoundTruncateAndNeverDivideByZero)
     EXPECT_EQ(noHeight.yToPos(1), 1100);
 
     const StripView steep{0, 1, 1000, 1000};
-    EXPECT_EQ(steep.posToY(Int32Max), Int32Max);
-    EXPECT_EQ(steep.posToY(-Int32Max - 1), -Int32Max - 1);
-    EXPECT_EQ((StripView{Int32Max - 10, 1000000, 80, 1}.yToPos(1)), Int32Max);
+    EXPECT_EQ(steep.posToY(Max), Max);
+    EXPECT_EQ(steep.posToY(-Max - 1), -Max - 1);
+    EXPECT_EQ((StripView{Max - 10, 1000000, 80, 1}.yToPos(1)), Max);
 }
 
 TEST(TimeLine, SelectionBandClampsToJustOutsideTheStrip)
@@ -138,17 +112,22 @@ TEST(TimeLine, SelectionBandClampsToJustOutsideTheStrip)
     TimeLine timeLine;
     timeLine.setTotal(1000);
     EXPECT_TRUE(timeLine.selectionBand(timeLine.view(80, 100)).isEmpty());  // nothing selected
-
     timeLine.zoomIn();  // top 250, span 500
     const StripView view = timeLine.view(80, 100);
-    timeLine.setSelection(200, 500);
-    SelectionBand band = timeLine.selectionBand(view);
-    EXPECT_EQ(band.y1, -1);
-    EXPECT_EQ(band.y2, 50);
-    timeLine.setSelection(600, 900);
-    band = timeLine.selectionBand(view);
-    EXPECT_EQ(band.y1, 70);
-    EXPECT_EQ(band.y2, 100);
-    timeLine.setSelection(750, 900);  // y1 exactly at the bottom edge
-    EXPECT_TRUE(timeLine.selectionBand(view).isEmpty());
+    const std::array<int32_t, 4> cases[] = {{200, 500, -1, 50}, {600, 900, 70, 100}, {750, 900, 100, 100}};
+    for (const auto &[start, end, y1, y2] : cases) {
+        timeLine.setSelection(start, end);
+        const SelectionBand band = timeLine.selectionBand(view);
+        EXPECT_EQ(band.y1, y1) << start;
+        EXPECT_EQ(band.y2, y2) << start;
+    }
+    EXPECT_TRUE(timeLine.selectionBand(view).isEmpty());  // y1 exactly at the bottom edge
+}
+
+TEST(TimeLine, TimeTextIsMinutesSecondsAndMilliseconds)
+{
+    const std::pair<int32_t, const char *> cases[] = {
+        {0, "00:00.000"}, {61234, "01:01.234"}, {3599999, "59:59.999"}, {6000000, "100:00.000"}};
+    for (const auto &[ms, text] : cases)
+        EXPECT_EQ(formatTimeText(ms), text);
 }

@@ -70,12 +70,12 @@ TEST(WaveformRows, NothingToWalkGivesNoRows)
     EXPECT_TRUE(waveformRows(unloaded, StripView{0, 1000, 200, 100}).rows.empty());
 
     test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "quiet.wav", 2, 44100, 40000,
-                                      [](int, int32_t) { return int16_t(0); });
+    const auto song = test::loadWav16(dir.path() / "quiet.wav", 2, 44100, 40000);
     ASSERT_TRUE(song);
     EXPECT_TRUE(waveformRows(*song, StripView{0, 1000, 200, 0}).rows.empty());
     EXPECT_TRUE(waveformRows(*song, StripView{0, 0, 200, 100}).rows.empty());
     EXPECT_TRUE(waveformRows(*song, StripView{-10, 1000, 200, 100}).rows.empty());
+    EXPECT_EQ(waveformRows(*song, StripView{0, 1, 200, 100}).rows.size(), 1u);  // one frame in view
 
     // A span shorter than the strip: one frame per row, silence draws a dot on each centre.
     const WaveformRows walk = waveformRows(*song, StripView{0, 50, 200, 100});
