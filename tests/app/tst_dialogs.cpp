@@ -213,7 +213,8 @@ private slots:
         checkAccessibleNames(dialog);
         QVERIFY(named<QLabel>(dialog, QStringLiteral("ね Version 0.1.2")));
         const QLabel *icon = named<QLabel>(dialog, QStringLiteral("アイコン"));
-        QVERIFY(icon && !icon->pixmap().isNull());
+        QVERIFY(icon);
+        QCOMPARE(icon->pixmap().size(), QSize(32, 32));
         dialog.show();
         QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
         QVERIFY(!dialog.isVisible());

@@ -383,6 +383,42 @@ private slots:
         QCOMPARE(m_view->addRequest(1), 0);
     }
 
+    // Ctrl+Z and Ctrl+Y take back and make again a tap and a deletion; a new song forgets them.
+    void undoRedoMarks()
+    {
+        QVERIFY(openSong());
+        QAction *undo = m_frame->action(ID_UNDO);
+        QAction *redo = m_frame->action(ID_REDO);
+        QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+        play();
+        const MarkStrip &strip = m_view->markStrips().strip(2);
+        for (int64_t us : {100000, 200000}) {
+            m_card->advance(us);
+            QTest::keyClick(m_view, Qt::Key_Right);
+            m_view->onTimerTick();
+        }
+        const std::vector<Mark> two = strip.marks();
+        QCOMPARE(two.size(), size_t(2));
+        m_view->markStrips().strip(2).setHoverPos(two[0].position);
+        QTest::keyClick(m_view, Qt::Key_Delete);
+        QCOMPARE(strip.marks(), std::vector<Mark>{two[1]});
+
+        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(strip.marks(), two);
+        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(strip.marks().empty());
+        QVERIFY(!undo->isEnabled() && redo->isEnabled());
+        QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
+        QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(strip.marks(), two);
+
+        stop();
+        QVERIFY(openSong());
+        QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+        QVERIFY(m_view->markStrips().strip(2).marks().empty());
+    }
+
     // The calibration dialog on the driven clock: taps 35 ms late with up to 15 ms of noise, and
     // four wild ones first, give an offset of 35 ms in its box.
     void calibrationMeasuresTheOffset()
@@ -802,6 +838,7 @@ private slots:
         detect->trigger();
         QVERIFY(m_view->detectingBeats());
         QVERIFY(m_view->beatProgress() && m_view->beatProgress()->isVisible());
+        QCOMPARE(m_view->beatProgress()->maximum(), 0);  // busy: the tracker tells no progress
         QVERIFY(!m_view->beatProgress()->accessibleName().isEmpty());
         QVERIFY(!detect->isEnabled() && !m_view->action(ID_SPEED_HALF)->isEnabled());
         QVERIFY(QTest::qWaitFor([this] { return !m_view->detectingBeats(); }, 20000));

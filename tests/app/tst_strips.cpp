@@ -223,6 +223,9 @@ private slots:
         QCOMPARE(status.last().at(1).toString(), QString());
         QCOMPARE(wave.hoverY(), -1);
 
+        send(wave, QEvent::MouseButtonPress, -1);  // on the sunken edges: no seek
+        send(wave, QEvent::MouseButtonPress, ClientHeight);
+        QCOMPARE(seek.count(), 0);
         send(wave, QEvent::MouseButtonPress, 100);
         QCOMPARE(seek.count(), 1);
         QCOMPARE(seek.at(0).at(0).toInt(), 44100);
@@ -429,8 +432,12 @@ private slots:
         QVERIFY(!wave.scrollBar()->accessibleName().isEmpty());
         const QStringList names{QStringLiteral("マーク 1"), QStringLiteral("マーク 2"),
                                 QStringLiteral("マーク 3"), QStringLiteral("キーフレーム")};
-        for (int k = 0; k < 4; ++k)
-            QCOMPARE(CMarkWnd(timeLine, strips.strip(k), k).accessibleName(), names[k]);
+        for (int k = 0; k < 4; ++k) {
+            const CMarkWnd strip(timeLine, strips.strip(k), k);
+            QCOMPARE(strip.accessibleName(), names[k]);
+            QCOMPARE(strip.accessibleDescription(), k == 3 ? QStringLiteral("シナリオのキーフレーム")
+                                                           : QStringLiteral("チェックポイントのマーク"));
+        }
     }
 
 private:

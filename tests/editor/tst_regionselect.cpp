@@ -200,6 +200,8 @@ private slots:
                         {{61, 31}, Fill}, {{40, 20}, Fill}});
         QTest::mouseMove(v, {30, 20});
         checkProbes(v, {{{29, 19}, Inverted}, {{60, 30}, Fill}, {{40, 10}, Fill}});
+        QTest::mouseRelease(v, Qt::RightButton, {}, {30, 20});  // another button ends nothing
+        QVERIFY(p->isDragging());
         QTest::mouseRelease(v, Qt::LeftButton, {}, {30, 20});
         checkProbes(v, {{{29, 15}, Fill}, {{25, 19}, Fill}, {{20, 10}, Red}});
     }

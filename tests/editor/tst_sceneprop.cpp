@@ -12,6 +12,7 @@
 
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QApplication>
 #include <QTimer>
 #include <QLineEdit>
@@ -156,6 +157,14 @@ private slots:
                 qobject_cast<QListWidget *>(w) || qobject_cast<QPlainTextEdit *>(w))
                 QVERIFY2(!w->accessibleName().isEmpty() && !w->accessibleName().contains('&'),
                          qPrintable(w->metaObject()->className() + QString(" ") + w->accessibleName()));
+        // An input list's per-input controls follow the choice of an input.
+        if (auto *list = dynamic_cast<InputListPage *>(&page); list && list->inputList()->count() > 0) {
+            auto *pick = named<QAbstractButton>(page, QStringLiteral("矩形の選択"));
+            for (int row : {0, -1}) {
+                list->inputList()->setCurrentRow(row);
+                QVERIFY(!pick || pick->isEnabled() == (row == 0));
+            }
+        }
         QCOMPARE(f.host->applyCurrentPage(), 0);
         QCOMPARE(f.prompter.errors.size(), size_t(0));
         QCOMPARE(writtenText(*f.scenario), before);
@@ -309,7 +318,7 @@ private slots:
     }
 
     // Without a picker of its own the page opens the region dialog; its OK gives the typed
-    // rectangle, ordered.
+    // rectangle, ordered. The real file dialog's Cancel gives no file.
     void realRegionPicker()
     {
         Fixture f(nullptr, true);
@@ -329,6 +338,14 @@ private slots:
         QVERIFY(seen);
         QCOMPARE(named<QLineEdit>(page, "範囲 左")->text(), QString("2"));
         QCOMPARE(named<QLineEdit>(page, "範囲 右")->text(), QString("6"));
+        // The file dialog cancelled gives no file, even with one selected in it.
+        QTimer::singleShot(0, [] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                dialog->selectFile(QString::fromStdString(testData("allkinds.bmp").string()));
+                dialog->reject();
+            }
+        });
+        QCOMPARE(chooseImageFileWithDialog(nullptr), std::nullopt);
     }
 };
 
