@@ -26,7 +26,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -383,7 +382,8 @@ private slots:
         QCOMPARE(m_view->addRequest(1), 0);
     }
 
-    // Ctrl+Z and Ctrl+Y take back and make again a tap and a deletion; a new song forgets them.
+    // Ctrl+Z and Ctrl+Y take back and make again a deletion of a tapped mark; a new song forgets
+    // the steps.
     void undoRedoMarks()
     {
         QVERIFY(openSong());
@@ -403,15 +403,13 @@ private slots:
         QTest::keyClick(m_view, Qt::Key_Delete);
         QCOMPARE(strip.marks(), std::vector<Mark>{two[1]});
 
+        // How steps go back and forth the history proves; here the keys and the commands' states.
         QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(strip.marks(), two);
-        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
-        QTest::keyClick(m_view, Qt::Key_Z, Qt::ControlModifier);
-        QVERIFY(strip.marks().empty());
-        QVERIFY(!undo->isEnabled() && redo->isEnabled());
+        QVERIFY(undo->isEnabled() && redo->isEnabled());
         QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
-        QTest::keyClick(m_view, Qt::Key_Y, Qt::ControlModifier);
-        QCOMPARE(strip.marks(), two);
+        QCOMPARE(strip.marks(), std::vector<Mark>{two[1]});
+        QVERIFY(!redo->isEnabled());
 
         stop();
         QVERIFY(openSong());
