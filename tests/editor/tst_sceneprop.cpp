@@ -268,52 +268,27 @@ private slots:
 
     void regionPickers_data()
     {
-        QTest::addColumn<QString>("block");
-        QTest::addColumn<QString>("open");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<int>("clamp");
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<QRect>("current");
-        QTest::addColumn<QRect>("reference");  // null: none
-        QTest::newRow("IMAGE clipping on its file") << "pic" << "click 範囲の選択" << "範囲" << 1
-            << QSize(8, 8) << QRect(QPoint(0, 0), QPoint(7, 7)) << QRect();
-        QTest::newRow("STILL input on a blank screen") << "still" << "input 0; click 矩形の選択"
-            << "矩形" << 3 << QSize(64, 48) << QRect(QPoint(0, 0), QPoint(63, 47)) << QRect();
-        QTest::newRow("ZOOM start on its input's first frame") << "zoom" << "click 開始矩形の選択"
-            << "開始矩形" << 1 << QSize(64, 16) << QRect(QPoint(0, 0), QPoint(63, 15))
-            << QRect(QPoint(0, 0), QPoint(31, 7));
-        QTest::newRow("SLIDE end on a blank screen") << "slide" << "click 終了矩形の選択" << "終了矩形" << 2
-            << QSize(64, 48) << QRect(QPoint(8, 8), QPoint(55, 39)) << QRect(QPoint(0, 0), QPoint(63, 47));
-        QTest::newRow("MOSAIC start on its input's first frame") << "mosaic" << "click 開始矩形の選択"
-            << "開始矩形" << 1 << QSize(64, 48) << QRect(QPoint(0, 0), QPoint(31, 23))
-            << QRect(QPoint(0, 0), QPoint(63, 47));
+        QTest::addColumn<QStringList>("row");
+        for (const QStringList &row : pageRows(QStringLiteral("picker")))
+            QTest::newRow(qPrintable(row[0] + u' ' + row[1])) << row;
     }
-
     void regionPickers()
     {
-        QFETCH(QString, block);
-        QFETCH(QString, open);
-        QFETCH(QString, field);
-        QFETCH(int, clamp);
-        QFETCH(QSize, picture);
-        QFETCH(QRect, current);
-        QFETCH(QRect, reference);
+        QFETCH(QStringList, row);
         Fixture f;
         QVERIFY(f.scenario);
-        CSceneVirtual &page = f.show(block);
-        perform(page, open);
+        CSceneVirtual &page = f.show(row[0]);
+        perform(page, row[1]);
         QCOMPARE(f.requests.size(), size_t(1));
         const RegionRequest &r = f.requests.front();
-        QCOMPARE(r.clampFlag, clamp);
         QVERIFY(f.pictures.front());
-        QCOMPARE(QSize(f.pictures.front()->width, f.pictures.front()->height), picture);
-        auto qrect = [](const Rect &x) { return QRect(QPoint(x.left, x.top), QPoint(x.right, x.bottom)); };
-        QCOMPARE(qrect(r.current), current);
-        QCOMPARE(r.reference.has_value(), !reference.isNull());
-        if (r.reference)
-            QCOMPARE(qrect(*r.reference), reference);
-        QCOMPARE(named<QLineEdit>(page, field + " 左")->text(), QString("5"));
-        QCOMPARE(named<QLineEdit>(page, field + " 下")->text(), QString("8"));
+        auto text = [](const Rect &x) { return QStringLiteral("%1 %2 %3 %4").arg(x.left).arg(x.top).arg(x.right).arg(x.bottom); };
+        const QString size = QStringLiteral("%1 %2").arg(f.pictures.front()->width).arg(f.pictures.front()->height);
+        QCOMPARE(QStringList({QString::number(r.clampFlag), size, text(r.current),
+                              r.reference ? text(*r.reference) : QStringLiteral("-")}),
+                 row.mid(3, 4));
+        QCOMPARE(named<QLineEdit>(page, row[2] + " 左")->text(), QString("5"));
+        QCOMPARE(named<QLineEdit>(page, row[2] + " 下")->text(), QString("8"));
         QCOMPARE(f.prompter.errors.size(), size_t(0));
     }
 
