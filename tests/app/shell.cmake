@@ -5,7 +5,8 @@ vorn_add_qtest(tst_mainview
   DEPS vorn_app_shell vorn_test_support
 )
 # The program itself, for its start-up switch.
-target_compile_definitions(tst_mainview PRIVATE VORN_PROGRAM="$<TARGET_FILE:vorn-checkpoint>")
+target_compile_definitions(tst_mainview PRIVATE VORN_PROGRAM="$<TARGET_FILE:vorn-checkpoint>"
+                           VORN_APP_TEST_DATA="${CMAKE_CURRENT_LIST_DIR}/data")
 add_dependencies(tst_mainview vorn-checkpoint)
 
 # The real program in a real X server, found and driven through the accessibility bus as a

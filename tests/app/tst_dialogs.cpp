@@ -77,207 +77,163 @@ class TestDialogs : public QObject
 private slots:
     void initTestCase() { initAppIcons(); }
 
-    void propertiesApply_data();
-    void propertiesApply();
-    void propertiesShowsLengths();
-    void propertiesControls();
-    void outputShowsAndCopies();
-    void aboutBox();
-    void icons();
+    void propertiesApply_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<Result>("result");
+        QTest::addColumn<QList<int>>("after");
+        QFile table(QStringLiteral(VORN_APP_TEST_DATA "/properties.tsv"));
+        QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QMap<QString, Result> results{{"unchanged", Result::Unchanged}, {"refused", Result::Refused},
+                                            {"changed", Result::Changed}};
+        for (const QString &line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList cells = line.split(u'\t');
+            if (line.startsWith(u'#') || cells.size() != 10)
+                continue;
+            QList<int> after;
+            for (const QString &value : cells[9].split(u' '))
+                after << value.toInt();
+            QTest::newRow(qPrintable(cells[0])) << cells.mid(1, 7) << results.value(cells[8]) << after;
+        }
+    }
+
+    void propertiesApply()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(Result, result);
+        QFETCH(QList<int>, after);
+        Scenario scenario;
+        setUp(scenario);
+        CScenarioPropDlg dialog;
+        dialog.initialise(&scenario);
+        for (int f = 0; f < CScenarioPropDlg::FieldCount; ++f) {
+            QCOMPARE(dialog.edit(CScenarioPropDlg::Field(f))->text(), QString::number(startValues[f]));
+            dialog.edit(CScenarioPropDlg::Field(f))->setText(texts[f]);
+        }
+        QCOMPARE(dialog.apply(&scenario), result);
+        QCOMPARE(valuesOf(scenario), after);
+        QCOMPARE(dialog.changed(), result == Result::Changed);
+    }
+
+    void propertiesShowsLengths()
+    {
+        Scenario scenario;
+        setUp(scenario);
+        scenario.frameRate = 2997;
+        scenario.scale = 100;
+        scenario.totalFrames = 900;
+
+        QTemporaryDir dir;
+        const auto wav = std::filesystem::path(dir.filePath("song.wav").toStdString());
+        test::writeWav16(wav, 1, 8000, 70001, [](int, int32_t) { return int16_t(0); });
+        AudioClip song;
+        song.setPath(wav);
+        QVERIFY(song.load());
+        QCOMPARE(song.lengthMs(), 8750);
+
+        CScenarioPropDlg dialog;
+        dialog.initialise(&scenario, &song);
+        QCOMPARE(dialog.totalFramesText(), QStringLiteral("900"));
+        QCOMPARE(dialog.videoLengthText(), QStringLiteral("30.030"));
+        QCOMPARE(dialog.songLengthText(), QStringLiteral("8.750"));
+
+        // Opened again on a scenario without frames and no song: every length reads "-".
+        scenario.totalFrames = 0;
+        dialog.initialise(&scenario);
+        QCOMPARE(dialog.totalFramesText(), QStringLiteral("-"));
+        QCOMPARE(dialog.videoLengthText(), QStringLiteral("-"));
+        QCOMPARE(dialog.songLengthText(), QStringLiteral("-"));
+
+        // Without a scenario nothing is refused and nothing changes.
+        dialog.initialise(nullptr);
+        QCOMPARE(dialog.apply(nullptr), Result::Unchanged);
+        QVERIFY(!dialog.changed());
+    }
+
+    void propertiesControls()
+    {
+        CScenarioPropDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("シナリオのプロパティ"));
+        checkAccessibleNames(dialog);
+        for (const char *group : {"設定項目", "ビデオ情報", "オーディオ情報"})
+            QVERIFY2(named<QGroupBox>(dialog, QString::fromUtf8(group)), group);
+
+        // Typing keeps only digits.
+        QLineEdit *width = named<QLineEdit>(dialog, QStringLiteral("幅"));
+        QVERIFY(width == dialog.edit(CScenarioPropDlg::Width));
+        QTest::keyClicks(width, QStringLiteral("1a-2 "));
+        QKeyEvent wideDigit(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("３"));
+        QApplication::sendEvent(width, &wideDigit);
+        QCOMPARE(width->text(), QStringLiteral("12"));
+
+        // Tab walks the seven edits in their order, then OK and Cancel.
+        const QStringList order{"幅", "高", "フレームレート", "スケール", "プレビュースケール",
+                                "いたわり時間", "レンダリング開始フレーム", "OK", "キャンセル"};
+        QWidget *w = width;
+        for (const QString &name : order) {
+            QCOMPARE(w->accessibleName(), name);
+            do
+                w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus));
+        }
+    }
+
+    void outputShowsAndCopies()
+    {
+        MarkStrips strips;
+        strips.strip(2).addMark(5000, 0);
+        strips.strip(0).addMark(1000, 0);
+        strips.strip(1).addMark(1234, 0);
+        const std::string text = strips.buildCheckpointText(2997, 100);
+
+        COutputDlg dialog(text);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("出力"));
+        checkAccessibleNames(dialog);
+        QVERIFY(dialog.textBox()->isReadOnly());
+        QCOMPARE(dialog.textBox()->toPlainText(),
+                 QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+        dialog.show();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text().toStdString(), text);  // CR LF kept
+        QCOMPARE(dialog.textBox()->textCursor().selectedText().size(),
+                 dialog.textBox()->toPlainText().size());
+        QVERIFY(dialog.isVisible());
+
+        QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void aboutBox()
+    {
+        CAboutDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("バージョン情報 ね"));
+        checkAccessibleNames(dialog);
+        QVERIFY(named<QLabel>(dialog, QStringLiteral("ね Version 0.1.2")));
+        const QLabel *icon = named<QLabel>(dialog, QStringLiteral("アイコン"));
+        QVERIFY(icon);
+        QCOMPARE(icon->pixmap().size(), QSize(32, 32));
+        dialog.show();
+        QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    // Every tool-bar command and the program have a picture of their own; Save as has none.
+    void icons()
+    {
+        QSet<QByteArray> drawings;
+        for (int id : {32810, 32811, 32812, 32778, 32771, 32772, 32773, 32789, 32786, 32790, 32794, 32795, 32799,
+                       32813, 57664, 0}) {
+            const QImage image = (id ? commandIcon(id) : appIcon()).pixmap(QSize(16, 15)).toImage();
+            QVERIFY2(!image.isNull(), qPrintable(QString::number(id)));
+            drawings.insert(QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+        }
+        QCOMPARE(drawings.size(), 16);
+        QVERIFY(commandIcon(32821).isNull());
+    }
 };
-
-void TestDialogs::propertiesApply_data()
-{
-    // The seven edits' texts after the user's changes, and the scenario's values afterwards.
-    QTest::addColumn<QStringList>("texts");
-    QTest::addColumn<Result>("result");
-    QTest::addColumn<QList<int>>("after");
-    QStringList start;
-    for (int v : startValues)
-        start << QString::number(v);
-    auto with = [&](int field, const QString &text) {
-        QStringList t = start;
-        t[field] = text;
-        return t;
-    };
-    auto values = [](int field, int value) {
-        QList<int> v = startValues;
-        v[field] = value;
-        return v;
-    };
-    QTest::newRow("nothing changed") << start << Result::Unchanged << startValues;
-    QTest::newRow("width 79") << with(0, "79") << Result::Refused << startValues;
-    QTest::newRow("width 80") << with(0, "80") << Result::Changed << values(0, 80);
-    QTest::newRow("width 10000") << with(0, "10000") << Result::Changed << values(0, 10000);
-    QTest::newRow("width 10001") << with(0, "10001") << Result::Refused << startValues;
-    QTest::newRow("height 59") << with(1, "59") << Result::Refused << startValues;
-    QTest::newRow("height 60") << with(1, "60") << Result::Changed << values(1, 60);
-    QTest::newRow("height 10001") << with(1, "10001") << Result::Refused << startValues;
-    QTest::newRow("frame rate 0") << with(2, "0") << Result::Refused << startValues;
-    QTest::newRow("frame rate 1") << with(2, "1") << Result::Changed << values(2, 1);
-    QTest::newRow("scale 0") << with(3, "0") << Result::Refused << startValues;
-    QTest::newRow("preview scale 0") << with(4, "0") << Result::Refused << startValues;
-    QTest::newRow("board break 0") << with(5, "0") << Result::Refused << startValues;
-    QTest::newRow("start frame 0") << with(6, "0") << Result::Changed << values(6, 0);
-    QTest::newRow("start frame -1") << with(6, "-1") << Result::Refused << startValues;
-    QTest::newRow("empty reads 0") << with(6, "") << Result::Changed << values(6, 0);
-    QTest::newRow("blanks, sign, trailing text") << with(4, " +25x9") << Result::Changed
-                                                 << values(4, 25);
-    QTest::newRow("int32 max") << with(2, "2147483647") << Result::Changed
-                               << values(2, 2147483647);
-    QTest::newRow("beyond int32") << with(2, "2147483648") << Result::Refused << startValues;
-    // A good change before a refused value is not written either.
-    QStringList two = with(0, "800");
-    two[3] = "0";
-    QTest::newRow("change then refusal") << two << Result::Refused << startValues;
-    QStringList all{"1920", "1080", "30", "1", "2", "500", "0"};
-    QTest::newRow("all seven") << all << Result::Changed << QList<int>{1920, 1080, 30, 1, 2, 500, 0};
-}
-
-void TestDialogs::propertiesApply()
-{
-    QFETCH(QStringList, texts);
-    QFETCH(Result, result);
-    QFETCH(QList<int>, after);
-    Scenario scenario;
-    setUp(scenario);
-    CScenarioPropDlg dialog;
-    dialog.initialise(&scenario);
-    for (int f = 0; f < CScenarioPropDlg::FieldCount; ++f) {
-        QCOMPARE(dialog.edit(CScenarioPropDlg::Field(f))->text(), QString::number(startValues[f]));
-        dialog.edit(CScenarioPropDlg::Field(f))->setText(texts[f]);
-    }
-    QCOMPARE(dialog.apply(&scenario), result);
-    QCOMPARE(valuesOf(scenario), after);
-    QCOMPARE(dialog.changed(), result == Result::Changed);
-}
-
-void TestDialogs::propertiesShowsLengths()
-{
-    Scenario scenario;
-    setUp(scenario);
-    scenario.frameRate = 2997;
-    scenario.scale = 100;
-    scenario.totalFrames = 900;
-
-    QTemporaryDir dir;
-    const auto wav = std::filesystem::path(dir.filePath("song.wav").toStdString());
-    test::writeWav16(wav, 1, 8000, 70001, [](int, int32_t) { return int16_t(0); });
-    AudioClip song;
-    song.setPath(wav);
-    QVERIFY(song.load());
-    QCOMPARE(song.lengthMs(), 8750);
-
-    CScenarioPropDlg dialog;
-    dialog.initialise(&scenario, &song);
-    QCOMPARE(dialog.totalFramesText(), QStringLiteral("900"));
-    QCOMPARE(dialog.videoLengthText(), QStringLiteral("30.030"));
-    QCOMPARE(dialog.songLengthText(), QStringLiteral("8.750"));
-
-    // Opened again on a scenario without frames and no song: every length reads "-".
-    scenario.totalFrames = 0;
-    dialog.initialise(&scenario);
-    QCOMPARE(dialog.totalFramesText(), QStringLiteral("-"));
-    QCOMPARE(dialog.videoLengthText(), QStringLiteral("-"));
-    QCOMPARE(dialog.songLengthText(), QStringLiteral("-"));
-
-    // Without a scenario nothing is refused and nothing changes.
-    dialog.initialise(nullptr);
-    QCOMPARE(dialog.apply(nullptr), Result::Unchanged);
-    QVERIFY(!dialog.changed());
-}
-
-void TestDialogs::propertiesControls()
-{
-    CScenarioPropDlg dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("シナリオのプロパティ"));
-    checkAccessibleNames(dialog);
-    for (const char *group : {"設定項目", "ビデオ情報", "オーディオ情報"})
-        QVERIFY2(named<QGroupBox>(dialog, QString::fromUtf8(group)), group);
-
-    // Typing keeps only digits.
-    QLineEdit *width = named<QLineEdit>(dialog, QStringLiteral("幅"));
-    QVERIFY(width == dialog.edit(CScenarioPropDlg::Width));
-    QTest::keyClicks(width, QStringLiteral("1a-2 "));
-    QKeyEvent wideDigit(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("３"));
-    QApplication::sendEvent(width, &wideDigit);
-    QCOMPARE(width->text(), QStringLiteral("12"));
-
-    // Tab walks the seven edits in their order, then OK and Cancel.
-    const QStringList order{"幅", "高", "フレームレート", "スケール", "プレビュースケール",
-                            "いたわり時間", "レンダリング開始フレーム", "OK", "キャンセル"};
-    QWidget *w = width;
-    for (const QString &name : order) {
-        QCOMPARE(w->accessibleName(), name);
-        do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-    }
-}
-
-void TestDialogs::outputShowsAndCopies()
-{
-    MarkStrips strips;
-    strips.strip(2).addMark(5000, 0);
-    strips.strip(0).addMark(1000, 0);
-    strips.strip(1).addMark(1234, 0);
-    const std::string text = strips.buildCheckpointText(2997, 100);
-
-    COutputDlg dialog(text);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("出力"));
-    checkAccessibleNames(dialog);
-    QVERIFY(dialog.textBox()->isReadOnly());
-    QCOMPARE(dialog.textBox()->toPlainText(),
-             QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-
-    dialog.show();
-    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
-    QCOMPARE(QGuiApplication::clipboard()->text().toStdString(), text);  // CR LF kept
-    QCOMPARE(dialog.textBox()->textCursor().selectedText().size(),
-             dialog.textBox()->toPlainText().size());
-    QVERIFY(dialog.isVisible());
-
-    QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-}
-
-void TestDialogs::aboutBox()
-{
-    CAboutDlg dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("バージョン情報 ね"));
-    checkAccessibleNames(dialog);
-    QVERIFY(named<QLabel>(dialog, QStringLiteral("ね Version 0.1.2")));
-    const QLabel *icon = named<QLabel>(dialog, QStringLiteral("アイコン"));
-    QVERIFY(icon && !icon->pixmap().isNull());
-    dialog.show();
-    QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
-    QVERIFY(!dialog.isVisible());
-}
-
-void TestDialogs::icons()
-{
-    const int commands[] = {32810, 32811, 32812, 32778, 32771, 32772, 32773, 32789,
-                            32786, 32790, 32794, 32795, 32799, 32813, 57664};
-    QSet<QByteArray> drawings;
-    auto check = [&](const QIcon &icon, const QString &what) {
-        QVERIFY2(!icon.isNull(), qPrintable(what));
-        const QImage image = icon.pixmap(QSize(16, 15)).toImage().convertToFormat(QImage::Format_ARGB32);
-        int opaque = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                opaque += qAlpha(image.pixel(x, y)) > 128;
-        QVERIFY2(opaque >= 20, qPrintable(what));
-        drawings.insert(QByteArray(reinterpret_cast<const char *>(image.constBits()),
-                                   image.sizeInBytes()));
-    };
-    for (int id : commands)
-        check(commandIcon(id), QString::number(id));
-    check(appIcon(), QStringLiteral("application"));
-    QCOMPARE(drawings.size(), int(std::size(commands)) + 1);  // no two commands share a picture
-    QVERIFY(commandIcon(32821).isNull());  // Save as has no tool-bar button
-}
 
 QTEST_MAIN(TestDialogs)
 #include "tst_dialogs.moc"

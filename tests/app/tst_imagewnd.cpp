@@ -60,227 +60,216 @@ class TestImageWnd : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void framesOutsideAreDropped_data();
-    void framesOutsideAreDropped();
-    void twoQuickRequestsRenderOnce();
-    void resizeRefitsWithoutRendering();
-    void renderMessagesReachTheInterfaceThread();
-    void detachCancelsTheRender_data();
-    void detachCancelsTheRender();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_scenario = read(ScenarioText, "red.txt", m_prompter);
+        QVERIFY2(m_scenario, m_prompter.lastError().c_str());
+        QCOMPARE(m_scenario->totalFrames, 900);
+    }
+
+    void framesOutsideAreDropped_data()
+    {
+        QTest::addColumn<bool>("withScenario");
+        QTest::addColumn<int>("frame");
+        QTest::newRow("no scenario") << false << 0;
+        QTest::newRow("negative") << true << -1;
+        QTest::newRow("total frames") << true << 900;
+    }
+
+    void framesOutsideAreDropped()
+    {
+        QFETCH(bool, withScenario);
+        QFETCH(int, frame);
+        CImageWnd window;
+        if (withScenario)
+            window.setScenario(m_scenario.get());
+        QSignalSpy status(&window, &CImageWnd::statusText);
+        window.showFrame(frame);
+        QVERIFY(!window.isBusy());
+        QCOMPARE(status.count(), 0);
+        QCOMPARE(window.wantedFrame(), -1);
+        window.detachScenario();
+    }
+
+    // The second request arrives while the first renders and is dropped; asked again once the
+    // first has arrived, it renders.
+    void twoQuickRequestsRenderOnce()
+    {
+        CImageWnd window;
+        window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+        window.setScenario(m_scenario.get());
+        QSignalSpy status(&window, &CImageWnd::statusText);
+        QSignalSpy ready(&window, &CImageWnd::frameReady);
+        window.showFrame(899);
+        window.showFrame(5);
+        QVERIFY(window.isBusy());
+        QCOMPARE(window.wantedFrame(), 899);
+        QVERIFY(ready.wait(10000));
+        QVERIFY(!window.isBusy());
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 1);
+        QCOMPARE(ready.at(0).at(0).toInt(), 899);
+        QVERIFY(ready.at(0).at(1).toBool());
+        QCOMPARE(status.count(), 2);
+        QCOMPARE(status.at(0).at(0).toInt(), 3);
+        QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("レンダリング中"));
+        QCOMPARE(status.at(1).at(1).toString(), QStringLiteral("899"));
+        QCOMPARE(window.shownFrame(), 899);
+
+        window.showFrame(5);
+        QVERIFY(ready.wait(10000));
+        QCOMPARE(ready.count(), 2);
+        QCOMPARE(ready.at(1).at(0).toInt(), 5);
+        QCOMPARE(status.last().at(1).toString(), QStringLiteral("5"));
+        window.detachScenario();
+        QVERIFY(m_prompter.errors.empty());
+    }
+
+    // Black without a picture. The fitted picture fills the client size (the 64 x 48 red picture
+    // scaled inside, blitted one pixel in); a resize makes it again from the held picture without
+    // a render.
+    void resizeRefitsWithoutRendering()
+    {
+        CImageWnd window;
+        window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.accessibleName(), QStringLiteral("プレビュー"));
+        QImage image = window.grab().toImage();
+        for (QPoint p : {QPoint(0, 0), QPoint(50, 40), QPoint(99, 79)})
+            QCOMPARE(image.pixelColor(p + QPoint(Edge, Edge)).toRgb(), QColor(0, 0, 0));
+
+        window.setScenario(m_scenario.get());
+        QSignalSpy ready(&window, &CImageWnd::frameReady);
+        window.showFrame(10);
+        QVERIFY(ready.wait(10000));
+        QCOMPARE(window.viewImage().size(), QSize(100, 80));
+        image = window.grab().toImage();
+        QCOMPARE(image.pixelColor(Edge, Edge).toRgb(), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(Edge + 50, Edge + 40).toRgb(), QColor(255, 0, 0));
+        // 100 x 75 inside 100 x 80: bars of two rows above, blitted from (1, 1).
+        QCOMPARE(image.pixelColor(Edge + 0, Edge + 40).toRgb(), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(Edge + 1, Edge + 40).toRgb(), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor(Edge + 50, Edge + 2).toRgb(), QColor(0, 0, 0));
+        QCOMPARE(image.pixelColor(Edge + 50, Edge + 3).toRgb(), QColor(255, 0, 0));
+
+        QSignalSpy status(&window, &CImageWnd::statusText);
+        window.resize(200 + 2 * Edge, 100 + 2 * Edge);
+        QVERIFY(!window.isBusy());
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 1);
+        QCOMPARE(status.count(), 0);
+        QCOMPARE(window.viewImage().size(), QSize(200, 100));
+        image = window.grab().toImage();
+        // The resampler may round the enlarged red a step down.
+        const QColor centre = image.pixelColor(Edge + 100, Edge + 50).toRgb();
+        QVERIFY2(centre.red() >= 250 && centre.green() == 0 && centre.blue() == 0,
+                 qPrintable(centre.name()));
+        QCOMPARE(image.pixelColor(Edge + 20, Edge + 50).toRgb(), QColor(0, 0, 0));  // bars of 33
+        window.detachScenario();
+    }
+
+    // A drawing failure during the render is reported through the scenario's own prompter, on the
+    // interface thread, after the render; the pane goes back from "レンダリング中".
+    void renderMessagesReachTheInterfaceThread()
+    {
+        ThreadPrompter prompter;
+        std::unique_ptr<Scenario> broken = read(BrokenText, "broken.txt", prompter);
+        QVERIFY(broken);
+        QVERIFY(prompter.errors.empty());
+        CImageWnd window;
+        window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+        window.setScenario(broken.get());
+        QSignalSpy status(&window, &CImageWnd::statusText);
+        QSignalSpy ready(&window, &CImageWnd::frameReady);
+        window.showFrame(2);
+        QVERIFY(ready.wait(10000));
+        QVERIFY(!prompter.errors.empty());
+        QCOMPARE(prompter.errors.front(), std::string("ビットマップの作成に失敗しました。"));
+        // Compared as pointers only: the render thread's own QThread is gone by now.
+        for (QThread *thread : prompter.threads)
+            QVERIFY(thread == QThread::currentThread());
+        QCOMPARE(broken->prompter, &prompter);
+        // The window says which frame failed, in the pane and over the picture it keeps.
+        QCOMPARE(window.failedFrame(), 2);
+        QCOMPARE(status.last().at(1).toString(), QStringLiteral("2 作成失敗"));
+        QCOMPARE(window.accessibleDescription(), QStringLiteral("フレーム 2 の画像を作成できませんでした。"));
+        window.detachScenario();
+        QCOMPARE(window.failedFrame(), -1);
+    }
+
+    // Detaching while a render runs cancels it: nothing of it is shown or said, every picture goes
+    // back, and the notification that arrives afterwards changes nothing. A heavy frame cancelled
+    // part way leaves no half-made picture in the scenario's caches: rendered again, it is whole.
+    void detachCancelsTheRender_data()
+    {
+        QTest::addColumn<bool>("heavy");
+        QTest::newRow("light") << false;
+        QTest::newRow("heavy") << true;
+    }
+
+    void detachCancelsTheRender()
+    {
+        QFETCH(bool, heavy);
+        test::RecordingPrompter prompter;
+        std::unique_ptr<Scenario> scenario =
+            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        QVERIFY(scenario);
+        CImageWnd window;
+        window.resize(100 + 2 * Edge, 80 + 2 * Edge);
+        window.setScenario(scenario.get());
+        QSignalSpy ready(&window, &CImageWnd::frameReady);
+        window.showFrame(7);
+        if (heavy)
+            QTest::qWait(30);  // into the polygon's rows
+        window.detachScenario();
+        QVERIFY(!window.isBusy());
+        QCOMPARE(window.scenario(), nullptr);
+        QCOMPARE(ready.count(), 1);
+        QVERIFY(!ready.at(0).at(1).toBool());
+        QCOMPARE(window.shownFrame(), -1);
+        QCOMPARE(window.failedFrame(), -1);
+        QVERIFY(window.viewImage().isNull());
+        QVERIFY(prompter.errors.empty());
+        QCOMPARE(scenario->prompter, static_cast<Prompter *>(&prompter));
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 1);
+        window.showFrame(8);
+        QVERIFY(!window.isBusy());
+
+        // Rendered again to the end, the frame is the one a fresh copy of the scenario makes.
+        window.setScenario(scenario.get());
+        window.showFrame(7);
+        QVERIFY(ready.wait(60000));
+        QCOMPARE(window.shownFrame(), 7);
+        std::unique_ptr<Scenario> fresh =
+            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        QVERIFY(fresh);
+        ImageBuffer *picture = fresh->render(7);
+        QVERIFY(picture);
+        const ImagePtr fitted = FitImage(picture, 100, 80, FIT_INSIDE);
+        fresh->release(picture, 7);
+        QCOMPARE(window.viewImage(), ImageBufferToQImage(*fitted, AlphaUse::Ignore));
+        window.detachScenario();
+    }
 
 private:
-    std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter);
+    std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter)
+    {
+        const std::string path = m_dir.path().toStdString() + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        auto scenario = std::make_unique<Scenario>();
+        scenario->prompter = &prompter;
+        if (load(*scenario, path) != 0 || link(*scenario) != 0)
+            return nullptr;
+        return scenario;
+    }
 
     QTemporaryDir m_dir;
     test::RecordingPrompter m_prompter;
     std::unique_ptr<Scenario> m_scenario;
 };
-
-std::unique_ptr<Scenario> TestImageWnd::read(const char *text, const char *name, Prompter &prompter)
-{
-    const std::string path = m_dir.path().toStdString() + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    auto scenario = std::make_unique<Scenario>();
-    scenario->prompter = &prompter;
-    if (load(*scenario, path) != 0 || link(*scenario) != 0)
-        return nullptr;
-    return scenario;
-}
-
-void TestImageWnd::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_scenario = read(ScenarioText, "red.txt", m_prompter);
-    QVERIFY2(m_scenario, m_prompter.lastError().c_str());
-    QCOMPARE(m_scenario->totalFrames, 900);
-}
-
-void TestImageWnd::framesOutsideAreDropped_data()
-{
-    QTest::addColumn<bool>("withScenario");
-    QTest::addColumn<int>("frame");
-    QTest::newRow("no scenario") << false << 0;
-    QTest::newRow("negative") << true << -1;
-    QTest::newRow("total frames") << true << 900;
-}
-
-void TestImageWnd::framesOutsideAreDropped()
-{
-    QFETCH(bool, withScenario);
-    QFETCH(int, frame);
-    CImageWnd window;
-    if (withScenario)
-        window.setScenario(m_scenario.get());
-    QSignalSpy status(&window, &CImageWnd::statusText);
-    window.showFrame(frame);
-    QVERIFY(!window.isBusy());
-    QCOMPARE(status.count(), 0);
-    QCOMPARE(window.wantedFrame(), -1);
-    window.detachScenario();
-}
-
-// The second request arrives while the first renders and is dropped; asked again once the
-// first has arrived, it renders.
-void TestImageWnd::twoQuickRequestsRenderOnce()
-{
-    CImageWnd window;
-    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
-    window.setScenario(m_scenario.get());
-    QSignalSpy status(&window, &CImageWnd::statusText);
-    QSignalSpy ready(&window, &CImageWnd::frameReady);
-    window.showFrame(899);
-    window.showFrame(5);
-    QVERIFY(window.isBusy());
-    QCOMPARE(window.wantedFrame(), 899);
-    QVERIFY(ready.wait(10000));
-    QVERIFY(!window.isBusy());
-    QCoreApplication::processEvents();
-    QCOMPARE(ready.count(), 1);
-    QCOMPARE(ready.at(0).at(0).toInt(), 899);
-    QVERIFY(ready.at(0).at(1).toBool());
-    QCOMPARE(status.count(), 2);
-    QCOMPARE(status.at(0).at(0).toInt(), 3);
-    QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("レンダリング中"));
-    QCOMPARE(status.at(1).at(1).toString(), QStringLiteral("899"));
-    QCOMPARE(window.shownFrame(), 899);
-
-    window.showFrame(5);
-    QVERIFY(ready.wait(10000));
-    QCOMPARE(ready.count(), 2);
-    QCOMPARE(ready.at(1).at(0).toInt(), 5);
-    QCOMPARE(status.last().at(1).toString(), QStringLiteral("5"));
-    window.detachScenario();
-    QVERIFY(m_prompter.errors.empty());
-}
-
-// Black without a picture. The fitted picture fills the client size (the 64 x 48 red picture
-// scaled inside, blitted one pixel in); a resize makes it again from the held picture without
-// a render.
-void TestImageWnd::resizeRefitsWithoutRendering()
-{
-    CImageWnd window;
-    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.accessibleName(), QStringLiteral("プレビュー"));
-    QImage image = window.grab().toImage();
-    for (QPoint p : {QPoint(0, 0), QPoint(50, 40), QPoint(99, 79)})
-        QCOMPARE(image.pixelColor(p + QPoint(Edge, Edge)).toRgb(), QColor(0, 0, 0));
-
-    window.setScenario(m_scenario.get());
-    QSignalSpy ready(&window, &CImageWnd::frameReady);
-    window.showFrame(10);
-    QVERIFY(ready.wait(10000));
-    QCOMPARE(window.viewImage().size(), QSize(100, 80));
-    image = window.grab().toImage();
-    QCOMPARE(image.pixelColor(Edge, Edge).toRgb(), QColor(0, 0, 0));
-    QCOMPARE(image.pixelColor(Edge + 50, Edge + 40).toRgb(), QColor(255, 0, 0));
-    // 100 x 75 inside 100 x 80: bars of two rows above, blitted from (1, 1).
-    QCOMPARE(image.pixelColor(Edge + 0, Edge + 40).toRgb(), QColor(0, 0, 0));
-    QCOMPARE(image.pixelColor(Edge + 1, Edge + 40).toRgb(), QColor(255, 0, 0));
-    QCOMPARE(image.pixelColor(Edge + 50, Edge + 2).toRgb(), QColor(0, 0, 0));
-    QCOMPARE(image.pixelColor(Edge + 50, Edge + 3).toRgb(), QColor(255, 0, 0));
-
-    QSignalSpy status(&window, &CImageWnd::statusText);
-    window.resize(200 + 2 * Edge, 100 + 2 * Edge);
-    QVERIFY(!window.isBusy());
-    QCoreApplication::processEvents();
-    QCOMPARE(ready.count(), 1);
-    QCOMPARE(status.count(), 0);
-    QCOMPARE(window.viewImage().size(), QSize(200, 100));
-    image = window.grab().toImage();
-    // The resampler may round the enlarged red a step down.
-    const QColor centre = image.pixelColor(Edge + 100, Edge + 50).toRgb();
-    QVERIFY2(centre.red() >= 250 && centre.green() == 0 && centre.blue() == 0,
-             qPrintable(centre.name()));
-    QCOMPARE(image.pixelColor(Edge + 20, Edge + 50).toRgb(), QColor(0, 0, 0));  // bars of 33
-    window.detachScenario();
-}
-
-// A drawing failure during the render is reported through the scenario's own prompter, on the
-// interface thread, after the render; the pane goes back from "レンダリング中".
-void TestImageWnd::renderMessagesReachTheInterfaceThread()
-{
-    ThreadPrompter prompter;
-    std::unique_ptr<Scenario> broken = read(BrokenText, "broken.txt", prompter);
-    QVERIFY(broken);
-    QVERIFY(prompter.errors.empty());
-    CImageWnd window;
-    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
-    window.setScenario(broken.get());
-    QSignalSpy status(&window, &CImageWnd::statusText);
-    QSignalSpy ready(&window, &CImageWnd::frameReady);
-    window.showFrame(2);
-    QVERIFY(ready.wait(10000));
-    QVERIFY(!prompter.errors.empty());
-    QCOMPARE(prompter.errors.front(), std::string("ビットマップの作成に失敗しました。"));
-    // Compared as pointers only: the render thread's own QThread is gone by now.
-    for (QThread *thread : prompter.threads)
-        QVERIFY(thread == QThread::currentThread());
-    QCOMPARE(broken->prompter, &prompter);
-    // The window says which frame failed, in the pane and over the picture it keeps.
-    QCOMPARE(window.failedFrame(), 2);
-    QCOMPARE(status.last().at(1).toString(), QStringLiteral("2 作成失敗"));
-    QCOMPARE(window.accessibleDescription(), QStringLiteral("フレーム 2 の画像を作成できませんでした。"));
-    window.detachScenario();
-    QCOMPARE(window.failedFrame(), -1);
-}
-
-// Detaching while a render runs cancels it: nothing of it is shown or said, every picture goes
-// back, and the notification that arrives afterwards changes nothing. A heavy frame cancelled
-// part way leaves no half-made picture in the scenario's caches: rendered again, it is whole.
-void TestImageWnd::detachCancelsTheRender_data()
-{
-    QTest::addColumn<bool>("heavy");
-    QTest::newRow("light") << false;
-    QTest::newRow("heavy") << true;
-}
-
-void TestImageWnd::detachCancelsTheRender()
-{
-    QFETCH(bool, heavy);
-    test::RecordingPrompter prompter;
-    std::unique_ptr<Scenario> scenario =
-        heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
-    QVERIFY(scenario);
-    CImageWnd window;
-    window.resize(100 + 2 * Edge, 80 + 2 * Edge);
-    window.setScenario(scenario.get());
-    QSignalSpy ready(&window, &CImageWnd::frameReady);
-    window.showFrame(7);
-    if (heavy)
-        QTest::qWait(30);  // into the polygon's rows
-    window.detachScenario();
-    QVERIFY(!window.isBusy());
-    QCOMPARE(window.scenario(), nullptr);
-    QCOMPARE(ready.count(), 1);
-    QVERIFY(!ready.at(0).at(1).toBool());
-    QCOMPARE(window.shownFrame(), -1);
-    QCOMPARE(window.failedFrame(), -1);
-    QVERIFY(window.viewImage().isNull());
-    QVERIFY(prompter.errors.empty());
-    QCOMPARE(scenario->prompter, static_cast<Prompter *>(&prompter));
-    QCoreApplication::processEvents();
-    QCOMPARE(ready.count(), 1);
-    window.showFrame(8);
-    QVERIFY(!window.isBusy());
-
-    // Rendered again to the end, the frame is the one a fresh copy of the scenario makes.
-    window.setScenario(scenario.get());
-    window.showFrame(7);
-    QVERIFY(ready.wait(60000));
-    QCOMPARE(window.shownFrame(), 7);
-    std::unique_ptr<Scenario> fresh =
-        heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
-    QVERIFY(fresh);
-    ImageBuffer *picture = fresh->render(7);
-    QVERIFY(picture);
-    const ImagePtr fitted = FitImage(picture, 100, 80, FIT_INSIDE);
-    fresh->release(picture, 7);
-    QCOMPARE(window.viewImage(), ImageBufferToQImage(*fitted, AlphaUse::Ignore));
-    window.detachScenario();
-}
 
 QTEST_MAIN(TestImageWnd)
 #include "tst_imagewnd.moc"

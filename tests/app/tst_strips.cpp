@@ -90,395 +90,376 @@ class TestStrips : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void waveformPixels_data();
-    void waveformPixels();
-    void cursorAndHoverAreExclusiveOr();
-    void paneTextsAndClicks();
-    void scrollBarAndWheel();
-    void markPixels();
-    void markLitByTick_data();
-    void markLitByTick();
-    void hoverClickAndDelete_data();
-    void hoverClickAndDelete();
-    void accessibleNames();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_stereo = loadSong(2);
+        m_mono = loadSong(1);
+        QVERIFY(m_stereo && m_mono);
+    }
+
+    void waveformPixels_data()
+    {
+        QTest::addColumn<int>("channels");        // 0: no song
+        QTest::addColumn<QList<int>>("blue");     // centre-line columns
+        QTest::addColumn<QList<int>>("green");    // first and last column of each channel's row
+        // Channel 0 (+10 pixels) runs from centre + 10 down to centre + 1, the end pixel at the
+        // centre left out; channel 1 (-20 pixels) from its centre (under the centre line) to
+        // centre - 19.
+        QTest::newRow("no song") << 0 << QList<int>{25, 75} << QList<int>{};
+        QTest::newRow("mono") << 1 << QList<int>{50} << QList<int>{51, 60};
+        QTest::newRow("stereo") << 2 << QList<int>{25, 75} << QList<int>{26, 35, 56, 74};
+    }
+
+    // Whole rows inside and outside the band (0, 0, 204), which covers rows posToY(start) to
+    // posToY(end) - 1 under the waveform, and only with a song.
+    void waveformPixels()
+    {
+        QFETCH(int, channels);
+        QFETCH(QList<int>, blue);
+        QFETCH(QList<int>, green);
+        TimeLine timeLine;
+        CProgressWnd wave(timeLine);
+        place(wave);
+        wave.setTotal(Total);
+        wave.setSelection(441 * 50, 441 * 120);
+        wave.setSong(channels == 1 ? m_mono.get() : channels == 2 ? m_stereo.get() : nullptr);
+        const QImage image = wave.grab().toImage();
+        for (int y : {0, 49, 50, 119, 120, 199}) {
+            const QColor background = (channels != 0 && y >= 50 && y < 120) ? Band : Black;
+            for (int x = 0; x < ClientWidth; ++x) {
+                bool isGreen = false;
+                for (int i = 0; i + 1 < green.size(); i += 2)
+                    isGreen = isGreen || (x >= green[i] && x <= green[i + 1]);
+                const QColor expected = blue.contains(x) ? Blue : isGreen ? Green : background;
+                QCOMPARE(image.pixelColor(x + Edge, y + Edge).toRgb(), expected);
+            }
+        }
+    }
+
+    // The cursor (red) and the hover line (yellow) are drawn by exclusive-or over what is there,
+    // on screen, and moving them restores the rows they left.
+    void cursorAndHoverAreExclusiveOr()
+    {
+        TimeLine timeLine;
+        CProgressWnd wave(timeLine);
+        place(wave);
+        wave.setTotal(Total);
+        wave.setSong(m_stereo.get());
+
+        wave.drawCursor(-1, 441 * 100);
+        QImage screen = onScreen(wave);
+        QCOMPARE(screenPixel(screen, 30, 100), QColor(255, 255, 0));  // green ^ red
+        QCOMPARE(screenPixel(screen, 5, 100), Red);                   // black ^ red
+        QCOMPARE(screenPixel(screen, 25, 100), QColor(255, 0, 255));  // blue ^ red
+        QCOMPARE(screenPixel(screen, 99, 100), Red);                  // the line spans the width
+        QCOMPARE(screenPixel(screen, 30, 99), Green);
+        wave.drawCursor(-1, 441 * 150);
+        screen = onScreen(wave);
+        QCOMPARE(screenPixel(screen, 5, 100), Black);
+        QCOMPARE(screenPixel(screen, 5, 150), Red);
+        wave.drawCursor(-1, 441 * 100);
+
+        send(wave, QEvent::MouseMove, 100);
+        QCOMPARE(wave.hoverY(), 100);
+        screen = onScreen(wave);
+        QCOMPARE(screenPixel(screen, 30, 100), Black);                // green ^ red ^ yellow
+        QCOMPARE(screenPixel(screen, 5, 100), Green);                 // black ^ red ^ yellow
+
+        wave.drawCursor(-1, 441 * 150);
+        send(wave, QEvent::MouseMove, 20);
+        screen = onScreen(wave);
+        QCOMPARE(screenPixel(screen, 30, 100), Green);
+        QCOMPARE(screenPixel(screen, 5, 100), Black);
+        QCOMPARE(screenPixel(screen, 5, 150), Red);
+        QCOMPARE(screenPixel(screen, 5, 20), QColor(255, 255, 0));
+
+        // A repaint forgets both lines: the next draw at the same position draws it again.
+        wave.repaintStrip();
+        QCOMPARE(wave.cursorPosition(), -1);
+        QCOMPARE(wave.hoverY(), -1);
+        screen = onScreen(wave);
+        QCOMPARE(screenPixel(screen, 5, 150), Black);
+        QCOMPARE(screenPixel(screen, 5, 20), Black);
+        wave.drawCursor(-1, 441 * 150);
+        QCOMPARE(screenPixel(onScreen(wave), 5, 150), Red);
+    }
+
+    // Pane 1 shows the playing time while nothing is hovered, the hovered time while something
+    // is, and is emptied when the mouse leaves; the mouse hands the focus to the main view. A click
+    // seeks and moves the cursor, only with a song.
+    void paneTextsAndClicks()
+    {
+        TimeLine timeLine;
+        CProgressWnd wave(timeLine);
+        place(wave);
+        wave.setTotal(Total);
+        QSignalSpy status(&wave, &CProgressWnd::statusText);
+        QSignalSpy focus(&wave, &CProgressWnd::focusToView);
+        QSignalSpy seek(&wave, &CProgressWnd::seekRequested);
+        send(wave, QEvent::MouseButtonPress, 100);
+        send(wave, QEvent::MouseMove, 100);
+        QCOMPARE(seek.count(), 0);
+        QCOMPARE(wave.cursorPosition(), -1);
+        QCOMPARE(status.count(), 0);  // no song, no time
+        send(wave, QEvent::Leave);
+        status.clear();
+
+        wave.setSong(m_stereo.get());
+        wave.drawCursor(61234, 10);
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.at(0).at(0).toInt(), 1);
+        QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("01:01.234"));
+        wave.drawCursor(99999, 10);  // same position: nothing at all
+        QCOMPARE(status.count(), 1);
+
+        send(wave, QEvent::MouseMove, 100);
+        QCOMPARE(focus.count(), 2);
+        QCOMPARE(status.last().at(1).toString(), QStringLiteral("00:01.000"));
+        wave.drawCursor(2000, 20);  // hovering: the time goes only to the strip
+        QCOMPARE(status.last().at(1).toString(), QStringLiteral("00:01.000"));
+        send(wave, QEvent::Leave);
+        QCOMPARE(status.last().at(0).toInt(), 1);
+        QCOMPARE(status.last().at(1).toString(), QString());
+        QCOMPARE(wave.hoverY(), -1);
+
+        send(wave, QEvent::MouseButtonPress, -1);  // on the sunken edges: no seek
+        send(wave, QEvent::MouseButtonPress, ClientHeight);
+        QCOMPARE(seek.count(), 0);
+        send(wave, QEvent::MouseButtonPress, 100);
+        QCOMPARE(seek.count(), 1);
+        QCOMPARE(seek.at(0).at(0).toInt(), 44100);
+        QCOMPARE(wave.cursorPosition(), 44100);
+        QCOMPARE(pixel(wave, 5, 100), Red);
+    }
+
+    // The bar shows only while zoomed and then narrows the client; its range, page and value
+    // follow the time line and its buttons scroll by the time line's rules. The wheel does nothing
+    // at zoom 1; zoomed, it moves by a fiftieth of the span and repaints the linked mark strips
+    // (which lose their lit fill).
+    void scrollBarAndWheel()
+    {
+        TimeLine timeLine;
+        MarkStrips strips;
+        CProgressWnd wave(timeLine);
+        CMarkWnd mark(timeLine, strips.strip(0), 0);
+        wave.makeScrollable();
+        wave.link(&mark);
+        place(wave);
+        place(mark);
+        wave.setTotal(Total);
+        QScrollBar *bar = wave.scrollBar();
+        QVERIFY(!bar->isVisibleTo(&wave));
+        QCOMPARE(wave.clientWidth(), ClientWidth);
+        mark.tick(true, 1000, 44100);
+        wave.wheel(-120);
+        QCOMPARE(timeLine.top(), 0);
+        QVERIFY(mark.showsLit());
+
+        wave.zoomIn();
+        QVERIFY(bar->isVisibleTo(&wave));
+        QCOMPARE(wave.clientWidth(), ClientWidth - bar->sizeHint().width());
+        QCOMPARE(bar->geometry(),
+                 QRect(Edge + wave.clientWidth(), Edge, bar->sizeHint().width(), ClientHeight));
+        QCOMPARE(timeLine.top(), 22050);
+        QCOMPARE(bar->pageStep(), 44100);
+        QCOMPARE(bar->maximum(), Total - 44100 + 1);
+        QCOMPARE(bar->value(), 22050);
+
+        wave.wheel(-120);
+        QCOMPARE(timeLine.top(), 22050 + 44100 / 50);
+        QCOMPARE(bar->value(), timeLine.top());
+        QVERIFY(!mark.showsLit());
+        wave.wheel(120);
+        QCOMPARE(timeLine.top(), 22050);
+
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(timeLine.top(), Total - 44100 - 1);  // one short of the end, as the bar keeps it
+        QCOMPARE(bar->value(), Total - 44100 - 1);
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(timeLine.top(), Total - 44100 - 1 - 44100 / 20);
+        QCOMPARE(bar->value(), timeLine.top());
+
+        wave.zoomOut();
+        QVERIFY(!bar->isVisibleTo(&wave));
+        QCOMPARE(wave.clientWidth(), ClientWidth);
+    }
+
+    // Mark lines in the strip's colour across the width, the selected mark in white, the band
+    // under them, the hover line by exclusive-or; with total 0 only the background.
+    void markPixels()
+    {
+        TimeLine timeLine;
+        MarkStrips strips;
+        CMarkWnd mark(timeLine, strips.strip(0), 0);
+        place(mark);
+        mark.setColour(0, 255, 255);
+        const QColor cyan(0, 255, 255);
+        mark.addMark(0, 441 * 10);
+        mark.addMark(0, 441 * 60);
+        mark.addMark(0, 441 * 150);
+        mark.addMark(0, Total);  // row 200 = height: drawn, but outside the client
+        QCOMPARE(pixel(mark, 0, 10), Black);  // total 0: background only
+        timeLine.setTotal(Total);
+        timeLine.setSelection(441 * 50, 441 * 100);
+        timeLine.setSelectedMark(441 * 150);
+        mark.repaintStrip();
+
+        const QImage image = mark.grab().toImage();
+        auto at = [&image](int x, int y) { return image.pixelColor(x + Edge, y + Edge).toRgb(); };
+        const std::tuple<int, int, QColor> probes[] = {{0, 10, cyan},   {99, 10, cyan},  {50, 9, Black},
+                                                       {50, 11, Black}, {50, 50, Band},  {50, 60, cyan},
+                                                       {50, 99, Band},  {50, 100, Black}, {50, 150, White},
+                                                       {50, 199, Black}};
+        for (const auto &[x, y, colour] : probes)
+            QCOMPARE(at(x, y), colour);
+
+        send(mark, QEvent::MouseMove, 62);
+        QCOMPARE(strips.strip(0).hoverPos(), 441 * 60);
+        QImage screen = onScreen(mark);
+        QCOMPARE(screenPixel(screen, 50, 60), xorColour(cyan, White));
+        send(mark, QEvent::MouseMove, 12);
+        screen = onScreen(mark);
+        QCOMPARE(screenPixel(screen, 50, 60), cyan);
+        QCOMPARE(screenPixel(screen, 50, 10), xorColour(cyan, White));
+    }
+
+    void markLitByTick_data()
+    {
+        QTest::addColumn<int>("markMs");
+        QTest::addColumn<int>("playMs");
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<bool>("lit");
+        // Where the window of a mark ahead ends is the time line's rule, proven there.
+        QTest::newRow("30 ms ahead") << 1030 << 1000 << false << true;
+        QTest::newRow("behind") << 990 << 1000 << false << false;
+        QTest::newRow("key request") << 5000 << 1000 << true << true;
+    }
+
+    // A lit strip fills its whole client with its colour; the next tick without a mark ahead
+    // repaints it normally.
+    void markLitByTick()
+    {
+        QFETCH(int, markMs);
+        QFETCH(int, playMs);
+        QFETCH(bool, request);
+        QFETCH(bool, lit);
+        TimeLine timeLine;
+        MarkStrips strips;
+        CMarkWnd mark(timeLine, strips.strip(2), 2);
+        place(mark);
+        mark.setColour(204, 204, 0);
+        timeLine.setTotal(Total);
+        mark.addMark(markMs, 441 * 10);
+        mark.tick(request, playMs, 441 * 20);
+        QCOMPARE(mark.showsLit(), lit);
+        QCOMPARE(strips.strip(2).isLit(), lit);
+        QCOMPARE(strips.strip(2).marks().size(), size_t(request ? 2 : 1));
+        const QColor fill = lit ? QColor(204, 204, 0) : Black;
+        QCOMPARE(pixel(mark, 0, 0), fill);
+        QCOMPARE(pixel(mark, 99, 199), fill);
+        QCOMPARE(pixel(mark, 50, 30), fill);
+
+        mark.tick(false, 100000, 441 * 30);
+        QVERIFY(!mark.showsLit());
+        QCOMPARE(pixel(mark, 50, 30), Black);
+        QCOMPARE(pixel(mark, 50, 10), QColor(204, 204, 0));
+    }
+
+    void hoverClickAndDelete_data()
+    {
+        QTest::addColumn<QList<int>>("rows");  // rows of the marks, in list order
+        QTest::addColumn<int>("mouseY");
+        QTest::addColumn<int>("picked");       // index of the hovered mark
+        // Which mark is nearest, and which of two at one position goes, the strips decide (proven
+        // there); these rows check that the widget's rows are measured as they are drawn.
+        QTest::newRow("5 and 8 pixels away") << QList<int>{92, 105} << 100 << 1;
+        QTest::newRow("8 and 5 pixels away") << QList<int>{105, 92} << 97 << 1;
+        QTest::newRow("off screen counts") << QList<int>{150, -20} << 0 << 1;
+    }
+
+    // The nearest mark is hovered and its time shown in pane 2; a click selects it and asks for
+    // its picture; Delete removes the first mark at its position; leaving clears the pane. Without
+    // a hovered mark neither click nor Delete does anything.
+    void hoverClickAndDelete()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(int, mouseY);
+        QFETCH(int, picked);
+        TimeLine timeLine;
+        MarkStrips strips;
+        CMarkWnd mark(timeLine, strips.strip(1), 1);
+        place(mark);
+        timeLine.setTotal(Total);
+        timeLine.zoomIn();  // top 22,050: rows are (position - 22,050) / 220.5
+        QSignalSpy status(&mark, &CMarkWnd::statusText);
+        QSignalSpy show(&mark, &CMarkWnd::showFrameRequested);
+        for (int i = 0; i < rows.size(); ++i)
+            mark.addMark(1000 * (i + 1), 22050 + rows[i] * 441 / 2);
+        send(mark, QEvent::MouseButtonPress, mouseY);
+        QCOMPARE(show.count(), 0);
+        QVERIFY(!mark.removeHoveredMark());
+
+        send(mark, QEvent::MouseMove, mouseY);
+        const Mark hovered = strips.strip(1).marks()[size_t(picked)];
+        QCOMPARE(strips.strip(1).hoverPos(), hovered.position);
+        QCOMPARE(status.last().at(0).toInt(), 2);
+        QCOMPARE(status.last().at(1).toString(), QString::fromStdString(formatTimeText(hovered.time)));
+        send(mark, QEvent::MouseButtonPress, mouseY);
+        QCOMPARE(show.count(), 1);
+        QCOMPARE(show.at(0).at(0).toInt(), hovered.position);
+        QCOMPARE(timeLine.selectedMark(), hovered.position);
+
+        QVERIFY(mark.removeHoveredMark());
+        const std::vector<Mark> &left = strips.strip(1).marks();
+        QCOMPARE(left.size(), size_t(rows.size() - 1));
+        QVERIFY(std::find(left.begin(), left.end(), hovered) == left.end());
+        QCOMPARE(strips.strip(1).hoverPos(), -1);
+
+        send(mark, QEvent::MouseMove, mouseY);
+        send(mark, QEvent::Leave);
+        QCOMPARE(strips.strip(1).hoverPos(), -1);
+        QCOMPARE(status.last().at(1).toString(), QString());
+    }
+
+    void accessibleNames()
+    {
+        TimeLine timeLine;
+        MarkStrips strips;
+        CProgressWnd wave(timeLine);
+        wave.makeScrollable();
+        QCOMPARE(wave.accessibleName(), QStringLiteral("波形"));
+        QVERIFY(!wave.scrollBar()->accessibleName().isEmpty());
+        const QStringList names{QStringLiteral("マーク 1"), QStringLiteral("マーク 2"),
+                                QStringLiteral("マーク 3"), QStringLiteral("キーフレーム")};
+        for (int k = 0; k < 4; ++k) {
+            const CMarkWnd strip(timeLine, strips.strip(k), k);
+            QCOMPARE(strip.accessibleName(), names[k]);
+            QCOMPARE(strip.accessibleDescription(), k == 3 ? QStringLiteral("シナリオのキーフレーム")
+                                                           : QStringLiteral("チェックポイントのマーク"));
+        }
+    }
 
 private:
-    std::unique_ptr<AudioClip> loadSong(uint16_t channels);
+    std::unique_ptr<AudioClip> loadSong(uint16_t channels)
+    {
+        const std::filesystem::path path =
+            std::filesystem::path(m_dir.path().toStdString()) / ("song" + std::to_string(channels) + ".wav");
+        // Channel 0 steady at +2,000 and channel 1 at -4,000: on 441-frame rows read every fourth
+        // frame (111 samples) the envelope is +10 pixels and -20 pixels at width 100.
+        test::writeWav16(path, channels, 44100, Total,
+                         [](int channel, int32_t) { return int16_t(channel == 0 ? 2000 : -4000); });
+        auto clip = std::make_unique<AudioClip>();
+        clip->setPath(path);
+        if (!clip->load())
+            return nullptr;
+        return clip;
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<AudioClip> m_stereo;
     std::unique_ptr<AudioClip> m_mono;
 };
-
-std::unique_ptr<AudioClip> TestStrips::loadSong(uint16_t channels)
-{
-    const std::filesystem::path path =
-        std::filesystem::path(m_dir.path().toStdString()) / ("song" + std::to_string(channels) + ".wav");
-    // Channel 0 steady at +2,000 and channel 1 at -4,000: on 441-frame rows read every fourth
-    // frame (111 samples) the envelope is +10 pixels and -20 pixels at width 100.
-    test::writeWav16(path, channels, 44100, Total,
-                     [](int channel, int32_t) { return int16_t(channel == 0 ? 2000 : -4000); });
-    auto clip = std::make_unique<AudioClip>();
-    clip->setPath(path);
-    if (!clip->load())
-        return nullptr;
-    return clip;
-}
-
-void TestStrips::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_stereo = loadSong(2);
-    m_mono = loadSong(1);
-    QVERIFY(m_stereo && m_mono);
-}
-
-void TestStrips::waveformPixels_data()
-{
-    QTest::addColumn<int>("channels");        // 0: no song
-    QTest::addColumn<QList<int>>("blue");     // centre-line columns
-    QTest::addColumn<QList<int>>("green");    // first and last column of each channel's row
-    // Channel 0 (+10 pixels) runs from centre + 10 down to centre + 1, the end pixel at the
-    // centre left out; channel 1 (-20 pixels) from its centre (under the centre line) to
-    // centre - 19.
-    QTest::newRow("no song") << 0 << QList<int>{25, 75} << QList<int>{};
-    QTest::newRow("mono") << 1 << QList<int>{50} << QList<int>{51, 60};
-    QTest::newRow("stereo") << 2 << QList<int>{25, 75} << QList<int>{26, 35, 56, 74};
-}
-
-// Whole rows inside and outside the band (0, 0, 204), which covers rows posToY(start) to
-// posToY(end) - 1 under the waveform, and only with a song.
-void TestStrips::waveformPixels()
-{
-    QFETCH(int, channels);
-    QFETCH(QList<int>, blue);
-    QFETCH(QList<int>, green);
-    TimeLine timeLine;
-    CProgressWnd wave(timeLine);
-    place(wave);
-    wave.setTotal(Total);
-    wave.setSelection(441 * 50, 441 * 120);
-    wave.setSong(channels == 1 ? m_mono.get() : channels == 2 ? m_stereo.get() : nullptr);
-    const QImage image = wave.grab().toImage();
-    for (int y : {0, 49, 50, 119, 120, 199}) {
-        const QColor background = (channels != 0 && y >= 50 && y < 120) ? Band : Black;
-        for (int x = 0; x < ClientWidth; ++x) {
-            bool isGreen = false;
-            for (int i = 0; i + 1 < green.size(); i += 2)
-                isGreen = isGreen || (x >= green[i] && x <= green[i + 1]);
-            const QColor expected = blue.contains(x) ? Blue : isGreen ? Green : background;
-            QCOMPARE(image.pixelColor(x + Edge, y + Edge).toRgb(), expected);
-        }
-    }
-}
-
-// The cursor (red) and the hover line (yellow) are drawn by exclusive-or over what is there,
-// on screen, and moving them restores the rows they left.
-void TestStrips::cursorAndHoverAreExclusiveOr()
-{
-    TimeLine timeLine;
-    CProgressWnd wave(timeLine);
-    place(wave);
-    wave.setTotal(Total);
-    wave.setSong(m_stereo.get());
-
-    wave.drawCursor(-1, 441 * 100);
-    QImage screen = onScreen(wave);
-    QCOMPARE(screenPixel(screen, 30, 100), QColor(255, 255, 0));  // green ^ red
-    QCOMPARE(screenPixel(screen, 5, 100), Red);                   // black ^ red
-    QCOMPARE(screenPixel(screen, 25, 100), QColor(255, 0, 255));  // blue ^ red
-    QCOMPARE(screenPixel(screen, 99, 100), Red);                  // the line spans the width
-    QCOMPARE(screenPixel(screen, 30, 99), Green);
-    wave.drawCursor(-1, 441 * 150);
-    screen = onScreen(wave);
-    QCOMPARE(screenPixel(screen, 5, 100), Black);
-    QCOMPARE(screenPixel(screen, 5, 150), Red);
-    wave.drawCursor(-1, 441 * 100);
-
-    send(wave, QEvent::MouseMove, 100);
-    QCOMPARE(wave.hoverY(), 100);
-    screen = onScreen(wave);
-    QCOMPARE(screenPixel(screen, 30, 100), Black);                // green ^ red ^ yellow
-    QCOMPARE(screenPixel(screen, 5, 100), Green);                 // black ^ red ^ yellow
-
-    wave.drawCursor(-1, 441 * 150);
-    send(wave, QEvent::MouseMove, 20);
-    screen = onScreen(wave);
-    QCOMPARE(screenPixel(screen, 30, 100), Green);
-    QCOMPARE(screenPixel(screen, 5, 100), Black);
-    QCOMPARE(screenPixel(screen, 5, 150), Red);
-    QCOMPARE(screenPixel(screen, 5, 20), QColor(255, 255, 0));
-
-    // A repaint forgets both lines: the next draw at the same position draws it again.
-    wave.repaintStrip();
-    QCOMPARE(wave.cursorPosition(), -1);
-    QCOMPARE(wave.hoverY(), -1);
-    screen = onScreen(wave);
-    QCOMPARE(screenPixel(screen, 5, 150), Black);
-    QCOMPARE(screenPixel(screen, 5, 20), Black);
-    wave.drawCursor(-1, 441 * 150);
-    QCOMPARE(screenPixel(onScreen(wave), 5, 150), Red);
-}
-
-// Pane 1 shows the playing time while nothing is hovered, the hovered time while something
-// is, and is emptied when the mouse leaves; the mouse hands the focus to the main view. A click
-// seeks and moves the cursor, only with a song.
-void TestStrips::paneTextsAndClicks()
-{
-    TimeLine timeLine;
-    CProgressWnd wave(timeLine);
-    place(wave);
-    wave.setTotal(Total);
-    QSignalSpy status(&wave, &CProgressWnd::statusText);
-    QSignalSpy focus(&wave, &CProgressWnd::focusToView);
-    QSignalSpy seek(&wave, &CProgressWnd::seekRequested);
-    send(wave, QEvent::MouseButtonPress, 100);
-    send(wave, QEvent::MouseMove, 100);
-    QCOMPARE(seek.count(), 0);
-    QCOMPARE(wave.cursorPosition(), -1);
-    QCOMPARE(status.count(), 0);  // no song, no time
-    send(wave, QEvent::Leave);
-    status.clear();
-
-    wave.setSong(m_stereo.get());
-    wave.drawCursor(61234, 10);
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status.at(0).at(0).toInt(), 1);
-    QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("01:01.234"));
-    wave.drawCursor(99999, 10);  // same position: nothing at all
-    QCOMPARE(status.count(), 1);
-
-    send(wave, QEvent::MouseMove, 100);
-    QCOMPARE(focus.count(), 2);
-    QCOMPARE(status.last().at(1).toString(), QStringLiteral("00:01.000"));
-    wave.drawCursor(2000, 20);  // hovering: the time goes only to the strip
-    QCOMPARE(status.last().at(1).toString(), QStringLiteral("00:01.000"));
-    send(wave, QEvent::Leave);
-    QCOMPARE(status.last().at(0).toInt(), 1);
-    QCOMPARE(status.last().at(1).toString(), QString());
-    QCOMPARE(wave.hoverY(), -1);
-
-    send(wave, QEvent::MouseButtonPress, 100);
-    QCOMPARE(seek.count(), 1);
-    QCOMPARE(seek.at(0).at(0).toInt(), 44100);
-    QCOMPARE(wave.cursorPosition(), 44100);
-    QCOMPARE(pixel(wave, 5, 100), Red);
-}
-
-// The bar shows only while zoomed and then narrows the client; its range, page and value
-// follow the time line and its buttons scroll by the time line's rules. The wheel does nothing
-// at zoom 1; zoomed, it moves by a fiftieth of the span and repaints the linked mark strips
-// (which lose their lit fill).
-void TestStrips::scrollBarAndWheel()
-{
-    TimeLine timeLine;
-    MarkStrips strips;
-    CProgressWnd wave(timeLine);
-    CMarkWnd mark(timeLine, strips.strip(0), 0);
-    wave.makeScrollable();
-    wave.link(&mark);
-    place(wave);
-    place(mark);
-    wave.setTotal(Total);
-    QScrollBar *bar = wave.scrollBar();
-    QVERIFY(!bar->isVisibleTo(&wave));
-    QCOMPARE(wave.clientWidth(), ClientWidth);
-    mark.tick(true, 1000, 44100);
-    wave.wheel(-120);
-    QCOMPARE(timeLine.top(), 0);
-    QVERIFY(mark.showsLit());
-
-    wave.zoomIn();
-    QVERIFY(bar->isVisibleTo(&wave));
-    QCOMPARE(wave.clientWidth(), ClientWidth - bar->sizeHint().width());
-    QCOMPARE(bar->geometry(),
-             QRect(Edge + wave.clientWidth(), Edge, bar->sizeHint().width(), ClientHeight));
-    QCOMPARE(timeLine.top(), 22050);
-    QCOMPARE(bar->pageStep(), 44100);
-    QCOMPARE(bar->maximum(), Total - 44100 + 1);
-    QCOMPARE(bar->value(), 22050);
-
-    wave.wheel(-120);
-    QCOMPARE(timeLine.top(), 22050 + 44100 / 50);
-    QCOMPARE(bar->value(), timeLine.top());
-    QVERIFY(!mark.showsLit());
-    wave.wheel(120);
-    QCOMPARE(timeLine.top(), 22050);
-
-    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(timeLine.top(), Total - 44100 - 1);  // one short of the end, as the bar keeps it
-    QCOMPARE(bar->value(), Total - 44100 - 1);
-    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    QCOMPARE(timeLine.top(), Total - 44100 - 1 - 44100 / 20);
-    QCOMPARE(bar->value(), timeLine.top());
-
-    wave.zoomOut();
-    QVERIFY(!bar->isVisibleTo(&wave));
-    QCOMPARE(wave.clientWidth(), ClientWidth);
-}
-
-// Mark lines in the strip's colour across the width, the selected mark in white, the band
-// under them, the hover line by exclusive-or; with total 0 only the background.
-void TestStrips::markPixels()
-{
-    TimeLine timeLine;
-    MarkStrips strips;
-    CMarkWnd mark(timeLine, strips.strip(0), 0);
-    place(mark);
-    mark.setColour(0, 255, 255);
-    const QColor cyan(0, 255, 255);
-    mark.addMark(0, 441 * 10);
-    mark.addMark(0, 441 * 60);
-    mark.addMark(0, 441 * 150);
-    mark.addMark(0, Total);  // row 200 = height: drawn, but outside the client
-    QCOMPARE(pixel(mark, 0, 10), Black);  // total 0: background only
-    timeLine.setTotal(Total);
-    timeLine.setSelection(441 * 50, 441 * 100);
-    timeLine.setSelectedMark(441 * 150);
-    mark.repaintStrip();
-
-    const QImage image = mark.grab().toImage();
-    auto at = [&image](int x, int y) { return image.pixelColor(x + Edge, y + Edge).toRgb(); };
-    QCOMPARE(at(0, 10), cyan);
-    QCOMPARE(at(99, 10), cyan);
-    QCOMPARE(at(50, 9), Black);
-    QCOMPARE(at(50, 11), Black);
-    QCOMPARE(at(50, 50), Band);
-    QCOMPARE(at(50, 60), cyan);
-    QCOMPARE(at(50, 99), Band);
-    QCOMPARE(at(50, 100), Black);
-    QCOMPARE(at(50, 150), White);
-    QCOMPARE(at(50, 199), Black);
-
-    send(mark, QEvent::MouseMove, 62);
-    QCOMPARE(strips.strip(0).hoverPos(), 441 * 60);
-    QImage screen = onScreen(mark);
-    QCOMPARE(screenPixel(screen, 50, 60), xorColour(cyan, White));
-    send(mark, QEvent::MouseMove, 12);
-    screen = onScreen(mark);
-    QCOMPARE(screenPixel(screen, 50, 60), cyan);
-    QCOMPARE(screenPixel(screen, 50, 10), xorColour(cyan, White));
-}
-
-void TestStrips::markLitByTick_data()
-{
-    QTest::addColumn<int>("markMs");
-    QTest::addColumn<int>("playMs");
-    QTest::addColumn<bool>("request");
-    QTest::addColumn<bool>("lit");
-    QTest::newRow("30 ms ahead") << 1030 << 1000 << false << true;
-    QTest::newRow("1 ms ahead") << 1001 << 1000 << false << true;
-    QTest::newRow("49 ms ahead") << 1049 << 1000 << false << true;
-    QTest::newRow("50 ms ahead") << 1050 << 1000 << false << false;
-    QTest::newRow("at the playback time") << 1000 << 1000 << false << false;
-    QTest::newRow("behind") << 990 << 1000 << false << false;
-    QTest::newRow("key request") << 5000 << 1000 << true << true;
-}
-
-// A lit strip fills its whole client with its colour; the next tick without a mark ahead
-// repaints it normally.
-void TestStrips::markLitByTick()
-{
-    QFETCH(int, markMs);
-    QFETCH(int, playMs);
-    QFETCH(bool, request);
-    QFETCH(bool, lit);
-    TimeLine timeLine;
-    MarkStrips strips;
-    CMarkWnd mark(timeLine, strips.strip(2), 2);
-    place(mark);
-    mark.setColour(204, 204, 0);
-    timeLine.setTotal(Total);
-    mark.addMark(markMs, 441 * 10);
-    mark.tick(request, playMs, 441 * 20);
-    QCOMPARE(mark.showsLit(), lit);
-    QCOMPARE(strips.strip(2).isLit(), lit);
-    QCOMPARE(strips.strip(2).marks().size(), size_t(request ? 2 : 1));
-    const QColor fill = lit ? QColor(204, 204, 0) : Black;
-    QCOMPARE(pixel(mark, 0, 0), fill);
-    QCOMPARE(pixel(mark, 99, 199), fill);
-    QCOMPARE(pixel(mark, 50, 30), fill);
-
-    mark.tick(false, 100000, 441 * 30);
-    QVERIFY(!mark.showsLit());
-    QCOMPARE(pixel(mark, 50, 30), Black);
-    QCOMPARE(pixel(mark, 50, 10), QColor(204, 204, 0));
-}
-
-void TestStrips::hoverClickAndDelete_data()
-{
-    QTest::addColumn<QList<int>>("rows");  // rows of the marks, in list order
-    QTest::addColumn<int>("mouseY");
-    QTest::addColumn<int>("picked");       // index of the hovered mark
-    QTest::newRow("5 and 8 pixels away") << QList<int>{92, 105} << 100 << 1;
-    QTest::newRow("8 and 5 pixels away") << QList<int>{105, 92} << 97 << 1;
-    QTest::newRow("equal distances: the first") << QList<int>{95, 105} << 100 << 0;
-    QTest::newRow("off screen counts") << QList<int>{150, -20} << 0 << 1;
-    QTest::newRow("same position: the first goes") << QList<int>{40, 40, 60} << 41 << 0;
-}
-
-// The nearest mark is hovered and its time shown in pane 2; a click selects it and asks for
-// its picture; Delete removes the first mark at its position; leaving clears the pane. Without
-// a hovered mark neither click nor Delete does anything.
-void TestStrips::hoverClickAndDelete()
-{
-    QFETCH(QList<int>, rows);
-    QFETCH(int, mouseY);
-    QFETCH(int, picked);
-    TimeLine timeLine;
-    MarkStrips strips;
-    CMarkWnd mark(timeLine, strips.strip(1), 1);
-    place(mark);
-    timeLine.setTotal(Total);
-    timeLine.zoomIn();  // top 22,050: rows are (position - 22,050) / 220.5
-    QSignalSpy status(&mark, &CMarkWnd::statusText);
-    QSignalSpy show(&mark, &CMarkWnd::showFrameRequested);
-    for (int i = 0; i < rows.size(); ++i)
-        mark.addMark(1000 * (i + 1), 22050 + rows[i] * 441 / 2);
-    send(mark, QEvent::MouseButtonPress, mouseY);
-    QCOMPARE(show.count(), 0);
-    QVERIFY(!mark.removeHoveredMark());
-
-    send(mark, QEvent::MouseMove, mouseY);
-    const Mark hovered = strips.strip(1).marks()[size_t(picked)];
-    QCOMPARE(strips.strip(1).hoverPos(), hovered.position);
-    QCOMPARE(status.last().at(0).toInt(), 2);
-    QCOMPARE(status.last().at(1).toString(), QString::fromStdString(formatTimeText(hovered.time)));
-    send(mark, QEvent::MouseButtonPress, mouseY);
-    QCOMPARE(show.count(), 1);
-    QCOMPARE(show.at(0).at(0).toInt(), hovered.position);
-    QCOMPARE(timeLine.selectedMark(), hovered.position);
-
-    QVERIFY(mark.removeHoveredMark());
-    const std::vector<Mark> &left = strips.strip(1).marks();
-    QCOMPARE(left.size(), size_t(rows.size() - 1));
-    QVERIFY(std::find(left.begin(), left.end(), hovered) == left.end());
-    QCOMPARE(strips.strip(1).hoverPos(), -1);
-    const auto twins = std::count_if(left.begin(), left.end(), [&hovered](const Mark &m) {
-        return m.position == hovered.position;
-    });
-    QCOMPARE(int(twins), int(rows.count(rows[picked])) - 1);  // only the first one goes
-
-    send(mark, QEvent::MouseMove, mouseY);
-    send(mark, QEvent::Leave);
-    QCOMPARE(strips.strip(1).hoverPos(), -1);
-    QCOMPARE(status.last().at(1).toString(), QString());
-}
-
-void TestStrips::accessibleNames()
-{
-    TimeLine timeLine;
-    MarkStrips strips;
-    CProgressWnd wave(timeLine);
-    wave.makeScrollable();
-    QCOMPARE(wave.accessibleName(), QStringLiteral("波形"));
-    QVERIFY(!wave.scrollBar()->accessibleName().isEmpty());
-    const QStringList names{QStringLiteral("マーク 1"), QStringLiteral("マーク 2"),
-                            QStringLiteral("マーク 3"), QStringLiteral("キーフレーム")};
-    for (int k = 0; k < 4; ++k)
-        QCOMPARE(CMarkWnd(timeLine, strips.strip(k), k).accessibleName(), names[k]);
-}
 
 QTEST_MAIN(TestStrips)
 #include "tst_strips.moc"

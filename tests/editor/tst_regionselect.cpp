@@ -74,6 +74,49 @@ void checkProbes(QWidget *w, const Probes &probes)
                                 .arg(image.pixel(at), 8, 16).arg(colour, 8, 16)));
 }
 
+// One row of data/regionselect.tsv, read cell by cell.
+class Cells {
+public:
+    explicit Cells(QStringList cells) : m_cells(std::move(cells)) {}
+    QString text() { return m_cells.value(m_at++); }
+    QList<int> ints()
+    {
+        QList<int> values;
+        for (const QString &n : text().split(u' '))
+            values << (n == QStringLiteral("max") ? Max : n == QStringLiteral("min") ? Min : n.toInt());
+        return values;
+    }
+    int integer() { return ints().value(0); }
+    double real() { return text().toDouble(); }
+    QPoint point()
+    {
+        const QList<int> v = ints();
+        return {v.value(0), v.value(1)};
+    }
+    QSize size()
+    {
+        const QPoint p = point();
+        return {p.x(), p.y()};
+    }
+
+private:
+    QStringList m_cells;
+    int m_at = 0;
+};
+
+// The rows of one kind of data/regionselect.tsv, named by their first cell.
+void addRows(const QString &kind)
+{
+    QTest::addColumn<QStringList>("cells");
+    QFile table(QStringLiteral(VORN_EDITOR_TEST_DATA "/regionselect.tsv"));
+    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    for (const QString &line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        if (line.startsWith(kind + u'\t')) {
+            const QStringList cells = line.split(u'\t');
+            QTest::newRow(qPrintable(cells[1])) << cells.mid(2);
+        }
+}
+
 } // namespace
 
 class TestRegionSelect : public QObject
@@ -81,81 +124,37 @@ class TestRegionSelect : public QObject
     Q_OBJECT
 
 private slots:
-    // Fitting, then zooming about the centre; conversions round half up (floor, also below
-    // 0) and saturate at the int32 range.
-    void view_data()
-    {
-        QTest::addColumn<QSize>("pictureSize");
-        QTest::addColumn<QSize>("client");
-        QTest::addColumn<int>("zoomSteps");  // > 0 in, < 0 out
-        QTest::addColumn<double>("zoom");
-        QTest::addColumn<QSize>("scaled");
-        QTest::addColumn<QPoint>("offset");
-        QTest::addColumn<QPoint>("clientPoint");
-        QTest::addColumn<QPoint>("toPicture");
-        QTest::addColumn<QPoint>("picturePoint");
-        QTest::addColumn<QPoint>("toClient");
-        QTest::newRow("wide picture fits the width") << QSize(400, 100) << QSize(200, 200) << 0
-            << 0.5 << QSize(200, 50) << QPoint(0, -75)
-            << QPoint(0, 0) << QPoint(0, -150) << QPoint(3, 1) << QPoint(2, 76);
-        QTest::newRow("tall picture fits the height") << QSize(100, 400) << QSize(200, 200) << 0
-            << 0.5 << QSize(50, 200) << QPoint(-75, 0)
-            << QPoint(75, 0) << QPoint(0, 0) << QPoint(0, 0) << QPoint(75, 0);
-        QTest::newRow("scaled size rounds half up") << QSize(3, 3) << QSize(200, 100) << 0
-            << 100.0 / 3 << QSize(100, 100) << QPoint(-50, 0)
-            << QPoint(50, 17) << QPoint(0, 1) << QPoint(1, 1) << QPoint(83, 33);
-        // (63 - 100) / 2 truncates towards zero; -18 / 12.625 + 0.5 rounds down.
-        QTest::newRow("centring truncates") << QSize(8, 5) << QSize(101, 100) << 0
-            << 101.0 / 8 << QSize(101, 63) << QPoint(0, -18)
-            << QPoint(0, 0) << QPoint(0, -1) << QPoint(1, 1) << QPoint(13, 31);
-        QTest::newRow("zoomed in about the centre") << QSize(200, 100) << QSize(200, 100) << 1
-            << 2.0 << QSize(400, 200) << QPoint(100, 50)
-            << QPoint(1, 1) << QPoint(51, 26) << QPoint(3, 4) << QPoint(-94, -42);
-        QTest::newRow("zoomed out about the centre") << QSize(400, 200) << QSize(400, 200) << -1
-            << 0.5 << QSize(200, 100) << QPoint(-100, -50)
-            << QPoint(1, 1) << QPoint(-198, -98) << QPoint(3, 3) << QPoint(102, 52);
-        QTest::newRow("large zoom saturates") << QSize(2, 2) << QSize(200, 200) << 0
-            << 100.0 << QSize(200, 200) << QPoint(0, 0)
-            << QPoint(149, 50) << QPoint(1, 1) << QPoint(Max, Min) << QPoint(Max, Min);
-        QTest::newRow("small zoom saturates") << QSize(1000000, 1) << QSize(100, 100) << 0
-            << 1e-4 << QSize(100, 0) << QPoint(0, -50)
-            << QPoint(Max, Min) << QPoint(Max, Min) << QPoint(Max, Min) << QPoint(214748, -214698);
-    }
+    void view_data() { addRows(QStringLiteral("view")); }
     void view()
     {
-        QFETCH(QSize, client);
-        QFETCH(int, zoomSteps);
-        auto image = picture(data<QSize>("pictureSize"));
+        QFETCH(QStringList, cells);
+        Cells row(cells);
+        auto image = picture(row.size());
+        const QSize client = row.size();
+        const int zoomSteps = row.integer();
         auto p = shownPicker(client, image.get());
         QVERIFY(p);
         QCOMPARE(p->clientSize(), client);
         for (int i = 0; i < std::abs(zoomSteps); ++i)
             QVERIFY(zoomSteps > 0 ? p->zoomIn() : p->zoomOut());
-        QTEST(p->zoom(), "zoom");
-        QTEST(p->scaledSize(), "scaled");
-        QTEST(p->offset(), "offset");
-        QTEST(p->clientToPicture(data<QPoint>("clientPoint")), "toPicture");
-        QTEST(p->pictureToClient(data<QPoint>("picturePoint")), "toClient");
+        QCOMPARE(p->zoom(), row.real());
+        QCOMPARE(p->scaledSize(), row.size());
+        QCOMPARE(p->offset(), row.point());
+        const QPoint clientPoint = row.point();
+        QCOMPARE(p->clientToPicture(clientPoint), row.point());
+        const QPoint picturePoint = row.point();
+        QCOMPARE(p->pictureToClient(picturePoint), row.point());
     }
 
-    // Steps of zoom in (or out) from zoom 1 until one is refused.
-    void zoomLimits_data()
-    {
-        QTest::addColumn<QSize>("pictureSize");
-        QTest::addColumn<bool>("in");
-        QTest::addColumn<int>("steps");
-        QTest::newRow("in: 625 x 16 = 10000 is refused") << QSize(625, 100) << true << 3;
-        QTest::newRow("in: 624 x 16 = 9984 is taken") << QSize(624, 100) << true << 4;
-        QTest::newRow("in: the height decides") << QSize(100, 625) << true << 3;
-        QTest::newRow("out: 200 x 1/4 = 50 is refused") << QSize(800, 200) << false << 1;
-        QTest::newRow("out: 204 x 1/4 = 51 is taken") << QSize(804, 204) << false << 2;
-        QTest::newRow("out: the width decides") << QSize(200, 800) << false << 1;
-    }
+    // Zoom steps until one is refused.
+    void zoomLimits_data() { addRows(QStringLiteral("zoom")); }
     void zoomLimits()
     {
-        QFETCH(QSize, pictureSize);
-        QFETCH(bool, in);
-        QFETCH(int, steps);
+        QFETCH(QStringList, cells);
+        Cells row(cells);
+        const QSize pictureSize = row.size();
+        const bool in = row.integer() != 0;
+        const int steps = row.integer();
         auto image = picture(pictureSize);
         auto p = shownPicker(pictureSize, image.get());
         QVERIFY(p);
@@ -167,43 +166,24 @@ private slots:
         QCOMPARE(p->zoom(), std::pow(in ? 2.0 : 0.5, steps));
     }
 
-    // A 100 x 50 picture at zoom 2 fills a 200 x 100 client.
-    void drag_data()
-    {
-        QTest::addColumn<bool>("hasPicture");
-        QTest::addColumn<int>("clamp");
-        QTest::addColumn<QPoint>("from");
-        QTest::addColumn<QPoint>("to");
-        QTest::addColumn<Corners>("expected");
-        const Corners box{10, 5, 31, 16};
-        QTest::newRow("down and right") << true << 1 << QPoint(20, 10) << QPoint(61, 31) << box;
-        QTest::newRow("up and left") << true << 1 << QPoint(61, 31) << QPoint(20, 10) << box;
-        QTest::newRow("up and right") << true << 1 << QPoint(20, 31) << QPoint(61, 10) << box;
-        QTest::newRow("click without moving")
-            << true << 1 << QPoint(20, 10) << QPoint(20, 10) << Corners{10, 5, 10, 5};
-        QTest::newRow("clamped past the far corner")
-            << true << 1 << QPoint(20, 10) << QPoint(250, 150) << Corners{10, 5, 99, 49};
-        QTest::newRow("clamped before the origin")
-            << true << 1 << QPoint(20, 10) << QPoint(-30, -20) << Corners{0, 0, 10, 5};
-        QTest::newRow("flag 2 does not clamp")
-            << true << 2 << QPoint(20, 10) << QPoint(250, 150) << Corners{10, 5, 125, 75};
-        QTest::newRow("no picture, clamped")
-            << false << 1 << QPoint(20, 10) << QPoint(61, 31) << Corners{0, 0, 0, 0};
-        QTest::newRow("no picture, not clamped")
-            << false << 3 << QPoint(20, 10) << QPoint(61, 31) << Corners{20, 10, 61, 31};
-    }
+    // Drags, clamped to the picture or not.
+    void drag_data() { addRows(QStringLiteral("drag")); }
     void drag()
     {
+        QFETCH(QStringList, cells);
+        Cells row(cells);
         auto image = picture({100, 50});
-        auto p = shownPicker({200, 100}, data<bool>("hasPicture") ? image.get() : nullptr,
-                             data<int>("clamp"));
+        const bool hasPicture = row.integer() != 0;
+        auto p = shownPicker({200, 100}, hasPicture ? image.get() : nullptr, row.integer());
         QVERIFY(p);
         QSignalSpy picked(p.get(), &CRegionSelect::selectionPicked);
-        ::drag(*p, data<QPoint>("from"), data<QPoint>("to"));
+        const QPoint from = row.point();
+        ::drag(*p, from, row.point());
         QVERIFY(!p->isDragging());
-        QTEST(corners(p->selection()), "expected");
+        const Corners expected = row.ints();
+        QCOMPARE(corners(p->selection()), expected);
         QCOMPARE(picked.size(), 1);
-        QTEST(corners(picked.at(0).at(0).value<Rect>()), "expected");
+        QCOMPARE(corners(picked.at(0).at(0).value<Rect>()), expected);
     }
 
     // The band inverts its one-pixel border (up to, not including, the far corner) and leaves
@@ -220,6 +200,8 @@ private slots:
                         {{61, 31}, Fill}, {{40, 20}, Fill}});
         QTest::mouseMove(v, {30, 20});
         checkProbes(v, {{{29, 19}, Inverted}, {{60, 30}, Fill}, {{40, 10}, Fill}});
+        QTest::mouseRelease(v, Qt::RightButton, {}, {30, 20});  // another button ends nothing
+        QVERIFY(p->isDragging());
         QTest::mouseRelease(v, Qt::LeftButton, {}, {30, 20});
         checkProbes(v, {{{29, 15}, Fill}, {{25, 19}, Fill}, {{20, 10}, Red}});
     }
@@ -252,31 +234,15 @@ private slots:
     }
 
     // Typing moves the red rectangle as typed; the dialog orders the corners when read back.
-    // The selection starts as (10, 10, 40, 30).
-    void typing_data()
-    {
-        QTest::addColumn<int>("edge");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Corners>("shown");
-        QTest::addColumn<Corners>("read");
-        QTest::addColumn<QPoint>("redAt");  // picture pixels
-        using D = CRegionSelectDlg;
-        QTest::newRow("left beyond right") << int(D::Left) << "50" << Corners{50, 10, 40, 30}
-                                           << Corners{40, 10, 50, 30} << QPoint(50, 20);
-        QTest::newRow("bottom above top") << int(D::Bottom) << "5" << Corners{10, 10, 40, 5}
-                                          << Corners{10, 5, 40, 10} << QPoint(25, 5);
-        QTest::newRow("beyond int32") << int(D::Right) << "99999999999" << Corners{10, 10, Max, 30}
-                                      << Corners{10, 10, Max, 30} << QPoint(10, 20);
-        QTest::newRow("below int32") << int(D::Left) << "-99999999999" << Corners{Min, 10, 40, 30}
-                                     << Corners{Min, 10, 40, 30} << QPoint(40, 20);
-        QTest::newRow("not a number") << int(D::Top) << "abc" << Corners{10, 0, 40, 30}
-                                      << Corners{10, 0, 40, 30} << QPoint(25, 0);
-        QTest::newRow("sign and trailing text") << int(D::Top) << " +12px"
-            << Corners{10, 12, 40, 30} << Corners{10, 12, 40, 30} << QPoint(25, 12);
-    }
+    void typing_data() { addRows(QStringLiteral("typing")); }
     void typing()
     {
-        QFETCH(int, edge);
+        QFETCH(QStringList, cells);
+        Cells row(cells);
+        const int edge = row.integer();
+        const QString text = row.text();
+        const Corners shown = row.ints(), read = row.ints();
+        const QPoint redAt = row.point();
         CRegionSelectDlg dialog;
         auto image = picture({64, 48});
         dialog.setPicture(image.get(), 1);
@@ -286,11 +252,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QLineEdit *e = dialog.edit(CRegionSelectDlg::Edge(edge));
         e->clear();
-        QTest::keyClicks(e, data<QString>("text"));
+        QTest::keyClicks(e, text);
         CRegionSelect *p = dialog.picker();
-        QTEST(corners(p->selection()), "shown");
-        QTEST(corners(dialog.selection()), "read");
-        checkProbes(p->viewport(), {{p->pictureToClient(data<QPoint>("redAt")), Red},
+        QCOMPARE(corners(p->selection()), shown);
+        QCOMPARE(corners(dialog.selection()), read);
+        checkProbes(p->viewport(), {{p->pictureToClient(redAt), Red},
                                     {p->pictureToClient({9, 9}), Fill}});
         // A drag writes the four edits, ordered.
         ::drag(*p, p->pictureToClient({30, 20}), p->pictureToClient({5, 2}));
