@@ -123,18 +123,10 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
 
     // A BMP header declaring 40000 x 40000 pixels at 24 bits (4.8 GB) and no pixel data is
     // refused before decoding.
-    std::string bmp(54, '\0');
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bmp[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
-    };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    for (auto [at, v] : {std::pair{2, 54 + 64}, {10, 54}, {14, 40}, {18, 40000}, {22, 40000}})
-        put32(size_t(at), uint32_t(v));
-    bmp[26] = 1;
-    bmp[28] = 24;
-    writeBytes(path("huge.bmp"), bmp + std::string(64, '\x7f'));
+    std::string bmp = "BM";
+    for (const uint32_t v : {54u + 64, 0u, 54u, 40u, 40000u, 40000u, 24u << 16 | 1})
+        bmp.append(reinterpret_cast<const char *>(&v), 4);
+    writeBytes(path("huge.bmp"), bmp + std::string(24, '\0') + std::string(64, '\x7f'));
     EXPECT_FALSE(LoadImageFile(path("huge.bmp")));
 
     for (const char *format : {"PNG", "JPEG"}) {
@@ -157,6 +149,13 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
         EXPECT_EQ(bool(LoadImageFile(path("flipped"))), format != std::string("PNG")) << format;
         EXPECT_EQ(ReadImageFileHeader(path("flipped")).readable, format != std::string("PNG"));
 
+        // A chunk whose type is not four letters (one the decoder would skip, as its first
+        // byte has the ancillary bit) before the pixel data.
+        if (format == std::string("PNG")) {
+            writeBytes(path("chunk"), bytes.substr(0, 33) + std::string("\0\0\0\0" "1abc" "\0\0\0\0", 12) + bytes.substr(33));
+            EXPECT_FALSE(ReadImageFileHeader(path("chunk")).readable);
+            EXPECT_FALSE(LoadImageFile(path("chunk")));
+        }
         // The pixel budget is tested on the declared size, before decoding.
         EXPECT_TRUE(LoadImageFile(path("whole"), 40 * 30)) << format;
         EXPECT_FALSE(LoadImageFile(path("whole"), 40 * 30 - 1)) << format;
