@@ -122,6 +122,9 @@ TEST(ShapeGeometry, EachShapeLightsItsPixels)
          [](int32_t x, int32_t y) {
              return ((x == 10 || x == 30) && y >= 20 && y <= 25) || ((y == 20 || y == 25) && x >= 10 && x <= 30);
          }},
+        // A corner part way down a straight side changes nothing.
+        {"rectangle with a corner on a side", polygon({{0, 0}, {20, 0}, {20, 10}, {20, 20}, {0, 20}}, 1),
+         [](int32_t x, int32_t y) { return x <= 20 && y <= 20; }},
         // Fill takes the pixels whose centre is inside, and the outline the edges.
         {"triangle", polygon({{0, 0}, {8, 0}, {0, 8}}, 1),
          [](int32_t x, int32_t y) { return x >= 0 && y >= 0 && x + y <= 8; }},
@@ -415,8 +418,10 @@ TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
 TEST(MakeFilmStrip, ShortStripsFinishAndBadSizesReport)
 {
     // u = 1: the hole step 13 / 14 rounds to 0 and must still advance.
-    const ImagePtr tiny = MakeFilmStrip(2, 1, 0, 20, 40, 255, 255, 255, nullptr);
-    ASSERT_TRUE(tiny);
+    EXPECT_TRUE(MakeFilmStrip(2, 1, 0, 20, 40, 255, 255, 255, nullptr));
+    // Strips too short for a frame unit (u = 0) have no bands, either way round.
+    EXPECT_TRUE(MakeFilmStrip(2, 1, 3, 10, 40, 255, 255, 255, nullptr));
+    EXPECT_TRUE(MakeFilmStrip(2, 0, 3, 40, 10, 255, 255, 255, nullptr));
     RecordingPrompter errors;
     EXPECT_FALSE(MakeFilmStrip(2, 1, 0, 0, 40, 1, 1, 1, &errors));
     EXPECT_FALSE(MakeFilmStrip(2, 0, 0, 40, INT32_MAX, 1, 1, 1, &errors));

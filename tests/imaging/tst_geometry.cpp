@@ -448,6 +448,9 @@ TEST(PanZoomImage, MissingPicturesAndSingleFrames)
     ASSERT_EQ(PanZoomImage(dst.get(), src.get(), 10, 10, rects, 0, 1, BLEND_LIGHTEN), 0);
     EXPECT_EQ(pixelAt(*dst, 4, 4), (Rgba{1, 2, 3, 255}));
     EXPECT_EQ(pixelAt(*dst, 5, 5).a, 0);
+    // Of two frames the second shows the end rectangles.
+    ASSERT_EQ(PanZoomImage(dst.get(), src.get(), 10, 10, rects, 1, 2, BLEND_LIGHTEN), 0);
+    EXPECT_EQ(pixelAt(*dst, 7, 7), (Rgba{1, 2, 3, 255}));
 }
 
 TEST(FilmStrip, LengthAndFrameOffset)

@@ -1,8 +1,10 @@
 // ImageBuffer layout: strides, bottom-up rows, channel order and clamping, size limits.
 #include "imaging/imagebuffer.h"
+#include "imaging/qimageconvert.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -28,6 +30,11 @@ TEST(ImageBufferCore, StridesRowsAndSizes)
     EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{30, 20, 10}));
     EXPECT_EQ(PixelOffset(*image, 1, 0), 2 * image->stride + 3);
     EXPECT_EQ(AlphaOffset(*image, 1, 2), 1);
+    // 32-bit pictures reach the screen as well: blue, green, red, and a byte left out.
+    auto deep = CreateImageBuffer(2, 1, 32);
+    std::fill_n(deep->row(0) + 4, 4, uint8_t(200));
+    deep->row(0)[6] = 9;
+    EXPECT_EQ(ImageBufferToQImage(*deep).pixel(1, 0), qRgba(9, 200, 200, 255));
 
     // Unusable sizes give none; a 1-bit row whose alpha row would not fit refuses the plane.
     EXPECT_FALSE(CreateImage(100000, 100000));
