@@ -221,17 +221,6 @@ TEST(DrawShapesImage, EllipseAnglesTurnAboutTheCentre)
     EXPECT_NEAR((box[1] + box[3] + 1) / 2.0, 45, 1);
 }
 
-TEST(DrawShapesImage, ReportsAnUnusableSize)
-{
-    RecordingPrompter errors;
-    ShapeList shapes;
-    EXPECT_FALSE(DrawShapesImage(0, 10, shapes, {}, {}, &errors));
-    ASSERT_EQ(errors.errors.size(), 1u);
-    EXPECT_EQ(errors.errors[0], "ビットマップの作成に失敗しました。");
-    EXPECT_FALSE(DrawShapesImage(100000, 100000, shapes, {}, {}, &errors));
-    EXPECT_EQ(errors.errors.size(), 2u);
-}
-
 TEST(DrawShapesImage, FarAwayCoordinatesDrawQuicklyWithoutWrapping)
 {
     ShapeList shapes;
@@ -396,108 +385,86 @@ TEST(DrawTextImage, JapaneseFaceNamesReachAJapaneseFont)
     EXPECT_EQ(QFontInfo(proportional).family(), QStringLiteral("IPAPGothic"));
 }
 
-TEST(DrawTextImage, UnusableSizesReportAndCutOffBytesDoNotCrash)
+// Sizes no picture can have are reported once each, as the window shows them; text that cannot
+// be laid out as asked is still drawn.
+TEST(Drawing, UnusableSizesReportAndOddTextIsDrawn)
 {
     RecordingPrompter errors;
+    const ShapeList none;
+    EXPECT_FALSE(DrawShapesImage(0, 10, none, {}, {}, &errors));
+    EXPECT_FALSE(DrawShapesImage(100000, 100000, none, {}, {}, &errors));
     EXPECT_FALSE(DrawTextImage("A", 0, 10, "MS Gothic", 0, 10, 1, 17, 0, White, Blue, &errors));
-    ASSERT_EQ(errors.errors.size(), 1u);
-    EXPECT_EQ(errors.errors[0], "ビットマップの作成に失敗しました。");
-    // A lead byte without its trail byte, and an empty text.
-    EXPECT_TRUE(DrawTextImage("\x82", 50, 20, "MS Gothic", 0, 10, 1, 17, 0, White, Blue, &errors));
-    EXPECT_TRUE(DrawTextImage("", 50, 20, "MS Gothic", 0, 10, 1, 17, 0, White, Blue, &errors));
-    // Absurd font sizes are shrunk to the picture.
-    EXPECT_TRUE(DrawTextImage("ABC", 60, 20, "MS Gothic", INT32_MAX, INT32_MAX, 1, 17, 0, White,
-                              Blue, &errors));
-    // No room at all between the margins.
-    EXPECT_TRUE(DrawTextImage("A", 50, 20, "MS Gothic", 0, 10, 1, 17, 30, White, Blue, &errors));
-    EXPECT_EQ(errors.errors.size(), 1u);
-}
-
-// ---- Film strip (its bands, separators and holes are in the golden pictures below).
-
-TEST(MakeFilmStrip, ShortStripsFinishAndBadSizesReport)
-{
-    // u = 1: the hole step 13 / 14 rounds to 0 and must still advance.
-    EXPECT_TRUE(MakeFilmStrip(2, 1, 0, 20, 40, 255, 255, 255, nullptr));
-    // Strips too short for a frame unit (u = 0) have no bands, either way round.
-    EXPECT_TRUE(MakeFilmStrip(2, 1, 3, 10, 40, 255, 255, 255, nullptr));
-    EXPECT_TRUE(MakeFilmStrip(2, 0, 3, 40, 10, 255, 255, 255, nullptr));
-    RecordingPrompter errors;
     EXPECT_FALSE(MakeFilmStrip(2, 1, 0, 0, 40, 1, 1, 1, &errors));
     EXPECT_FALSE(MakeFilmStrip(2, 0, 0, 40, INT32_MAX, 1, 1, 1, &errors));
-    EXPECT_EQ(errors.errors.size(), 2u);
-    // A long strip far scrolled costs nothing outside the window.
+    const std::string bitmap = "ビットマップの作成に失敗しました。";
+    EXPECT_EQ(errors.errors, (std::vector<std::string>{bitmap, "画像の作成に失敗しました。", bitmap, bitmap, bitmap}));
+    // A lead byte without its trail byte, an empty text, absurd font sizes (shrunk to the
+    // picture), no room at all between the margins.
+    for (const auto &[text, fontSize, margin] : {std::tuple{"\x82", 10, 0}, {"", 10, 0}, {"ABC", INT32_MAX, 0}, {"A", 10, 30}})
+        EXPECT_TRUE(DrawTextImage(text, 60, 20, "MS Gothic", fontSize, fontSize, 1, 17, margin, White, Blue, &errors)) << text;
+    EXPECT_EQ(errors.errors.size(), 5u);
+    // u = 1: the hole step 13 / 14 rounds to 0 and must still advance; strips too short for a
+    // frame unit (u = 0) have no bands, either way round; a long strip far scrolled costs
+    // nothing outside the window.
+    EXPECT_TRUE(MakeFilmStrip(2, 1, 0, 20, 40, 255, 255, 255, nullptr));
+    EXPECT_TRUE(MakeFilmStrip(2, 1, 3, 10, 40, 255, 255, 255, nullptr));
+    EXPECT_TRUE(MakeFilmStrip(2, 0, 3, 40, 10, 255, 255, 255, nullptr));
     EXPECT_TRUE(MakeFilmStrip(1 << 20, 1, 1 << 30, 320, 240, 1, 2, 3, nullptr));
 }
 
 // ---- Golden pictures. Set VORN_UPDATE_GOLDEN=1 to write them afresh.
 
-// Compares with the stored picture; `tolerance` is the largest channel difference allowed,
-// `share` the fraction of pixels that may exceed it.
-void expectGolden(const ImageBuffer &image, const char *name, int tolerance, double share)
+// Each row draws a picture and compares it with the stored one: `tolerance` is the largest
+// channel difference allowed, `share` the fraction of pixels that may exceed it (font
+// rasterisers may differ slightly at glyph edges).
+TEST(Golden, Pictures)
 {
-    const std::filesystem::path path =
-        std::filesystem::path(VORN_TEST_DATA_DIR) / "golden" / name;
-    const QImage actual = ImageBufferToQImage(image);
-    const char *update = std::getenv("VORN_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1") {
-        std::filesystem::create_directories(path.parent_path());
-        ASSERT_TRUE(actual.save(QString::fromStdString(path.string()), "PNG"));
-        return;
-    }
-    QImage expected(QString::fromStdString(path.string()));
-    ASSERT_FALSE(expected.isNull()) << "missing " << path << " (VORN_UPDATE_GOLDEN=1 makes it)";
-    expected = expected.convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(expected.size(), actual.size());
-    int64_t off = 0;
-    for (int y = 0; y < actual.height(); ++y)
-        for (int x = 0; x < actual.width(); ++x) {
-            const QRgb a = actual.pixel(x, y), e = expected.pixel(x, y);
-            const int d = std::max({std::abs(qRed(a) - qRed(e)), std::abs(qGreen(a) - qGreen(e)),
-                                    std::abs(qBlue(a) - qBlue(e)),
-                                    std::abs(qAlpha(a) - qAlpha(e))});
-            off += d > tolerance;
+    const auto shapeSet = [] {
+        ShapeList shapes;
+        shapes.push_back(polygon({{20, 20}, {120, 20}, {120, 80}, {20, 80}}, 1));
+        shapes.push_back(polygon({{150, 10}, {230, 60}, {170, 110}}, 0));
+        auto wide = polygon({{60, 100}, {110, 140}, {30, 150}}, 0);
+        wide->width = 4;
+        shapes.push_back(std::move(wide));
+        shapes.push_back(line({{10, 170}, {90, 120}, {150, 175}, {230, 130}}, 1));
+        shapes.push_back(ellipse(140, 120, 230, 170, 1));
+        shapes.push_back(ellipse(60, 30, 180, 70, 0, 30, 3));
+        shapes.push_back(ellipse(180, 80, 240, 100, 1, 90));
+        return DrawShapesImage(250, 190, shapes, {230, 120, 20, 220}, {20, 40, 90, 255}, nullptr);
+    };
+    const struct {
+        const char *name;
+        ImagePtr image;
+        int tolerance;
+        double share;
+    } cases[] = {
+        {"shapes.png", shapeSet(), 0, 0.0},
+        {"filmstrip-h.png", MakeFilmStrip(3, 1, 37, 320, 120, 80, 24, 0, nullptr), 0, 0.0},
+        {"filmstrip-v.png", MakeFilmStrip(3, 0, 11, 120, 240, 30, 30, 30, nullptr), 0, 0.0},
+        {"text.png", DrawTextImage(sjis("日本語のテキスト\r\nLatin text 123\r\n右寄せ"), 320, 120,
+                                   sjis("ＭＳ ゴシック"), 12, 28, TEXT_ALIGN_RIGHT, TEXT_VALIGN_CENTER,
+                                   8, {250, 240, 200, 255}, {20, 20, 60, 255}, nullptr), 64, 0.02},
+    };
+    const char *update = std::getenv("VORN_UPDATE_GOLDEN");  // "1" writes them afresh
+    for (const auto &c : cases) {
+        ASSERT_TRUE(c.image) << c.name;
+        const QString path = QString::fromUtf8(VORN_TEST_DATA_DIR "/golden/") + c.name;
+        const QImage actual = ImageBufferToQImage(*c.image);
+        if (update && std::string(update) == "1") {
+            EXPECT_TRUE(actual.save(path, "PNG"));
+            continue;
         }
-    EXPECT_LE(double(off), share * actual.width() * actual.height()) << name;
-}
-
-TEST(Golden, ShapeSet)
-{
-    ShapeList shapes;
-    shapes.push_back(polygon({{20, 20}, {120, 20}, {120, 80}, {20, 80}}, 1));
-    shapes.push_back(polygon({{150, 10}, {230, 60}, {170, 110}}, 0));
-    auto wide = polygon({{60, 100}, {110, 140}, {30, 150}}, 0);
-    wide->width = 4;
-    shapes.push_back(std::move(wide));
-    shapes.push_back(line({{10, 170}, {90, 120}, {150, 175}, {230, 130}}, 1));
-    shapes.push_back(ellipse(140, 120, 230, 170, 1));
-    shapes.push_back(ellipse(60, 30, 180, 70, 0, 30, 3));
-    shapes.push_back(ellipse(180, 80, 240, 100, 1, 90));
-    const ImagePtr image =
-        DrawShapesImage(250, 190, shapes, {230, 120, 20, 220}, {20, 40, 90, 255}, nullptr);
-    ASSERT_TRUE(image);
-    expectGolden(*image, "shapes.png", 0, 0.0);
-}
-
-TEST(Golden, FilmStrip)
-{
-    const ImagePtr horizontal = MakeFilmStrip(3, 1, 37, 320, 120, 80, 24, 0, nullptr);
-    ASSERT_TRUE(horizontal);
-    expectGolden(*horizontal, "filmstrip-h.png", 0, 0.0);
-    const ImagePtr vertical = MakeFilmStrip(3, 0, 11, 120, 240, 30, 30, 30, nullptr);
-    ASSERT_TRUE(vertical);
-    expectGolden(*vertical, "filmstrip-v.png", 0, 0.0);
-}
-
-TEST(Golden, Text)
-{
-    const ImagePtr image = DrawTextImage(sjis("日本語のテキスト\r\nLatin text 123\r\n右寄せ"),
-                                         320, 120, sjis("ＭＳ ゴシック"), 12, 28,
-                                         TEXT_ALIGN_RIGHT, TEXT_VALIGN_CENTER, 8,
-                                         {250, 240, 200, 255}, {20, 20, 60, 255}, nullptr);
-    ASSERT_TRUE(image);
-    // Font rasterisers may differ slightly at glyph edges.
-    expectGolden(*image, "text.png", 64, 0.02);
+        const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(expected.size(), actual.size()) << c.name;
+        int64_t off = 0;
+        for (int y = 0; y < actual.height(); ++y)
+            for (int x = 0; x < actual.width(); ++x) {
+                const QRgb a = actual.pixel(x, y), e = expected.pixel(x, y);
+                off += std::max({std::abs(qRed(a) - qRed(e)), std::abs(qGreen(a) - qGreen(e)),
+                                 std::abs(qBlue(a) - qBlue(e)), std::abs(qAlpha(a) - qAlpha(e))}) > c.tolerance;
+            }
+        EXPECT_LE(double(off), c.share * actual.width() * actual.height()) << c.name;
+    }
 }
 
 } // namespace
