@@ -112,9 +112,11 @@ TEST(ShapeGeometry, EachShapeLightsItsPixels)
         {"point, wide pen", line({{5, 5}}, 6), only({})},
         // A polyline lights every joint once and leaves out only its final point.
         {"polyline", line({{0, 2}, {2, 2}, {2, 0}}), only({{2, 0}, {2, 1}, {2, 2}, {1, 2}})},
-        // Lines just outside every edge light nothing.
-        {"outside", line({{-5, 30}, {45, 30}}), only({})},
-        {"outside steep", line({{40, -5}, {40, 35}}), only({})},
+        // Lines from far outside light every pixel they cross, up to the edges.
+        {"across", line({{-5, 7}, {45, 7}}), [](int32_t, int32_t y) { return y == 7; }},
+        {"across steep", line({{6, -5}, {6, 35}}), [](int32_t x, int32_t) { return x == 6; }},
+        {"across steep downwards", line({{8, 35}, {8, -5}}), [](int32_t x, int32_t) { return x == 8; }},
+        {"across backwards", line({{45, 9}, {-5, 9}}), [](int32_t, int32_t y) { return y == 9; }},
         // A RECT from (10, 20) to (30, 25), corners added in the reader's order: inclusive.
         {"filled rectangle", polygon({{10, 20}, {30, 20}, {30, 25}, {10, 25}}, 1),
          [](int32_t x, int32_t y) { return x >= 10 && x <= 30 && y >= 20 && y <= 25; }},
