@@ -24,6 +24,7 @@ extern "C" {
 #include <memory>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vorn {
@@ -42,14 +43,10 @@ double chirp(double seconds)
 
 // What the file holds, read as a player would.
 struct ReadBack {
-    std::vector<AVMediaType> kinds;
-    std::vector<AVCodecID> codecs;
-    int width = 0, height = 0;
-    AVRational frameRate{0, 1};
-    int64_t videoDuration = 0;  // in videoTimeBase
-    AVRational videoTimeBase{0, 1};
-    int sampleRate = 0;
-    int channels = 0;
+    std::vector<AVCodecID> codecs;  // one a stream
+    int width = 0, height = 0, sampleRate = 0;
+    AVRational frameRate{0, 1}, videoTimeBase{0, 1};
+    int64_t videoDuration = 0;     // in videoTimeBase
     std::vector<ImagePtr> frames;  // every decoded picture, 24-bit
     std::vector<float> audio;      // channel 0, decoded from the start
 };
@@ -65,17 +62,12 @@ ReadBack readBack(const std::filesystem::path &file)
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream *stream = input->streams[i];
         const AVCodecParameters *p = stream->codecpar;
-        out.kinds.push_back(p->codec_type);
         out.codecs.push_back(p->codec_id);
         if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
-            out.width = p->width;
-            out.height = p->height;
-            out.frameRate = stream->avg_frame_rate;
-            out.videoDuration = stream->duration;
-            out.videoTimeBase = stream->time_base;
+            std::tie(out.width, out.height, out.frameRate, out.videoDuration, out.videoTimeBase) =
+                std::tuple(p->width, p->height, stream->avg_frame_rate, stream->duration, stream->time_base);
         } else {
             out.sampleRate = p->sample_rate;
-            out.channels = p->ch_layout.nb_channels;
         }
         AVCodecContext *decoder = avcodec_alloc_context3(avcodec_find_decoder(p->codec_id));
         avcodec_parameters_to_context(decoder, p);
@@ -139,7 +131,7 @@ double psnr(const ImageBuffer &a, const ImageBuffer &b)
 class VideoExportTest : public ::testing::Test {
 protected:
     // A box turning a full circle over the scenario's frames (so every frame differs from its
-    // neighbours), with the chirp as its song when `songRate` is not 0; a SERIES can append
+    // neighbours), with the chirp as its song when `songRate` is not 0; MAIN can start with
     // frames of a picture that cannot be decoded.
     std::unique_ptr<Scenario> make(int frameRate, int scale, int songRate, int channels,
                                    int32_t brokenFrames = 0)
@@ -171,7 +163,7 @@ protected:
             EXPECT_TRUE(picture.save(QString::fromStdString((m_dir.path() / "broken.jpg").string()), "JPG"));
             text += "IMAGE \"broken\" { FILE \"broken.jpg\" }\nSTILL \"gone\" { INPUT \"broken\" "
                     "FRAMES " + std::to_string(brokenFrames) + " }\n"
-                    "MAIN { INPUT \"turn\" INPUT \"gone\" }\n";
+                    "MAIN { INPUT \"gone\" INPUT \"turn\" }\n";
         } else {
             text += "MAIN { INPUT \"turn\" }\n";
         }
@@ -184,16 +176,6 @@ protected:
     }
 
     std::filesystem::path out() const { return m_dir.path() / "out.mp4"; }
-
-    // The names in the test's folder: no temporary file may be left behind.
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> list;
-        for (const auto &entry : std::filesystem::directory_iterator(m_dir.path()))
-            list.push_back(entry.path().filename().string());
-        std::sort(list.begin(), list.end());
-        return list;
-    }
 
     test::TempDir m_dir;
     test::RecordingPrompter m_prompter;
@@ -231,13 +213,9 @@ TEST_P(VideoExportCases, ReadsBackAsExported)
     const int32_t count = (options.lastFrame < 0 ? Frames - 1 : options.lastFrame) - first + 1;
     const ReadBack file = readBack(out());
     const bool song = c.audioRate != 0;
-    std::vector<AVMediaType> kinds{AVMEDIA_TYPE_VIDEO};
     std::vector<AVCodecID> codecs{AV_CODEC_ID_H264};
-    if (song) {
-        kinds.push_back(AVMEDIA_TYPE_AUDIO);
+    if (song)
         codecs.push_back(AV_CODEC_ID_AAC);
-    }
-    EXPECT_EQ(file.kinds, kinds);
     EXPECT_EQ(file.codecs, codecs);
     EXPECT_EQ(file.width, options.width ? options.width : Width);
     EXPECT_EQ(file.height, options.height ? options.height : Height);
@@ -324,11 +302,10 @@ TEST_F(VideoExportTest, CancelAndRefusalLeaveNothing)
     EXPECT_EQ(result.status, VideoExportStatus::Failed);
     EXPECT_EQ(result.messages, std::vector<std::string>{"フレーム 24 はシナリオの範囲 (0 - 23) の外にあります。"});
     EXPECT_EQ(m_dir.read("out.mp4"), "an older video");
-    EXPECT_EQ(names(), (std::vector<std::string>{"out.mp4", "picture.png", "song.wav", "video.txt"}));
 }
 
-// Frames whose picture cannot be made are written black and reported once, by the first one's
-// number, beside the render's own message; the video is still whole.
+// Frames whose picture cannot be made (here the first six) are written black and reported
+// once, by the first one's number, beside the render's own message; the video is still whole.
 TEST_F(VideoExportTest, FramesThatFailAreBlackAndReportedOnce)
 {
     auto scenario = make(30, 1, 0, 0, 6);
@@ -338,12 +315,12 @@ TEST_F(VideoExportTest, FramesThatFailAreBlackAndReportedOnce)
     EXPECT_EQ(result.blackFrames, 6);
     ASSERT_FALSE(result.messages.empty());
     EXPECT_EQ(result.messages.front(),
-              "フレーム 24 の画像の作成に失敗しました。黒で書き出しました。（ほかに 5 フレーム）");
+              "フレーム 0 の画像の作成に失敗しました。黒で書き出しました。（ほかに 5 フレーム）");
     const ReadBack file = readBack(out());
     ASSERT_EQ(file.frames.size(), size_t(Frames + 6));
     const ImagePtr black = CreateImageBuffer(Width, Height, 24);
-    EXPECT_GE(psnr(*file.frames.back(), *black), 35.0);
-    EXPECT_LT(psnr(*file.frames.front(), *black), 20.0);
+    EXPECT_GE(psnr(*file.frames.front(), *black), 35.0);
+    EXPECT_LT(psnr(*file.frames.back(), *black), 20.0);
 }
 
 } // namespace

@@ -1,0 +1,44 @@
+// Test pictures for the imaging tests: made from listed pixels or a seed, and read back a row
+// at a time.
+#pragma once
+
+#include "support/pixelprobe.h"
+
+#include <random>
+#include <vector>
+
+namespace vorn::test {
+
+// One row, its pixels listed left to right (alpha -1: a picture without an alpha plane).
+inline ImagePtr rowOf(const std::vector<Rgba> &pixels)
+{
+    const bool alpha = pixels.empty() || pixels.front().a >= 0;
+    ImagePtr image = alpha ? CreateImage(int32_t(pixels.size()), 1)
+                           : CreateImageBuffer(int32_t(pixels.size()), 1, 24);
+    for (size_t x = 0; x < pixels.size(); ++x)
+        setPixel(*image, int32_t(x), 0, pixels[x]);
+    return image;
+}
+
+// The pixels of row y, left to right.
+inline std::vector<Rgba> rowPixels(const ImageBuffer &image, int32_t y = 0)
+{
+    std::vector<Rgba> row;
+    for (int32_t x = 0; x < image.width; ++x)
+        row.push_back(pixelAt(image, x, y));
+    return row;
+}
+
+// A picture whose every pixel differs: colour and alpha from a seeded generator.
+inline ImagePtr noisePicture(int32_t w, int32_t h, uint32_t seed)
+{
+    ImagePtr image = CreateImage(w, h);
+    std::mt19937 gen(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            setPixel(*image, x, y,
+                     {int(gen() & 255), int(gen() & 255), int(gen() & 255), int(gen() & 255)});
+    return image;
+}
+
+} // namespace vorn::test
