@@ -111,7 +111,7 @@ TEST(ReadThenWrite, EachKindWritesWhatWasRead)
         }
         EXPECT_EQ(sjisToUtf8(written), expected);
     });
-    EXPECT_EQ(cases, 11);
+    EXPECT_EQ(cases, 12);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The scenario file writer: the header, the whole file, text lines, values that would not read
 // back, and safe saving (each kind's lines are in the read-then-write test).
 #include "modeltest.h"
+#include "scenario/reader/datatable.h"
 #include "support/tempdir.h"
 
 #include "scenario/model/linewriter.h"
@@ -33,11 +34,6 @@ Lines operator+(Lines a, const Lines &b)
 }
 
 const std::string Rule(80, '#');
-
-Lines linesOf(const Block &block)
-{
-    return test::writtenLines(block);
-}
 
 std::string readFile(const std::filesystem::path &path)
 {
@@ -218,38 +214,11 @@ TEST_F(WriterTest, WholeFile)
     }
 }
 
-// The reader blanks every '#' to the end of its line and ends a quoted value at a TAB, '"', '}'
-// or line break: a line that holds one anywhere else would not read back as written.
+// The lines of data/readback.tsv, and whether each reads back as written.
 TEST(ReadBackTest, Lines)
 {
-    const struct {
-        std::string line;
-        bool readsBack;
-    } cases[] = {
-        {"", true},
-        {Rule, true},
-        {"#     File name \t: \"a#b\"}\"", true},  // a comment holds anything on its line
-        {"\t# RefCount = 2", true},
-        {"\tCF\t37\t0\t255\t0", true},
-        {"IMAGE\t\"pic\"", true},
-        {"\tINPUT\t\t\"a b\"\t\tALINK_VOLUME_ALPHA", true},
-        {"\tFONT\t\t\"\x82\x6C\x82\x72 \x83\x53\"\t20\t40", true},
-        {"\tSTRING\t\t\"A\\\\\"", true},
-        {std::string("\tFILE\t\t\"a\0b\"", 12), true},  // NUL is an ordinary byte to the reader
-        {"AUDIO\t\t\"/tmp/a#b\\song.wav\"", false},
-        {"\tINPUT\t\t\"\"", false},                 // an empty value is refused
-        {"\tINPUT\t\t\"a\tb\"", false},             // TAB
-        {"\tINPUT\t\t\"a}b\"", false},              // '}'
-        {"\tFONT\t\t\"\x83\x7D\"\t20\t40", false},  // マ: its second byte is '}'
-        {"\tINPUT\t\t\"a\"b\"", false},             // a quote of its own
-        {"\tINPUT\t\t\"a\"\t\"b\"", false},         // ... even where it looks like two values
-        {"\tINPUT\t\t\"a\" \"b\"", false},
-        {"\tSTRING\t\t\"a\nb\"", false},            // line breaks
-        {"\tSTRING\t\t\"a\rb\"", false},
-        {"\tCF\t1\t2\t3\t4\r", false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(readsBack(c.line), c.readsBack) << c.line;
+    for (const test::Row &row : test::readTable("tests/scenario/model/data/readback.tsv"))
+        EXPECT_EQ(readsBack(row.at(1)), row[0] == "yes") << row[1];
 }
 
 // Every quoted value of the layout is checked: a save that would write one that does not read
@@ -290,27 +259,6 @@ TEST_F(WriterTest, ValueThatWouldNotReadBackRefusesTheSave)
     EXPECT_EQ(unreadableLineMessage("AUDIO\t\t\"a#b\""),
               "次の行は読み込み直すと別の内容になるため書き出せません"
               "（値に # \" } タブ 改行 は使えず、空の値も書けません）:\nAUDIO  \"a#b\"");
-}
-
-TEST(BlockLinesTest, TextEmptyLinesStayInsideAString)
-{
-    // An empty quoted string does not read back, so a line break next to an empty line is
-    // written as the two backslashes that the reader turns into CR LF.
-    const auto strings = [](std::string value) {
-        TextBlock text;
-        text.string = std::move(value);
-        Lines found;
-        for (const auto &line : linesOf(text))
-            if (line.rfind("\tSTRING", 0) == 0)
-                found.push_back(line.substr(9));
-        return found;
-    };
-    EXPECT_EQ(strings("A\r\n\r\nB"), (Lines{"\"A\\\\\"", "\"B\""}));
-    EXPECT_EQ(strings("\r\nB"), (Lines{"\"\\\\B\""}));
-    EXPECT_EQ(strings("A\r\n"), (Lines{"\"A\\\\\""}));
-    EXPECT_EQ(strings("\r\n"), (Lines{"\"\\\\\""}));
-    for (const auto &line : linesOf(TextBlock()))  // no STRING line without a string
-        EXPECT_NE(line.rfind("\tSTRING", 0), 0u) << line;
 }
 
 TEST_F(WriterTest, WriteErrorMidwayLeavesTheOldFile)
