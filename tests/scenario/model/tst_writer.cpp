@@ -25,15 +25,7 @@ namespace {
 
 using test::addBlock;
 using test::addStill;
-using Lines = std::vector<std::string>;
 
-Lines operator+(Lines a, const Lines &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-const std::string Rule(80, '#');
 
 std::string readFile(const std::filesystem::path &path)
 {
@@ -43,37 +35,11 @@ std::string readFile(const std::filesystem::path &path)
     return text.str();
 }
 
-std::string crlf(const Lines &lines)
+// Sets SOURCE_DATE_EPOCH for the header's date (nullptr: unset).
+void setEpoch(const char *value)
 {
-    std::string text;
-    for (const auto &line : lines)
-        text += line + "\r\n";
-    return text;
+    value ? ::setenv("SOURCE_DATE_EPOCH", value, 1) : ::unsetenv("SOURCE_DATE_EPOCH");
 }
-
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char *name, const char *value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvironmentVariable()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    std::optional<std::string> m_old;
-};
 
 class WriterTest : public ::testing::Test {
 protected:
@@ -118,7 +84,7 @@ TEST(HeaderTest, Date)
         {nullptr, any},
     };
     for (const auto &c : cases) {
-        EnvironmentVariable epoch("SOURCE_DATE_EPOCH", c.epoch);
+        setEpoch(c.epoch);
         const std::string date = scenarioHeaderDate();
         EXPECT_TRUE(std::regex_match(date, std::regex(c.date))) << date;
     }
@@ -156,7 +122,7 @@ TEST(HeaderTest, TextsStayOnTheirLines)
 }
 
 // The whole layout, saved to a file: a new scenario (no version, song or checkpoints) and one
-// with every setting.
+// with every setting, as in data/written/ (whose header names the file "out.txt").
 TEST_F(WriterTest, WholeFile)
 {
     const auto fullSettings = [](Scenario &s) {
@@ -174,41 +140,20 @@ TEST_F(WriterTest, WholeFile)
         s.checkpoints.push_back({1234, -1, {1, 2, 3, 255}});  // frame unknown: keeps time
         addStill(s, "s", 300);
     };
-    const auto header = [](const std::string &more, const std::string &frames, const std::string &time) {
-        return Lines{Rule, "# Vorn Scenario file - 1970/01/01(Thu) 00:00:00 "} +
-               (more.empty() ? Lines{} : Lines{more}) +
-               Lines{"#     File name \t: \"out.txt\"", "#     Total frames \t: " + frames,
-                     "#     Total time \t: " + time + " [sec]", Rule, ""};
+    const std::pair<const char *, std::function<void(Scenario &)>> cases[] = {
+        {"new.txt", [](Scenario &s) { ASSERT_EQ(s.createMain(), 0); }},
+        {"full.txt", fullSettings},
     };
-    const struct {
-        const char *what;
-        std::function<void(Scenario &)> make;
-        Lines expected;
-    } cases[] = {
-        {"new", [](Scenario &s) { ASSERT_EQ(s.createMain(), 0); },
-         header("", "0", "0.000") +
-             Lines{"SCREEN\t\t-1\t-1", "FRAMERATE\t30", "SCALE\t\t1", "PREVIEWSCALE\t4",
-                   "BOARDBREAK\t1000", "STARTFRAME\t0", "", Rule, "", "MAIN", "{",
-                   "\t# RefCount = 0", "}", "", Rule}},
-        {"full", fullSettings,
-         header("#     Vorn version \t: 2.5", "300", "10.000") +
-             Lines{"SCREEN\t\t640\t480", "AUDIO\t\t\"/music/\x89\xB9.wav\"", "FRAMERATE\t30",
-                   "SCALE\t\t1", "PREVIEWSCALE\t2", "BOARDBREAK\t10", "STARTFRAME\t3", "", Rule,
-                   "", "STILL\t\"s\"", "{", "\t# RefCount = 0", "\tBGCOLOR\t\t0\t0\t0",
-                   "\tFRAMES\t\t300", "}", "", Rule, "", "CHECKPOINT", "{",
-                   "\tCF\t37\t0\t255\t0", "\tCT\t1234\t1\t2\t3", "}", "", Rule}},
-    };
-    EnvironmentVariable epoch("SOURCE_DATE_EPOCH", "0");
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
+    setEpoch("0");
+    for (const auto &[name, make] : cases) {
+        SCOPED_TRACE(name);
         Scenario s;
-        c.make(s);
+        make(s);
         const auto target = directory / "out.txt";
         ASSERT_EQ(writeScenario(s, target), 0);
-        std::string expected = crlf(c.expected);
+        std::string expected = readFile(std::filesystem::path(VORN_SOURCE_DIR) / "tests/scenario/model/data/written" / name);
         // The header names the file as it was given.
-        const std::string given = "\"" + target.string() + "\"";
-        expected.replace(expected.find("\"out.txt\""), 9, given);
+        expected.replace(expected.find("\"out.txt\""), 9, "\"" + target.string() + "\"");
         EXPECT_EQ(readFile(target), expected);
         EXPECT_TRUE(strayFiles("out.txt").empty());
     }
