@@ -163,35 +163,4 @@ TEST_F(CliTest, RenderWritesRgbaPngOrKeepsTheOldOne)
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 3);  // no strays
 }
 
-// Values at the ends of int32 render or are refused, never overflow (a sanitizer build makes any overflow
-// fatal). An ellipse turned by -2^31 degrees is the one turned by -128 (the same angle modulo
-// 360), its centre moved the same way.
-TEST_F(CliTest, ExtremeValuesRender)
-{
-    copyScenarioData({"allkinds.bmp"});
-    const auto scenario = [](const std::string &block) {
-        return "SCREEN 64 48\n" + block + "STILL \"s\" { INPUT \"b\" FRAMES 1 }\nMAIN { INPUT \"s\" }\n";
-    };
-    const auto ellipse = [&](const std::string &angle) {
-        return scenario("DRAW \"b\" { SIZE 64 48 COLOR 255 0 0 255 "
-                        "ELLIPSE { REGION 2 3 30 20 WIDTH 2 ANGLE " + angle + " } }\n");
-    };
-    const std::pair<const char *, std::string> files[] = {
-        {"min", ellipse("(0-2147483647-1)")},
-        {"128", ellipse("-128")},
-        {"clip", scenario("IMAGE \"b\" { FILE \"allkinds.bmp\" CLIP 0 0 2147483647 7 }\n")},
-        {"input", "SCREEN 64 48\nIMAGE \"b\" { FILE \"allkinds.bmp\" }\nSTILL \"s\" { INPUT \"b\" "
-                  "(0-2147483647-1) (0-2147483647-1) 10 10 FRAMES 1 }\nMAIN { INPUT \"s\" }\n"},
-    };
-    for (const auto &[name, text] : files) {
-        m_dir.write(std::string(name) + ".txt", text);
-        const CliRun result = run({"render", QString(name) + ".txt", "0", QString(name) + ".png"});
-        EXPECT_TRUE(result.exitCode == 0 || (result.exitCode == 1 && !result.err.empty()))
-            << name << ": " << result.exitCode << " " << result.err;
-    }
-    const QImage turned(arg("min.png"));
-    ASSERT_FALSE(turned.isNull());
-    EXPECT_EQ(turned, QImage(arg("128.png")));
-}
-
 } // namespace
