@@ -1,6 +1,5 @@
-// Block grammar tests: every kind's once-rules, bounds, closing checks and messages (exact, with
-// their line), and what keywords set beyond the written lines, read through the reader as users
-// reach it.
+// Block grammar tests beyond the refused texts of data/errors.tsv: what keywords set beyond the
+// written lines, and blocks that end with the text, read through the reader as users reach it.
 #include "base/prompter.h"
 #include "base/sjis.h"
 #include "imaging/shapes.h"
@@ -112,35 +111,25 @@ TEST(GrammarFields, filmLengthStaysInRange)
     EXPECT_EQ(unknown.block<FilmBlock>(0).filmLength, 0);
 }
 
-// What the lines of MAIN set beyond its written lines (those are in the read-then-write test).
-TEST(GrammarFields, seriesAndMain)
+// A background colour is opaque (the region picker shows it as the blank screen).
+TEST(GrammarFields, backgroundColourIsOpaque)
 {
-    Read read("SERIES \"s\" {\nINPUT \"a\"\n}\n"
-              "MAIN {\nINPUT \"s\"\n!INPUT \"c\"\nALINK_VOLUME_ALPHA\n}\n");
-    ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
-    EXPECT_EQ(read.block<SeriesBlock>(0).kind, BlockKind::Series);
-    auto &main = read.block<SeriesBlock>(1);
-    EXPECT_EQ(main.kind, BlockKind::Main);
-    EXPECT_EQ(main.name, SjisString(" "));
-    EXPECT_EQ(read.scenario.mainInput.block, &main);
-    EXPECT_TRUE(read.scenario.usesAudioLink);
-
-    Read empty("MAIN {\n}\n");
-    ASSERT_EQ(empty.result, 0);
-    EXPECT_FALSE(empty.scenario.usesAudioLink);
-    EXPECT_TRUE(empty.block<SeriesBlock>(0).inputs.empty());
+    Read read("STILL \"s\" {\nINPUT \"a\"\nBGCOLOR 7 8 9\nFRAMES 1\n}\n");
+    ASSERT_EQ(read.result, 0);
+    EXPECT_EQ(read.block<StillBlock>(0).bgColor, (Colour{7, 8, 9, 255}));
 }
 
 TEST(GrammarFields, checkpointEntries)
 {
     Read read("CHECKPOINT {\n\tCF\t37\t0\t255\t0\t# 1234\n\tCT 1234\nCF 5 204 204 0 }\n"
-              "CHECKPOINT\n{\nCT 0 1 2 3\n}\n");
+              "CHECKPOINT\n{\nCT 0 1 2 3\nCF -\n}\n");
     ASSERT_EQ(read.result, 0) << (read.prompter.errors.empty() ? "" : read.prompter.errors[0]);
     const std::vector<Checkpoint> expected = {
         {-1, 37, {0, 255, 0, 255}},
         {1234, -1, {255, 255, 255, 255}},
         {-1, 5, {204, 204, 0, 255}},
         {0, -1, {1, 2, 3, 255}},
+        {-1, 0, {255, 255, 255, 255}},  // a lone '-' is 0
     };
     EXPECT_EQ(read.scenario.checkpoints, expected);
 }
