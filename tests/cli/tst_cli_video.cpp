@@ -13,26 +13,11 @@ using vorn::test::CliRun;
 
 class CliVideoTest : public vorn::test::CliTest {
 protected:
-    // The first second of the demo.
-    CliRun video(QStringList extra)
-    {
-        return run(QStringList{"video", "demo.txt"} + extra + QStringList{"--to", "29"}, demo());
-    }
     size_t entries() const
     {
         return size_t(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));
     }
 };
-
-TEST_F(CliVideoTest, WritesTheFileAndNothingElse)
-{
-    const CliRun result = video({arg("first.mp4"), "--size", "360x240", "--threads", "2"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, "");
-    EXPECT_GT(std::filesystem::file_size(m_dir.path() / "first.mp4"), 10000u);
-    EXPECT_EQ(entries(), 2u);  // the runtime folder and the video
-}
 
 // A full disk, played by a file size limit: the message with the system's reason, the old
 // video whole and no temporary file left.

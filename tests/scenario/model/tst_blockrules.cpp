@@ -165,50 +165,27 @@ TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
             text += "STILL \"" + names.back() + "\" { INPUT \"d\" FRAMES " +
                     std::to_string(pick(30, 80)) + " }\n";
         }
-        const auto input = [&] {
-            return "INPUT \"" + names[size_t(pick(0, int(names.size()) - 1))] + "\" ";
-        };
-        const auto frames = [&](int low, int high) {
-            return "FRAMES " + std::to_string(pick(low, high)) + " ";
-        };
+        // Each kind's lines: i an input, f a length, s a short one, n 0 to 40, c 0 to 29, k 0 to 4.
+        static const char *const kinds[][2] = {
+            {"ROTATE", "i f"}, {"ZOOM", "i f"}, {"FILM", "i i i UP f"}, {"FADEIN", "i s"},
+            {"FADEOUT", "i s"}, {"FADEINOUT", "i s"}, {"CROSSFADE", "i i s"}, {"CROSSFADE", "i i i s"},
+            {"MIX", "i OFFSET n"}, {"MIX", "i OFFSET n i OFFSET n i OFFSET n"}, {"SERIES", "i"},
+            {"SERIES", "i i i"}, {"SHAKE", "i"}, {"MOSAIC", "i SIZE_START 1 SIZE_END 4"},
+            {"EXPAND", "i IN UP"}, {"CUT", "i START c END c SKIP k"}, {"ALPHA", "i START 0 END 255"},
+            {"SHADE", "i START 0 END 2"}};
         for (int i = 0; i < 20; ++i) {
+            const auto &kind = kinds[pick(0, int(std::size(kinds)) - 1)];
             std::string body;
-            std::string kind;
-            switch (pick(0, 12)) {
-            case 0: kind = "ROTATE"; body = input() + frames(30, 60); break;
-            case 1: kind = "ZOOM"; body = input() + frames(30, 60); break;
-            case 2: kind = "FILM"; body = input() + input() + input() + "UP " + frames(30, 90); break;
-            case 3:
-                kind = std::vector<std::string>{"FADEIN", "FADEOUT", "FADEINOUT"}[size_t(pick(0, 2))];
-                body = input() + frames(0, 15);
-                break;
-            case 4:
-                kind = "CROSSFADE";
-                body = input() + input() + (pick(0, 1) ? input() : "") + frames(0, 15);
-                break;
-            case 5:
-                kind = "MIX";
-                for (int k = pick(1, 4); k > 0; --k)
-                    body += input() + "OFFSET " + std::to_string(pick(0, 40)) + " ";
-                break;
-            case 6:
-                kind = "SERIES";
-                for (int k = pick(1, 4); k > 0; --k)
-                    body += input();
-                break;
-            case 7: kind = "SHAKE"; body = input(); break;
-            case 8: kind = "MOSAIC"; body = input() + "SIZE_START 1 SIZE_END 4 "; break;
-            case 9: kind = "EXPAND"; body = input() + "IN UP "; break;
-            case 10:
-                kind = "CUT";
-                body = input() + "START " + std::to_string(pick(0, 29)) + " END " +
-                       std::to_string(pick(0, 29)) + " SKIP " + std::to_string(pick(0, 4)) + " ";
-                break;
-            case 11: kind = "ALPHA"; body = input() + "START 0 END 255 "; break;
-            default: kind = "SHADE"; body = input() + "START 0 END 2 "; break;
-            }
+            for (const char c : std::string(kind[1]))
+                body += c == 'i'   ? "INPUT \"" + names[size_t(pick(0, int(names.size()) - 1))] + "\""
+                        : c == 'f' ? "FRAMES " + std::to_string(pick(30, 90))
+                        : c == 's' ? "FRAMES " + std::to_string(pick(0, 15))
+                        : c == 'n' ? std::to_string(pick(0, 40))
+                        : c == 'c' ? std::to_string(pick(0, 29))
+                        : c == 'k' ? std::to_string(pick(0, 4))
+                                   : std::string(1, c);
             names.push_back("b" + std::to_string(i));
-            text += kind + " \"" + names.back() + "\" { " + body + "}\n";
+            text += std::string(kind[0]) + " \"" + names.back() + "\" { " + body + " }\n";
         }
         text += "MAIN { INPUT \"b19\" INPUT \"b18\" INPUT \"b10\" }\n";
         const auto file = dir.path() / ("random" + std::to_string(round) + ".txt");

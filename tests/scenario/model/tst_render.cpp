@@ -107,29 +107,14 @@ protected:
     std::unique_ptr<Scenario> m_scenario;
 };
 
-// A picture of a block at a frame, handed back when it goes out of scope.
-class Frame {
-public:
-    Frame(Block *block, int32_t frame) : m_block(block), m_frame(frame)
-    {
-        m_image = block ? block->render(frame) : nullptr;
-    }
-    ~Frame()
-    {
-        if (m_image)
-            m_block->release(m_image, m_frame);
-    }
-    Frame(const Frame &) = delete;
-    Frame &operator=(const Frame &) = delete;
-    const ImageBuffer *operator->() const { return m_image; }
-    const ImageBuffer &operator*() const { return *m_image; }
-    explicit operator bool() const { return m_image != nullptr; }
-
-private:
-    Block *m_block;
-    int32_t m_frame;
-    ImageBuffer *m_image;
-};
+// A picture of a block (none: the scenario) at a frame, handed back when the last copy goes.
+using Frame = std::shared_ptr<ImageBuffer>;
+Frame frameOf(Scenario &s, Block *block, int32_t frame)
+{
+    return Frame(block ? block->render(frame) : s.render(frame), [&s, block, frame](ImageBuffer *p) {
+        block ? block->release(p, frame) : s.release(p, frame);
+    });
+}
 
 // A checked component: "*", "N" or "LOW:HIGH".
 bool within(const std::string &spec, int32_t value)
@@ -147,12 +132,8 @@ void check(Scenario &s, const std::string &line)
     int32_t frame = 0;
     words >> name >> frame >> what;
     const auto render = [&s](const std::string &blockName, int32_t f) {
-        Block *block = blockName == "-" ? nullptr : s.findBlock(blockName);
-        EXPECT_TRUE(block || blockName == "-") << blockName;
-        ImageBuffer *p = block ? block->render(f) : s.render(f);
-        return std::shared_ptr<ImageBuffer>(p, [&s, block, f](ImageBuffer *q) {
-            block ? block->release(q, f) : s.release(q, f);
-        });
+        EXPECT_TRUE(blockName == "-" || s.findBlock(blockName)) << blockName;
+        return frameOf(s, blockName == "-" ? nullptr : s.findBlock(blockName), f);
     };
     const auto picture = render(name, frame);
     if (what == "any")
@@ -224,9 +205,9 @@ SHADE "shade" { INPUT "still" START 0 END 4 }
 SHADE "settled" { INPUT "still" START 2147483647 END 2147483647 }
 MAIN { INPUT "shade" INPUT "settled" }
 )");
-    Frame plain(block("still"), 0);
+    const Frame plain = frameOf(*m_scenario, block("still"), 0);
     const auto expectShade = [&](const char *name, int32_t f, const ImageBuffer &expected) {
-        Frame shaded(block(name), f);
+        const Frame shaded = frameOf(*m_scenario, block(name), f);
         ASSERT_TRUE(shaded);
         ASSERT_TRUE(shaded->alpha);
         for (int32_t y = 0; y < 24; y += 3)
@@ -273,15 +254,15 @@ MAIN { INPUT "rotate" INPUT "action" INPUT "film" }
         EXPECT_TRUE(b->isKeyFrame(0));
     }
     EXPECT_EQ(block<RotateBlock>("rotate")->angleAt(0), 90);
-    Frame rotate(block("rotate"), 0);
+    const Frame rotate = frameOf(*m_scenario, block("rotate"), 0);
     ASSERT_TRUE(rotate);
     EXPECT_EQ(rotate->width, 64);
-    Frame action(block("action"), 0);
+    const Frame action = frameOf(*m_scenario, block("action"), 0);
     ASSERT_TRUE(action);
     EXPECT_TRUE(isRed(at(*action, 10, 10)));
     EXPECT_EQ(at(*action, 50, 40).a, 0);
     // DOWN starts with the strip at its far end: the first input in view.
-    Frame film(block("film"), 0);
+    const Frame film = frameOf(*m_scenario, block("film"), 0);
     ASSERT_TRUE(film);
     EXPECT_TRUE(isRed(at(*film, 32, 24)));
 }
@@ -305,7 +286,7 @@ MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
 )");
     const char *kept[] = {"turn", "zoom", "film"};
     for (const char *name : kept) {
-        Frame first(block(name), 0);
+        const Frame first = frameOf(*m_scenario, block(name), 0);
         ASSERT_TRUE(first) << name;
         EXPECT_TRUE(isRed(at(*first, 32, 24))) << name;
     }
@@ -313,7 +294,7 @@ MAIN { INPUT "turn" INPUT "zoom" INPUT "film" }
     box->color = Colour{0, 255, 0, 255};
     s.dropCaches();
     for (const char *name : kept) {
-        Frame next(block(name), 1);
+        const Frame next = frameOf(*m_scenario, block(name), 1);
         ASSERT_TRUE(next) << name;
         EXPECT_TRUE(isGreen(at(*next, 32, 24))) << name;
     }

@@ -26,13 +26,10 @@ namespace {
 using test::addBlock;
 using test::addStill;
 
-
 std::string readFile(const std::filesystem::path &path)
 {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Sets SOURCE_DATE_EPOCH for the header's date (nullptr: unset).
@@ -60,14 +57,9 @@ protected:
 
 TEST(HeaderTest, Date)
 {
-    std::tm time{};
-    time.tm_year = 2024 - 1900;
-    time.tm_mon = 4;
-    time.tm_mday = 6;
-    time.tm_wday = 1;
-    time.tm_hour = 7;
-    time.tm_min = 8;
-    time.tm_sec = 9;
+    const std::tm time{.tm_sec = 9, .tm_min = 8, .tm_hour = 7, .tm_mday = 6, .tm_mon = 4,
+                       .tm_year = 2024 - 1900, .tm_wday = 1, .tm_yday = 0, .tm_isdst = 0,
+                       .tm_gmtoff = 0, .tm_zone = nullptr};
     EXPECT_EQ(formatHeaderDate(time), "2024/05/06(Mon) 07:08:09");
 
     // SOURCE_DATE_EPOCH in UTC; without it, or when it is no number, the local time.

@@ -184,21 +184,6 @@ TEST(Linker, KindDefaultsFillTheScreen)
     EXPECT_EQ(still.inputs[1]->rect, given);
 }
 
-TEST(Linker, EveryBlockIsValidated)
-{
-    Folder folder;
-    // "b" is used by nothing, and its file is missing: validation still reports it, without
-    // the reading-error heading.
-    auto loaded = folder.loadAndLink("SCREEN 64 48\n"
-                                     "IMAGE \"a\" { FILE \"a.bmp\" }\n"
-                                     "IMAGE \"b\" { FILE \"gone.bmp\" }\n"
-                                     "MAIN { INPUT \"a\" }\n");
-    EXPECT_EQ(loaded->result, -1);
-    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
-    EXPECT_EQ(loaded->lastError().rfind("シナリオ読み込み時", 0), std::string::npos);
-    EXPECT_NE(loaded->lastError().find("gone.bmp"), std::string::npos);
-}
-
 TEST(Linker, MacroCounterNamesBlocks)
 {
     Folder folder;
