@@ -117,11 +117,11 @@ Frame frameOf(Scenario &s, Block *block, int32_t frame)
 }
 
 // A checked component: "*", "N" or "LOW:HIGH".
-bool within(const std::string &spec, int32_t value)
+bool within(const std::string &range, int32_t value)
 {
-    const size_t colon = spec.find(':');
-    const std::string high = colon == std::string::npos ? spec : spec.substr(colon + 1);
-    return spec == "*" || (value >= std::stoi(spec.substr(0, colon)) && value <= std::stoi(high));
+    const size_t colon = range.find(':');
+    const std::string high = colon == std::string::npos ? range : range.substr(colon + 1);
+    return range == "*" || (value >= std::stoi(range.substr(0, colon)) && value <= std::stoi(high));
 }
 
 // One check of data/render.txt (its header says what they mean).
