@@ -1,5 +1,5 @@
-// Tests of `vorn-scenario video`: the arguments, the refusals and what they leave on disk. The
-// file's contents are tested through the library (tests/export).
+// Tests of `vorn-scenario video` beyond the command table: what it leaves on disk. The file's
+// contents are tested through the library (tests/export).
 #include "support/clirun.h"
 
 #include <QProcess>
@@ -13,53 +13,11 @@ using vorn::test::CliRun;
 
 class CliVideoTest : public vorn::test::CliTest {
 protected:
-    // The first second of the demo.
-    CliRun video(QStringList extra)
-    {
-        return run(QStringList{"video", "demo.txt"} + extra + QStringList{"--to", "29"}, demo());
-    }
     size_t entries() const
     {
         return size_t(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));
     }
 };
-
-TEST_F(CliVideoTest, WritesTheFileAndNothingElse)
-{
-    const CliRun result = video({arg("first.mp4"), "--size", "360x240", "--threads", "2"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, "");
-    EXPECT_GT(std::filesystem::file_size(m_dir.path() / "first.mp4"), 10000u);
-    EXPECT_EQ(entries(), 2u);  // the runtime folder and the video
-}
-
-TEST_F(CliVideoTest, UsageErrorsAndRefusals)
-{
-    struct Row {
-        QStringList args;
-        int exitCode;
-        const char *message;  // the start of standard error
-    };
-    const Row rows[] = {
-        {{}, 2, "vorn-scenario video: OUT.mp4 is needed"},
-        {{arg("a.mp4"), "--size", "360"}, 2, "vorn-scenario video: bad value for --size"},
-        {{arg("a.mp4"), "--threads", "0"}, 2, "vorn-scenario video: bad value for --threads"},
-        {{arg("a.mp4"), "--from", "x"}, 2, "vorn-scenario video: bad value for --from"},
-        {{arg("a.mp4"), "--fast"}, 2, "vorn-scenario video: unknown option --fast"},
-        {{arg("a.mp4"), arg("b.mp4")}, 2, "vorn-scenario video: too many arguments"},
-        {{arg("a.mp4"), "--from", "30"}, 1, "書き出す範囲が正しくありません (30 - 29)。\n"},
-        {{arg("a.mp4"), "--size", "361x240"}, 1, "動画のサイズ 361x240 は使えません"},
-        {{arg("no/such/folder/a.mp4")}, 1, "動画ファイルを作成できません。\n"},
-        {{m_dir.path().c_str()}, 1, "動画ファイルを作成できません。\n"},
-    };
-    for (const Row &row : rows) {
-        const CliRun result = video(row.args);
-        EXPECT_EQ(result.exitCode, row.exitCode) << row.args.join(' ').toStdString();
-        EXPECT_EQ(result.err.rfind(row.message, 0), 0u) << result.err;
-        EXPECT_EQ(entries(), 1u) << row.args.join(' ').toStdString();
-    }
-}
 
 // A full disk, played by a file size limit: the message with the system's reason, the old
 // video whole and no temporary file left.

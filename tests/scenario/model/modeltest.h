@@ -1,4 +1,5 @@
-// Helpers of the model tests: a prompter that records, a sink that records, hand linking.
+// Helpers of the model tests: a prompter that records, a sink that records, hand linking, the
+// cases of the data files.
 #pragma once
 
 #include "base/linesink.h"
@@ -9,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +70,26 @@ inline BlockInput *addInput(Scenario &scenario, Block &block, Block *target,
     BlockInput *raw = input.get();
     block.inputs.push_back(std::move(input));
     return raw;
+}
+
+// Calls `each` with the cases of data/NAME: "=== what", a scenario text, "---", then what is
+// expected, up to the next "=== " line. Gives the number of cases.
+inline int forEachCase(const std::string &name,
+                       const std::function<void(const std::string &text, const std::string &expected)> &each)
+{
+    std::ifstream in(std::filesystem::path(VORN_SOURCE_DIR) / "tests/scenario/model/data" / name);
+    const std::string file{std::istreambuf_iterator<char>(in), {}};
+    int cases = 0;
+    for (size_t at = file.find("\n=== "); at != std::string::npos; ++cases) {
+        const size_t text = file.find('\n', at + 1) + 1, split = file.find("\n---\n", text);
+        SCOPED_TRACE(file.substr(at + 5, text - at - 6));
+        at = file.find("\n=== ", split);
+        std::string expected = file.substr(split + 5, at == std::string::npos ? at : at + 1 - split - 5);
+        while (expected.size() > 1 && expected.compare(expected.size() - 2, 2, "\n\n") == 0)
+            expected.pop_back();  // the blank lines between cases
+        each(file.substr(text, split + 1 - text), expected);
+    }
+    return cases;
 }
 
 } // namespace vorn::test

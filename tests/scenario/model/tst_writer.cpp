@@ -1,6 +1,7 @@
 // The scenario file writer: the header, the whole file, text lines, values that would not read
 // back, and safe saving (each kind's lines are in the read-then-write test).
 #include "modeltest.h"
+#include "scenario/reader/datatable.h"
 #include "support/tempdir.h"
 
 #include "scenario/model/linewriter.h"
@@ -24,60 +25,18 @@ namespace {
 
 using test::addBlock;
 using test::addStill;
-using Lines = std::vector<std::string>;
-
-Lines operator+(Lines a, const Lines &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-const std::string Rule(80, '#');
-
-Lines linesOf(const Block &block)
-{
-    return test::writtenLines(block);
-}
 
 std::string readFile(const std::filesystem::path &path)
 {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::string crlf(const Lines &lines)
+// Sets SOURCE_DATE_EPOCH for the header's date (nullptr: unset).
+void setEpoch(const char *value)
 {
-    std::string text;
-    for (const auto &line : lines)
-        text += line + "\r\n";
-    return text;
+    value ? ::setenv("SOURCE_DATE_EPOCH", value, 1) : ::unsetenv("SOURCE_DATE_EPOCH");
 }
-
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char *name, const char *value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvironmentVariable()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    std::optional<std::string> m_old;
-};
 
 class WriterTest : public ::testing::Test {
 protected:
@@ -98,14 +57,9 @@ protected:
 
 TEST(HeaderTest, Date)
 {
-    std::tm time{};
-    time.tm_year = 2024 - 1900;
-    time.tm_mon = 4;
-    time.tm_mday = 6;
-    time.tm_wday = 1;
-    time.tm_hour = 7;
-    time.tm_min = 8;
-    time.tm_sec = 9;
+    const std::tm time{.tm_sec = 9, .tm_min = 8, .tm_hour = 7, .tm_mday = 6, .tm_mon = 4,
+                       .tm_year = 2024 - 1900, .tm_wday = 1, .tm_yday = 0, .tm_isdst = 0,
+                       .tm_gmtoff = 0, .tm_zone = nullptr};
     EXPECT_EQ(formatHeaderDate(time), "2024/05/06(Mon) 07:08:09");
 
     // SOURCE_DATE_EPOCH in UTC; without it, or when it is no number, the local time.
@@ -122,7 +76,7 @@ TEST(HeaderTest, Date)
         {nullptr, any},
     };
     for (const auto &c : cases) {
-        EnvironmentVariable epoch("SOURCE_DATE_EPOCH", c.epoch);
+        setEpoch(c.epoch);
         const std::string date = scenarioHeaderDate();
         EXPECT_TRUE(std::regex_match(date, std::regex(c.date))) << date;
     }
@@ -160,7 +114,7 @@ TEST(HeaderTest, TextsStayOnTheirLines)
 }
 
 // The whole layout, saved to a file: a new scenario (no version, song or checkpoints) and one
-// with every setting.
+// with every setting, as in data/written/ (whose header names the file "out.txt").
 TEST_F(WriterTest, WholeFile)
 {
     const auto fullSettings = [](Scenario &s) {
@@ -178,78 +132,30 @@ TEST_F(WriterTest, WholeFile)
         s.checkpoints.push_back({1234, -1, {1, 2, 3, 255}});  // frame unknown: keeps time
         addStill(s, "s", 300);
     };
-    const auto header = [](const std::string &more, const std::string &frames, const std::string &time) {
-        return Lines{Rule, "# Vorn Scenario file - 1970/01/01(Thu) 00:00:00 "} +
-               (more.empty() ? Lines{} : Lines{more}) +
-               Lines{"#     File name \t: \"out.txt\"", "#     Total frames \t: " + frames,
-                     "#     Total time \t: " + time + " [sec]", Rule, ""};
+    const std::pair<const char *, std::function<void(Scenario &)>> cases[] = {
+        {"new.txt", [](Scenario &s) { ASSERT_EQ(s.createMain(), 0); }},
+        {"full.txt", fullSettings},
     };
-    const struct {
-        const char *what;
-        std::function<void(Scenario &)> make;
-        Lines expected;
-    } cases[] = {
-        {"new", [](Scenario &s) { ASSERT_EQ(s.createMain(), 0); },
-         header("", "0", "0.000") +
-             Lines{"SCREEN\t\t-1\t-1", "FRAMERATE\t30", "SCALE\t\t1", "PREVIEWSCALE\t4",
-                   "BOARDBREAK\t1000", "STARTFRAME\t0", "", Rule, "", "MAIN", "{",
-                   "\t# RefCount = 0", "}", "", Rule}},
-        {"full", fullSettings,
-         header("#     Vorn version \t: 2.5", "300", "10.000") +
-             Lines{"SCREEN\t\t640\t480", "AUDIO\t\t\"/music/\x89\xB9.wav\"", "FRAMERATE\t30",
-                   "SCALE\t\t1", "PREVIEWSCALE\t2", "BOARDBREAK\t10", "STARTFRAME\t3", "", Rule,
-                   "", "STILL\t\"s\"", "{", "\t# RefCount = 0", "\tBGCOLOR\t\t0\t0\t0",
-                   "\tFRAMES\t\t300", "}", "", Rule, "", "CHECKPOINT", "{",
-                   "\tCF\t37\t0\t255\t0", "\tCT\t1234\t1\t2\t3", "}", "", Rule}},
-    };
-    EnvironmentVariable epoch("SOURCE_DATE_EPOCH", "0");
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
+    setEpoch("0");
+    for (const auto &[name, make] : cases) {
+        SCOPED_TRACE(name);
         Scenario s;
-        c.make(s);
+        make(s);
         const auto target = directory / "out.txt";
         ASSERT_EQ(writeScenario(s, target), 0);
-        std::string expected = crlf(c.expected);
+        std::string expected = readFile(std::filesystem::path(VORN_SOURCE_DIR) / "tests/scenario/model/data/written" / name);
         // The header names the file as it was given.
-        const std::string given = "\"" + target.string() + "\"";
-        expected.replace(expected.find("\"out.txt\""), 9, given);
+        expected.replace(expected.find("\"out.txt\""), 9, "\"" + target.string() + "\"");
         EXPECT_EQ(readFile(target), expected);
         EXPECT_TRUE(strayFiles("out.txt").empty());
     }
 }
 
-// The reader blanks every '#' to the end of its line and ends a quoted value at a TAB, '"', '}'
-// or line break: a line that holds one anywhere else would not read back as written.
+// The lines of data/readback.tsv, and whether each reads back as written.
 TEST(ReadBackTest, Lines)
 {
-    const struct {
-        std::string line;
-        bool readsBack;
-    } cases[] = {
-        {"", true},
-        {Rule, true},
-        {"#     File name \t: \"a#b\"}\"", true},  // a comment holds anything on its line
-        {"\t# RefCount = 2", true},
-        {"\tCF\t37\t0\t255\t0", true},
-        {"IMAGE\t\"pic\"", true},
-        {"\tINPUT\t\t\"a b\"\t\tALINK_VOLUME_ALPHA", true},
-        {"\tFONT\t\t\"\x82\x6C\x82\x72 \x83\x53\"\t20\t40", true},
-        {"\tSTRING\t\t\"A\\\\\"", true},
-        {std::string("\tFILE\t\t\"a\0b\"", 12), true},  // NUL is an ordinary byte to the reader
-        {"AUDIO\t\t\"/tmp/a#b\\song.wav\"", false},
-        {"\tINPUT\t\t\"\"", false},                 // an empty value is refused
-        {"\tINPUT\t\t\"a\tb\"", false},             // TAB
-        {"\tINPUT\t\t\"a}b\"", false},              // '}'
-        {"\tFONT\t\t\"\x83\x7D\"\t20\t40", false},  // マ: its second byte is '}'
-        {"\tINPUT\t\t\"a\"b\"", false},             // a quote of its own
-        {"\tINPUT\t\t\"a\"\t\"b\"", false},         // ... even where it looks like two values
-        {"\tINPUT\t\t\"a\" \"b\"", false},
-        {"\tSTRING\t\t\"a\nb\"", false},            // line breaks
-        {"\tSTRING\t\t\"a\rb\"", false},
-        {"\tCF\t1\t2\t3\t4\r", false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(readsBack(c.line), c.readsBack) << c.line;
+    for (const test::Row &row : test::readTable("tests/scenario/model/data/readback.tsv"))
+        EXPECT_EQ(readsBack(row.at(1)), row[0] == "yes") << row[1];
 }
 
 // Every quoted value of the layout is checked: a save that would write one that does not read
@@ -290,27 +196,6 @@ TEST_F(WriterTest, ValueThatWouldNotReadBackRefusesTheSave)
     EXPECT_EQ(unreadableLineMessage("AUDIO\t\t\"a#b\""),
               "次の行は読み込み直すと別の内容になるため書き出せません"
               "（値に # \" } タブ 改行 は使えず、空の値も書けません）:\nAUDIO  \"a#b\"");
-}
-
-TEST(BlockLinesTest, TextEmptyLinesStayInsideAString)
-{
-    // An empty quoted string does not read back, so a line break next to an empty line is
-    // written as the two backslashes that the reader turns into CR LF.
-    const auto strings = [](std::string value) {
-        TextBlock text;
-        text.string = std::move(value);
-        Lines found;
-        for (const auto &line : linesOf(text))
-            if (line.rfind("\tSTRING", 0) == 0)
-                found.push_back(line.substr(9));
-        return found;
-    };
-    EXPECT_EQ(strings("A\r\n\r\nB"), (Lines{"\"A\\\\\"", "\"B\""}));
-    EXPECT_EQ(strings("\r\nB"), (Lines{"\"\\\\B\""}));
-    EXPECT_EQ(strings("A\r\n"), (Lines{"\"A\\\\\""}));
-    EXPECT_EQ(strings("\r\n"), (Lines{"\"\\\\\""}));
-    for (const auto &line : linesOf(TextBlock()))  // no STRING line without a string
-        EXPECT_NE(line.rfind("\tSTRING", 0), 0u) << line;
 }
 
 TEST_F(WriterTest, WriteErrorMidwayLeavesTheOldFile)

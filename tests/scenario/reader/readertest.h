@@ -49,16 +49,4 @@ inline std::unique_ptr<Loaded> loadString(const TempDir &dir, std::string_view t
     return loadFile(dir.write(name, text));
 }
 
-// Loads `text` (as test.txt) and expects it refused with exactly one message, at `line` of
-// `where` (the file, or a macro expansion's display name).
-inline void expectOneError(const std::string &text, int line, const std::string &message,
-                           const std::string &where = "test.txt")
-{
-    const TempDir dir;
-    const auto loaded = loadString(dir, text);
-    EXPECT_EQ(loaded->result, -1) << text;
-    ASSERT_EQ(loaded->prompter.errors.size(), 1u) << text;
-    EXPECT_EQ(loaded->prompter.errors[0], readingError(where, line, message)) << text;
-}
-
 } // namespace vorn::test

@@ -1,4 +1,5 @@
 // SourceText byte operations and the expression evaluator's grouping and wrap-around.
+#include "datatable.h"
 #include "scenario/reader/expression.h"
 #include "scenario/reader/sourcetext.h"
 
@@ -76,41 +77,15 @@ int32_t evalOk(std::string_view expression)
     return value;
 }
 
+// The rows of data/expressions.tsv.
 TEST(Expression, ValuesGroupingWrapAroundAndFailures)
 {
-    struct Case {
-        const char *expression;
-        int32_t code;
-        int32_t value;  // when the code is 0
-    };
-    const Case cases[] = {
-        // Grouping as the rightmost split does.
-        {"(7/2)", 0, 3}, {"(0-7/2)", 0, -3}, {"((1+2)*3)", 0, 9}, {"(1+2*3)", 0, 7},
-        {"(2*(3+4)-5)", 0, 9}, {"10-2-3", 0, 5}, {"100/10/5", 0, 2}, {"8/2*3", 0, 12},
-        {"(((4)))", 0, 4}, {"(1)+(2)*(3)", 0, 7},
-        // An empty operand is 0: a leading '-' negates, an operator before '-' groups unusually.
-        {"-5", 0, -5}, {"2*-3", 0, -3}, {"1+", 0, 1}, {"", 0, 0},
-        // 32-bit wrap-around instead of overflow.
-        {"2147483647+1", 0, INT32_MIN}, {"0-2147483647-2", 0, INT32_MAX}, {"65536*65536", 0, 0},
-        {"65536*32768", 0, INT32_MIN}, {"(0-2147483647-1)/(0-1)", 0, INT32_MIN},
-        {"4294967296", 0, 0}, {"4294967297", 0, 1},
-        {"99999999999999999999999", 0, wrapDecimal("99999999999999999999999")},
-        // Division by zero is -5, any other failure -1.
-        {"5/0", -5, 0}, {"5/(2-2)", -5, 0}, {"()", -1, 0}, {"(1", -1, 0}, {"1)", -1, 0},
-        {"(1)(2)", -1, 0},
-        // The left part is evaluated first: its failure wins over a later division by zero.
-        {"(1)(2)+5/0", -1, 0}, {"5/0+(1)(2)", -5, 0},
-        // Depth is counted from the end, so an unbalanced text may still split and divide by 0.
-        {"5/0+)(", -5, 0},
-    };
-    for (const Case &c : cases) {
+    for (const test::Row &row : test::readTable("tests/scenario/reader/data/expressions.tsv")) {
         int32_t value = 12345;
-        EXPECT_EQ(eval(c.expression, value), c.code) << c.expression;
-        if (c.code == 0) {
-            EXPECT_EQ(value, c.value) << c.expression;
-        }
+        EXPECT_EQ(eval(row.at(0), value), std::stoi(row.at(1))) << row[0];
+        if (row.size() > 2)
+            EXPECT_EQ(value, std::stoi(row[2])) << row[0];
     }
-    EXPECT_EQ(wrapDecimal("2147483648"), INT32_MIN);
 }
 
 TEST(Expression, DeepAndLongTextsStayBounded)

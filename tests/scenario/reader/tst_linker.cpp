@@ -77,46 +77,6 @@ TEST(Linker, AllKindsLinksAndCanLinkAgain)
     EXPECT_EQ(s.totalFrames, total);
 }
 
-// Scenarios that read but do not link: the one message each gives.
-TEST(Linker, RefusedScenariosGiveOneMessage)
-{
-    const std::string P = Pictures;
-    const std::pair<std::string, std::string> cases[] = {
-        {"MAIN { }\n", "スクリーンサイズが定義されていません。"},
-        {"SCREEN 0 0\n", "MAINブロックが定義されていません。"},  // 0 x 0 is a given size
-        {P + "MAIN { INPUT \"a\" ALINK_VOLUME_ALPHA }\n",
-         "音楽連動機能を利用するには、音楽ファイルを指定して下さい。"},
-        // The first block whose name comes again is reported: "a", although "b" repeats first.
-        {P + "IMAGE \"b\" { FILE \"a.bmp\" }\nIMAGE \"a\" { FILE \"a.bmp\" }\nMAIN { INPUT \"a\" }\n",
-         "シーン a は複数定義されています。"},
-        {P + "MAIN { INPUT \"a\" INPUT \"nothing\" }\n", "シーン nothing は定義されていません。"},
-        {P + "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"gone\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n",
-         "シーン gone は定義されていません。"},
-        // Names are exact bytes: a different case is another name.
-        {P + "MAIN { INPUT \"A\" }\n", "シーン A は定義されていません。"},
-        {"SCREEN 64 48\nSERIES \"s\" { INPUT \"s\" }\nMAIN { INPUT \"s\" }\n",
-         "シーン s がループ呼び出しされています。"},
-        {"SCREEN 64 48\nSERIES \"x\" { INPUT \"y\" }\nSERIES \"y\" { INPUT \"z\" }\n"
-         "SERIES \"z\" { INPUT \"x\" }\nMAIN { INPUT \"x\" }\n",
-         "シーン x がループ呼び出しされています。"},
-        // MAIN does not reach "x", but its length would still recurse without end.
-        {P + "SERIES \"x\" { INPUT \"a\" INPUT \"x\" }\nMAIN { INPUT \"a\" }\n",
-         "シーン x がループ呼び出しされています。"},
-        // A picture that is its own background, directly or through another background.
-        {P + "ROTATE \"r\" { INPUT \"a\" BGIMAGE \"r\" FRAMES 4 }\nMAIN { INPUT \"r\" }\n",
-         "シーン r がBGIMAGEでループ呼び出しされています。"},
-        {P + "MIX \"m\" { INPUT \"a\" BGIMAGE \"n\" }\nMIX \"n\" { INPUT \"a\" BGIMAGE \"m\" }\n"
-             "MAIN { INPUT \"a\" }\n",
-         "シーン m がBGIMAGEでループ呼び出しされています。"},
-    };
-    Folder folder;
-    for (const auto &[text, message] : cases) {
-        auto loaded = folder.loadAndLink(text);
-        EXPECT_EQ(loaded->result, -1) << text;
-        EXPECT_EQ(loaded->prompter.errors, std::vector<std::string>{linkingError(message)}) << text;
-    }
-}
-
 TEST(Linker, BackgroundsAreNoLoopsAndDeepChainsAreRefused)
 {
     Folder folder;
@@ -222,21 +182,6 @@ TEST(Linker, KindDefaultsFillTheScreen)
     const Block &still = *s.findBlock("t");
     EXPECT_EQ(still.inputs[0]->rect, full);
     EXPECT_EQ(still.inputs[1]->rect, given);
-}
-
-TEST(Linker, EveryBlockIsValidated)
-{
-    Folder folder;
-    // "b" is used by nothing, and its file is missing: validation still reports it, without
-    // the reading-error heading.
-    auto loaded = folder.loadAndLink("SCREEN 64 48\n"
-                                     "IMAGE \"a\" { FILE \"a.bmp\" }\n"
-                                     "IMAGE \"b\" { FILE \"gone.bmp\" }\n"
-                                     "MAIN { INPUT \"a\" }\n");
-    EXPECT_EQ(loaded->result, -1);
-    ASSERT_EQ(loaded->prompter.errors.size(), 1u);
-    EXPECT_EQ(loaded->lastError().rfind("シナリオ読み込み時", 0), std::string::npos);
-    EXPECT_NE(loaded->lastError().find("gone.bmp"), std::string::npos);
 }
 
 TEST(Linker, MacroCounterNamesBlocks)
