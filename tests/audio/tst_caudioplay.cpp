@@ -496,13 +496,8 @@ protected:
     {
         std::vector<uint8_t> data;
         for (int32_t f = 0; f < frames; ++f)
-            for (int c = 0; c < channels; ++c) {
-                const double v = sample(c, f);
-                if (bits == 8)
-                    data.push_back(uint8_t(std::lrint(128 + v * 127)));
-                else
-                    test::putU16(data, uint16_t(int16_t(std::lrint(v * 32767.0))));
-            }
+            for (int c = 0; c < channels; ++c)
+                test::putSample(data, sample(c, f), bits);
         const auto path = m_dir.path() / "slow.wav";
         test::writeFile(path, test::wavBytes({.channels = channels, .bitsPerSample = bits}, data));
         return path;
