@@ -368,7 +368,6 @@ TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_FALSE(m_card->stats().detachedWhileHeld);
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_card->stats().resets, 1);
     EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
 
     newCard();
@@ -387,7 +386,6 @@ TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
     m_engine.reset();  // posts AP_QUIT, does not wait
     EXPECT_TRUE(CAudioPlay::waitForAllEngines(10s));
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_card->stats().closes, 1);
 }
 
 TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
@@ -430,7 +428,6 @@ TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
     }
     const int writes = m_card->stats().writes;
     playing(7);
-    EXPECT_EQ(m_replies.count(AP_STARTED), 7);
     EXPECT_EQ(m_card->stats().writes, writes + 2);
 }
 
