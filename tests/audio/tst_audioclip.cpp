@@ -208,13 +208,6 @@ TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
             EXPECT_EQ(clip.msToSampleFrames(ms), frames) << ms << " ms";
         for (const auto &[frames, ms] : framesToMs)
             EXPECT_EQ(clip.sampleFramesToMs(frames), ms) << frames << " frames";
-        // Only the two rates change in the device's copy.
-        auto expected = clip.format();
-        auto copy = clip.deviceFormat();
-        ASSERT_EQ(copy.size(), expected.size());
-        std::fill(expected.begin() + 4, expected.begin() + 12, 0);
-        std::fill(copy.begin() + 4, copy.begin() + 12, 0);
-        EXPECT_EQ(copy, expected);
     }
     // Without a song there is no rate to convert with.
     AudioClip empty;
@@ -305,9 +298,13 @@ TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
     ASSERT_TRUE(load(clip, wavBytes(layout, indexData(176400, 16))));
     EXPECT_EQ(clip.format(), test::formatChunk(layout));
     EXPECT_EQ(clip.format().size(), 40u);
+    // At half speed only the two rates change in the device's copy.
     clip.setSpeed(2);
-    ASSERT_EQ(clip.deviceFormat().size(), 40u);
-    EXPECT_TRUE(std::equal(clip.format().begin() + 12, clip.format().end(), clip.deviceFormat().begin() + 12));
+    auto expected = clip.format();
+    auto copy = clip.deviceFormat();
+    std::fill(expected.begin() + 4, expected.begin() + 12, 0);
+    std::fill(copy.begin() + 4, copy.begin() + 12, 0);
+    EXPECT_EQ(copy, expected);
     EXPECT_EQ(clip.sampleAt(1, 1000), 2001);
 }
 

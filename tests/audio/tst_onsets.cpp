@@ -1,9 +1,9 @@
 // Onsets of generated songs whose hits are known, and taps snapped onto them.
 #include "audio/onsets.h"
 
-#include "audio/audioclip.h"
 #include "support/beatsong.h"
 #include "support/tempdir.h"
+#include "support/wavclip.h"
 
 #include <gtest/gtest.h>
 
@@ -24,11 +24,9 @@ TEST(Onsets, TapsNearAHitSnapOntoItAndOthersStay)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const test::BeatSong song = test::beatSong(c.recipe);
-        const auto path = dir.path() / "song.wav";
-        test::writeFile(path, song.wav);
-        AudioClip clip;
-        clip.setPath(path);
-        ASSERT_TRUE(clip.load());
+        const auto loaded = test::loadWav(dir.path() / "song.wav", song.wav);
+        ASSERT_TRUE(loaded);
+        const AudioClip &clip = *loaded;
         const std::vector<int32_t> onsets = findOnsets(OnsetSource::of(clip));
         ASSERT_TRUE(std::is_sorted(onsets.begin(), onsets.end()));
         const int32_t window = clip.msToSampleFrames(40);

@@ -78,22 +78,12 @@ inline BeatSong beatSong(const BeatSongRecipe &recipe)
         peak = std::max(peak, std::fabs(v));
     const double gain = recipe.level / std::max(peak, 1e-6f);
 
-    WavLayout layout;
-    layout.channels = recipe.channels;
-    layout.bitsPerSample = recipe.bitsPerSample;
-    layout.samplesPerSec = recipe.samplesPerSec;
     std::vector<uint8_t> data;
-    for (size_t f = 0; f < frames; ++f) {
-        for (int c = 0; c < recipe.channels; ++c) {
-            // The right channel a little quieter than the left, as in a real mix.
-            const double v = mix[f] * gain * (c == 0 ? 1.0 : 0.7);
-            if (recipe.bitsPerSample == 8)
-                data.push_back(uint8_t(std::clamp(std::lround(128 + v * 127), 0L, 255L)));
-            else
-                putU16(data, uint16_t(int16_t(std::clamp(std::lround(v * 32767), -32768L, 32767L))));
-        }
-    }
-    song.wav = wavBytes(layout, data);
+    for (size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < recipe.channels; ++c)  // the right channel a little quieter, as in a real mix
+            putSample(data, mix[f] * gain * (c == 0 ? 1.0 : 0.7), recipe.bitsPerSample);
+    song.wav = wavBytes({.channels = recipe.channels, .samplesPerSec = recipe.samplesPerSec,
+                         .bitsPerSample = recipe.bitsPerSample}, data);
     return song;
 }
 

@@ -2,6 +2,8 @@
 // sample data whose values equal their index so that seams and off-by-ones show.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,15 @@ inline void putU32(std::vector<uint8_t> &out, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         out.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A sample in [-1, 1] as the player stores it: unsigned 8-bit or signed 16-bit, clamped.
+inline void putSample(std::vector<uint8_t> &out, double v, uint16_t bitsPerSample)
+{
+    if (bitsPerSample == 8)
+        out.push_back(uint8_t(std::clamp(std::lround(128 + v * 127), 0L, 255L)));
+    else
+        putU16(out, uint16_t(int16_t(std::clamp(std::lround(v * 32767), -32768L, 32767L))));
 }
 
 inline void putTag(std::vector<uint8_t> &out, const char *tag)
@@ -97,20 +108,21 @@ inline void writeFile(const std::filesystem::path &path, const std::vector<uint8
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// A 16-bit PCM WAV of `frames` sample frames written to `path`; sample(channel, frame) gives
-// each value.
-inline void writeWav16(const std::filesystem::path &path, uint16_t channels, uint32_t rate,
-                       int32_t frames, const std::function<int16_t(int, int32_t)> &sample)
+// A 16-bit PCM WAV of `frames` sample frames; sample(channel, frame) gives each value.
+inline std::vector<uint8_t> wav16Bytes(uint16_t channels, uint32_t rate, int32_t frames,
+                                       const std::function<int16_t(int, int32_t)> &sample)
 {
-    WavLayout layout;
-    layout.channels = channels;
-    layout.samplesPerSec = rate;
     std::vector<uint8_t> data;
-    data.reserve(size_t(frames) * channels * 2);
     for (int32_t f = 0; f < frames; ++f)
         for (int c = 0; c < channels; ++c)
             putU16(data, uint16_t(sample(c, f)));
-    writeFile(path, wavBytes(layout, data));
+    return wavBytes({.channels = channels, .samplesPerSec = rate}, data);
+}
+
+inline void writeWav16(const std::filesystem::path &path, uint16_t channels, uint32_t rate,
+                       int32_t frames, const std::function<int16_t(int, int32_t)> &sample)
+{
+    writeFile(path, wav16Bytes(channels, rate, frames, sample));
 }
 
 } // namespace vorn::test

@@ -64,11 +64,6 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
     EXPECT_EQ(strip.marks(), left);
     EXPECT_EQ(strip.hoverPos(), -1);
     EXPECT_EQ(strips.strip(3).hoverPos(), 900);
-    // A hover that no longer matches a mark is still forgotten.
-    strip.setHoverPos(12345);
-    EXPECT_TRUE(strip.removeHoveredMark());
-    EXPECT_EQ(strip.marks(), left);
-    EXPECT_EQ(strip.hoverPos(), -1);
 
     // Clearing forgets marks, hover, the lit state and the selected mark.
     TimeLine timeLine;

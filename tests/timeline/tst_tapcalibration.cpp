@@ -1,8 +1,8 @@
 // Tap calibration: the median offset of generated taps, and the refusals.
 #include "timeline/tapcalibration.h"
 
-#include "audio/audioclip.h"
 #include "support/tempdir.h"
+#include "support/wavclip.h"
 
 #include <gtest/gtest.h>
 
@@ -50,10 +50,9 @@ TEST(TapCalibration, MedianOffsetOrARefusal)
 TEST(TapCalibration, ClickTrackHasItsClicksWhereTheyAreCounted)
 {
     const test::TempDir dir;
-    const std::vector<uint8_t> wav = ClickTrack::wavBytes();
-    AudioClip clip;
-    clip.setPath(dir.write("clicks.wav", std::string_view(reinterpret_cast<const char *>(wav.data()), wav.size())));
-    ASSERT_TRUE(clip.load());
+    const auto loaded = test::loadWav(dir.path() / "clicks.wav", ClickTrack::wavBytes());
+    ASSERT_TRUE(loaded);
+    const AudioClip &clip = *loaded;
     EXPECT_EQ(clip.lengthMs(), ClickTrack::lengthMs());
     const int32_t frames = clip.streamLength();
     ASSERT_EQ(frames, int64_t(ClickTrack::lengthMs()) * ClickTrack::Rate / 1000);
