@@ -1,5 +1,5 @@
-// The dialogs: property values, limits and refusals; the about box; the icons. (The output
-// dialog and its copy are driven end to end.)
+// The dialogs: property values, limits and refusals; the about box. (The output dialog and
+// its copy are driven end to end.)
 #include "app/aboutdialog.h"
 #include "app/appicons.h"
 #include "app/propertiesdialog.h"
@@ -186,20 +186,6 @@ private slots:
         dialog.show();
         QTest::mouseClick(named<QPushButton>(dialog, QStringLiteral("OK")), Qt::LeftButton);
         QVERIFY(!dialog.isVisible());
-    }
-
-    // Every tool-bar command and the program have a picture of their own; Save as has none.
-    void icons()
-    {
-        QSet<QByteArray> drawings;
-        for (int id : {32810, 32811, 32812, 32778, 32771, 32772, 32773, 32789, 32786, 32790, 32794, 32795, 32799,
-                       32813, 57664, 0}) {
-            const QImage image = (id ? commandIcon(id) : appIcon()).pixmap(QSize(16, 15)).toImage();
-            QVERIFY2(!image.isNull(), qPrintable(QString::number(id)));
-            drawings.insert(QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
-        }
-        QCOMPARE(drawings.size(), 16);
-        QVERIFY(commandIcon(32821).isNull());
     }
 };
 
