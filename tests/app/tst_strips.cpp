@@ -61,6 +61,19 @@ QColor screenPixel(const QImage &image, int x, int y)
     return image.pixelColor(x + Edge, y + Edge).toRgb();
 }
 
+struct Probe {
+    int x, y;
+    QColor colour;
+};
+
+// The screen's pixels at client points.
+void expectOnScreen(QWidget &w, std::initializer_list<Probe> probes)
+{
+    const QImage screen = onScreen(w);
+    for (const Probe &p : probes)
+        QCOMPARE(screenPixel(screen, p.x, p.y), p.colour);
+}
+
 // Strips get their size notification when shown, as in the main view.
 void place(QWidget &w)
 {
@@ -147,42 +160,29 @@ private slots:
         wave.setTotal(Total);
         wave.setSong(m_stereo.get());
 
+        const QColor Yellow(255, 255, 0);
         wave.drawCursor(-1, 441 * 100);
-        QImage screen = onScreen(wave);
-        QCOMPARE(screenPixel(screen, 30, 100), QColor(255, 255, 0));  // green ^ red
-        QCOMPARE(screenPixel(screen, 5, 100), Red);                   // black ^ red
-        QCOMPARE(screenPixel(screen, 25, 100), QColor(255, 0, 255));  // blue ^ red
-        QCOMPARE(screenPixel(screen, 99, 100), Red);                  // the line spans the width
-        QCOMPARE(screenPixel(screen, 30, 99), Green);
+        // Green, black and blue under red; the line spans the width; the row above is untouched.
+        expectOnScreen(wave, {{30, 100, Yellow}, {5, 100, Red}, {25, 100, QColor(255, 0, 255)}, {99, 100, Red},
+                              {30, 99, Green}});
         wave.drawCursor(-1, 441 * 150);
-        screen = onScreen(wave);
-        QCOMPARE(screenPixel(screen, 5, 100), Black);
-        QCOMPARE(screenPixel(screen, 5, 150), Red);
+        expectOnScreen(wave, {{5, 100, Black}, {5, 150, Red}});
         wave.drawCursor(-1, 441 * 100);
 
         send(wave, QEvent::MouseMove, 100);
         QCOMPARE(wave.hoverY(), 100);
-        screen = onScreen(wave);
-        QCOMPARE(screenPixel(screen, 30, 100), Black);                // green ^ red ^ yellow
-        QCOMPARE(screenPixel(screen, 5, 100), Green);                 // black ^ red ^ yellow
-
+        expectOnScreen(wave, {{30, 100, Black}, {5, 100, Green}});  // under red and yellow
         wave.drawCursor(-1, 441 * 150);
         send(wave, QEvent::MouseMove, 20);
-        screen = onScreen(wave);
-        QCOMPARE(screenPixel(screen, 30, 100), Green);
-        QCOMPARE(screenPixel(screen, 5, 100), Black);
-        QCOMPARE(screenPixel(screen, 5, 150), Red);
-        QCOMPARE(screenPixel(screen, 5, 20), QColor(255, 255, 0));
+        expectOnScreen(wave, {{30, 100, Green}, {5, 100, Black}, {5, 150, Red}, {5, 20, Yellow}});
 
         // A repaint forgets both lines: the next draw at the same position draws it again.
         wave.repaintStrip();
         QCOMPARE(wave.cursorPosition(), -1);
         QCOMPARE(wave.hoverY(), -1);
-        screen = onScreen(wave);
-        QCOMPARE(screenPixel(screen, 5, 150), Black);
-        QCOMPARE(screenPixel(screen, 5, 20), Black);
+        expectOnScreen(wave, {{5, 150, Black}, {5, 20, Black}});
         wave.drawCursor(-1, 441 * 150);
-        QCOMPARE(screenPixel(onScreen(wave), 5, 150), Red);
+        expectOnScreen(wave, {{5, 150, Red}});
     }
 
     // Pane 1 shows the playing time while nothing is hovered, the hovered time while something
@@ -234,7 +234,7 @@ private slots:
     }
 
     // The bar shows only while zoomed and then narrows the client; its range, page and value
-    // follow the time line and its buttons scroll by the time line's rules. The wheel does nothing
+    // follow the time line and its buttons scroll it (by its own rules, proven there). The wheel does nothing
     // at zoom 1; zoomed, it moves by a fiftieth of the span and repaints the linked mark strips
     // (which lose their lit fill).
     void scrollBarAndWheel()
@@ -276,9 +276,6 @@ private slots:
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(timeLine.top(), Total - 44100 - 1);  // one short of the end, as the bar keeps it
         QCOMPARE(bar->value(), Total - 44100 - 1);
-        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        QCOMPARE(timeLine.top(), Total - 44100 - 1 - 44100 / 20);
-        QCOMPARE(bar->value(), timeLine.top());
 
         wave.zoomOut();
         QVERIFY(!bar->isVisibleTo(&wave));
@@ -316,49 +313,27 @@ private slots:
 
         send(mark, QEvent::MouseMove, 62);
         QCOMPARE(strips.strip(0).hoverPos(), 441 * 60);
-        QImage screen = onScreen(mark);
-        QCOMPARE(screenPixel(screen, 50, 60), xorColour(cyan, White));
+        expectOnScreen(mark, {{50, 60, xorColour(cyan, White)}});
         send(mark, QEvent::MouseMove, 12);
-        screen = onScreen(mark);
-        QCOMPARE(screenPixel(screen, 50, 60), cyan);
-        QCOMPARE(screenPixel(screen, 50, 10), xorColour(cyan, White));
-    }
-
-    void markLitByTick_data()
-    {
-        QTest::addColumn<int>("markMs");
-        QTest::addColumn<int>("playMs");
-        QTest::addColumn<bool>("request");
-        QTest::addColumn<bool>("lit");
-        // Where the window of a mark ahead ends is the time line's rule, proven there.
-        QTest::newRow("30 ms ahead") << 1030 << 1000 << false << true;
-        QTest::newRow("behind") << 990 << 1000 << false << false;
-        QTest::newRow("key request") << 5000 << 1000 << true << true;
+        expectOnScreen(mark, {{50, 60, cyan}, {50, 10, xorColour(cyan, White)}});
     }
 
     // A lit strip fills its whole client with its colour; the next tick without a mark ahead
-    // repaints it normally.
+    // repaints it normally. (When a mark ahead lights it is the time line's rule, proven there.)
     void markLitByTick()
     {
-        QFETCH(int, markMs);
-        QFETCH(int, playMs);
-        QFETCH(bool, request);
-        QFETCH(bool, lit);
         TimeLine timeLine;
         MarkStrips strips;
         CMarkWnd mark(timeLine, strips.strip(2), 2);
         place(mark);
         mark.setColour(204, 204, 0);
         timeLine.setTotal(Total);
-        mark.addMark(markMs, 441 * 10);
-        mark.tick(request, playMs, 441 * 20);
-        QCOMPARE(mark.showsLit(), lit);
-        QCOMPARE(strips.strip(2).isLit(), lit);
-        QCOMPARE(strips.strip(2).marks().size(), size_t(request ? 2 : 1));
-        const QColor fill = lit ? QColor(204, 204, 0) : Black;
-        QCOMPARE(pixel(mark, 0, 0), fill);
-        QCOMPARE(pixel(mark, 99, 199), fill);
-        QCOMPARE(pixel(mark, 50, 30), fill);
+        mark.addMark(5000, 441 * 10);
+        mark.tick(true, 1000, 441 * 20);  // a key's request marks and lights
+        QVERIFY(mark.showsLit() && strips.strip(2).isLit());
+        QCOMPARE(strips.strip(2).marks().size(), size_t(2));
+        for (const QPoint p : {QPoint(0, 0), QPoint(99, 199), QPoint(50, 30)})
+            QCOMPARE(pixel(mark, p.x(), p.y()), QColor(204, 204, 0));
 
         mark.tick(false, 100000, 441 * 30);
         QVERIFY(!mark.showsLit());
