@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <map>
@@ -19,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Card = SimulatedSoundCard;
 using Stats = SimulatedSoundCard::Stats;
+using enum CAudioPlay::State;
 
 constexpr int64_t BlockBytes = 65536;
 constexpr int32_t BlockFrames = 16384;  // of 16-bit stereo
@@ -63,6 +65,23 @@ template<typename Predicate> bool eventually(Predicate predicate)
     }
     return true;
 }
+
+// What a step does besides posting a message (the act is then the message itself).
+enum Act : int32_t { Nothing, Advance, Blocks, Break, FailOpen, FailPrepare, FailWrite, FailClose, HoldClose,
+                     HoldOpen, AckClose, AckOpen, CloseHeld, OpenHeld, InState, Closed };
+constexpr int32_t Any = INT32_MIN;
+constexpr AudioReply NoReply = AudioReply(0);
+
+// One step: the act, then the `count`th `reply` saying `said` waited for (count 0: it never
+// came), then the engine's state and read position (Any: not checked).
+struct Step {
+    int32_t act;
+    int64_t arg = 0;
+    AudioReply reply = NoReply;
+    int count = 1;
+    int32_t said = 0;
+    int32_t state = Any, readPos = Any;
+};
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -117,7 +136,7 @@ protected:
         const int loads = m_replies.count(AP_LOADED);
         start(path, options);
         ASSERT_TRUE(replied(AP_LOADED, loads + 1));
-        ASSERT_EQ(m_engine->state(), CAudioPlay::Ready);
+        ASSERT_EQ(m_engine->state(), Ready);
     }
 
     // An engine with a loaded song of `blocks` 64 KiB blocks of 16-bit stereo.
@@ -138,32 +157,50 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    void playing(int startedCount = 1)
+    void run(std::initializer_list<Step> steps)
     {
-        m_engine->post(AP_PLAY);
-        ASSERT_TRUE(replied(AP_STARTED, startedCount));
-        ASSERT_EQ(m_engine->state(), CAudioPlay::Playing);
+        for (const Step &s : steps) {
+            SCOPED_TRACE(testing::Message() << "step " << &s - steps.begin() + 1);
+            auto waitCard = [&](bool Stats::*flag, bool value = true) {
+                ASSERT_TRUE(m_card->waitUntil([=](const Stats &st) { return st.*flag == value; }));
+            };
+            switch (s.act) {
+            case Nothing: break;
+            case Advance: m_card->advance(s.arg); break;
+            case Blocks: for (int i = 0; i < s.arg; ++i) playBlock(); break;
+            case Break: m_card->breakOutput(); break;
+            case FailOpen: m_card->failNext(Card::Call::Open); break;
+            case FailPrepare: m_card->failNext(Card::Call::Prepare); break;
+            case FailWrite: m_card->failNext(Card::Call::Write); break;
+            case FailClose: m_card->failNext(Card::Call::Close); break;
+            case HoldClose: m_card->holdCloseAcknowledgement(s.arg); break;
+            case HoldOpen: m_card->holdOpenAcknowledgement(s.arg); break;
+            case AckClose: EXPECT_TRUE(m_card->acknowledgeClose()); break;
+            case AckOpen: EXPECT_TRUE(m_card->acknowledgeOpen()); break;
+            case CloseHeld: waitCard(&Stats::closeHeld); break;
+            case OpenHeld: waitCard(&Stats::openHeld); break;
+            case InState: ASSERT_TRUE(eventually([&] { return m_engine->state() == s.arg; })); break;
+            case Closed: waitCard(&Stats::open, false); break;
+            default: m_engine->post(AudioMessage(s.act), int32_t(s.arg));
+            }
+            if (s.reply != NoReply) {
+                ASSERT_TRUE(s.count ? replied(s.reply, s.count, s.said) : replied(s.reply, 0, -1));
+            }
+            EXPECT_TRUE(s.state == Any || m_engine->state() == s.state) << "state " << m_engine->state();
+            EXPECT_TRUE(s.readPos == Any || m_engine->readPosition() == s.readPos) << m_engine->readPosition();
+        }
     }
 
     // The engine's {ms, frames}; {-1, -1} while it has no position.
     std::pair<int32_t, int32_t> position() const
     {
-        int32_t ms = -1;
-        int32_t frames = -1;
-        if (m_engine->position(ms, frames) != 0)
-            return {-1, -1};
-        return {ms, frames};
+        int32_t ms = -1, frames = -1;
+        return m_engine->position(ms, frames) == 0 ? std::make_pair(ms, frames) : std::make_pair(-1, -1);
     }
-
     bool writesReach(int writes, std::chrono::milliseconds timeout = 10s)
     {
         return m_card->waitUntil([writes](const Stats &s) { return s.writes >= writes; }, timeout);
     }
-    bool closed()
-    {
-        return m_card->waitUntil([](const Stats &s) { return !s.open; });
-    }
-
     // Plays one block's worth of device time and waits for the engine to queue the next one.
     void playBlock()
     {
@@ -172,13 +209,17 @@ protected:
         ASSERT_TRUE(writesReach(writes + 1));
     }
 
-    // The first sample of written block `i` (-1 for none): with the index pattern, the block
+    // The first samples of the written blocks from `from` on: with the index pattern, the block
     // that starts at song byte X holds X / 2 as a 16-bit value.
-    int32_t head(size_t i) const
+    std::vector<int32_t> heads(size_t from) const
     {
+        std::vector<int32_t> result;
         const auto written = m_card->written();
-        return i < written.size() ? written[i].head[0] | (written[i].head[1] << 8) : -1;
+        for (size_t i = from; i < written.size(); ++i)
+            result.push_back(written[i].head[0] | (written[i].head[1] << 8));
+        return result;
     }
+    static int32_t headAt(int64_t songByte) { return uint16_t(songByte / 2); }
 
     test::TempDir m_dir;
     std::shared_ptr<Card> m_card;
@@ -186,40 +227,29 @@ protected:
     std::unique_ptr<CAudioPlay> m_engine;
 };
 
+const Step Play{AP_PLAY, 0, AP_STARTED, 1, 0, Playing};
+
 TEST_F(EngineTest, LoadsOnceAndAFailedLoadEndsTheThread)
 {
     loaded();
-    m_engine->post(AP_LOAD);
-    ASSERT_TRUE(replied(AP_LOADED, 2, 1));
+    run({{AP_LOAD, 0, AP_LOADED, 2, 1}, Play});
     EXPECT_FALSE(m_engine->waitEnded(0ms));
-    playing();
-
     start(m_dir.path() / "missing.wav");
-    ASSERT_TRUE(replied(AP_LOADED, 3, 1));
+    run({{Nothing, 0, AP_LOADED, 3, 1}});
     EXPECT_TRUE(m_engine->waitEnded(10s));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+    EXPECT_EQ(m_engine->state(), Empty);
 }
 
 TEST_F(EngineTest, PlayQueuesTwoBlocksAndRefillsEachFinishedOne)
 {
     loaded();
-    playing();
-    EXPECT_EQ(m_card->stats().writes, 2);
-
-    playBlock();
-    playBlock();
+    run({Play, {Blocks, 2}, {AP_PLAY, 0, AP_STARTED, 2, 1, Playing}});  // play while playing is refused
     const auto written = m_card->written();
     ASSERT_EQ(written.size(), 4u);
-    for (size_t i = 0; i < written.size(); ++i) {
+    for (size_t i = 0; i < written.size(); ++i)
         EXPECT_EQ(written[i].startByte, int64_t(i) * BlockBytes);
-        EXPECT_EQ(head(i), uint16_t(i * BlockBytes / 2)) << "block " << i;
-    }
+    EXPECT_EQ(heads(0), (std::vector{headAt(0), headAt(BlockBytes), headAt(2 * BlockBytes), headAt(3 * BlockBytes)}));
     EXPECT_EQ(m_card->stats().queued, 2);
-
-    // Play while playing is refused.
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(replied(AP_STARTED, 2, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
 }
 
 TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
@@ -244,76 +274,47 @@ TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
 TEST_F(EngineTest, SeekWhilePlayingReopensAtTheBoundaryAndRestarts)
 {
     loaded();
-    playing();
-    m_card->advance(100000);
-    m_engine->post(AP_SEEK, 40000);  // byte 160,000 -> 196,608 = frame 49,152
-    ASSERT_TRUE(replied(AP_RESTARTED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
+    // Byte 160,000 rounds up to 196,608 = frame 49,152 = 1,115 ms.
+    run({Play, {Advance, 100000}, {AP_SEEK, 40000, AP_RESTARTED, 1, 0, Playing}});
     EXPECT_EQ(m_card->stats().opens, 2);
-    EXPECT_EQ(head(2), uint16_t(196608 / 2));
-    EXPECT_EQ(head(3), uint16_t((196608 + BlockBytes) / 2));
-    EXPECT_EQ(head(4), -1);
-    EXPECT_EQ(position(), std::make_pair(1115, 49152));  // 196,608 bytes at 176,400 per second
+    EXPECT_EQ(heads(2), (std::vector{headAt(196608), headAt(196608 + BlockBytes)}));
+    EXPECT_EQ(position(), std::make_pair(1115, 49152));
 }
 
 TEST_F(EngineTest, StopRewindsInEveryStoppableState)
 {
     loaded();
     // Stopped already: rewinds and answers at once.
-    m_engine->post(AP_SEEK, 50000);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({{AP_SEEK, 50000}, {AP_STOP, 0, AP_STOPPED, 1, 0, Ready, 0}});
     EXPECT_EQ(m_card->stats().opens, 0);
-
     // Playing: reset, close, and the close notification finishes the stop.
-    m_engine->post(AP_SEEK, 50000);
-    playing();
-    m_card->advance(20000);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 2));
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({{AP_SEEK, 50000}, Play, {Advance, 20000}, {AP_STOP, 0, AP_STOPPED, 2, 0, Ready, 0}});
     EXPECT_FALSE(m_card->stats().open);
     EXPECT_EQ(m_card->stats().resets, 1);
     EXPECT_EQ(position(), std::make_pair(-1, -1));  // no device, no position
-
     // Pause does nothing while stopped.
-    m_engine->post(AP_PAUSE);
-    playing(2);
-    EXPECT_EQ(m_replies.count(AP_PAUSED), 0);
+    run({{AP_PAUSE}, {AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {Nothing, 0, AP_PAUSED, 0}});
 }
 
 TEST_F(EngineTest, SilencePlaysPastTheDataUpToTheEndThenTheDeviceCloses)
 {
     // Three blocks of song; a 3 s scenario stretches the time line to 4,999 ms = 220,456
-    // frames, so blocks 3 to 13 are silence.
+    // frames, so blocks 3 to 13 are silence. The block still queued at the end plays out, then
+    // the device is closed.
     loaded(3, 3000);
     ASSERT_EQ(m_engine->clip().endPosition(), 220456);
-    playing();
-    for (int i = 0; i < 12; ++i)
-        playBlock();
-    EXPECT_EQ(m_replies.count(AP_FINISHED), 0);
-    m_card->advance(BlockUs);
-    ASSERT_TRUE(replied(AP_FINISHED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    // The block still queued plays out, then the device is closed.
+    run({Play, {Blocks, 12, AP_FINISHED, 0}, {Advance, BlockUs, AP_FINISHED, 1, 0, Ready, 0}});
     EXPECT_TRUE(m_card->stats().open);
-    m_card->advance(BlockUs);
-    EXPECT_TRUE(closed());
+    run({{Advance, BlockUs}, {Closed}});
     EXPECT_EQ(m_card->stats().buffersDone, 14);
     const auto written = m_card->written();
     ASSERT_EQ(written.size(), 14u);
     for (size_t i = 0; i < written.size(); ++i)
         EXPECT_EQ(written[i].silent, i >= 3) << "block " << i;
-    EXPECT_EQ(m_replies.count(AP_FINISHED), 1);
-
     // The next play opens the device afresh, from the start.
-    playing(2);
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {Nothing, 0, AP_FINISHED, 1}});
     EXPECT_EQ(m_card->stats().opens, 2);
-    EXPECT_EQ(head(14), 0);
+    EXPECT_EQ(heads(14).at(0), 0);
 }
 
 TEST_F(EngineTest, TheLastBlockBeforeTheEndIsPlayed)
@@ -321,35 +322,20 @@ TEST_F(EngineTest, TheLastBlockBeforeTheEndIsPlayed)
     // One block left at the start: the first fill takes it, the second finds the end. The
     // filled block must still be queued and heard.
     loaded(8);
-    m_engine->post(AP_SEEK, 7 * BlockFrames);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(replied(AP_FINISHED));
-    ASSERT_TRUE(replied(AP_STARTED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(head(0), uint16_t(7 * BlockBytes / 2));
-    EXPECT_EQ(head(1), -1);
-    m_card->advance(BlockUs);
-    EXPECT_TRUE(closed());
+    run({{AP_SEEK, 7 * BlockFrames}, {AP_PLAY, 0, AP_FINISHED}, {Nothing, 0, AP_STARTED, 1, 0, Ready}});
+    EXPECT_EQ(heads(0), std::vector{headAt(7 * BlockBytes)});
+    run({{Advance, BlockUs}, {Closed}});
     EXPECT_EQ(m_card->stats().buffersDone, 1);
 }
 
 TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
 {
+    // Blocks 0..2 queued, block 0 heard: the blocks that were queued at the pause are skipped.
     loaded();
-    playing();
-    playBlock();  // blocks 0..2 queued, block 0 heard
-    m_card->advance(BlockUs / 2);
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(replied(AP_PAUSED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    // The blocks that were queued at the pause are skipped.
-    EXPECT_EQ(m_engine->readPosition(), 3 * BlockFrames);
+    run({Play, {Blocks, 1}, {Advance, BlockUs / 2}, {AP_PAUSE, 0, AP_PAUSED, 1, 0, Ready, 3 * BlockFrames}});
     EXPECT_FALSE(m_card->stats().open);
-
-    playing(2);
-    EXPECT_EQ(head(3), uint16_t(3 * BlockBytes / 2));
-    EXPECT_EQ(head(4), uint16_t(4 * BlockBytes / 2));
-    EXPECT_EQ(head(5), -1);
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}});
+    EXPECT_EQ(heads(3), (std::vector{headAt(3 * BlockBytes), headAt(4 * BlockBytes)}));
     EXPECT_EQ(position().second, 3 * BlockFrames);
 }
 
@@ -358,31 +344,24 @@ TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
 TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
 {
     loaded();
-    playing();
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_QUIT);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
+    run({Play, {HoldClose, 1}, {AP_QUIT}, {CloseHeld}});
     ASSERT_TRUE(eventually([&] { return m_engine->quitWaiting(); }));
     EXPECT_FALSE(m_engine->waitEnded(0ms));
-    EXPECT_TRUE(m_card->acknowledgeClose());
+    run({{AckClose}});
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_FALSE(m_card->stats().detachedWhileHeld);
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+    EXPECT_EQ(m_engine->state(), Empty);
 
     newCard();
-    CAudioPlay::Options options;
-    options.closeAcknowledgeTimeout = 1ms;
-    loaded(4, -1, options);
-    playing(2);
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_QUIT);
+    loaded(4, -1, {.closeAcknowledgeTimeout = 1ms});
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {HoldClose, 1}, {AP_QUIT}});
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_TRUE(m_card->stats().detachedWhileHeld);
 
     newCard();
     loaded();
-    playing(3);
+    run({{AP_PLAY, 0, AP_STARTED, 3, 0, Playing}});
     m_engine.reset();  // posts AP_QUIT, does not wait
     EXPECT_TRUE(CAudioPlay::waitForAllEngines(10s));
     EXPECT_FALSE(m_card->stats().attached);
@@ -391,43 +370,19 @@ TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
 TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
 {
     loaded();
-    playing();
-    playBlock();
-    m_card->breakOutput();
-    ASSERT_TRUE(replied(AP_STOPPED, 1, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_TRUE(closed());
     // The engine plays again on the repaired device, from where it was.
-    playing(2);
-    EXPECT_EQ(head(m_card->written().size() - 1), uint16_t(4 * BlockBytes / 2));
-
-    // A refused write is a failure too, and so is a refused close while stopping.
-    m_card->failNext(Card::Call::Write);
-    m_card->advance(BlockUs);
-    ASSERT_TRUE(replied(AP_STOPPED, 2, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    playing(3);
-    m_card->failNext(Card::Call::Close);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 3, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    // The next play closes the abandoned device before opening it again.
-    playing(4);
-
-    // A refused open or prepare returns to Ready; the stale open notification of the failed
-    // run starts nothing, and a fresh play works.
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 4));
-    for (const Card::Call call : {Card::Call::Open, Card::Call::Prepare}) {
-        const int started = m_replies.count(AP_STARTED);
-        m_card->failNext(call);
-        m_engine->post(AP_PLAY);
-        ASSERT_TRUE(replied(AP_STARTED, started + 1, 1));
-        EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-        EXPECT_TRUE(closed());
-    }
+    run({Play, {Blocks, 1}, {Break, 0, AP_STOPPED, 1, 1, Ready}, {Closed}, {AP_PLAY, 0, AP_STARTED, 2, 0, Playing}});
+    EXPECT_EQ(heads(m_card->written().size() - 1), std::vector{headAt(4 * BlockBytes)});
+    // A refused write is a failure too, and so is a refused close while stopping; the next play
+    // closes the abandoned device before opening it again. A refused open or prepare returns
+    // to Ready; the stale open notification of the failed run starts nothing.
+    run({{FailWrite}, {Advance, BlockUs, AP_STOPPED, 2, 1, Ready}, {AP_PLAY, 0, AP_STARTED, 3, 0, Playing},
+         {FailClose}, {AP_STOP, 0, AP_STOPPED, 3, 1, Ready}, {AP_PLAY, 0, AP_STARTED, 4, 0, Playing},
+         {AP_STOP, 0, AP_STOPPED, 4}, {FailOpen}, {AP_PLAY, 0, AP_STARTED, 5, 1, Ready}, {Closed},
+         {FailPrepare}, {AP_PLAY, 0, AP_STARTED, 6, 1, Ready}, {Closed}});
+    // A fresh play works.
     const int writes = m_card->stats().writes;
-    playing(7);
+    run({{AP_PLAY, 0, AP_STARTED, 7, 0, Playing}});
     EXPECT_EQ(m_card->stats().writes, writes + 2);
 }
 
@@ -436,44 +391,21 @@ TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
 TEST_F(EngineTest, StopOrPauseWhileTheDeviceOpensOrSeeksPlaysNothing)
 {
     loaded();
-    playing();
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_SEEK, 100000);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Seeking);
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(eventually([&] { return m_engine->state() == CAudioPlay::Pausing; }));
-    m_card->holdCloseAcknowledgement(false);
-    m_card->acknowledgeClose();
-    ASSERT_TRUE(replied(AP_PAUSED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({Play, {HoldClose, 1}, {AP_SEEK, 100000}, {CloseHeld, 0, NoReply, 1, 0, Seeking}, {AP_PAUSE},
+         {InState, Pausing}, {HoldClose, 0},
+         {AckClose, 0, AP_PAUSED, 1, 0, Ready, 100000 * 4 / BlockBytes * BlockFrames + BlockFrames}});
     EXPECT_EQ(m_card->stats().opens, 1);  // the seek did not reopen
-    EXPECT_EQ(m_engine->readPosition(), 100000 * 4 / BlockBytes * BlockFrames + BlockFrames);
 
     // A slow device: its open notification comes only with the close.
     const int writes = m_card->stats().writes;
-    m_card->holdOpenAcknowledgement(true);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Opening);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    m_engine->post(AP_SEEK, BlockFrames);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(replied(AP_PAUSED, 2));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(m_engine->readPosition(), BlockFrames);
+    run({{HoldOpen, 1}, {AP_PLAY}, {OpenHeld, 0, NoReply, 1, 0, Opening}, {AP_STOP, 0, AP_STOPPED},
+         {AP_SEEK, BlockFrames}, {AP_PLAY}, {OpenHeld}, {AP_PAUSE, 0, AP_PAUSED, 2, 0, Ready, BlockFrames}});
     EXPECT_EQ(m_replies.count(AP_STARTED), 1);
     EXPECT_EQ(m_card->stats().writes, writes);
     EXPECT_FALSE(m_card->stats().open);
 
     // Acknowledged in time, the open starts playback as usual.
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    EXPECT_TRUE(m_card->acknowledgeOpen());
-    ASSERT_TRUE(replied(AP_STARTED, 2));
+    run({{AP_PLAY}, {OpenHeld}, {AckOpen, 0, AP_STARTED, 2}});
 }
 
 // What a run played: the device's bytes per channel as 16-bit values, with the engine's
@@ -729,37 +661,35 @@ TEST_F(SlowTest, StopPauseAndSpeedInsideALoop)
         return -1;
     };
     auto pause = [&](int count) {
-        m_engine->post(AP_PAUSE);
-        EXPECT_TRUE(replied(AP_PAUSED, count));
+        run({{AP_PAUSE, 0, AP_PAUSED, count}});
         return m_engine->readPosition();
     };
-    playing(1);
+    auto play = [&](int count) { run({{AP_PLAY, 0, AP_STARTED, count, 0, Playing}}); };
+    play(1);
     EXPECT_EQ(firstOfRun(0), Loop.first);  // from outside the loop: its start
     playBlock();                            // 16384 frames heard: the read position wrapped
     const int32_t paused = pause(1);
     EXPECT_EQ(paused, 29152);  // 3 blocks read from 20000, wrapped once at 40000
     m_engine->setSpeed(4);
-    playing(2);
+    play(2);
     EXPECT_EQ(firstOfRun(0), paused);
     EXPECT_EQ(firstOfRun(int64_t(Loop.second - paused) * 4), Loop.first);  // and wraps
     // A loop set while paused: inside it the song goes on, outside it starts at its start.
     const int32_t again = pause(2);
     m_engine->setLoop(again - 100, again + 100);
-    playing(3);
+    play(3);
     EXPECT_EQ(firstOfRun(0), again);
     EXPECT_EQ(firstOfRun(100 * 4), again - 100);
     pause(3);
     m_engine->setLoop(Loop.first, Loop.second);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    EXPECT_EQ(m_engine->readPosition(), 0);
+    run({{AP_STOP, 0, AP_STOPPED, 1, 0, Ready, 0}});
     m_engine->setSpeed(1);
-    playing(4);
+    play(4);
     EXPECT_EQ(firstOfRun(0), Loop.first);
     // Without a loop the song plays on from where it is.
     const int32_t resumed = pause(4);
     m_engine->setLoop(0, 0);
-    playing(5);
+    play(5);
     EXPECT_EQ(firstOfRun(int64_t(Loop.second - resumed) * 4), Loop.second % 32768);  // the pattern repeats
 }
 
