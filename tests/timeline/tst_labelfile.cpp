@@ -12,10 +12,10 @@ using namespace vorn;
 
 // Marks as taps and beat fills make them (a position and its time) come back exactly, in each
 // strip's time order; the text is sorted by time with strips in order at equal times.
-TEST(LabelFile, MarksRoundTrip)
+TEST(LabelFile, MarksRoundTripAndBadLinesAreRefusedWithTheirNumber)
 {
     test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
+    const auto song = test::loadWav(dir.path() / "song.wav", test::wav16Bytes(2, 44100, 3 * 44100));
     ASSERT_TRUE(song);
     MarkStrips strips;
     const std::pair<int, int32_t> added[] = {{2, 44100}, {0, 22050}, {1, 1}, {0, 44100}, {2, 123457}, {1, 0}};
@@ -33,13 +33,8 @@ TEST(LabelFile, MarksRoundTrip)
     EXPECT_EQ(track.error, "");
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(track.marks[size_t(k)], strips.strip(k).marks()) << "strip " << k;
-}
 
-TEST(LabelFile, BadLinesAreRefusedWithTheirNumber)
-{
-    test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
-    ASSERT_TRUE(song);
+    // Bad lines are refused with their number.
     const struct {
         const char *text;
         int line;  // 0: read

@@ -121,7 +121,8 @@ TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
 // Key frames sit at their times in 64-bit arithmetic, truncated: without a song on their video
 // frames (time 0 where the rate cannot convert), with one on the time's sample frame (none
 // where the rate cannot convert). Rebuilding forgets the selected mark and the old key frames.
-TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
+// The scenario's checkpoints return to the strips by colour.
+TEST(MarkStrips, KeyFramesSitAtTheirFramesAndCheckpointsReturnByColour)
 {
     const std::pair<std::array<int32_t, 3>, std::optional<int32_t>> times[] = {
         {{37, 2997, 100}, 1234},  // truncated, not rounded
@@ -132,20 +133,17 @@ TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
         EXPECT_EQ(keyFrameTimeMs(in[0], in[1], in[2]), ms) << in[0] << " at " << in[1] << "/" << in[2];
 
     test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
+    const auto song = test::loadWav(dir.path() / "song.wav", test::wav16Bytes(2, 44100, 3 * 44100));
     ASSERT_TRUE(song);
-    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90};
+    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90}, times30{0, 1000, 1500, 2000, 3000};
     const struct {
         int32_t rate, scale;
         const AudioClip *song;
-        std::vector<Mark> marks;
-    } cases[] = {
-        {30, 1, nullptr, {mark(3, 0, 0), mark(3, 1000, 30), mark(3, 1500, 45), mark(3, 2000, 60), mark(3, 3000, 90)}},
-        {0, 1, nullptr, {mark(3, 0, 0), mark(3, 0, 30), mark(3, 0, 45), mark(3, 0, 60), mark(3, 0, 90)}},
-        {30, 1, song.get(), {mark(3, 0, 0), mark(3, 1000, 44100), mark(3, 1500, 66150), mark(3, 2000, 88200),
-                             mark(3, 3000, 132300)}},
-        {30, 0, song.get(), {}},
-    };
+        std::vector<int32_t> times, positions;
+    } cases[] = {{30, 1, nullptr, times30, keyFrames},
+                 {0, 1, nullptr, {0, 0, 0, 0, 0}, keyFrames},
+                 {30, 1, song.get(), times30, {0, 44100, 66150, 88200, 132300}},
+                 {30, 0, song.get(), {}, {}}};
     MarkStrips strips;
     strips.strip(3).addMark(1, 1);
     for (const auto &c : cases) {
@@ -153,26 +151,23 @@ TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
         timeLine.setSelectedMark(30);
         strips.rebuildKeyFrameMarks(timeLine, keyFrames, c.rate, c.scale, c.song);
         EXPECT_EQ(timeLine.selectedMark(), -1);
-        EXPECT_EQ(strips.strip(3).marks(), c.marks) << c.rate << "/" << c.scale;
+        std::vector<Mark> expected;
+        for (size_t i = 0; i < c.times.size(); ++i)
+            expected.push_back(mark(3, c.times[i], c.positions[i]));
+        EXPECT_EQ(strips.strip(3).marks(), expected) << c.rate << "/" << c.scale;
         EXPECT_EQ(strips.buildCheckpointText(30, 1), "CHECKPOINT\r\n{\r\n}\r\n");
     }
-}
 
-TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
-{
-    test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
-    ASSERT_TRUE(song);
     const std::vector<Checkpoint> checkpoints{
         {1000, 30, {0, 255, 0, 255}},
         {500, 15, {0, 255, 255, 0}},   // alpha does not take part
         {2000, 60, {255, 0, 0, 255}},  // any other colour goes to strip 2
         {250, 8, {255, 255, 255, 255}},
     };
-    MarkStrips strips;
-    strips.addCheckpoints(checkpoints, *song);
-    EXPECT_EQ(strips.strip(0).marks(), (std::vector<Mark>{mark(0, 500, 22050)}));
-    EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
-    EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
-    EXPECT_TRUE(strips.strip(3).marks().empty());
+    MarkStrips fromScenario;
+    fromScenario.addCheckpoints(checkpoints, *song);
+    EXPECT_EQ(fromScenario.strip(0).marks(), (std::vector<Mark>{mark(0, 500, 22050)}));
+    EXPECT_EQ(fromScenario.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
+    EXPECT_EQ(fromScenario.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
+    EXPECT_TRUE(fromScenario.strip(3).marks().empty());
 }
