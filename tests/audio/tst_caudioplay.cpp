@@ -411,7 +411,7 @@ TEST_F(EngineTest, StopOrPauseWhileTheDeviceOpensOrSeeksPlaysNothing)
 // What a run played: the device's bytes per channel as 16-bit values, with the engine's
 // position read every 5 ms of device time.
 struct Heard {
-    std::vector<std::vector<int16_t>> channels;
+    std::vector<std::vector<int16_t>> channels = std::vector<std::vector<int16_t>>(2);
     std::vector<std::pair<int64_t, int32_t>> positions;  // {device frame, song frame}
     uint32_t deviceRate = 0;
     const std::vector<int16_t> &left() const { return channels[0]; }
@@ -436,44 +436,39 @@ protected:
     Heard play(const std::filesystem::path &path, int32_t divisor, bool keepPitch, int64_t deviceFrames,
                std::pair<int32_t, int32_t> loop = {0, 0}, const MarkClicks *clicks = nullptr)
     {
-        Heard run;
+        Heard out;
         newCard();
         load(path);
-        if (HasFatalFailure()) {
-            run.channels.resize(2);
-            return run;
-        }
+        if (HasFatalFailure())
+            return out;
         if (clicks)
             m_engine->setMarkClicks(std::make_shared<const MarkClicks>(*clicks));
         m_engine->setSpeed(divisor);
         m_engine->setKeepPitch(keepPitch);
         m_engine->setLoop(loop.first, loop.second);
-        const int starts = m_replies.count(AP_STARTED);
-        m_engine->post(AP_PLAY);
-        EXPECT_TRUE(replied(AP_STARTED, starts + 1));
+        run({{AP_PLAY, 0, AP_STARTED, m_replies.count(AP_STARTED) + 1}});
         const SoundFormat format = m_card->stats().format;
-        run.deviceRate = format.samplesPerSec;
+        out.deviceRate = format.samplesPerSec;
         const int64_t blockFrames = BlockBytes / format.blockAlign;
-        const int64_t stepUs = 5000;
-        for (int64_t t = stepUs; t * run.deviceRate / 1000000 < deviceFrames; t += stepUs) {
-            const int64_t before = (t - stepUs) * run.deviceRate / 1000000 / blockFrames;
-            m_card->advance(stepUs);
-            const int64_t heard = t * run.deviceRate / 1000000;
-            if (heard / blockFrames != before && m_engine->state() == CAudioPlay::Playing)
+        for (int64_t t = 5000; t * out.deviceRate / 1000000 < deviceFrames; t += 5000) {
+            const int64_t before = (t - 5000) * out.deviceRate / 1000000 / blockFrames;
+            m_card->advance(5000);
+            const int64_t heard = t * out.deviceRate / 1000000;
+            if (heard / blockFrames != before && m_engine->state() == Playing)
                 writesReach(int(heard / blockFrames) + 2, 2s);
-            run.positions.push_back({heard, position().second});
+            out.positions.push_back({heard, position().second});
         }
-        run.channels.resize(size_t(format.channels));
+        out.channels.resize(size_t(format.channels));
         const int bytes = format.bitsPerSample / 8;
         for (const Card::Written &w : m_card->written())
             for (size_t i = 0; i + size_t(format.blockAlign) <= w.bytes.size(); i += size_t(format.blockAlign))
                 for (int c = 0; c < format.channels; ++c) {
                     const uint8_t *p = &w.bytes[i + size_t(c * bytes)];
-                    run.channels[size_t(c)].push_back(bytes == 2 ? int16_t(uint16_t(p[0] | (p[1] << 8)))
+                    out.channels[size_t(c)].push_back(bytes == 2 ? int16_t(uint16_t(p[0] | (p[1] << 8)))
                                                                  : int16_t((p[0] - 128) * 256));
                 }
         quit();
-        return run;
+        return out;
     }
 };
 

@@ -20,15 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char *NoOutput =
-    "PortAudio has no default output device on this machine (no sound card, no ALSA default "
-    "PCM); the engine falls back to the simulated device there";
-
-bool hasOutput()
-{
-    return PortAudioDevice().hasOutput();
-}
-
 // What a device or an engine said, in order; shared, so that it outlives an early return.
 template<typename Event> struct Log {
     std::mutex mutex;
@@ -93,8 +84,8 @@ void playBlocks(SoundDevice &device, int blocks)
 
 TEST(PortAudioDevice, PlaysBuffersInTurnAndTheEnginePlaysASongToTheEnd)
 {
-    if (!hasOutput())
-        GTEST_SKIP() << NoOutput;
+    if (!PortAudioDevice().hasOutput())
+        GTEST_SKIP() << "no default output device (no sound server, no ALSA default PCM)";
     PortAudioDevice device;
     playBlocks(device, 6);
 
@@ -117,7 +108,7 @@ TEST(PortAudioDevice, PlaysBuffersInTurnAndTheEnginePlaysASongToTheEnd)
 // Runs on every machine: without an output the program still gets a working device.
 TEST(DefaultSoundDevice, FallsBackToTheSimulatedDeviceAndSaysSoOnce)
 {
-    const bool output = hasOutput();
+    const bool output = PortAudioDevice().hasOutput();
     ::testing::internal::CaptureStderr();
     std::unique_ptr<SoundDevice> first = createDefaultSoundDevice();
     std::unique_ptr<SoundDevice> second = createDefaultSoundDevice();
