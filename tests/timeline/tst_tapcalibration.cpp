@@ -27,6 +27,7 @@ TEST(TapCalibration, MedianOffsetOrARefusal)
         {"scattered", 35, 90, 24, 0, false},
         {"too few", 35, 5, DroppedTaps + MinTaps - 1, 0, false},
         {"just enough", 35, 5, DroppedTaps + MinTaps, 0, true},
+        {"an even count: the mean of the middle two", 35, 45, DroppedTaps + MinTaps, 0, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
