@@ -3,6 +3,7 @@
 
 #include "timeline/markstrips.h"
 
+#include "scenario/reader/datatable.h"
 #include "support/tempdir.h"
 #include "support/wavclip.h"
 
@@ -34,32 +35,13 @@ TEST(LabelFile, MarksRoundTripAndBadLinesAreRefusedWithTheirNumber)
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(track.marks[size_t(k)], strips.strip(k).marks()) << "strip " << k;
 
-    // Bad lines are refused with their number.
-    const struct {
-        const char *text;
-        int line;  // 0: read
-        size_t marks;
-    } cases[] = {
-        {"1\t1\tstrip0\r\n\n\\ 100.0\t200.0\n2.5\t3\tstrip2", 0, 2},  // CR LF, blank, frequencies
-        {"", 0, 0},
-        {"1\t1\tstrip0\nx\t1\tstrip1\n", 2, 0},
-        {"1\t1\n", 1, 0},
-        {"1\t1\tstrip0\t\n", 1, 0},
-        {"1\t1\tstrip0\n1\t0.5\tstrip0\n", 2, 0},  // ends before it starts
-        {"-1\t1\tstrip0\n", 1, 0},
-        {"1e1\t1e1\tstrip0\n", 1, 0},
-        {"nan\tnan\tstrip0\n", 1, 0},
-        {"\n\n1\t1\tstrip3\n", 3, 0},
-        {"1\t1\tStrip0\n", 1, 0},
-        {"99999999\t99999999\tstrip0\n", 1, 0},  // past int32 sample frames
-        {"1\t1\t strip0\n", 1, 0},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        const LabelTrack track = readLabelTrack(c.text, *song);
-        EXPECT_EQ(track.line, c.line);
-        EXPECT_EQ(track.error.empty(), c.line == 0);
-        EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), c.marks);
+    // The rows of data/labels.tsv: bad lines are refused with their number.
+    for (const test::Row &row : test::readTable("tests/timeline/data/labels.tsv")) {
+        SCOPED_TRACE(row[0]);
+        const LabelTrack track = readLabelTrack(row[0], *song);
+        EXPECT_EQ(track.line, std::stoi(row[1]));
+        EXPECT_EQ(track.error.empty(), row[1] == "0");
+        EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), std::stoul(row[2]));
     }
     const LabelTrack good = readLabelTrack("2.5\t3\tstrip2\n", *song);
     ASSERT_EQ(good.marks[2].size(), 1u);
