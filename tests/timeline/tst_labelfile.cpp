@@ -43,9 +43,8 @@ TEST(LabelFile, MarksRoundTripAndBadLinesAreRefusedWithTheirNumber)
         EXPECT_EQ(track.error.empty(), row[1] == "0");
         EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), std::stoul(row[2]));
     }
-    const LabelTrack good = readLabelTrack("2.5\t3\tstrip2\n", *song);
-    ASSERT_EQ(good.marks[2].size(), 1u);
-    EXPECT_EQ(good.marks[2][0], (Mark{2500, 110250, MarkStrips::StripColours[2]}));
+    EXPECT_EQ(readLabelTrack("2.5\t3\tstrip2\n", *song).marks[2],
+              (std::vector<Mark>{{2500, 110250, MarkStrips::StripColours[2]}}));
 
     // Files that cannot be read say so without a line.
     for (const auto &path : {dir.path() / "missing.txt", dir.path()}) {

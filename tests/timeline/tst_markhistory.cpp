@@ -14,10 +14,7 @@ namespace {
 
 using Snapshot = std::array<std::vector<Mark>, 3>;
 
-Snapshot snapshot(const MarkStrips &strips)
-{
-    return {strips.strip(0).marks(), strips.strip(1).marks(), strips.strip(2).marks()};
-}
+Snapshot snapshot(const MarkStrips &s) { return {s.strip(0).marks(), s.strip(1).marks(), s.strip(2).marks()}; }
 
 // Strips with marks in an unsorted order and two marks sharing a position, as taps leave them.
 void fill(MarkStrips &strips)

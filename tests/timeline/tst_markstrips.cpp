@@ -53,15 +53,13 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
 {
     MarkStrips strips;
     MarkStrip &strip = strips.strip(1);
-    strip.addMark(100, 700);
-    strip.addMark(200, 900);
-    strip.addMark(300, 700);
+    for (const auto &[time, position] : {std::pair{100, 700}, {200, 900}, {300, 700}})
+        strip.addMark(time, position);
     EXPECT_FALSE(strip.removeHoveredMark());  // nothing hovered
     strip.setHoverPos(700);
     strips.strip(3).setHoverPos(900);
     EXPECT_EQ(strips.removeHoveredMark(), 1u << 1);  // the key-frame strip is left alone
-    const std::vector<Mark> left{mark(1, 200, 900), mark(1, 300, 700)};
-    EXPECT_EQ(strip.marks(), left);
+    EXPECT_EQ(strip.marks(), (std::vector<Mark>{mark(1, 200, 900), mark(1, 300, 700)}));
     EXPECT_EQ(strip.hoverPos(), -1);
     EXPECT_EQ(strips.strip(3).hoverPos(), 900);
 
@@ -100,10 +98,10 @@ TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
 {
     MarkStrip strip(MarkStrips::StripColours[2]);
     strip.addMark(1030, 0);
-    EXPECT_TRUE(strip.hasMarkJustAhead(1000));    // 30 ms ahead
-    EXPECT_FALSE(strip.hasMarkJustAhead(980));    // exactly 50 ms ahead
-    EXPECT_FALSE(strip.hasMarkJustAhead(1030));   // at the playback time
-    EXPECT_FALSE(strip.hasMarkJustAhead(-Max - 1));  // no overflow in t - ms
+    // 30 ms ahead lights; exactly 50 ms ahead, at the playback time and far before (no overflow
+    // in t - ms) do not.
+    for (const auto &[t, ahead] : {std::pair{1000, true}, {980, false}, {1030, false}, {-Max - 1, false}})
+        EXPECT_EQ(strip.hasMarkJustAhead(t), ahead) << t;
 
     strip.setHoverPos(0);
     EXPECT_EQ(strip.tick(false, 1000, 0), LitChange::LightUp);

@@ -57,8 +57,7 @@ TEST(WaveformRows, LastRowStopsAtTheEndOfTheStretch)
 
 TEST(WaveformRows, NothingToWalkGivesNoRows)
 {
-    AudioClip unloaded;
-    EXPECT_TRUE(waveformRows(unloaded, StripView{0, 1000, 200, 100}).rows.empty());
+    EXPECT_TRUE(waveformRows(AudioClip(), StripView{0, 1000, 200, 100}).rows.empty());
 
     test::TempDir dir;
     const auto song = test::loadWav(dir.path() / "quiet.wav", test::wav16Bytes(2, 44100, 40000));
