@@ -92,11 +92,7 @@ TEST_F(AudioClipTest, RefusesPathsAndCodingsThatAreNoSong)
         EXPECT_FALSE(clip.load()) << path;
     }
     // Containers and codings written by libsndfile's own writer.
-    const struct {
-        const char *name;
-        int format;
-        bool loads;
-    } codings[] = {
+    const struct { const char *name; int format; bool loads; } codings[] = {
         {"song.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, false},
         // 8-bit A-law would be handed to the device as if it were linear PCM.
         {"alaw.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, false},
@@ -149,10 +145,8 @@ TEST_F(AudioClipTest, EightBitSamplesAreUnsignedAndPadWith128)
     EXPECT_EQ(clip.blockAlign(), 1);
     EXPECT_EQ(clip.bufferSize(), 196608);
     EXPECT_EQ(clip.silenceByte(), 128);
-    EXPECT_EQ(clip.samples()[140000], 128);
-    EXPECT_EQ(clip.samples()[196607], 128);
-    const std::pair<int32_t, int32_t> reads[] = {{0, -32768}, {128, 0},    {255, 32512},
-                                                 {256 + 7, (7 - 128) * 256}, {140000, 0}, {196608, 0}};
+    const std::pair<int32_t, int32_t> reads[] = {{0, -32768},  {128, 0},    {255, 32512}, {256 + 7, (7 - 128) * 256},
+                                                 {140000, 0}, {196607, 0}, {196608, 0}};
     for (const auto &[frame, value] : reads)
         EXPECT_EQ(clip.sampleAt(0, frame), value) << frame;
 }
@@ -174,13 +168,11 @@ TEST_F(AudioClipTest, MillisecondsAndFramesAtEverySpeedSaturate)
     for (int32_t divisor : {1, 2, 4, 3}) {
         SCOPED_TRACE(divisor);
         clip.setSpeed(divisor);  // 3 is refused and keeps quarter speed
+        // The device's rates follow the speed; the song's own stay.
         const uint32_t device = divisor == 3 ? 4 : divisor;
-        EXPECT_EQ(clip.speedDivisor(), int32_t(device));
-        EXPECT_EQ(clip.deviceSamplesPerSec(), 44100u / device);
-        EXPECT_EQ(clip.deviceAvgBytesPerSec(), 176400u / device);
-        EXPECT_EQ(clip.samplesPerSec(), 44100u);
-        EXPECT_EQ(clip.avgBytesPerSec(), 176400u);
-        EXPECT_EQ(clip.blockAlign(), 4);
+        EXPECT_EQ(std::tuple(clip.speedDivisor(), clip.deviceSamplesPerSec(), clip.deviceAvgBytesPerSec()),
+                  std::tuple(int32_t(device), 44100u / device, 176400u / device));
+        EXPECT_EQ(std::tuple(clip.samplesPerSec(), clip.avgBytesPerSec(), clip.blockAlign()), std::tuple(44100u, 176400u, 4));
         for (const auto &[ms, frames] : msToFrames)
             EXPECT_EQ(clip.msToSampleFrames(ms), frames) << ms << " ms";
         for (const auto &[frames, ms] : framesToMs)
@@ -246,14 +238,9 @@ TEST_F(AudioClipTest, ExtensibleFormatKeepsAll40Bytes)
     AudioClip clip;
     ASSERT_TRUE(load(clip, wavBytes(layout, indexData(176400, 16))));
     EXPECT_EQ(clip.format(), test::formatChunk(layout));
-    EXPECT_EQ(clip.format().size(), 40u);
     // At half speed only the two rates change in the device's copy.
     clip.setSpeed(2);
-    auto expected = clip.format();
-    auto copy = clip.deviceFormat();
-    std::fill(expected.begin() + 4, expected.begin() + 12, 0);
-    std::fill(copy.begin() + 4, copy.begin() + 12, 0);
-    EXPECT_EQ(copy, expected);
+    EXPECT_EQ(clip.deviceFormat(), test::formatChunk({.samplesPerSec = 22050, .extensible = true}));
     EXPECT_EQ(clip.sampleAt(1, 1000), 2001);
 }
 

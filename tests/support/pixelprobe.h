@@ -3,6 +3,7 @@
 
 #include "imaging/imagebuffer.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace vorn::test {
@@ -16,10 +17,7 @@ struct Rgba {
     bool operator==(const Rgba &) const = default;
 };
 
-inline std::ostream &operator<<(std::ostream &os, const Rgba &p)
-{
-    return os << "(" << p.r << ", " << p.g << ", " << p.b << " / " << p.a << ")";
-}
+inline std::ostream &operator<<(std::ostream &os, const Rgba &p) { return os << "(" << p.r << ", " << p.g << ", " << p.b << " / " << p.a << ")"; }
 
 // Reads the raw bytes (no clamping: x and y must be inside the picture).
 inline Rgba pixelAt(const ImageBuffer &image, int32_t x, int32_t y)
@@ -30,10 +28,8 @@ inline Rgba pixelAt(const ImageBuffer &image, int32_t x, int32_t y)
 
 inline void setPixel(ImageBuffer &image, int32_t x, int32_t y, Rgba p)
 {
-    uint8_t *d = image.row(y) + 3 * x;
-    d[0] = uint8_t(p.b);
-    d[1] = uint8_t(p.g);
-    d[2] = uint8_t(p.r);
+    const uint8_t bgr[3] = {uint8_t(p.b), uint8_t(p.g), uint8_t(p.r)};
+    std::copy(bgr, bgr + 3, image.row(y) + 3 * x);
     if (image.alpha && p.a >= 0)
         image.alphaRow(y)[x] = uint8_t(p.a);
 }

@@ -21,11 +21,7 @@ public:
             ADD_FAILURE() << "no temporary directory: " << name;
         m_path = name;
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 

@@ -22,17 +22,9 @@ struct WavLayout {
     std::optional<uint32_t> declaredDataBytes = std::nullopt; // default: the data's real size
 };
 
-inline void putU16(std::vector<uint8_t> &out, uint16_t v)
-{
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-
-inline void putU32(std::vector<uint8_t> &out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(uint8_t(v >> (8 * i)));
-}
+// Little-endian, as RIFF stores numbers.
+inline void putU16(std::vector<uint8_t> &out, uint16_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+inline void putU32(std::vector<uint8_t> &out, uint32_t v) { putU16(out, uint16_t(v)); putU16(out, uint16_t(v >> 16)); }
 
 // A sample in [-1, 1] as the player stores it: unsigned 8-bit or signed 16-bit, clamped.
 inline void putSample(std::vector<uint8_t> &out, double v, uint16_t bitsPerSample)
@@ -58,8 +50,8 @@ inline std::vector<uint8_t> formatChunk(const WavLayout &layout)
         putU16(fmt, 22);                  // cbSize
         putU16(fmt, layout.bitsPerSample);  // valid bits
         putU32(fmt, layout.channels == 1 ? 0x4 : 0x3);
-        for (const uint8_t b : {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71})
-            fmt.push_back(b);  // KSDATAFORMAT_SUBTYPE_PCM
+        // KSDATAFORMAT_SUBTYPE_PCM
+        fmt.insert(fmt.end(), {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     }
     return fmt;
 }
@@ -92,8 +84,7 @@ inline std::vector<uint8_t> indexData(size_t bytes, int bitsPerSample)
 
 inline void writeFile(const std::filesystem::path &path, const std::vector<uint8_t> &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // A 16-bit PCM WAV of `frames` sample frames; sample(channel, frame) gives each value, silence
