@@ -81,11 +81,8 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
 TEST(MarkStrips, NearestMarkIsFirstOfTheSmallestDistance)
 {
     const StripView view{0, 1000, 80, 1000};  // one row per position
-    const struct {
-        std::vector<int32_t> positions;
-        int32_t y;
-        std::optional<size_t> nearest;
-    } cases[] = {{{}, 100, std::nullopt}, {{108, 95}, 100, 1}, {{105, 95, 105}, 100, 0}, {{5000, Max}, 999, 0}};
+    const struct { std::vector<int32_t> positions; int32_t y; std::optional<size_t> nearest; } cases[] = {
+        {{}, 100, std::nullopt}, {{108, 95}, 100, 1}, {{105, 95, 105}, 100, 0}, {{5000, Max}, 999, 0}};
     for (const auto &c : cases) {
         MarkStrip strip;
         for (const int32_t p : c.positions)
@@ -134,14 +131,9 @@ TEST(MarkStrips, KeyFramesSitAtTheirFramesAndCheckpointsReturnByColour)
     const auto song = test::loadWav(dir.path() / "song.wav", test::wav16Bytes(2, 44100, 3 * 44100));
     ASSERT_TRUE(song);
     const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90}, times30{0, 1000, 1500, 2000, 3000};
-    const struct {
-        int32_t rate, scale;
-        const AudioClip *song;
-        std::vector<int32_t> times, positions;
-    } cases[] = {{30, 1, nullptr, times30, keyFrames},
-                 {0, 1, nullptr, {0, 0, 0, 0, 0}, keyFrames},
-                 {30, 1, song.get(), times30, {0, 44100, 66150, 88200, 132300}},
-                 {30, 0, song.get(), {}, {}}};
+    const struct { int32_t rate, scale; const AudioClip *song; std::vector<int32_t> times, positions; } cases[] = {
+        {30, 1, nullptr, times30, keyFrames}, {0, 1, nullptr, {0, 0, 0, 0, 0}, keyFrames},
+        {30, 1, song.get(), times30, {0, 44100, 66150, 88200, 132300}}, {30, 0, song.get(), {}, {}}};
     MarkStrips strips;
     strips.strip(3).addMark(1, 1);
     for (const auto &c : cases) {
