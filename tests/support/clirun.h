@@ -59,10 +59,7 @@ protected:
     }
 
     // The full path of a name in the test's directory, as a program argument.
-    QString arg(const std::string &name) const
-    {
-        return QString::fromStdString((m_dir.path() / name).string());
-    }
+    QString arg(const std::string &name) const { return QString::fromStdString((m_dir.path() / name).string()); }
 
     static std::filesystem::path scenarioData()
     {

@@ -17,7 +17,10 @@ struct Rgba {
     bool operator==(const Rgba &) const = default;
 };
 
-inline std::ostream &operator<<(std::ostream &os, const Rgba &p) { return os << "(" << p.r << ", " << p.g << ", " << p.b << " / " << p.a << ")"; }
+inline std::ostream &operator<<(std::ostream &os, const Rgba &p)
+{
+    return os << "(" << p.r << ", " << p.g << ", " << p.b << " / " << p.a << ")";
+}
 
 // Reads the raw bytes (no clamping: x and y must be inside the picture).
 inline Rgba pixelAt(const ImageBuffer &image, int32_t x, int32_t y)

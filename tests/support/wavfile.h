@@ -51,7 +51,7 @@ inline std::vector<uint8_t> formatChunk(const WavLayout &layout)
         putU16(fmt, layout.bitsPerSample);  // valid bits
         putU32(fmt, layout.channels == 1 ? 0x4 : 0x3);
         // KSDATAFORMAT_SUBTYPE_PCM
-        fmt.insert(fmt.end(), {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+        fmt.insert(fmt.end(), {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
     }
     return fmt;
 }
