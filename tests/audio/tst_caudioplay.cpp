@@ -1,16 +1,16 @@
 // Tests of the playback engine against the simulated device on a clock that the test drives.
 #include "audio/caudioplay.h"
 #include "audio/simulateddevice.h"
+#include "said.h"
 #include "support/tempdir.h"
 #include "support/wavfile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
-#include <condition_variable>
-#include <map>
-#include <mutex>
+#include <numeric>
 #include <thread>
 
 namespace vorn {
@@ -19,50 +19,37 @@ namespace {
 using namespace std::chrono_literals;
 using Card = SimulatedSoundCard;
 using Stats = SimulatedSoundCard::Stats;
+using enum CAudioPlay::State;
 
 constexpr int64_t BlockBytes = 65536;
 constexpr int32_t BlockFrames = 16384;  // of 16-bit stereo
 // 16-bit stereo at 44,100 Hz: one 64 KiB block lasts 65536 / 176400 s.
 constexpr int64_t BlockUs = (BlockBytes * 1000000 + 176399) / 176400;
 
-// Records what each reply said, in order; the engine thread adds, the test waits.
-class Replies {
-public:
-    AudioReplySink sink()
-    {
-        return [this](AudioReply reply, int32_t wParam) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_said[reply].push_back(wParam);
-            m_changed.notify_all();
-        };
-    }
-    // Waits until `reply` has come `count` times: how often it came and what the latest said.
-    std::pair<int, int32_t> waitFor(AudioReply reply, int count = 0, std::chrono::milliseconds timeout = 0s)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const std::vector<int32_t> &said = m_said[reply];
-        m_changed.wait_for(lock, timeout, [&] { return int(said.size()) >= count; });
-        return {int(said.size()), said.empty() ? -1 : said.back()};
-    }
-    int count(AudioReply reply) { return waitFor(reply).first; }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::map<AudioReply, std::vector<int32_t>> m_said;
-};
-
 // For states that no reply announces: checks again until true or ten seconds pass.
 template<typename Predicate> bool eventually(Predicate predicate)
 {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!predicate()) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s; !predicate(); std::this_thread::sleep_for(200us))
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        std::this_thread::sleep_for(200us);
-    }
     return true;
 }
+
+// What a step does besides posting a message (the act is then the message itself).
+enum Act : int32_t { Nothing, Advance, Blocks, Break, FailOpen, FailPrepare, FailWrite, FailClose, HoldClose,
+                     HoldOpen, AckClose, AckOpen, CloseHeld, OpenHeld, InState, Closed };
+constexpr int32_t Any = INT32_MIN;
+constexpr AudioReply NoReply = AudioReply(0);
+
+// One step: the act, then the `count`th `reply` saying `said` waited for (count 0: it never
+// came), then the engine's state and read position (Any: not checked).
+struct Step {
+    int32_t act;
+    int64_t arg = 0;
+    AudioReply reply = NoReply;
+    int count = 1;
+    int32_t said = 0, state = Any, readPos = Any;
+};
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -73,10 +60,8 @@ protected:
     {
         quit();
         const Stats s = m_card->stats();
-        EXPECT_EQ(s.misuse, 0);
-        EXPECT_EQ(s.changedWhileQueued, 0);
-        EXPECT_EQ(s.opens, s.closes);
-        EXPECT_EQ(s.prepares, s.unprepares);
+        EXPECT_EQ(std::make_pair(s.misuse, s.changedWhileQueued), std::make_pair(0, 0));
+        EXPECT_EQ(std::make_pair(s.opens, s.prepares), std::make_pair(s.closes, s.unprepares));
     }
     void newCard()
     {
@@ -106,9 +91,9 @@ protected:
     void start(const std::filesystem::path &path, CAudioPlay::Options options = {})
     {
         quit();
-        std::shared_ptr<Card> card = m_card;
         m_engine = std::make_unique<CAudioPlay>(
-            m_replies.sink(), [card] { return std::make_unique<SimulatedDevice>(card); }, options);
+            [this](AudioReply reply, int32_t wParam) { m_replies.add(reply, wParam); },
+            [card = m_card] { return std::make_unique<SimulatedDevice>(card); }, options);
         m_engine->setPath(path);
         m_engine->post(AP_LOAD);
     }
@@ -117,16 +102,11 @@ protected:
         const int loads = m_replies.count(AP_LOADED);
         start(path, options);
         ASSERT_TRUE(replied(AP_LOADED, loads + 1));
-        ASSERT_EQ(m_engine->state(), CAudioPlay::Ready);
+        ASSERT_EQ(m_engine->state(), Ready);
     }
 
     // An engine with a loaded song of `blocks` 64 KiB blocks of 16-bit stereo.
-    void loaded(int blocks = 8, int32_t videoMs = -1, CAudioPlay::Options options = {})
-    {
-        load(song("song.wav", size_t(blocks) * BlockBytes), options);
-        if (videoMs >= 0)
-            m_engine->setVideoLength(videoMs);
-    }
+    void loaded(int blocks = 8, AudioPlayOptions options = {}) { load(song("song.wav", blocks * BlockBytes), options); }
 
     // Waits for the `count`th `reply` and checks its wParam.
     ::testing::AssertionResult replied(AudioReply reply, int count = 1, int32_t wParam = 0)
@@ -138,88 +118,95 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    void playing(int startedCount = 1)
+    void run(std::initializer_list<Step> steps)
     {
-        m_engine->post(AP_PLAY);
-        ASSERT_TRUE(replied(AP_STARTED, startedCount));
-        ASSERT_EQ(m_engine->state(), CAudioPlay::Playing);
+        for (const Step &s : steps) {
+            SCOPED_TRACE(testing::Message() << "step " << &s - steps.begin() + 1);
+            auto waitCard = [&](bool Stats::*flag, bool value = true) {
+                ASSERT_TRUE(m_card->waitUntil([=](const Stats &st) { return st.*flag == value; }));
+            };
+            switch (s.act) {
+            case Nothing: break;
+            case Advance: m_card->advance(s.arg); break;
+            case Blocks: for (int i = 0; i < s.arg; ++i) playBlock(); break;
+            case Break: m_card->breakOutput(); break;
+            case FailOpen: m_card->failNext(Card::Call::Open); break;
+            case FailPrepare: m_card->failNext(Card::Call::Prepare); break;
+            case FailWrite: m_card->failNext(Card::Call::Write); break;
+            case FailClose: m_card->failNext(Card::Call::Close); break;
+            case HoldClose: m_card->holdCloseAcknowledgement(s.arg); break;
+            case HoldOpen: m_card->holdOpenAcknowledgement(s.arg); break;
+            case AckClose: EXPECT_TRUE(m_card->acknowledgeClose()); break;
+            case AckOpen: EXPECT_TRUE(m_card->acknowledgeOpen()); break;
+            case CloseHeld: waitCard(&Stats::closeHeld); break;
+            case OpenHeld: waitCard(&Stats::openHeld); break;
+            case InState: ASSERT_TRUE(eventually([&] { return m_engine->state() == s.arg; })); break;
+            case Closed: waitCard(&Stats::open, false); break;
+            default: m_engine->post(AudioMessage(s.act), int32_t(s.arg));
+            }
+            if (s.reply != NoReply) {
+                ASSERT_TRUE(s.count ? replied(s.reply, s.count, s.said) : replied(s.reply, 0, -1));
+            }
+            EXPECT_TRUE(s.state == Any || m_engine->state() == s.state) << "state " << m_engine->state();
+            EXPECT_TRUE(s.readPos == Any || m_engine->readPosition() == s.readPos) << m_engine->readPosition();
+        }
     }
 
     // The engine's {ms, frames}; {-1, -1} while it has no position.
     std::pair<int32_t, int32_t> position() const
     {
-        int32_t ms = -1;
-        int32_t frames = -1;
-        if (m_engine->position(ms, frames) != 0)
-            return {-1, -1};
-        return {ms, frames};
+        int32_t ms = -1, frames = -1;
+        return m_engine->position(ms, frames) == 0 ? std::make_pair(ms, frames) : std::make_pair(-1, -1);
     }
-
-    bool writesReach(int writes, std::chrono::milliseconds timeout = 10s)
-    {
-        return m_card->waitUntil([writes](const Stats &s) { return s.writes >= writes; }, timeout);
-    }
-    bool closed()
-    {
-        return m_card->waitUntil([](const Stats &s) { return !s.open; });
-    }
-
     // Plays one block's worth of device time and waits for the engine to queue the next one.
     void playBlock()
     {
         const int writes = m_card->stats().writes;
         m_card->advance(BlockUs);
-        ASSERT_TRUE(writesReach(writes + 1));
+        ASSERT_TRUE(m_card->waitUntil([writes](const Stats &s) { return s.writes > writes; }));
     }
 
-    // The first sample of written block `i` (-1 for none): with the index pattern, the block
+    // The first samples of the written blocks from `from` on: with the index pattern, the block
     // that starts at song byte X holds X / 2 as a 16-bit value.
-    int32_t head(size_t i) const
+    std::vector<int32_t> heads(size_t from) const
     {
+        std::vector<int32_t> result;
         const auto written = m_card->written();
-        return i < written.size() ? written[i].head[0] | (written[i].head[1] << 8) : -1;
+        for (size_t i = from; i < written.size(); ++i)
+            result.push_back(written[i].head[0] | (written[i].head[1] << 8));
+        return result;
     }
+    static int32_t headAt(int64_t songByte) { return uint16_t(songByte / 2); }
 
     test::TempDir m_dir;
     std::shared_ptr<Card> m_card;
-    Replies m_replies;
+    test::Said<AudioReply> m_replies;
     std::unique_ptr<CAudioPlay> m_engine;
 };
+
+const Step Play{AP_PLAY, 0, AP_STARTED, 1, 0, Playing};
 
 TEST_F(EngineTest, LoadsOnceAndAFailedLoadEndsTheThread)
 {
     loaded();
-    m_engine->post(AP_LOAD);
-    ASSERT_TRUE(replied(AP_LOADED, 2, 1));
+    run({{AP_LOAD, 0, AP_LOADED, 2, 1}, Play});
     EXPECT_FALSE(m_engine->waitEnded(0ms));
-    playing();
-
     start(m_dir.path() / "missing.wav");
-    ASSERT_TRUE(replied(AP_LOADED, 3, 1));
+    run({{Nothing, 0, AP_LOADED, 3, 1}});
     EXPECT_TRUE(m_engine->waitEnded(10s));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+    EXPECT_EQ(m_engine->state(), Empty);
 }
 
 TEST_F(EngineTest, PlayQueuesTwoBlocksAndRefillsEachFinishedOne)
 {
     loaded();
-    playing();
-    EXPECT_EQ(m_card->stats().writes, 2);
-
-    playBlock();
-    playBlock();
+    run({Play, {Blocks, 2}, {AP_PLAY, 0, AP_STARTED, 2, 1, Playing}});  // play while playing is refused
     const auto written = m_card->written();
     ASSERT_EQ(written.size(), 4u);
-    for (size_t i = 0; i < written.size(); ++i) {
+    for (size_t i = 0; i < written.size(); ++i)
         EXPECT_EQ(written[i].startByte, int64_t(i) * BlockBytes);
-        EXPECT_EQ(head(i), uint16_t(i * BlockBytes / 2)) << "block " << i;
-    }
+    EXPECT_EQ(heads(0), (std::vector{headAt(0), headAt(BlockBytes), headAt(2 * BlockBytes), headAt(3 * BlockBytes)}));
     EXPECT_EQ(m_card->stats().queued, 2);
-
-    // Play while playing is refused.
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(replied(AP_STARTED, 2, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
 }
 
 TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
@@ -228,11 +215,9 @@ TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
     // frame 1 is byte 1, which rounds up to 65,536 = frame 65,536.
     const auto stereo16 = song("song.wav", 8 * BlockBytes);
     const auto mono8 = song("mono8.wav", 4 * BlockBytes, 1, 8, 22050);
-    const struct {
-        const std::filesystem::path &path;
-        int32_t target, expected;
-    } cases[] = {{stereo16, 1, 16384}, {stereo16, 0, 0},      {stereo16, 16384, 16384},
-                 {stereo16, 16385, 32768}, {stereo16, -5, 0}, {mono8, 1, 65536}};
+    const struct { const std::filesystem::path &path; int32_t target, expected; } cases[] = {
+        {stereo16, 1, 16384}, {stereo16, 0, 0}, {stereo16, 16384, 16384}, {stereo16, 16385, 32768}, {stereo16, -5, 0},
+        {mono8, 1, 65536}};
     for (const auto &c : cases) {
         if (!m_engine || m_engine->clip().path() != c.path)
             load(c.path);
@@ -244,76 +229,48 @@ TEST_F(EngineTest, SeekRoundsUpToTheNextBlock)
 TEST_F(EngineTest, SeekWhilePlayingReopensAtTheBoundaryAndRestarts)
 {
     loaded();
-    playing();
-    m_card->advance(100000);
-    m_engine->post(AP_SEEK, 40000);  // byte 160,000 -> 196,608 = frame 49,152
-    ASSERT_TRUE(replied(AP_RESTARTED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Playing);
+    // Byte 160,000 rounds up to 196,608 = frame 49,152 = 1,115 ms.
+    run({Play, {Advance, 100000}, {AP_SEEK, 40000, AP_RESTARTED, 1, 0, Playing}});
     EXPECT_EQ(m_card->stats().opens, 2);
-    EXPECT_EQ(head(2), uint16_t(196608 / 2));
-    EXPECT_EQ(head(3), uint16_t((196608 + BlockBytes) / 2));
-    EXPECT_EQ(head(4), -1);
-    EXPECT_EQ(position(), std::make_pair(1115, 49152));  // 196,608 bytes at 176,400 per second
+    EXPECT_EQ(heads(2), (std::vector{headAt(196608), headAt(196608 + BlockBytes)}));
+    EXPECT_EQ(position(), std::make_pair(1115, 49152));
 }
 
 TEST_F(EngineTest, StopRewindsInEveryStoppableState)
 {
     loaded();
     // Stopped already: rewinds and answers at once.
-    m_engine->post(AP_SEEK, 50000);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({{AP_SEEK, 50000}, {AP_STOP, 0, AP_STOPPED, 1, 0, Ready, 0}});
     EXPECT_EQ(m_card->stats().opens, 0);
-
     // Playing: reset, close, and the close notification finishes the stop.
-    m_engine->post(AP_SEEK, 50000);
-    playing();
-    m_card->advance(20000);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 2));
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({{AP_SEEK, 50000}, Play, {Advance, 20000}, {AP_STOP, 0, AP_STOPPED, 2, 0, Ready, 0}});
     EXPECT_FALSE(m_card->stats().open);
     EXPECT_EQ(m_card->stats().resets, 1);
     EXPECT_EQ(position(), std::make_pair(-1, -1));  // no device, no position
-
     // Pause does nothing while stopped.
-    m_engine->post(AP_PAUSE);
-    playing(2);
-    EXPECT_EQ(m_replies.count(AP_PAUSED), 0);
+    run({{AP_PAUSE}, {AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {Nothing, 0, AP_PAUSED, 0}});
 }
 
 TEST_F(EngineTest, SilencePlaysPastTheDataUpToTheEndThenTheDeviceCloses)
 {
     // Three blocks of song; a 3 s scenario stretches the time line to 4,999 ms = 220,456
-    // frames, so blocks 3 to 13 are silence.
-    loaded(3, 3000);
+    // frames, so blocks 3 to 13 are silence. The block still queued at the end plays out, then
+    // the device is closed.
+    loaded(3);
+    m_engine->setVideoLength(3000);
     ASSERT_EQ(m_engine->clip().endPosition(), 220456);
-    playing();
-    for (int i = 0; i < 12; ++i)
-        playBlock();
-    EXPECT_EQ(m_replies.count(AP_FINISHED), 0);
-    m_card->advance(BlockUs);
-    ASSERT_TRUE(replied(AP_FINISHED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(m_engine->readPosition(), 0);
-    // The block still queued plays out, then the device is closed.
+    run({Play, {Blocks, 12, AP_FINISHED, 0}, {Advance, BlockUs, AP_FINISHED, 1, 0, Ready, 0}});
     EXPECT_TRUE(m_card->stats().open);
-    m_card->advance(BlockUs);
-    EXPECT_TRUE(closed());
+    run({{Advance, BlockUs}, {Closed}});
     EXPECT_EQ(m_card->stats().buffersDone, 14);
     const auto written = m_card->written();
     ASSERT_EQ(written.size(), 14u);
     for (size_t i = 0; i < written.size(); ++i)
         EXPECT_EQ(written[i].silent, i >= 3) << "block " << i;
-    EXPECT_EQ(m_replies.count(AP_FINISHED), 1);
-
     // The next play opens the device afresh, from the start.
-    playing(2);
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {Nothing, 0, AP_FINISHED, 1}});
     EXPECT_EQ(m_card->stats().opens, 2);
-    EXPECT_EQ(head(14), 0);
+    EXPECT_EQ(heads(14).at(0), 0);
 }
 
 TEST_F(EngineTest, TheLastBlockBeforeTheEndIsPlayed)
@@ -321,35 +278,20 @@ TEST_F(EngineTest, TheLastBlockBeforeTheEndIsPlayed)
     // One block left at the start: the first fill takes it, the second finds the end. The
     // filled block must still be queued and heard.
     loaded(8);
-    m_engine->post(AP_SEEK, 7 * BlockFrames);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(replied(AP_FINISHED));
-    ASSERT_TRUE(replied(AP_STARTED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(head(0), uint16_t(7 * BlockBytes / 2));
-    EXPECT_EQ(head(1), -1);
-    m_card->advance(BlockUs);
-    EXPECT_TRUE(closed());
+    run({{AP_SEEK, 7 * BlockFrames}, {AP_PLAY, 0, AP_FINISHED}, {Nothing, 0, AP_STARTED, 1, 0, Ready}});
+    EXPECT_EQ(heads(0), std::vector{headAt(7 * BlockBytes)});
+    run({{Advance, BlockUs}, {Closed}});
     EXPECT_EQ(m_card->stats().buffersDone, 1);
 }
 
 TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
 {
+    // Blocks 0..2 queued, block 0 heard: the blocks that were queued at the pause are skipped.
     loaded();
-    playing();
-    playBlock();  // blocks 0..2 queued, block 0 heard
-    m_card->advance(BlockUs / 2);
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(replied(AP_PAUSED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    // The blocks that were queued at the pause are skipped.
-    EXPECT_EQ(m_engine->readPosition(), 3 * BlockFrames);
+    run({Play, {Blocks, 1}, {Advance, BlockUs / 2}, {AP_PAUSE, 0, AP_PAUSED, 1, 0, Ready, 3 * BlockFrames}});
     EXPECT_FALSE(m_card->stats().open);
-
-    playing(2);
-    EXPECT_EQ(head(3), uint16_t(3 * BlockBytes / 2));
-    EXPECT_EQ(head(4), uint16_t(4 * BlockBytes / 2));
-    EXPECT_EQ(head(5), -1);
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}});
+    EXPECT_EQ(heads(3), (std::vector{headAt(3 * BlockBytes), headAt(4 * BlockBytes)}));
     EXPECT_EQ(position().second, 3 * BlockFrames);
 }
 
@@ -358,76 +300,52 @@ TEST_F(EngineTest, ResumeAfterPauseStartsAtTheReadPosition)
 TEST_F(EngineTest, QuitEndsOnlyAfterTheDeviceAcknowledgedOrGaveUp)
 {
     loaded();
-    playing();
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_QUIT);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
+    run({Play, {HoldClose, 1}, {AP_QUIT}, {CloseHeld}});
     ASSERT_TRUE(eventually([&] { return m_engine->quitWaiting(); }));
     EXPECT_FALSE(m_engine->waitEnded(0ms));
-    EXPECT_TRUE(m_card->acknowledgeClose());
+    run({{AckClose}});
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_FALSE(m_card->stats().detachedWhileHeld);
     EXPECT_FALSE(m_card->stats().attached);
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Empty);
+    EXPECT_EQ(m_engine->state(), Empty);
 
     newCard();
-    CAudioPlay::Options options;
-    options.closeAcknowledgeTimeout = 1ms;
-    loaded(4, -1, options);
-    playing(2);
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_QUIT);
+    loaded(4, {.closeAcknowledgeTimeout = 1ms});
+    run({{AP_PLAY, 0, AP_STARTED, 2, 0, Playing}, {HoldClose, 1}, {AP_QUIT}});
     ASSERT_TRUE(m_engine->waitEnded(10s));
     EXPECT_TRUE(m_card->stats().detachedWhileHeld);
 
     newCard();
     loaded();
-    playing(3);
+    run({{AP_PLAY, 0, AP_STARTED, 3, 0, Playing}});
     m_engine.reset();  // posts AP_QUIT, does not wait
     EXPECT_TRUE(CAudioPlay::waitForAllEngines(10s));
     EXPECT_FALSE(m_card->stats().attached);
+
+    // A device dropped while its open is held takes the held open with it: nothing is left for
+    // the card's next device.
+    auto card = std::make_shared<Card>(Card::Clock::Driven);
+    card->holdOpenAcknowledgement(true);
+    ASSERT_EQ(SimulatedDevice(card).open({2, 16, 44100, 4}, [](void *, SoundNotification) {}, nullptr), 0);
+    EXPECT_FALSE(card->acknowledgeOpen());
 }
 
 TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
 {
     loaded();
-    playing();
-    playBlock();
-    m_card->breakOutput();
-    ASSERT_TRUE(replied(AP_STOPPED, 1, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_TRUE(closed());
     // The engine plays again on the repaired device, from where it was.
-    playing(2);
-    EXPECT_EQ(head(m_card->written().size() - 1), uint16_t(4 * BlockBytes / 2));
-
-    // A refused write is a failure too, and so is a refused close while stopping.
-    m_card->failNext(Card::Call::Write);
-    m_card->advance(BlockUs);
-    ASSERT_TRUE(replied(AP_STOPPED, 2, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    playing(3);
-    m_card->failNext(Card::Call::Close);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 3, 1));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    // The next play closes the abandoned device before opening it again.
-    playing(4);
-
-    // A refused open or prepare returns to Ready; the stale open notification of the failed
-    // run starts nothing, and a fresh play works.
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED, 4));
-    for (const Card::Call call : {Card::Call::Open, Card::Call::Prepare}) {
-        const int started = m_replies.count(AP_STARTED);
-        m_card->failNext(call);
-        m_engine->post(AP_PLAY);
-        ASSERT_TRUE(replied(AP_STARTED, started + 1, 1));
-        EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-        EXPECT_TRUE(closed());
-    }
+    run({Play, {Blocks, 1}, {Break, 0, AP_STOPPED, 1, 1, Ready}, {Closed}, {AP_PLAY, 0, AP_STARTED, 2, 0, Playing}});
+    EXPECT_EQ(heads(m_card->written().size() - 1), std::vector{headAt(4 * BlockBytes)});
+    // A refused write is a failure too, and so is a refused close while stopping; the next play
+    // closes the abandoned device before opening it again. A refused open or prepare returns
+    // to Ready; the stale open notification of the failed run starts nothing.
+    run({{FailWrite}, {Advance, BlockUs, AP_STOPPED, 2, 1, Ready}, {AP_PLAY, 0, AP_STARTED, 3, 0, Playing},
+         {FailClose}, {AP_STOP, 0, AP_STOPPED, 3, 1, Ready}, {AP_PLAY, 0, AP_STARTED, 4, 0, Playing},
+         {AP_STOP, 0, AP_STOPPED, 4}, {FailOpen}, {AP_PLAY, 0, AP_STARTED, 5, 1, Ready}, {Closed},
+         {FailPrepare}, {AP_PLAY, 0, AP_STARTED, 6, 1, Ready}, {Closed}});
+    // A fresh play works.
     const int writes = m_card->stats().writes;
-    playing(7);
+    run({{AP_PLAY, 0, AP_STARTED, 7, 0, Playing}});
     EXPECT_EQ(m_card->stats().writes, writes + 2);
 }
 
@@ -436,50 +354,27 @@ TEST_F(EngineTest, DeviceFailureMidPlayReturnsToReadyWithTheDeviceClosed)
 TEST_F(EngineTest, StopOrPauseWhileTheDeviceOpensOrSeeksPlaysNothing)
 {
     loaded();
-    playing();
-    m_card->holdCloseAcknowledgement(true);
-    m_engine->post(AP_SEEK, 100000);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.closeHeld; }));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Seeking);
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(eventually([&] { return m_engine->state() == CAudioPlay::Pausing; }));
-    m_card->holdCloseAcknowledgement(false);
-    m_card->acknowledgeClose();
-    ASSERT_TRUE(replied(AP_PAUSED));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
+    run({Play, {HoldClose, 1}, {AP_SEEK, 100000}, {CloseHeld, 0, NoReply, 1, 0, Seeking}, {AP_PAUSE},
+         {InState, Pausing}, {HoldClose, 0},
+         {AckClose, 0, AP_PAUSED, 1, 0, Ready, 100000 * 4 / BlockBytes * BlockFrames + BlockFrames}});
     EXPECT_EQ(m_card->stats().opens, 1);  // the seek did not reopen
-    EXPECT_EQ(m_engine->readPosition(), 100000 * 4 / BlockBytes * BlockFrames + BlockFrames);
 
     // A slow device: its open notification comes only with the close.
     const int writes = m_card->stats().writes;
-    m_card->holdOpenAcknowledgement(true);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Opening);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    m_engine->post(AP_SEEK, BlockFrames);
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    m_engine->post(AP_PAUSE);
-    ASSERT_TRUE(replied(AP_PAUSED, 2));
-    EXPECT_EQ(m_engine->state(), CAudioPlay::Ready);
-    EXPECT_EQ(m_engine->readPosition(), BlockFrames);
+    run({{HoldOpen, 1}, {AP_PLAY}, {OpenHeld, 0, NoReply, 1, 0, Opening}, {AP_STOP, 0, AP_STOPPED},
+         {AP_SEEK, BlockFrames}, {AP_PLAY}, {OpenHeld}, {AP_PAUSE, 0, AP_PAUSED, 2, 0, Ready, BlockFrames}});
     EXPECT_EQ(m_replies.count(AP_STARTED), 1);
     EXPECT_EQ(m_card->stats().writes, writes);
     EXPECT_FALSE(m_card->stats().open);
 
     // Acknowledged in time, the open starts playback as usual.
-    m_engine->post(AP_PLAY);
-    ASSERT_TRUE(m_card->waitUntil([](const Stats &s) { return s.openHeld; }));
-    EXPECT_TRUE(m_card->acknowledgeOpen());
-    ASSERT_TRUE(replied(AP_STARTED, 2));
+    run({{AP_PLAY}, {OpenHeld}, {AckOpen, 0, AP_STARTED, 2}});
 }
 
 // What a run played: the device's bytes per channel as 16-bit values, with the engine's
 // position read every 5 ms of device time.
 struct Heard {
-    std::vector<std::vector<int16_t>> channels;
+    std::vector<std::vector<int16_t>> channels = std::vector<std::vector<int16_t>>(2);
     std::vector<std::pair<int64_t, int32_t>> positions;  // {device frame, song frame}
     uint32_t deviceRate = 0;
     const std::vector<int16_t> &left() const { return channels[0]; }
@@ -504,44 +399,39 @@ protected:
     Heard play(const std::filesystem::path &path, int32_t divisor, bool keepPitch, int64_t deviceFrames,
                std::pair<int32_t, int32_t> loop = {0, 0}, const MarkClicks *clicks = nullptr)
     {
-        Heard run;
+        Heard out;
         newCard();
         load(path);
-        if (HasFatalFailure()) {
-            run.channels.resize(2);
-            return run;
-        }
+        if (HasFatalFailure())
+            return out;
         if (clicks)
             m_engine->setMarkClicks(std::make_shared<const MarkClicks>(*clicks));
         m_engine->setSpeed(divisor);
         m_engine->setKeepPitch(keepPitch);
         m_engine->setLoop(loop.first, loop.second);
-        const int starts = m_replies.count(AP_STARTED);
-        m_engine->post(AP_PLAY);
-        EXPECT_TRUE(replied(AP_STARTED, starts + 1));
+        run({{AP_PLAY, 0, AP_STARTED, m_replies.count(AP_STARTED) + 1}});
         const SoundFormat format = m_card->stats().format;
-        run.deviceRate = format.samplesPerSec;
+        out.deviceRate = format.samplesPerSec;
         const int64_t blockFrames = BlockBytes / format.blockAlign;
-        const int64_t stepUs = 5000;
-        for (int64_t t = stepUs; t * run.deviceRate / 1000000 < deviceFrames; t += stepUs) {
-            const int64_t before = (t - stepUs) * run.deviceRate / 1000000 / blockFrames;
-            m_card->advance(stepUs);
-            const int64_t heard = t * run.deviceRate / 1000000;
-            if (heard / blockFrames != before && m_engine->state() == CAudioPlay::Playing)
-                writesReach(int(heard / blockFrames) + 2, 2s);
-            run.positions.push_back({heard, position().second});
+        for (int64_t t = 5000; t * out.deviceRate / 1000000 < deviceFrames; t += 5000) {
+            const int64_t before = (t - 5000) * out.deviceRate / 1000000 / blockFrames;
+            m_card->advance(5000);
+            const int64_t heard = t * out.deviceRate / 1000000;
+            if (heard / blockFrames != before && m_engine->state() == Playing)
+                m_card->waitUntil([&](const Stats &s) { return s.writes >= heard / blockFrames + 2; }, 2s);
+            out.positions.push_back({heard, position().second});
         }
-        run.channels.resize(size_t(format.channels));
+        out.channels.resize(size_t(format.channels));
         const int bytes = format.bitsPerSample / 8;
         for (const Card::Written &w : m_card->written())
             for (size_t i = 0; i + size_t(format.blockAlign) <= w.bytes.size(); i += size_t(format.blockAlign))
                 for (int c = 0; c < format.channels; ++c) {
                     const uint8_t *p = &w.bytes[i + size_t(c * bytes)];
-                    run.channels[size_t(c)].push_back(bytes == 2 ? int16_t(uint16_t(p[0] | (p[1] << 8)))
+                    out.channels[size_t(c)].push_back(bytes == 2 ? int16_t(uint16_t(p[0] | (p[1] << 8)))
                                                                  : int16_t((p[0] - 128) * 256));
                 }
         quit();
-        return run;
+        return out;
     }
 };
 
@@ -569,14 +459,12 @@ TEST_F(SlowTest, ClicksStartOnTheMarksOwnSampleAtEverySpeed)
     clicks.positions[1] = {20000, 0};
     clicks.positions[2] = {50000, 65535};
     clicks.sort();
-    const struct {
-        int32_t divisor;
-        uint16_t channels, bits;
-    } cases[] = {{1, 2, 16}, {2, 2, 16}, {4, 2, 16}, {1, 1, 8}, {2, 2, 8}};
+    const struct { int32_t divisor; uint16_t channels, bits; } cases[] = {
+        {1, 2, 16}, {2, 2, 16}, {4, 2, 16}, {1, 1, 8}, {2, 2, 8}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.divisor << ", " << c.channels << " channels, " << c.bits << " bits");
-        const auto path = songOf(2 * 65536, [](int, int32_t) { return 0.0; }, c.channels, c.bits);
-        const Heard run = play(path, c.divisor, false, 4 * BlockFrames, {0, 0}, &clicks);
+        const auto silence = songOf(2 * 65536, [](int, int32_t) { return 0.0; }, c.channels, c.bits);
+        const Heard run = play(silence, c.divisor, false, 4 * BlockFrames, {0, 0}, &clicks);
         ASSERT_GE(run.left().size(), size_t(4 * BlockFrames));
         const std::vector<int64_t> onsets = onsetsOf(run.left(), 0, 1000);
         EXPECT_EQ(onsets, (std::vector<int64_t>{0, 3000, 16381, 20000, 40000, 50000, 65535}));
@@ -608,15 +496,11 @@ double toneHz(const std::vector<int16_t> &samples, size_t from, size_t to, uint3
 // its own pitch, and keeps it at a slow speed only when asked.
 TEST_F(SlowTest, ATonePlayedSlowlyKeepsItsPitchOnlyWhenAsked)
 {
-    const struct {
-        int32_t divisor;
-        bool keepPitch;
-        uint16_t channels, bits;
-    } cases[] = {{1, true, 2, 16}, {2, true, 2, 16}, {4, true, 2, 16}, {2, false, 2, 16},
-                 {4, false, 2, 16}, {2, true, 2, 8}, {4, true, 1, 8}, {2, false, 1, 8}};
+    const struct { int32_t divisor; bool keepPitch; uint16_t channels, bits; } cases[] = {
+        {1, true, 2, 16}, {2, true, 2, 16}, {4, true, 2, 16}, {2, false, 2, 16}, {4, false, 2, 16}, {2, true, 2, 8},
+        {4, true, 1, 8},  {2, false, 1, 8}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept " : " lowered ") << c.channels
-                                        << " channels, " << c.bits << " bits");
+        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept, " : " lowered, ") << c.channels << "x" << c.bits);
         const auto path = songOf(3 * 44100, [](int channel, int32_t f) {
             return 0.5 * std::sin(2 * M_PI * (channel ? 660.0 : 440.0) * f / 44100);
         }, c.channels, c.bits);
@@ -628,13 +512,10 @@ TEST_F(SlowTest, ATonePlayedSlowlyKeepsItsPitchOnlyWhenAsked)
             const std::vector<int16_t> &x = run.channels[k];
             ASSERT_GE(x.size(), size_t(4 * BlockFrames));
             EXPECT_NEAR(toneHz(x, 8192, 4 * BlockFrames, run.deviceRate), (k ? 660.0 : 440.0) * pitch, 2.0) << k;
-            double sum = 0, squares = 0;
-            for (size_t i = 8192; i < 4 * BlockFrames; ++i) {
-                sum += x[i];
-                squares += double(x[i]) * x[i];
-            }
-            EXPECT_NEAR(sum / (4 * BlockFrames - 8192), 0.0, 100.0) << k;
-            EXPECT_NEAR(std::sqrt(squares / (4 * BlockFrames - 8192)), 0.5 * 32767 / M_SQRT2, 1000.0) << k;
+            const auto from = x.begin() + 8192, to = x.begin() + 4 * BlockFrames;
+            EXPECT_NEAR(std::accumulate(from, to, 0.0) / double(to - from), 0.0, 100.0) << k;
+            const double rms = std::sqrt(std::inner_product(from, to, from, 0.0) / double(to - from));
+            EXPECT_NEAR(rms, 0.5 * 32767 / M_SQRT2, 1000.0) << k;
         }
     }
 }
@@ -652,14 +533,10 @@ TEST_F(SlowTest, TheStretchKeepsThePositionOnTheSongsOwnTime)
         return f >= 2205 && in < 441 ? 0.6 * std::sin(2 * M_PI * 1000.0 * in / 44100) : 0.0;
     });
     constexpr std::pair<int32_t, int32_t> Loop{2205 + Every, 2205 + 3 * Every};
-    const struct {
-        int32_t divisor;
-        bool keepPitch;
-        std::pair<int32_t, int32_t> loop;
-    } cases[] = {{2, true, {}}, {4, true, {}}, {1, true, {}}, {2, false, {}}, {2, true, Loop}, {4, true, Loop}};
+    const struct { int32_t divisor; bool keepPitch; std::pair<int32_t, int32_t> loop; } cases[] = {
+        {2, true, {}}, {4, true, {}}, {1, true, {}}, {2, false, {}}, {2, true, Loop}, {4, true, Loop}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept" : " lowered") << " loop "
-                                        << c.loop.first << "-" << c.loop.second);
+        SCOPED_TRACE(testing::Message() << c.divisor << (c.keepPitch ? " kept" : " lowered") << " loop " << c.loop.first);
         const Heard run = play(path, c.divisor, c.keepPitch, int64_t(c.divisor) * 50000, c.loop);
         // The song frame heard at a device frame.
         const int32_t stretch = c.keepPitch ? c.divisor : 1;
@@ -729,37 +606,35 @@ TEST_F(SlowTest, StopPauseAndSpeedInsideALoop)
         return -1;
     };
     auto pause = [&](int count) {
-        m_engine->post(AP_PAUSE);
-        EXPECT_TRUE(replied(AP_PAUSED, count));
+        run({{AP_PAUSE, 0, AP_PAUSED, count}});
         return m_engine->readPosition();
     };
-    playing(1);
+    auto play = [&](int count) { run({{AP_PLAY, 0, AP_STARTED, count, 0, Playing}}); };
+    play(1);
     EXPECT_EQ(firstOfRun(0), Loop.first);  // from outside the loop: its start
     playBlock();                            // 16384 frames heard: the read position wrapped
     const int32_t paused = pause(1);
     EXPECT_EQ(paused, 29152);  // 3 blocks read from 20000, wrapped once at 40000
     m_engine->setSpeed(4);
-    playing(2);
+    play(2);
     EXPECT_EQ(firstOfRun(0), paused);
     EXPECT_EQ(firstOfRun(int64_t(Loop.second - paused) * 4), Loop.first);  // and wraps
     // A loop set while paused: inside it the song goes on, outside it starts at its start.
     const int32_t again = pause(2);
     m_engine->setLoop(again - 100, again + 100);
-    playing(3);
+    play(3);
     EXPECT_EQ(firstOfRun(0), again);
     EXPECT_EQ(firstOfRun(100 * 4), again - 100);
     pause(3);
     m_engine->setLoop(Loop.first, Loop.second);
-    m_engine->post(AP_STOP);
-    ASSERT_TRUE(replied(AP_STOPPED));
-    EXPECT_EQ(m_engine->readPosition(), 0);
+    run({{AP_STOP, 0, AP_STOPPED, 1, 0, Ready, 0}});
     m_engine->setSpeed(1);
-    playing(4);
+    play(4);
     EXPECT_EQ(firstOfRun(0), Loop.first);
     // Without a loop the song plays on from where it is.
     const int32_t resumed = pause(4);
     m_engine->setLoop(0, 0);
-    playing(5);
+    play(5);
     EXPECT_EQ(firstOfRun(int64_t(Loop.second - resumed) * 4), Loop.second % 32768);  // the pattern repeats
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 
 namespace vorn {
 namespace {
@@ -18,10 +17,7 @@ constexpr int64_t Chunk = 1764;    // bytes per report: 10 ms
 // Where the listener truly is: bytes heard at time t (seconds) of a device that starts at
 // `startS`, plays at `rateFactor` times the nominal rate and stalls for `stallS` at `stallAtS`.
 struct Truth {
-    double startS = 0;
-    double rateFactor = 1;
-    double stallAtS = 1e9;
-    double stallS = 0;
+    double startS = 0, rateFactor = 1, stallAtS = 1e9, stallS = 0;
     double bytesAt(double t) const
     {
         double playing = std::max(0.0, t - startS);
@@ -41,15 +37,15 @@ struct Truth {
 
 TEST(PlaybackClock, FollowsTheReportsSmoothlyAndNeverGoesBack)
 {
+    // Each report is off by up to jitterMs either way; primedReports are made at once at t = 0,
+    // before the device runs, stamped as heard primedSpacingMs apart from t = 0 on; from settleS
+    // on the error stays within withinMs; reports are made leadMs before their bytes are heard.
     const struct {
         const char *name;
         Truth truth;
-        double jitterMs;      // each report off by up to this, either way
-        int primedReports;    // made at once at t = 0, before the device runs
-        double primedSpacingMs; // stamped as heard this far apart from t = 0 on
-        double settleS;       // from then on the error stays within...
-        double withinMs;
-        double leadMs = 10;   // reports are made this long before their bytes are heard
+        double jitterMs;
+        int primedReports;
+        double primedSpacingMs, settleS, withinMs, leadMs = 10;
     } cases[] = {
         {"steady, 3 ms jitter", {}, 3.0, 0, 0, 1.0, 1.0},
         {"slow server start with pre-filled buffers", {1.5}, 0.5, 4, 10, 1.535, 1.0},
@@ -73,9 +69,7 @@ TEST(PlaybackClock, FollowsTheReportsSmoothlyAndNeverGoesBack)
             noise = noise * 1103515245u + 12345u;
             return (double(noise >> 8) / double(1u << 24) * 2.0 - 1.0) * c.jitterMs / 1000.0;
         };
-        double worstEarly = 0;
-        double worstLate = 0;
-        double worstAhead = 0;  // before the first sound
+        double worstEarly = 0, worstLate = 0, worstAhead = 0;  // ahead: before the first sound
         int64_t last = 0;
         for (double t = 0; t < 5.0; t += 0.001) {
             while (truth.heardAt(double(nextByte)) - c.leadMs / 1000.0 <= t) {

@@ -16,7 +16,6 @@ inline std::vector<double> aubioBeatsMs(const AudioClip &clip)
 {
     const uint_t hop = 512;
     const int channels = clip.channels();
-    const bool eightBit = clip.bitsPerSample() == 8;
     aubio_tempo_t *tempo = new_aubio_tempo("default", 1024, hop, clip.samplesPerSec());
     fvec_t *in = new_fvec(hop);
     fvec_t *out = new_fvec(1);
@@ -25,13 +24,9 @@ inline std::vector<double> aubioBeatsMs(const AudioClip &clip)
     for (int32_t start = 0; start < frames; start += int32_t(hop)) {
         for (uint_t i = 0; i < hop; ++i) {
             const int32_t f = start + int32_t(i);
-            double sum = 0;
-            if (f < frames) {
-                const uint8_t *frame = clip.samples() + size_t(f) * size_t(clip.blockAlign());
-                for (int c = 0; c < channels; ++c)
-                    sum += eightBit ? (frame[c] - 128) / 128.0
-                                    : int16_t(uint16_t(frame[2 * c] | (frame[2 * c + 1] << 8))) / 32768.0;
-            }
+            double sum = 0;  // sampleAt scales 8-bit samples to 16 bits
+            for (int c = 0; c < channels && f < frames; ++c)
+                sum += clip.sampleAt(c, f) / 32768.0;
             in->data[i] = smpl_t(sum / channels);
         }
         aubio_tempo_do(tempo, in, out);

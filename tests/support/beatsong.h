@@ -3,13 +3,9 @@
 // Written as WAV bytes in any of the player's formats, for the beat tracker's tests and benchmark.
 #pragma once
 
-#include "support/wavfile.h"
+#include "support/wavfile.h"  // also <algorithm>, <cmath>, <cstdint>, <vector>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <random>
-#include <vector>
 
 namespace vorn::test {
 

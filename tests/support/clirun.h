@@ -6,10 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
+#include <QProcess>  // QProcessEnvironment, QStringList
 
 #include <filesystem>
 #include <string>
@@ -48,13 +45,10 @@ protected:
         process.setWorkingDirectory(QString::fromStdString(
             (workingDirectory.empty() ? m_dir.path() : workingDirectory).string()));
         process.start(QStringLiteral(VORN_SCENARIO_BIN), args);
-        CliRun result;
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return result;
-        result.exitCode = process.exitCode();
-        result.out = process.readAllStandardOutput().toStdString();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
+            return {};
+        return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString()};
     }
 
     // Copies files of tests/data/scenario into the test's directory.
@@ -65,10 +59,7 @@ protected:
     }
 
     // The full path of a name in the test's directory, as a program argument.
-    QString arg(const std::string &name) const
-    {
-        return QString::fromStdString((m_dir.path() / name).string());
-    }
+    QString arg(const std::string &name) const { return QString::fromStdString((m_dir.path() / name).string()); }
 
     static std::filesystem::path scenarioData()
     {

@@ -2,9 +2,7 @@
 // screen unless QT_QPA_PLATFORM says otherwise, so the program also runs by hand without CTest.
 #pragma once
 
-#include <QCoreApplication>
 #include <QGuiApplication>
-#include <QtGlobal>
 
 #include <gtest/gtest.h>
 

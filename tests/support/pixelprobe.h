@@ -3,6 +3,7 @@
 
 #include "imaging/imagebuffer.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace vorn::test {
@@ -30,10 +31,8 @@ inline Rgba pixelAt(const ImageBuffer &image, int32_t x, int32_t y)
 
 inline void setPixel(ImageBuffer &image, int32_t x, int32_t y, Rgba p)
 {
-    uint8_t *d = image.row(y) + 3 * x;
-    d[0] = uint8_t(p.b);
-    d[1] = uint8_t(p.g);
-    d[2] = uint8_t(p.r);
+    const uint8_t bgr[3] = {uint8_t(p.b), uint8_t(p.g), uint8_t(p.r)};
+    std::copy(bgr, bgr + 3, image.row(y) + 3 * x);
     if (image.alpha && p.a >= 0)
         image.alphaRow(y)[x] = uint8_t(p.a);
 }

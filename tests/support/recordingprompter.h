@@ -13,11 +13,7 @@ namespace vorn::test {
 class RecordingPrompter final : public Prompter {
 public:
     void showError(std::string_view text) override { errors.emplace_back(text); }
-    bool askYesNo(std::string_view text) override
-    {
-        questions.emplace_back(text);
-        return answer;
-    }
+    bool askYesNo(std::string_view text) override { questions.emplace_back(text); return answer; }
     std::string lastError() const { return errors.empty() ? std::string() : errors.back(); }
 
     std::vector<std::string> errors;

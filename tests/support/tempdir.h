@@ -3,36 +3,25 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 namespace vorn::test {
 
 class TempDir {
 public:
-    // Named after the process, the running test and a counter, so parallel runs never share one.
+    // A fresh name from mkdtemp, so parallel runs never share one.
     TempDir()
     {
-        static std::atomic<int> counter{0};
-        std::string name = "vorn-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        if (const auto *info = ::testing::UnitTest::GetInstance()->current_test_info())
-            name += std::string("-") + info->name();
-        for (char &c : name)
-            if (c == '/')
-                c = '_';  // parameterised test names hold slashes
-        m_path = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
+        std::string name = (std::filesystem::temp_directory_path() / "vorn-test-XXXXXX").string();
+        if (!::mkdtemp(name.data()))
+            ADD_FAILURE() << "no temporary directory: " << name;
+        m_path = name;
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace vorn::test {
@@ -23,17 +22,9 @@ struct WavLayout {
     std::optional<uint32_t> declaredDataBytes = std::nullopt; // default: the data's real size
 };
 
-inline void putU16(std::vector<uint8_t> &out, uint16_t v)
-{
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-
-inline void putU32(std::vector<uint8_t> &out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(uint8_t(v >> (8 * i)));
-}
+// Little-endian, as RIFF stores numbers.
+inline void putU16(std::vector<uint8_t> &out, uint16_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+inline void putU32(std::vector<uint8_t> &out, uint32_t v) { putU16(out, uint16_t(v)); putU16(out, uint16_t(v >> 16)); }
 
 // A sample in [-1, 1] as the player stores it: unsigned 8-bit or signed 16-bit, clamped.
 inline void putSample(std::vector<uint8_t> &out, double v, uint16_t bitsPerSample)
@@ -42,12 +33,6 @@ inline void putSample(std::vector<uint8_t> &out, double v, uint16_t bitsPerSampl
         out.push_back(uint8_t(std::clamp(std::lround(128 + v * 127), 0L, 255L)));
     else
         putU16(out, uint16_t(int16_t(std::clamp(std::lround(v * 32767), -32768L, 32767L))));
-}
-
-inline void putTag(std::vector<uint8_t> &out, const char *tag)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(uint8_t(tag[i]));
 }
 
 // The 'fmt ' chunk's body, 16 bytes or 40 for the extensible form.
@@ -66,9 +51,7 @@ inline std::vector<uint8_t> formatChunk(const WavLayout &layout)
         putU16(fmt, layout.bitsPerSample);  // valid bits
         putU32(fmt, layout.channels == 1 ? 0x4 : 0x3);
         // KSDATAFORMAT_SUBTYPE_PCM
-        const uint8_t pcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        fmt.insert(fmt.end(), pcm, pcm + 16);
+        fmt.insert(fmt.end(), {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
     }
     return fmt;
 }
@@ -76,15 +59,12 @@ inline std::vector<uint8_t> formatChunk(const WavLayout &layout)
 inline std::vector<uint8_t> wavBytes(const WavLayout &layout, const std::vector<uint8_t> &data)
 {
     const std::vector<uint8_t> fmt = formatChunk(layout);
-    std::vector<uint8_t> out;
-    out.reserve(28 + fmt.size() + data.size());
-    putTag(out, "RIFF");
+    std::vector<uint8_t> out{'R', 'I', 'F', 'F'};
     putU32(out, uint32_t(4 + 8 + fmt.size() + 8 + data.size() + (data.size() & 1)));
-    putTag(out, "WAVE");
-    putTag(out, "fmt ");
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
     putU32(out, uint32_t(fmt.size()));
     out.insert(out.end(), fmt.begin(), fmt.end());
-    putTag(out, "data");
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
     putU32(out, layout.declaredDataBytes.value_or(uint32_t(data.size())));
     out.insert(out.end(), data.begin(), data.end());
     if (data.size() & 1)
@@ -104,13 +84,14 @@ inline std::vector<uint8_t> indexData(size_t bytes, int bitsPerSample)
 
 inline void writeFile(const std::filesystem::path &path, const std::vector<uint8_t> &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// A 16-bit PCM WAV of `frames` sample frames; sample(channel, frame) gives each value.
+// A 16-bit PCM WAV of `frames` sample frames; sample(channel, frame) gives each value, silence
+// unless it says otherwise.
 inline std::vector<uint8_t> wav16Bytes(uint16_t channels, uint32_t rate, int32_t frames,
-                                       const std::function<int16_t(int, int32_t)> &sample)
+                                       const std::function<int16_t(int, int32_t)> &sample =
+                                           [](int, int32_t) { return int16_t(0); })
 {
     std::vector<uint8_t> data;
     for (int32_t f = 0; f < frames; ++f)

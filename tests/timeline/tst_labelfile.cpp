@@ -3,6 +3,7 @@
 
 #include "timeline/markstrips.h"
 
+#include "scenario/reader/datatable.h"
 #include "support/tempdir.h"
 #include "support/wavclip.h"
 
@@ -12,10 +13,10 @@ using namespace vorn;
 
 // Marks as taps and beat fills make them (a position and its time) come back exactly, in each
 // strip's time order; the text is sorted by time with strips in order at equal times.
-TEST(LabelFile, MarksRoundTrip)
+TEST(LabelFile, MarksRoundTripAndBadLinesAreRefusedWithTheirNumber)
 {
     test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
+    const auto song = test::loadWav(dir.path() / "song.wav", test::wav16Bytes(2, 44100, 3 * 44100));
     ASSERT_TRUE(song);
     MarkStrips strips;
     const std::pair<int, int32_t> added[] = {{2, 44100}, {0, 22050}, {1, 1}, {0, 44100}, {2, 123457}, {1, 0}};
@@ -33,42 +34,17 @@ TEST(LabelFile, MarksRoundTrip)
     EXPECT_EQ(track.error, "");
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(track.marks[size_t(k)], strips.strip(k).marks()) << "strip " << k;
-}
 
-TEST(LabelFile, BadLinesAreRefusedWithTheirNumber)
-{
-    test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
-    ASSERT_TRUE(song);
-    const struct {
-        const char *text;
-        int line;  // 0: read
-        size_t marks;
-    } cases[] = {
-        {"1\t1\tstrip0\r\n\n\\ 100.0\t200.0\n2.5\t3\tstrip2", 0, 2},  // CR LF, blank, frequencies
-        {"", 0, 0},
-        {"1\t1\tstrip0\nx\t1\tstrip1\n", 2, 0},
-        {"1\t1\n", 1, 0},
-        {"1\t1\tstrip0\t\n", 1, 0},
-        {"1\t1\tstrip0\n1\t0.5\tstrip0\n", 2, 0},  // ends before it starts
-        {"-1\t1\tstrip0\n", 1, 0},
-        {"1e1\t1e1\tstrip0\n", 1, 0},
-        {"nan\tnan\tstrip0\n", 1, 0},
-        {"\n\n1\t1\tstrip3\n", 3, 0},
-        {"1\t1\tStrip0\n", 1, 0},
-        {"99999999\t99999999\tstrip0\n", 1, 0},  // past int32 sample frames
-        {"1\t1\t strip0\n", 1, 0},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        const LabelTrack track = readLabelTrack(c.text, *song);
-        EXPECT_EQ(track.line, c.line);
-        EXPECT_EQ(track.error.empty(), c.line == 0);
-        EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), c.marks);
+    // The rows of data/labels.tsv: bad lines are refused with their number.
+    for (const test::Row &row : test::readTable("tests/timeline/data/labels.tsv")) {
+        SCOPED_TRACE(row[0]);
+        const LabelTrack track = readLabelTrack(row[0], *song);
+        EXPECT_EQ(track.line, std::stoi(row[1]));
+        EXPECT_EQ(track.error.empty(), row[1] == "0");
+        EXPECT_EQ(track.marks[0].size() + track.marks[1].size() + track.marks[2].size(), std::stoul(row[2]));
     }
-    const LabelTrack good = readLabelTrack("2.5\t3\tstrip2\n", *song);
-    ASSERT_EQ(good.marks[2].size(), 1u);
-    EXPECT_EQ(good.marks[2][0], (Mark{2500, 110250, MarkStrips::StripColours[2]}));
+    EXPECT_EQ(readLabelTrack("2.5\t3\tstrip2\n", *song).marks[2],
+              (std::vector<Mark>{{2500, 110250, MarkStrips::StripColours[2]}}));
 
     // Files that cannot be read say so without a line.
     for (const auto &path : {dir.path() / "missing.txt", dir.path()}) {

@@ -14,10 +14,7 @@ namespace {
 
 using Snapshot = std::array<std::vector<Mark>, 3>;
 
-Snapshot snapshot(const MarkStrips &strips)
-{
-    return {strips.strip(0).marks(), strips.strip(1).marks(), strips.strip(2).marks()};
-}
+Snapshot snapshot(const MarkStrips &s) { return {s.strip(0).marks(), s.strip(1).marks(), s.strip(2).marks()}; }
 
 // Strips with marks in an unsorted order and two marks sharing a position, as taps leave them.
 void fill(MarkStrips &strips)
@@ -33,6 +30,7 @@ Mark mark(int32_t ms, int32_t position) { return {ms, position, {}}; }
 
 TEST(MarkHistory, UndoAndRedoRestoreTheStripsExactly)
 {
+    const std::vector<Mark> beats{mark(1000, 100), mark(1500, 150), mark(2000, 200)};
     const struct {
         const char *name;
         std::function<unsigned(MarkStrips &, MarkHistory &)> change;
@@ -40,23 +38,11 @@ TEST(MarkHistory, UndoAndRedoRestoreTheStripsExactly)
     } cases[] = {
         {"tap", [](MarkStrips &, MarkHistory &h) { return h.addMark(1, 250, 25); }, 2u},
         {"delete the first of two marks at the hover",
-         [](MarkStrips &s, MarkHistory &h) {
-             s.strip(1).setHoverPos(30);
-             return h.removeHoveredMark();
-         },
-         2u},
-        {"beat fill",
-         [](MarkStrips &, MarkHistory &h) {
-             const std::vector<Mark> beats{mark(1000, 100), mark(1500, 150), mark(2000, 200)};
-             return h.appendMarks(2, beats);
-         },
-         4u},
+         [](MarkStrips &s, MarkHistory &h) { s.strip(1).setHoverPos(30); return h.removeHoveredMark(); }, 2u},
+        {"beat fill", [&](MarkStrips &, MarkHistory &h) { return h.appendMarks(2, beats); }, 4u},
         {"snap", [](MarkStrips &, MarkHistory &h) { return h.moveMark(0, 1, 120, 12); }, 1u},
         {"label file",
-         [](MarkStrips &, MarkHistory &h) {
-             return h.replaceAll({{{mark(7, 7)}, {}, {mark(9, 9), mark(8, 8)}}});
-         },
-         7u},
+         [](MarkStrips &, MarkHistory &h) { return h.replaceAll({{{mark(7, 7)}, {}, {mark(9, 9), mark(8, 8)}}}); }, 7u},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -53,15 +53,13 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
 {
     MarkStrips strips;
     MarkStrip &strip = strips.strip(1);
-    strip.addMark(100, 700);
-    strip.addMark(200, 900);
-    strip.addMark(300, 700);
+    for (const auto &[time, position] : {std::pair{100, 700}, {200, 900}, {300, 700}})
+        strip.addMark(time, position);
     EXPECT_FALSE(strip.removeHoveredMark());  // nothing hovered
     strip.setHoverPos(700);
     strips.strip(3).setHoverPos(900);
     EXPECT_EQ(strips.removeHoveredMark(), 1u << 1);  // the key-frame strip is left alone
-    const std::vector<Mark> left{mark(1, 200, 900), mark(1, 300, 700)};
-    EXPECT_EQ(strip.marks(), left);
+    EXPECT_EQ(strip.marks(), (std::vector<Mark>{mark(1, 200, 900), mark(1, 300, 700)}));
     EXPECT_EQ(strip.hoverPos(), -1);
     EXPECT_EQ(strips.strip(3).hoverPos(), 900);
 
@@ -83,11 +81,8 @@ TEST(MarkStrips, DeleteRemovesOnlyTheFirstMarkAtTheHoveredPosition)
 TEST(MarkStrips, NearestMarkIsFirstOfTheSmallestDistance)
 {
     const StripView view{0, 1000, 80, 1000};  // one row per position
-    const struct {
-        std::vector<int32_t> positions;
-        int32_t y;
-        std::optional<size_t> nearest;
-    } cases[] = {{{}, 100, std::nullopt}, {{108, 95}, 100, 1}, {{105, 95, 105}, 100, 0}, {{5000, Max}, 999, 0}};
+    const struct { std::vector<int32_t> positions; int32_t y; std::optional<size_t> nearest; } cases[] = {
+        {{}, 100, std::nullopt}, {{108, 95}, 100, 1}, {{105, 95, 105}, 100, 0}, {{5000, Max}, 999, 0}};
     for (const auto &c : cases) {
         MarkStrip strip;
         for (const int32_t p : c.positions)
@@ -100,10 +95,10 @@ TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
 {
     MarkStrip strip(MarkStrips::StripColours[2]);
     strip.addMark(1030, 0);
-    EXPECT_TRUE(strip.hasMarkJustAhead(1000));    // 30 ms ahead
-    EXPECT_FALSE(strip.hasMarkJustAhead(980));    // exactly 50 ms ahead
-    EXPECT_FALSE(strip.hasMarkJustAhead(1030));   // at the playback time
-    EXPECT_FALSE(strip.hasMarkJustAhead(-Max - 1));  // no overflow in t - ms
+    // 30 ms ahead lights; exactly 50 ms ahead, at the playback time and far before (no overflow
+    // in t - ms) do not.
+    for (const auto &[t, ahead] : {std::pair{1000, true}, {980, false}, {1030, false}, {-Max - 1, false}})
+        EXPECT_EQ(strip.hasMarkJustAhead(t), ahead) << t;
 
     strip.setHoverPos(0);
     EXPECT_EQ(strip.tick(false, 1000, 0), LitChange::LightUp);
@@ -121,7 +116,8 @@ TEST(MarkStrips, StripLightsJustBeforeAMarkAndWhenOneIsAdded)
 // Key frames sit at their times in 64-bit arithmetic, truncated: without a song on their video
 // frames (time 0 where the rate cannot convert), with one on the time's sample frame (none
 // where the rate cannot convert). Rebuilding forgets the selected mark and the old key frames.
-TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
+// The scenario's checkpoints return to the strips by colour.
+TEST(MarkStrips, KeyFramesSitAtTheirFramesAndCheckpointsReturnByColour)
 {
     const std::pair<std::array<int32_t, 3>, std::optional<int32_t>> times[] = {
         {{37, 2997, 100}, 1234},  // truncated, not rounded
@@ -132,20 +128,12 @@ TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
         EXPECT_EQ(keyFrameTimeMs(in[0], in[1], in[2]), ms) << in[0] << " at " << in[1] << "/" << in[2];
 
     test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
+    const auto song = test::loadWav(dir.path() / "song.wav", test::wav16Bytes(2, 44100, 3 * 44100));
     ASSERT_TRUE(song);
-    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90};
-    const struct {
-        int32_t rate, scale;
-        const AudioClip *song;
-        std::vector<Mark> marks;
-    } cases[] = {
-        {30, 1, nullptr, {mark(3, 0, 0), mark(3, 1000, 30), mark(3, 1500, 45), mark(3, 2000, 60), mark(3, 3000, 90)}},
-        {0, 1, nullptr, {mark(3, 0, 0), mark(3, 0, 30), mark(3, 0, 45), mark(3, 0, 60), mark(3, 0, 90)}},
-        {30, 1, song.get(), {mark(3, 0, 0), mark(3, 1000, 44100), mark(3, 1500, 66150), mark(3, 2000, 88200),
-                             mark(3, 3000, 132300)}},
-        {30, 0, song.get(), {}},
-    };
+    const std::vector<int32_t> keyFrames{0, 30, 45, 60, 90}, times30{0, 1000, 1500, 2000, 3000};
+    const struct { int32_t rate, scale; const AudioClip *song; std::vector<int32_t> times, positions; } cases[] = {
+        {30, 1, nullptr, times30, keyFrames}, {0, 1, nullptr, {0, 0, 0, 0, 0}, keyFrames},
+        {30, 1, song.get(), times30, {0, 44100, 66150, 88200, 132300}}, {30, 0, song.get(), {}, {}}};
     MarkStrips strips;
     strips.strip(3).addMark(1, 1);
     for (const auto &c : cases) {
@@ -153,26 +141,23 @@ TEST(MarkStrips, KeyFramesSitAtTheirFramesOrSampleFrames)
         timeLine.setSelectedMark(30);
         strips.rebuildKeyFrameMarks(timeLine, keyFrames, c.rate, c.scale, c.song);
         EXPECT_EQ(timeLine.selectedMark(), -1);
-        EXPECT_EQ(strips.strip(3).marks(), c.marks) << c.rate << "/" << c.scale;
+        std::vector<Mark> expected;
+        for (size_t i = 0; i < c.times.size(); ++i)
+            expected.push_back(mark(3, c.times[i], c.positions[i]));
+        EXPECT_EQ(strips.strip(3).marks(), expected) << c.rate << "/" << c.scale;
         EXPECT_EQ(strips.buildCheckpointText(30, 1), "CHECKPOINT\r\n{\r\n}\r\n");
     }
-}
 
-TEST(MarkStrips, ScenarioCheckpointsReturnByColour)
-{
-    test::TempDir dir;
-    const auto song = test::loadWav16(dir.path() / "song.wav", 2, 44100, 3 * 44100);
-    ASSERT_TRUE(song);
     const std::vector<Checkpoint> checkpoints{
         {1000, 30, {0, 255, 0, 255}},
         {500, 15, {0, 255, 255, 0}},   // alpha does not take part
         {2000, 60, {255, 0, 0, 255}},  // any other colour goes to strip 2
         {250, 8, {255, 255, 255, 255}},
     };
-    MarkStrips strips;
-    strips.addCheckpoints(checkpoints, *song);
-    EXPECT_EQ(strips.strip(0).marks(), (std::vector<Mark>{mark(0, 500, 22050)}));
-    EXPECT_EQ(strips.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
-    EXPECT_EQ(strips.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
-    EXPECT_TRUE(strips.strip(3).marks().empty());
+    MarkStrips fromScenario;
+    fromScenario.addCheckpoints(checkpoints, *song);
+    EXPECT_EQ(fromScenario.strip(0).marks(), (std::vector<Mark>{mark(0, 500, 22050)}));
+    EXPECT_EQ(fromScenario.strip(1).marks(), (std::vector<Mark>{mark(1, 1000, 44100)}));
+    EXPECT_EQ(fromScenario.strip(2).marks(), (std::vector<Mark>{mark(2, 2000, 88200), mark(2, 250, 11025)}));
+    EXPECT_TRUE(fromScenario.strip(3).marks().empty());
 }
