@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 using namespace vorn;
 using namespace vorn::test;
@@ -119,34 +120,15 @@ TEST(DrawImage, BlendsAreExactForEveryValue)
     check(BLEND_ALPHA, *wide, {40, 80, 120, 0});
 }
 
-// One source pixel drawn on one destination pixel in each mode; a source of -1 alpha has no
-// alpha plane and counts as opaque.
+// The rows of data/blend.tsv: one pixel drawn on one in each mode.
 TEST(DrawImage, ModeArithmeticAndAlphaPlane)
 {
-    const struct {
-        const char *name;
-        int32_t mode;
-        Rgba dst, src, expected;
-    } cases[] = {
-        {"half over transparent black", BLEND_ALPHA, {0, 0, 0, 0}, {200, 100, 0, 128}, {100, 50, 0, 128}},
-        {"transparent over", BLEND_ALPHA, {50, 60, 70, 10}, {200, 201, 202, 0}, {50, 60, 70, 10}},
-        {"opaque over", BLEND_ALPHA, {50, 60, 70, 10}, {200, 201, 202, 255}, {200, 201, 202, 255}},
-        // Alpha never decreases.
-        {"saturating add", BLEND_ADD, {100, 0, 0, 200}, {200, 200, 200, 30}, {255, 200, 200, 200}},
-        {"or", BLEND_OR, {0x0F, 0x30, 0, 0x0C}, {0xF0, 0x03, 0, 0x30}, {0xFF, 0x33, 0, 0x3C}},
-        // COPY is the one mode that can make the destination transparent again.
-        {"copy", BLEND_COPY, {9, 9, 9, 255}, {1, 2, 3, 0}, {1, 2, 3, 0}},
-        {"bare alpha", BLEND_ALPHA, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
-        // Copied, as without alpha always.
-        {"bare add", BLEND_ADD, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
-        {"bare lighten", BLEND_LIGHTEN, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {100, 200, 0x41, 255}},
-        {"bare copy", BLEND_COPY, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {10, 200, 0x41, 255}},
-        {"bare or", BLEND_OR, {100, 100, 0x12, 3}, {10, 200, 0x41, -1}, {110, 236, 0x53, 255}},
-    };
-    for (const auto &c : cases) {
-        ImagePtr dst = rowOf({c.dst});
-        DrawImage(*dst, rowOf({c.src}).get(), 0, 0, c.mode);
-        EXPECT_EQ(pixelAt(*dst, 0, 0), c.expected) << c.name;
+    const std::map<std::string, int32_t> modes{{"alpha", BLEND_ALPHA}, {"add", BLEND_ADD}, {"or", BLEND_OR},
+                                               {"copy", BLEND_COPY}, {"lighten", BLEND_LIGHTEN}};
+    for (const auto &row : readTable("blend.tsv")) {
+        ImagePtr dst = rowOf(pixelsOf(row.at(2)));
+        DrawImage(*dst, rowOf(pixelsOf(row.at(3))).get(), 0, 0, modes.at(row.at(1)));
+        EXPECT_EQ(rowPixels(*dst), pixelsOf(row.at(4))) << row[0];
     }
 }
 
@@ -183,40 +165,19 @@ TEST(MixImages, RefusesBadArgumentsAndDarkensSlightly)
     EXPECT_EQ(rowPixels(*mix), (std::vector<Rgba>{{128, 75, 177, 200}}));
 }
 
+// The rows of data/shake.tsv.
 TEST(ShakeImage, FourPhaseCycle)
 {
     ImagePtr pic = CreateImage(20, 2);
     for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < 20; ++x)
             setPixel(*pic, x, y, {10 * x + 5, 3, 250, 255});
-    auto colourAt = [&](int x) { return 10 * x + 5; };
-
-    ImagePtr right = ShakeImage(pic.get(), 1);
-    ASSERT_TRUE(right);
-    EXPECT_EQ(pixelAt(*right, 4, 1), (Rgba{0, 0, 0, 0}));
-    EXPECT_EQ(pixelAt(*right, 5, 1), (Rgba{colourAt(0), 3, 250, 255}));
-    EXPECT_EQ(pixelAt(*right, 19, 0), (Rgba{colourAt(14), 3, 250, 255}));
-
-    ImagePtr left = ShakeImage(pic.get(), 3);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(pixelAt(*left, 0, 0), (Rgba{colourAt(5), 3, 250, 255}));
-    EXPECT_EQ(pixelAt(*left, 14, 0), (Rgba{colourAt(19), 3, 250, 255}));
-    EXPECT_EQ(pixelAt(*left, 15, 0), (Rgba{0, 0, 0, 0}));
-
-    // Phases 0 and 2 mix left and right at 50 % (weights 127 / 256 each).
-    auto half = [](int v) { return (v * 127) >> 8; };
-    for (int frame : {0, 2, 4}) {
-        ImagePtr mixed = ShakeImage(pic.get(), frame);
-        ASSERT_TRUE(mixed) << frame;
-        EXPECT_EQ(pixelAt(*mixed, 10, 0),
-                  (Rgba{half(colourAt(15)) + half(colourAt(5)), 2 * half(3), 2 * half(250), 255}));
-        EXPECT_EQ(pixelAt(*mixed, 2, 0), (Rgba{half(colourAt(7)), half(3), half(250), 255}));
-        EXPECT_EQ(pixelAt(*mixed, 17, 1), (Rgba{half(colourAt(12)), half(3), half(250), 255}));
+    for (const auto &row : readTable("shake.tsv")) {
+        const ImagePtr shaken = ShakeImage(pic.get(), int32_t(numbers(row.at(0)).at(0)));
+        ASSERT_TRUE(shaken) << row[0];
+        const auto at = numbers(row.at(1));
+        EXPECT_EQ(pixelAt(*shaken, int32_t(at[0]), int32_t(at[1])), pixelsOf(row.at(2)).at(0)) << row[0] << " at " << row[1];
     }
-    ImagePtr five = ShakeImage(pic.get(), 5);
-    EXPECT_TRUE(samePixels(*five, *right));
-    ImagePtr minusOne = ShakeImage(pic.get(), -1);
-    EXPECT_TRUE(samePixels(*minusOne, *left));
     EXPECT_FALSE(ShakeImage(nullptr, 0));
 }
 

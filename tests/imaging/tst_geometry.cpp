@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -145,78 +146,37 @@ TEST(ResampleImage, NegativeAndPositiveHalfPixelStartsGiveOneSize)
     EXPECT_TRUE(samePixels(*minus, *plus));
 }
 
-// Every fast path against the plain walk: named areas, then random ones (at most 1024-fold
-// magnification: beyond it the plain walk divides by zero).
+// Every fast path against the plain walk: the areas of data/resample.tsv, then random ones (at
+// most 1024-fold magnification: beyond it the plain walk divides by zero).
 TEST(ResampleImage, MatchesThePlainWalk)
 {
     const ImagePtr noise = noisePicture(37, 29, 3);
-    // Opaque rows are summed without reading their alpha; a nearly opaque row and one
-    // translucent pixel are read.
     ImagePtr opaque = noisePicture(37, 29, 13);
     for (int32_t y = 0; y < 29; ++y)
         std::fill(opaque->alphaRow(y), opaque->alphaRow(y) + 37, uint8_t(y == 11 ? 254 : 255));
     opaque->alphaRow(20)[36] = 3;
-    const ImagePtr wide = noisePicture(9000, 3, 10);  // spans over 8192 pixels: 64-bit sums
-    const ImagePtr tall = noisePicture(3, 9000, 12);  // over 8192 rows: the table of doubles
-    const ImagePtr large = noisePicture(301, 203, 11);  // large outputs run on two threads
-    constexpr int32_t K = 1024, W = 37 * K, H = 29 * K;
-    const struct {
-        const char *name;
-        const ImageBuffer *picture;
-        int32_t dx, dy, dw, dh, sx, sy, sw, sh;
-    } cases[] = {
-        {"same size", noise.get(), 0, 0, W, H, 0, 0, W, H},
-        // Starts that agree to 1/16 pixel still map columns one to one; from 1/16 on the
-        // columns are averaged.
-        {"start nudged", noise.get(), 63, 0, W - 63, H, 0, 0, W, H},
-        {"start moved", noise.get(), 64, 0, W - 64, H, 0, 0, W, H},
-        {"down by 2", noise.get(), 0, 0, W / 2, H / 2, 0, 0, W, H},
-        {"down by 3", noise.get(), 0, 0, W / 3, H / 3, 0, 0, W, H},
-        {"down by 7", noise.get(), 0, 0, W / 7, H / 7, 0, 0, W, H},
-        {"up by 3", noise.get(), 0, 0, W * 3, H * 3, 0, 0, W, H},
-        {"up by 7", noise.get(), 0, 0, W * 7, H * 7, 0, 0, W, H},
-        // Means that are exactly a half are frequent, and divisions by 3 and 5 are inexact in
-        // doubles: those pixels must round as the walk does.
-        {"3 x 2 boxes", noise.get(), 0, 0, 12 * K, 14 * K, 0, 0, 36 * K, 28 * K},
-        {"6 x 4 boxes", noise.get(), 0, 0, 6 * K, 7 * K, 0, 0, 36 * K, 28 * K},
-        {"5 x 2 boxes", noise.get(), 0, 0, 7 * K, 14 * K, 0, 0, 36 * K, 28 * K},
-        {"2 x 6 boxes", noise.get(), 0, 0, 18 * K, 4 * K, 0, 0, 36 * K, 28 * K},
-        {"into one pixel", noise.get(), 0, 0, K, K, 0, 0, W, H},
-        {"into one column", noise.get(), 0, 0, K, 40 * K, 0, 0, W, H},
-        {"into one row", noise.get(), 0, 0, 40 * K, K, 0, 0, W, H},
-        {"one pixel spread", noise.get(), 0, 0, 700 * K, 300 * K, 5 * K, 7 * K, K, K},
-        {"a sliver spread", noise.get(), 100, 900, 30 * K, 20 * K, 5000, 7000, 40, 30},
-        {"partly outside", noise.get(), 0, 0, 30 * K, 20 * K, -3000, -5000, 45 * K, 33 * K},
-        {"opaque rows", opaque.get(), 0, 0, 13 * K, 11 * K, 0, 0, W, H},
-        {"opaque rows moved", opaque.get(), 300, 0, 20 * K, 9 * K, 1500, 2000, 30 * K, 26 * K},
-        {"wide into one", wide.get(), 0, 0, K, 2 * K, 0, 0, 9000 * K, 3 * K},
-        {"wide into one and a half", wide.get(), 0, 0, 1536, 2 * K, 0, 0, 9000 * K, 3 * K},
-        {"wide into three", wide.get(), 0, 0, 3000, 2 * K, 0, 0, 9000 * K, 3 * K},
-        {"tall into one", tall.get(), 0, 0, 2 * K, K, 0, 0, 3 * K, 9000 * K},
-        {"tall into three", tall.get(), 0, 0, 2 * K, 2500, 0, 0, 3 * K, 9000 * K},
-        {"two threads", large.get(), 0, 0, 200 * K, 151 * K, 512, 300, 300 * K, 202 * K},
-        {"two threads up", large.get(), 0, 0, 457 * K, 311 * K, 512, 300, 300 * K, 202 * K},
-        {"two threads flat", large.get(), 0, 0, 640 * K, 61 * K, 512, 300, 300 * K, 202 * K},
+    const ImagePtr wide = noisePicture(9000, 3, 10), tall = noisePicture(3, 9000, 12);
+    const ImagePtr large = noisePicture(301, 203, 11);
+    const std::map<std::string, const ImageBuffer *> pictures{
+        {"noise", noise.get()}, {"opaque", opaque.get()}, {"wide", wide.get()}, {"tall", tall.get()},
+        {"large", large.get()}};
+    // Destination and source x, y, w, h.
+    const auto agrees = [](const ImageBuffer &p, const std::vector<int64_t> &d, const std::vector<int64_t> &s) {
+        const ImagePtr fast = ResampleImage(&p, int32_t(d[0]), int32_t(d[1]), int32_t(d[2]), int32_t(d[3]),
+                                            int32_t(s[0]), int32_t(s[1]), int32_t(s[2]), int32_t(s[3]));
+        return fast && samePixels(*fast, *referenceResample(p, d[0], d[1], d[2], d[3], s[0], s[1], s[2], s[3]));
     };
-    for (const auto &c : cases) {
-        const ImagePtr fast =
-            ResampleImage(c.picture, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh);
-        ASSERT_TRUE(fast) << c.name;
-        EXPECT_TRUE(samePixels(*fast, *referenceResample(*c.picture, c.dx, c.dy, c.dw, c.dh, c.sx,
-                                                         c.sy, c.sw, c.sh)))
-            << c.name;
-    }
+    for (const auto &row : readTable("resample.tsv"))
+        EXPECT_TRUE(agrees(*pictures.at(row.at(1)), numbers(row.at(2)), numbers(row.at(3)))) << row[0];
+    constexpr int64_t K = 1024, W = 37 * K, H = 29 * K;
     std::mt19937 gen(4);
     for (int round = 0; round < 300; ++round) {
-        const int32_t sw = 40 + int32_t(gen() % (20 * K)), sh = 40 + int32_t(gen() % (20 * K));
-        const int32_t sx = int32_t(gen() % (W - sw + 1)), sy = int32_t(gen() % (H - sh + 1));
-        const int32_t dw = 1 + int32_t(gen() % (40 * K)), dh = 1 + int32_t(gen() % (40 * K));
-        const int32_t dx = int32_t(gen() % 4096) - 2048, dy = int32_t(gen() % 4096) - 2048;
-        const ImagePtr fast = ResampleImage(noise.get(), dx, dy, dw, dh, sx, sy, sw, sh);
-        ASSERT_TRUE(fast);
-        ASSERT_TRUE(samePixels(*fast, *referenceResample(*noise, dx, dy, dw, dh, sx, sy, sw, sh)))
-            << "dst " << dx << " " << dy << " " << dw << " " << dh << " src " << sx << " " << sy
-            << " " << sw << " " << sh;
+        const int64_t sw = 40 + gen() % (20 * K), sh = 40 + gen() % (20 * K);
+        const std::vector<int64_t> s{int64_t(gen() % (W - sw + 1)), int64_t(gen() % (H - sh + 1)), sw, sh};
+        const int64_t dw = 1 + gen() % (40 * K), dh = 1 + gen() % (40 * K);
+        const std::vector<int64_t> d{int64_t(gen() % 4096) - 2048, int64_t(gen() % 4096) - 2048, dw, dh};
+        ASSERT_TRUE(agrees(*noise, d, s)) << "dst " << d[0] << " " << d[1] << " " << d[2] << " " << d[3]
+                                          << " src " << s[0] << " " << s[1] << " " << sw << " " << sh;
     }
 }
 
@@ -341,33 +301,6 @@ TEST(RotateImage, MatchesThePlainWalkAtManyAngles)
         ASSERT_TRUE(fast);
         ASSERT_TRUE(samePixels(*fast, *referenceRotate(*src, deg))) << deg;
     }
-}
-
-// Counter-clockwise: the top edge goes to the left, a mark near the top-right corner to the
-// top-left; clockwise it goes to the bottom-right.
-TEST(RotateImage, QuarterTurnsPutTheTopOnTheLeft)
-{
-    ImagePtr src = CreateFilledImage(40, 20, 200, 100, 50, 255);
-    for (int32_t y = 1; y <= 3; ++y)
-        for (int32_t x = 35; x <= 37; ++x)
-            setPixel(*src, x, y, {255, 0, 0, 255});
-    auto redBox = [](const ImageBuffer &image) {
-        std::array<int32_t, 4> box{image.width, image.height, -1, -1};
-        for (int32_t y = 0; y < image.height; ++y)
-            for (int32_t x = 0; x < image.width; ++x)
-                if (pixelAt(image, x, y) == Rgba{255, 0, 0, 255})
-                    box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
-        return box;
-    };
-    // Destination (x, y) samples source (40 - y, x): the turn is about the pixel corner at the
-    // centre, so row 0 lies outside the source and stays transparent.
-    EXPECT_EQ(redBox(*RotateImage(src.get(), 90)), (std::array<int32_t, 4>{1, 3, 3, 5}));
-    // sin -90 degrees is -1023/1024 here, so the picture is a part in 1024 smaller.
-    const auto box = redBox(*RotateImage(src.get(), -90));
-    EXPECT_GE(box[0], 15);
-    EXPECT_GE(box[1], 34);
-    EXPECT_LE(box[2], 19);
-    EXPECT_LE(box[3], 39);
 }
 
 TEST(RotateImage, ATooLargeResultIsRefused)
