@@ -19,14 +19,12 @@
 #include <QImage>
 
 #include <array>
+#include <map>
 #include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -57,26 +55,22 @@ std::array<int32_t, 4> boundsOf(const std::set<Pixel> &pixels)
     return box;
 }
 
-template<typename S>
-std::unique_ptr<S> pointed(std::initializer_list<Pixel> points, int32_t width, int32_t fill = 0)
+std::unique_ptr<ShapeLine> line(std::initializer_list<Pixel> points, int32_t width = 0)
 {
-    auto shape = std::make_unique<S>();
+    auto shape = std::make_unique<ShapeLine>();
     for (const auto &[x, y] : points)
         shape->addPoint(x, y);
     shape->width = width;
-    if constexpr (std::is_same_v<S, ShapePolygon>)
-        shape->fill = fill;
     return shape;
-}
-
-std::unique_ptr<ShapeLine> line(std::initializer_list<Pixel> points, int32_t width = 0)
-{
-    return pointed<ShapeLine>(points, width);
 }
 
 std::unique_ptr<ShapePolygon> polygon(std::initializer_list<Pixel> points, int32_t fill)
 {
-    return pointed<ShapePolygon>(points, 0, fill);
+    auto shape = std::make_unique<ShapePolygon>();
+    for (const auto &[x, y] : points)
+        shape->addPoint(x, y);
+    shape->fill = fill;
+    return shape;
 }
 
 std::unique_ptr<ShapeEllipse> ellipse(int32_t l, int32_t t, int32_t r, int32_t b, int32_t fill,
@@ -221,37 +215,25 @@ ImagePtr drawText(std::string_view text, int32_t w, int32_t h, const char *face,
                          Blue, nullptr);
 }
 
-// Where the block lands: valign and margin place it, its height is the font's cell height, and
-// text too wide for the picture is drawn smaller in both dimensions (never larger). Each row
-// gives the layer's origin, within 2 pixels (-1: the glyphs decide).
+// The rows of data/textblock.tsv.
 TEST(DrawTextImage, BlockPlacementAndSize)
 {
-    const struct {
-        const char *text;
-        int32_t w, h, fw, fh, valign, margin;
-        int32_t x, y;
-    } cases[] = {
-        {"Ab", 200, 100, 0, 24, TEXT_VALIGN_TOP, 10, -1, 10},
-        {"Ab", 200, 100, 0, 24, TEXT_VALIGN_BOTTOM, 10, -1, 100 - 10 - 24},
-        {"Ab", 200, 100, 0, 24, TEXT_VALIGN_CENTER, 10, -1, (100 - 24) / 2},
-        // Ten characters 10 pixels wide: a block 100 wide.
-        {"ABCDEFGHIJ", 400, 100, 10, 20, TEXT_VALIGN_TOP, 0, 150, 0},
-        {"ABCDEFGHIJ", 1000, 500, 10, 20, TEXT_VALIGN_BOTTOM, 0, 450, 480},
-        // Half the room: half as wide and high.
-        {"ABCDEFGHIJ", 50, 100, 10, 20, TEXT_VALIGN_BOTTOM, 0, 0, 90},
-    };
+    const std::map<std::string, int32_t> valigns{
+        {"top", TEXT_VALIGN_TOP}, {"bottom", TEXT_VALIGN_BOTTOM}, {"center", TEXT_VALIGN_CENTER}};
     int32_t firstX = -1;
-    for (const auto &c : cases) {
-        const ImagePtr image = drawText(c.text, c.w, c.h, "ＭＳ ゴシック", c.fw, c.fh, TEXT_ALIGN_CENTER, c.valign, c.margin);
+    for (const auto &row : readTable("textblock.tsv")) {
+        const auto size = numbers(row.at(1)), font = numbers(row.at(2)), at = numbers(row.at(5));
+        const ImagePtr image = drawText(row[0], int32_t(size[0]), int32_t(size[1]), "ＭＳ ゴシック", int32_t(font[0]),
+                                        int32_t(font[1]), TEXT_ALIGN_CENTER, valigns.at(row.at(3)), int32_t(numbers(row.at(4))[0]));
         ASSERT_TRUE(image);
         const auto [x, y] = layerOrigin(*image);
-        if (c.x < 0 && firstX < 0) {
-            firstX = x;  // centred by the block's width, whatever its valign
+        if (at[0] < 0 && firstX < 0) {
+            firstX = x;
             EXPECT_GT(x, 50);
             EXPECT_LT(x, 100);
         }
-        EXPECT_NEAR(y, c.y, 2) << c.text << " in " << c.w << " x " << c.h;
-        EXPECT_NEAR(x, c.x < 0 ? firstX : c.x, 2) << c.text << " in " << c.w << " x " << c.h;
+        EXPECT_NEAR(y, at[1], 2) << row[0] << " in " << row[1];
+        EXPECT_NEAR(x, at[0] < 0 ? firstX : at[0], 2) << row[0] << " in " << row[1];
     }
 }
 
@@ -352,6 +334,8 @@ TEST(Drawing, UnusableSizesReportAndOddTextIsDrawn)
     EXPECT_TRUE(MakeFilmStrip(2, 1, 3, 10, 40, 255, 255, 255, nullptr));
     EXPECT_TRUE(MakeFilmStrip(2, 0, 3, 40, 10, 255, 255, 255, nullptr));
     EXPECT_TRUE(MakeFilmStrip(1 << 20, 1, 1 << 30, 320, 240, 1, 2, 3, nullptr));
+    // A hole 2 pixels high (at 0, 1) is punched whole: too small for rounded corners.
+    EXPECT_EQ(pixelAt(*MakeFilmStrip(3, 1, 0, 200, 40, 255, 255, 255, nullptr), 0, 1).r, 0);
 }
 
 // ---- Golden pictures. Set VORN_UPDATE_GOLDEN=1 to write them afresh.

@@ -1,9 +1,12 @@
-// LoadImageFile: the decoder's pixels in bottom-up blue-green-red rows, refusal of bad files,
-// and the cache of decoded files.
+// Pictures in memory and in files: ImageBuffer layout (strides, bottom-up rows, channel order and
+// clamping, size limits); LoadImageFile: the decoder's pixels in bottom-up blue-green-red rows,
+// refusal of bad files, and the cache of decoded files; photo metadata: EXIF values by type, and
+// the placeholders of TEXT strings.
 #include "imaging/imagefile.h"
+#include "imaging/photoproperty.h"
 #include "imaging/qimageconvert.h"
-#include "support/pixelprobe.h"
 
+#include "pictures.h"
 #include "support/tempdir.h"
 
 #include <QImage>
@@ -11,20 +14,22 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace vorn;
-using vorn::test::pixelAt;
-using vorn::test::Rgba;
-using vorn::test::setPixel;
+using namespace vorn::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -204,10 +209,12 @@ TEST(LoadImageFile, CacheHandsOutCopiesAndNoticesChangedFiles)
     ASSERT_TRUE(first);
     setPixel(*first, 5, 3, {99, 99, 99, -1});  // the caller's own copy
     EXPECT_EQ(loaded(), (Rgba{10, 20, 30, -1}));
-    ImageFileCacheStats stats = GetImageFileCacheStats();
-    EXPECT_EQ(stats.hits, 1);
-    EXPECT_EQ(stats.entries, 1);
-    EXPECT_EQ(stats.bytes, 4 * 20);
+    // Hits, entries and bytes.
+    const auto stats = [] {
+        const ImageFileCacheStats now = GetImageFileCacheStats();
+        return std::vector<int64_t>{now.hits, now.entries, now.bytes};
+    };
+    EXPECT_EQ(stats(), (std::vector<int64_t>{1, 1, 4 * 20}));
 
     // Rewritten (same size on disk, another time): decoded again.
     writeFilled(qRgb(200, 100, 0), 2);
@@ -229,8 +236,7 @@ TEST(LoadImageFile, CacheHandsOutCopiesAndNoticesChangedFiles)
     writeFilled(qRgb(7, 8, 9), 4);
     loaded();
     loaded();
-    EXPECT_EQ(GetImageFileCacheStats().hits, 0);
-    EXPECT_EQ(GetImageFileCacheStats().entries, 0);
+    EXPECT_EQ(stats(), (std::vector<int64_t>{0, 0, 0}));
 
     // Threads sharing the cached picture each get the whole of it.
     SetImageFileCacheBudget(DefaultImageFileCacheBytes);
@@ -239,12 +245,230 @@ TEST(LoadImageFile, CacheHandsOutCopiesAndNoticesChangedFiles)
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 25; ++i) {
+            for (int i = 0; i < 25; ++i)
                 good += loaded() == Rgba{11, 12, 13, -1};
-            }
         });
     for (std::thread &t : threads)
         t.join();
     EXPECT_EQ(good.load(), 100);
     EXPECT_GE(GetImageFileCacheStats().hits, 1);
+}
+
+TEST(ImageBufferCore, StridesRowsAndSizes)
+{
+    const struct {
+        int32_t width, bits, stride;
+    } strides[] = {{1, 24, 4}, {5, 24, 16}, {9, 1, 4}, {33, 1, 8}, {5, 8, 8}, {5, 32, 20},
+                   {5, 16, -1}};
+    for (const auto &c : strides)
+        EXPECT_EQ(RowStride(c.width, c.bits), c.stride) << c.width << " " << c.bits;
+    auto five = CreateImage(5, 2);
+    ASSERT_TRUE(five);
+    EXPECT_EQ(five->stride, 16);
+    EXPECT_EQ(five->alphaStride, 8);
+
+    // The top row (y = 0) is the last stored row; red is byte two.
+    auto image = CreateImage(2, 3);
+    SetPixelRgb(*image, 1, 0, 10, 20, 30);
+    const uint8_t *p = image->pixels.get() + 2 * image->stride + 3;
+    EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{30, 20, 10}));
+    EXPECT_EQ(PixelOffset(*image, 1, 0), 2 * image->stride + 3);
+    EXPECT_EQ(AlphaOffset(*image, 1, 2), 1);
+    // 32-bit pictures reach the screen as well: blue, green, red, and a byte left out.
+    auto deep = CreateImageBuffer(2, 1, 32);
+    std::fill_n(deep->row(0) + 4, 4, uint8_t(200));
+    deep->row(0)[6] = 9;
+    EXPECT_EQ(ImageBufferToQImage(*deep).pixel(1, 0), qRgba(9, 200, 200, 255));
+
+    // Unusable sizes give none; a 1-bit row whose alpha row would not fit refuses the plane.
+    EXPECT_FALSE(CreateImage(100000, 100000));
+    EXPECT_FALSE(CreateImage(-1, 10));
+    EXPECT_FALSE(CreateImageBuffer(INT32_MAX, 1, 24));
+    EXPECT_FALSE(CreateImageBufferUninitialised(INT32_MAX, 1, 24));
+    EXPECT_FALSE(CreateImageBufferUninitialised(4, 4, 12));
+    EXPECT_TRUE(CreateImage(0, 0));
+    auto wide = CreateImageBuffer(INT32_MAX, 0, 1);
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(AddAlphaPlane(wide.get()), -1);
+    EXPECT_FALSE(wide->alpha);
+}
+
+TEST(ImageBufferCore, UninitialisedBuffersZeroOnlyTheirPadding)
+{
+    for (int32_t bits : {1, 8, 24}) {
+        auto image = CreateImageBufferUninitialised(5, 3, bits);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->stride, RowStride(5, bits));
+        EXPECT_FALSE(image->alpha);
+        const int32_t used = bits == 1 ? 1 : 5 * bits / 8;
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t i = used; i < image->stride; ++i)
+                EXPECT_EQ(image->row(y)[i], 0) << bits << " " << y << " " << i;
+    }
+}
+
+// A copy reproduces both planes byte for byte, padding included, and no alpha plane where
+// there was none; flipping reverses the rows.
+TEST(ImageBufferCore, CopyIsWholeAndFlipReversesRows)
+{
+    auto image = CreateImage(3, 2);
+    ASSERT_TRUE(image);
+    for (int32_t i = 0; i < image->stride * 2; ++i)
+        image->pixels[i] = uint8_t(i * 7 + 1);
+    for (int32_t i = 0; i < image->alphaStride * 2; ++i)
+        image->alpha[i] = uint8_t(200 - i);
+    auto copy = CopyImage(image.get());
+    ASSERT_TRUE(copy && copy->alpha);
+    EXPECT_EQ(copy->alphaStride, image->alphaStride);
+    EXPECT_EQ(std::memcmp(copy->pixels.get(), image->pixels.get(), size_t(image->stride * 2)), 0);
+    EXPECT_EQ(std::memcmp(copy->alpha.get(), image->alpha.get(), size_t(image->alphaStride * 2)),
+              0);
+
+    auto opaque = CreateImageBuffer(1, 2, 24);
+    opaque->row(0)[0] = 7;
+    auto flipped = CopyImage(opaque.get());
+    ASSERT_TRUE(flipped);
+    EXPECT_FALSE(flipped->alpha);
+    FlipImageRows(*flipped);
+    EXPECT_EQ(flipped->row(1)[0], 7);
+    EXPECT_EQ(flipped->row(0)[0], 0);
+    EXPECT_FALSE(CopyImage(nullptr));
+}
+
+TEST(ImageBufferCore, ClampingLandsOnTheNearestEdgePixel)
+{
+    // Every pixel distinct: red 10 x + y, so a wrong clamp reads a wrong value.
+    auto image = CreateImage(3, 2);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x)
+            SetPixelRgb(*image, x, y, uint8_t(10 * x + y), 0, 0);
+    const struct {
+        int32_t x, y, red;
+    } reads[] = {{-1, -1, 0}, {3, 2, 21}, {-1, 1, 1}, {7, 0, 20}, {1, INT32_MAX, 11},
+                 {INT32_MIN, 1, 1}};
+    for (const auto &c : reads)
+        EXPECT_EQ(GetChannel(*image, c.x, c.y, 0), c.red) << c.x << "," << c.y;
+    SetChannel(*image, 5, -3, 1, 77);
+    EXPECT_EQ(GetChannel(*image, 2, 0, 1), 77);
+
+    // 1-bit: x beyond the width is the last pixel's bit, not a bit of the padding.
+    auto bits = CreateImageBuffer(10, 2, 1);
+    SetChannel(*bits, 12, 5, 0, 255);
+    EXPECT_EQ(GetChannel(*bits, 9, 1, 0), 255);
+    EXPECT_EQ(GetChannel(*bits, 12, 1, 0), 255);
+    EXPECT_EQ(GetChannel(*bits, 8, 1, 0), 0);
+    EXPECT_EQ(GetChannel(*bits, 9, 0, 0), 0);
+    EXPECT_EQ(bits->pixels[1], 0x40);  // row 1 is stored first
+}
+
+namespace {
+
+// Written by scripts/make-exif-jpeg.
+const fs::path Tagged = fs::path(VORN_TEST_DATA_DIR) / "exif-tagged.jpg";
+const fs::path Untagged = fs::path(VORN_TEST_DATA_DIR) / "exif-none.jpg";
+
+void putLittle(std::string &out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+}
+
+// The untagged picture with an EXIF block whose IFD0 holds these ASCII tags (ids ascending).
+std::string jpegWithAsciiTags(const std::vector<std::pair<uint16_t, std::string>> &tags)
+{
+    std::string tiff = "II*";
+    tiff += '\0';
+    putLittle(tiff, 8, 4);
+    putLittle(tiff, uint32_t(tags.size()), 2);
+    uint32_t dataAt = 8 + 2 + 12 * uint32_t(tags.size()) + 4;
+    std::string data;
+    for (const auto &[id, text] : tags) {
+        putLittle(tiff, id, 2);
+        putLittle(tiff, 2, 2);  // ASCII
+        putLittle(tiff, uint32_t(text.size() + 1), 4);
+        putLittle(tiff, dataAt + uint32_t(data.size()), 4);
+        data += text;
+        data += '\0';
+    }
+    putLittle(tiff, 0, 4);
+    tiff += data;
+    const std::string payload = std::string("Exif\0\0", 6) + tiff;
+    std::ifstream in(Untagged, std::ios::binary);
+    const std::string plain((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t length = payload.size() + 2;
+    return plain.substr(0, 2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + payload +
+           plain.substr(2);
+}
+
+} // namespace
+
+TEST(PhotoProperty, FormatsByTypeAndGivesNoneForTheRest)
+{
+    for (const auto &row : test::readTable("exif.tsv")) {
+        const auto text = row.at(1) == "-" ? std::nullopt : std::optional(row[1]);
+        EXPECT_EQ(GetPhotoProperty(Tagged, uint16_t(std::stoi(row[0], nullptr, 16))), text) << row[0];
+    }
+    for (const fs::path &file : {Untagged, fs::path(VORN_TEST_DATA_DIR) / "no-such.jpg",
+                                 fs::path(VORN_SOURCE_DIR) / "CMakeLists.txt"})
+        EXPECT_EQ(GetPhotoProperty(file, 0x010F), std::nullopt) << file;
+}
+
+TEST(PhotoProperty, ExpandsEveryOccurrenceAndKeepsShiftJisBytes)
+{
+    // "表" is 0x95 0x5C in Shift-JIS: its second byte must survive untouched.
+    const std::string text = "\x95\x5C %MAKER%/%MODEL% %EXPOSURE%s F%FNUMBER% ISO%ISO% "
+                             "%FLASH% %FOCUS%mm %SOFTWARE% %DATE% %MAKER% %maker% %LENS%";
+    EXPECT_EQ(ExpandPhotoPlaceholders(text, Tagged),
+              "\x95\x5C VornCam/VC-100 Mk II 1 / 60s F28 / 10 ISO400 16 35 / 1mm "
+              "vorn-test 1.0 2024:05:06 07:08:09 VornCam %maker% %LENS%");
+}
+
+TEST(PhotoProperty, WithoutExifEveryPlaceholderIsABlank)
+{
+    EXPECT_EQ(ExpandPhotoPlaceholders("[%MAKER%][%MODEL%][%SOFTWARE%][%DATE%][%EXPOSURE%]"
+                                      "[%FNUMBER%][%ISO%][%FLASH%][%FOCUS%]%ISO%%ISO%",
+                                      Untagged),
+              "[ ][ ][ ][ ][ ][ ][ ][ ][ ]  ");
+    EXPECT_EQ(ExpandPhotoPlaceholders("%MAKER%", fs::path(VORN_TEST_DATA_DIR) / "no-such.jpg"),
+              " ");
+    // A FIFO with no writer would block a reader forever.
+    const fs::path fifo =
+        fs::temp_directory_path() / ("vorn-exif-fifo-" + std::to_string(::getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ExpandPhotoPlaceholders("%ISO%", fifo), " ");
+    fs::remove(fifo);
+    EXPECT_EQ(ExpandPhotoPlaceholders("100% plain", Untagged), "100% plain");
+    EXPECT_EQ(ExpandPhotoPlaceholders("", Untagged), "");
+}
+
+TEST(PhotoProperty, ValuesHoldingLaterPlaceholdersAreExpandedWithinABound)
+{
+    const vorn::test::TempDir dir;
+    // A value is not searched again for its own placeholder, but later rows search it.
+    const fs::path chained = dir.write(
+        "chained.jpg", jpegWithAsciiTags({{0x010F, "%MODEL%%MAKER%"}, {0x0110, "m%SOFTWARE%"}}));
+    EXPECT_EQ(ExpandPhotoPlaceholders("<%MAKER%>", chained), "<m %MAKER%>");
+
+    // 4,000 models in the maker, each 2,500 softwares: 10^7 placeholders. The value that would
+    // pass the bound is left out, as an unreadable one is.
+    std::string maker;
+    std::string model;
+    for (int i = 0; i < 4000; ++i)
+        maker += "%MODEL%";
+    for (int i = 0; i < 2500; ++i)
+        model += "%SOFTWARE%";
+    const fs::path bomb = dir.write("bomb.jpg", jpegWithAsciiTags({{0x010F, maker}, {0x0110, model}}));
+    ASSERT_EQ(GetPhotoProperty(bomb, 0x0110), model);
+    EXPECT_EQ(ExpandPhotoPlaceholders("%MAKER%", bomb), std::string(4000, ' '));
+    // Within the bound the same values are expanded in full.
+    const std::string within = ExpandPhotoPlaceholders("%MODEL%%MODEL%", bomb);
+    EXPECT_EQ(within.size(), 2 * 2500u);
+    EXPECT_EQ(within.find_first_not_of(' '), std::string::npos);  // no SOFTWARE tag: blanks
+    EXPECT_EQ(ExpandPhotoPlaceholders("%MODEL%", bomb).size(), 2500u);
+    // A value that grows the text by the bound exactly is kept: 32 makers, 2^15 bytes longer each.
+    std::string makers;
+    for (int i = 0; i < 32; ++i)
+        makers += "%MAKER%";
+    const fs::path exact = dir.write("exact.jpg", jpegWithAsciiTags({{0x010F, std::string(7 + 32768, 'm')}}));
+    EXPECT_EQ(ExpandPhotoPlaceholders(makers, exact).size(), 32u * (7 + 32768));
 }
