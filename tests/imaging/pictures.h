@@ -64,25 +64,13 @@ inline std::vector<std::vector<std::string>> readTable(const std::string &name)
     return rows;
 }
 
-// The numbers of a field, space-separated; "12K" is 12 x 1024, "37K-63" is 37 x 1024 - 63.
+// The numbers of a field, space-separated; "12K" is 12 x 1024.
 inline std::vector<int64_t> numbers(const std::string &field)
 {
     std::vector<int64_t> out;
     std::istringstream words(field);
-    for (std::string word; words >> word;) {
-        int64_t sum = 0;
-        for (size_t at = 0; at < word.size();) {
-            size_t used = 0;
-            int64_t term = std::stoll(word.substr(at), &used);
-            at += used;
-            if (at < word.size() && word[at] == 'K') {
-                term *= 1024;
-                ++at;
-            }
-            sum += term;
-        }
-        out.push_back(sum);
-    }
+    for (std::string word; words >> word;)
+        out.push_back(std::stoll(word) * (word.back() == 'K' ? 1024 : 1));
     return out;
 }
 
