@@ -478,8 +478,7 @@ TEST(LoadImageFile, GivesTheDecodersPixelsBottomUp)
         const ImagePtr image = LoadImageFile(file);
         ASSERT_TRUE(image);
         const QImage expected = QImage(QString::fromUtf8(file.c_str())).convertToFormat(QImage::Format_BGR888);
-        ASSERT_EQ(image->width, expected.width());
-        ASSERT_EQ(image->height, expected.height());
+        ASSERT_EQ(QSize(image->width, image->height), expected.size());
         EXPECT_EQ(image->bitCount, 24);
         EXPECT_FALSE(image->alpha);
         const int w = image->width;
@@ -520,32 +519,29 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
     writeBytes(path("huge.bmp"), bmp + std::string(24, '\0') + std::string(64, '\x7f'));
     EXPECT_FALSE(LoadImageFile(path("huge.bmp")));
 
+    // Whether these bytes load, and whether their header reads.
+    const auto loads = [&](const std::string &bytes) { writeBytes(path("f"), bytes); return bool(LoadImageFile(path("f"))); };
+    const auto readable = [&](const std::string &bytes) { writeBytes(path("f"), bytes); return ReadImageFileHeader(path("f")).readable; };
     for (const char *format : {"PNG", "JPEG"}) {
         ASSERT_TRUE(save(patterned(40, 30), path("whole"), format));
         std::ifstream in(path("whole"), std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        // Cut inside the header: nothing can be decoded.
-        writeBytes(path("cut"), bytes.substr(0, 20));
-        EXPECT_FALSE(LoadImageFile(path("cut"))) << format;
-        // Cut in the pixel data, or by its last bytes: the decoder would pad it with grey.
-        writeBytes(path("half"), bytes.substr(0, bytes.size() / 2));
-        EXPECT_FALSE(LoadImageFile(path("half"))) << format;
-        writeBytes(path("end"), bytes.substr(0, bytes.size() - 2));
-        EXPECT_FALSE(LoadImageFile(path("end"))) << format;
-        EXPECT_TRUE(ReadImageFileHeader(path("end")).readable) << format;
+        // Cut inside the header, in the pixel data, or by its last bytes: the decoder would pad
+        // the last two with grey.
+        EXPECT_FALSE(loads(bytes.substr(0, 20)) || loads(bytes.substr(0, bytes.size() / 2))) << format;
+        EXPECT_FALSE(loads(bytes.substr(0, bytes.size() - 2))) << format;
+        EXPECT_TRUE(readable(bytes.substr(0, bytes.size() - 2))) << format;
         // A flipped bit in the header's checksum (the decoder would print its own error).
         std::string flipped = bytes;
         flipped[format == std::string("PNG") ? 29 : 3] ^= 1;
-        writeBytes(path("flipped"), flipped);
-        EXPECT_EQ(bool(LoadImageFile(path("flipped"))), format != std::string("PNG")) << format;
-        EXPECT_EQ(ReadImageFileHeader(path("flipped")).readable, format != std::string("PNG"));
+        EXPECT_EQ(loads(flipped), format != std::string("PNG")) << format;
+        EXPECT_EQ(readable(flipped), format != std::string("PNG")) << format;
 
         // A chunk whose type is not four letters (one the decoder would skip, as its first
         // byte has the ancillary bit) before the pixel data.
+        const std::string chunk = bytes.substr(0, 33) + std::string("\0\0\0\0" "1abc" "\0\0\0\0", 12) + bytes.substr(33);
         if (format == std::string("PNG")) {
-            writeBytes(path("chunk"), bytes.substr(0, 33) + std::string("\0\0\0\0" "1abc" "\0\0\0\0", 12) + bytes.substr(33));
-            EXPECT_FALSE(ReadImageFileHeader(path("chunk")).readable);
-            EXPECT_FALSE(LoadImageFile(path("chunk")));
+            EXPECT_FALSE(readable(chunk) || loads(chunk));
         }
         // The pixel budget is tested on the declared size, before decoding.
         EXPECT_TRUE(LoadImageFile(path("whole"), 40 * 30)) << format;
@@ -685,8 +681,7 @@ TEST(ImageBufferCore, CopyIsWholeAndFlipReversesRows)
     ASSERT_TRUE(copy && copy->alpha);
     EXPECT_EQ(copy->alphaStride, image->alphaStride);
     EXPECT_EQ(std::memcmp(copy->pixels.get(), image->pixels.get(), size_t(image->stride * 2)), 0);
-    EXPECT_EQ(std::memcmp(copy->alpha.get(), image->alpha.get(), size_t(image->alphaStride * 2)),
-              0);
+    EXPECT_EQ(std::memcmp(copy->alpha.get(), image->alpha.get(), size_t(image->alphaStride * 2)), 0);
 
     auto opaque = CreateImageBuffer(1, 2, 24);
     opaque->row(0)[0] = 7;
@@ -796,11 +791,9 @@ TEST(PhotoProperty, WithoutExifEveryPlaceholderIsABlank)
     EXPECT_EQ(ExpandPhotoPlaceholders("%MAKER%", fs::path(VORN_TEST_DATA_DIR) / "no-such.jpg"),
               " ");
     // A FIFO with no writer would block a reader forever.
-    const fs::path fifo =
-        fs::temp_directory_path() / ("vorn-exif-fifo-" + std::to_string(::getpid()));
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(ExpandPhotoPlaceholders("%ISO%", fifo), " ");
-    fs::remove(fifo);
+    const test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo.jpg").c_str(), 0600), 0);
+    EXPECT_EQ(ExpandPhotoPlaceholders("%ISO%", dir.path() / "fifo.jpg"), " ");
     EXPECT_EQ(ExpandPhotoPlaceholders("100% plain", Untagged), "100% plain");
     EXPECT_EQ(ExpandPhotoPlaceholders("", Untagged), "");
 }
