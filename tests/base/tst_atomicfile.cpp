@@ -29,91 +29,18 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    // Names in the folder other than `keep`: a temporary file must never be left behind.
-    std::vector<std::string> strays(const std::vector<std::string> &keep) const
+    // Every name in the folder, sorted: a temporary file must never be left behind.
+    std::vector<std::string> names() const
     {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(m_dir.path())) {
-            const auto name = entry.path().filename().string();
-            if (std::find(keep.begin(), keep.end(), name) == keep.end())
-                names.push_back(name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    fs::file_type typeOf(const std::string &name) const
-    {
-        return fs::symlink_status(m_dir.path() / name).type();
+        std::vector<std::string> found;
+        for (const auto &entry : fs::directory_iterator(m_dir.path()))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
     }
 
     test::TempDir m_dir;
 };
-
-// Each row makes "out" (and what it leads to), saves "new" to it, and says what must follow.
-TEST_F(AtomicFileTest, WhatMayBeReplaced)
-{
-    const fs::path dir = m_dir.path();
-    const bool root = ::geteuid() == 0;
-    int pipeEnds[2] = {-1, -1};
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    const struct {
-        const char *what;
-        std::function<void()> make;
-        int32_t result;
-        const char *written;  // the name whose contents become "new"; null when refused
-        std::vector<std::string> names;  // every name the folder holds afterwards
-    } cases[] = {
-        {"missing name", [] {}, 0, "out", {"out"}},
-        {"regular file", [&] { m_dir.write("out", "old"); }, 0, "out", {"out"}},
-        {"link to a file", [&] {
-             m_dir.write("file", "old");
-             fs::create_symlink("file", dir / "out");
-         }, 0, "file", {"file", "out"}},
-        {"dangling link creates its target", [&] { fs::create_symlink("made", dir / "out"); },
-         0, "made", {"made", "out"}},
-        {"FIFO", [&] { ::mkfifo((dir / "out").c_str(), 0644); }, -3, nullptr, {"out"}},
-        {"link to a FIFO", [&] {
-             ::mkfifo((dir / "fifo").c_str(), 0644);
-             fs::create_symlink("fifo", dir / "out");
-         }, -3, nullptr, {"fifo", "out"}},
-        {"link to a pipe through /proc", [&] {
-             fs::create_symlink("/proc/self/fd/" + std::to_string(pipeEnds[1]), dir / "out");
-         }, -3, nullptr, {"out"}},
-        {"directory", [&] { fs::create_directory(dir / "out"); }, -3, nullptr, {"out"}},
-        {"links in a circle", [&] {
-             fs::create_symlink("out", dir / "loop");
-             fs::create_symlink("loop", dir / "out");
-         }, -3, nullptr, {"loop", "out"}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        c.make();
-        const auto before = fs::symlink_status(dir / "out").type();
-        EXPECT_EQ(replaceFile(dir / "out", "new"), c.result);
-        // A link stays a link, a refused name stays what it was.
-        EXPECT_EQ(typeOf("out"), before == fs::file_type::not_found ? fs::file_type::regular : before);
-        if (c.written) {
-            EXPECT_EQ(m_dir.read(c.written), "new");
-        }
-        EXPECT_TRUE(strays(c.names).empty()) << strays(c.names).front();
-    }
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
-
-    // A character device (made here, never a real one of /dev) stays one, also through a link.
-    if (!root)
-        GTEST_SKIP() << "making a device node needs root";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ASSERT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
-    fs::create_symlink("null", dir / "link");
-    EXPECT_EQ(replaceFile(dir / "null", "new"), -3);
-    EXPECT_EQ(replaceFile(dir / "link", "new"), -3);
-    EXPECT_EQ(typeOf("null"), fs::file_type::character);
-    EXPECT_TRUE(strays({"null", "link"}).empty());
-}
 
 // The longest legal names: the temporary name beside them must not be longer.
 TEST_F(AtomicFileTest, LongestNamesFit)
@@ -123,7 +50,7 @@ TEST_F(AtomicFileTest, LongestNamesFit)
         EXPECT_EQ(replaceFile(m_dir.path() / name, "x"), 0) << length;
         EXPECT_EQ(m_dir.read(name), "x");
     }
-    EXPECT_EQ(strays({std::string(250, 'n'), std::string(255, 'n')}).size(), 0u);
+    EXPECT_EQ(names(), (std::vector<std::string>{std::string(250, 'n'), std::string(255, 'n')}));
 }
 
 // Who saves: the test's own user, or (as root) a child that has become uid:gid with the given
@@ -190,10 +117,12 @@ std::string aclBytes(std::initializer_list<std::array<uint32_t, 3>> entries)
     return bytes;
 }
 
-// Each row makes "out" in a folder open to everyone, saves "new" to it as someone, and checks
-// what the old file carried: its mode, group, attributes, other names, the folder's leftovers,
-// and the reason a refusal gives.
-TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
+// Each row makes "out" (and what it leads to) in a folder open to everyone, saves "new" to it
+// as someone, and checks the result, the reason a refusal gives, the name whose contents
+// became "new", every name the folder holds afterwards (no stray temporary), and what the old
+// file carried: its mode, group, attributes, other names. A link stays a link, a refused name
+// stays what it was.
+TEST_F(AtomicFileTest, WhatMayBeReplacedAndWhatASaveKeeps)
 {
     const fs::path dir = m_dir.path();
     const fs::path out = dir / "out";
@@ -207,56 +136,73 @@ TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
         const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
         ::utimensat(AT_FDCWD, file.c_str(), hourAgo, 0);
     };
+    const auto old = [&] { m_dir.write("out", "old"); };
+    const auto owned = [&](uid_t uid, gid_t gid, mode_t mode) {
+        old();
+        ::chown(out.c_str(), uid, gid);
+        ::chmod(out.c_str(), mode);
+    };
     const std::string acl = aclBytes({{0x01, 6, ~0u}, {0x02, 4, 65534}, {0x04, 6, ~0u},
                                       {0x10, 4, ~0u}, {0x20, 0, ~0u}});
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipeEnds), 0);
     int held = -1;  // a temporary locked by a save that still runs
     const Saver member{1234, 1234, {5555}};
     const Saver stranger{1234, 1234, {}};
+    const Saver self{0, 0, {}};  // root: only to make device nodes (never a real one of /dev)
+    using Names = std::vector<std::string>;
     const struct {
         const char *what;
         std::function<void()> make;
         std::optional<Saver> saver;
         int32_t result;
-        const char *reason;  // in the failure's text
-        std::function<void()> check;
+        const char *reason;   // in the failure's text
+        const char *written;  // the name whose contents become "new" (on success)
+        Names names;
+        std::function<void()> check = [] {};
     } cases[] = {
+        {"missing name", [] {}, std::nullopt, 0, "", "out", {"out"}},
+        {"regular file", old, std::nullopt, 0, "", "out", {"out"}},
+        {"link to a file", [&] { m_dir.write("file", "old"); fs::create_symlink("file", out); },
+         std::nullopt, 0, "", "file", {"file", "out"}},
+        {"dangling link creates its target", [&] { fs::create_symlink("made", out); },
+         std::nullopt, 0, "", "made", {"made", "out"}},
+        {"FIFO", [&] { ::mkfifo(out.c_str(), 0644); }, std::nullopt, -3, "", "", {"out"}},
+        {"link to a FIFO", [&] { ::mkfifo((dir / "fifo").c_str(), 0644); fs::create_symlink("fifo", out); },
+         std::nullopt, -3, "", "", {"fifo", "out"}},
+        {"link to a pipe through /proc", [&] { fs::create_symlink("/proc/self/fd/" + std::to_string(pipeEnds[1]), out); },
+         std::nullopt, -3, "", "", {"out"}},
+        {"a directory says so", [&] { fs::create_directory(out); }, std::nullopt, -3, "フォルダ", "", {"out"}},
+        {"links in a circle say so", [&] { fs::create_symlink("out", dir / "loop"); fs::create_symlink("loop", out); },
+         std::nullopt, -3, "symbolic links", "", {"loop", "out"}},
+        {"a character device", [&] { ::mknod(out.c_str(), S_IFCHR | 0666, ::makedev(1, 3)); },
+         self, -3, "", "", {"out"}},
+        {"a link to a character device", [&] {
+             ::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)); fs::create_symlink("null", out);
+         }, self, -3, "", "", {"null", "out"},
+         [&] { EXPECT_EQ(fs::status(dir / "null").type(), fs::file_type::character); }},
         {"a private file stays private, the temporary unnamed or 0600", [&] {
-             m_dir.write("out", "old");
-             ::chmod(out.c_str(), 0600);
+             owned(0, 0, 0600);
              AtomicFile file;
              ASSERT_EQ(file.open(out), 0);
-             for (const auto &name : strays({"out"}))
+             for (const auto &name : names())
                  EXPECT_EQ(stat(dir / name).st_mode & 077, 0u) << name;
-         }, std::nullopt, 0, "", [&] { EXPECT_EQ(stat(out).st_mode & 07777, 0600u); }},
-        {"a group member keeps the group", [&] {
-             m_dir.write("out", "old");
-             ::chown(out.c_str(), 1000, 5555);
-             ::chmod(out.c_str(), 0660);
-         }, member, 0, "", [&] {
-             EXPECT_EQ(stat(out).st_gid, 5555u);
-             EXPECT_EQ(stat(out).st_mode & 07777, 0660u);
-         }},
-        {"losing owner and group is refused", [&] {
-             m_dir.write("out", "old");
-             ::chown(out.c_str(), 1000, 5555);
-             ::chmod(out.c_str(), 0666);
-         }, stranger, -3, "5555", [&] { EXPECT_EQ(m_dir.read("out"), "old"); }},
+         }, std::nullopt, 0, "", "out", {"out"}, [&] { EXPECT_EQ(stat(out).st_mode & 07777, 0600u); }},
+        {"a group member keeps the group", [&] { owned(1000, 5555, 0660); }, member, 0, "", "out", {"out"},
+         [&] { EXPECT_EQ(stat(out).st_gid, 5555u); EXPECT_EQ(stat(out).st_mode & 07777, 0660u); }},
+        {"losing owner and group is refused", [&] { owned(1000, 5555, 0666); }, stranger, -3, "5555", "", {"out"}},
         {"user attributes and the ACL stay", [&] {
-             m_dir.write("out", "old");
+             old();
              ASSERT_EQ(::setxattr(out.c_str(), "user.note", "kept", 4, 0), 0);
              ASSERT_EQ(::setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
-         }, std::nullopt, 0, "", [&] {
+         }, std::nullopt, 0, "", "out", {"out"}, [&] {
              EXPECT_EQ(attribute(out, "user.note"), "kept");
              EXPECT_EQ(attribute(out, "system.posix_acl_access"), acl);
              EXPECT_EQ(stat(out).st_mode & 070, 040u);  // the mask, not the group's rw
          }},
-        {"every hard link sees the new text", [&] {
-             m_dir.write("out", "old");
-             fs::create_hard_link(out, dir / "other");
-         }, std::nullopt, 0, "", [&] {
-             EXPECT_EQ(m_dir.read("other"), "new");
-             EXPECT_EQ(stat(out).st_ino, stat(dir / "other").st_ino);
-         }},
+        {"every hard link sees the new text", [&] { old(); fs::create_hard_link(out, dir / "other"); },
+         std::nullopt, 0, "", "other", {"other", "out"},
+         [&] { EXPECT_EQ(stat(out).st_ino, stat(dir / "other").st_ino); }},
         {"a killed save leaves nothing; old temporaries go, a running save's stays", [&] {
              for (const char *name : {".vorn-stale1", ".vorn-runnin"})
                  backdate(m_dir.write(name, "left"));
@@ -272,24 +218,12 @@ TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
              int status = 0;
              ::wait(&status);
              EXPECT_TRUE(WIFSIGNALED(status));
-         }, std::nullopt, 0, "", [&] {
-             EXPECT_EQ(strays({"out"}), (std::vector<std::string>{".vorn-fresh1", ".vorn-runnin"}));
-             ::close(held);
-         }},
+         }, std::nullopt, 0, "", "out", {".vorn-fresh1", ".vorn-runnin", "out"}, [&] { ::close(held); }},
         // Root may write any file: the save is made as the file's owner.
-        {"a read-only file is refused", [&] {
-             m_dir.write("out", "old");
-             ::chown(out.c_str(), 65534, 65534);
-             ::chmod(out.c_str(), 0444);
-         }, root ? std::optional(Saver{65534, 65534, {}}) : std::nullopt, -3, "",
-         [&] { EXPECT_EQ(m_dir.read("out"), "old"); }},
-        {"a read-only folder says so", [&] {
-             ::chmod(dir.c_str(), 0755);
-         }, Saver{65534, 65534, {}}, -3, "Permission denied", [] {}},
-        {"a directory says so", [&] { fs::create_directory(out); }, std::nullopt, -3,
-         "フォルダ", [] {}},
-        {"links in a circle say so", [&] { fs::create_symlink("out", out); }, std::nullopt, -3,
-         "symbolic links", [] {}},
+        {"a read-only file is refused", [&] { owned(65534, 65534, 0444); },
+         root ? std::optional(Saver{65534, 65534, {}}) : std::nullopt, -3, "", "", {"out"}},
+        {"a read-only folder says so", [&] { ::chmod(dir.c_str(), 0755); }, Saver{65534, 65534, {}},
+         -3, "Permission denied", "", {}},
     };
     bool skipped = false;
     for (const auto &c : cases) {
@@ -302,15 +236,23 @@ TEST_F(AtomicFileTest, SavesKeepWhatTheyReplace)
         fs::create_directories(dir);
         ::chmod(dir.c_str(), 0777);
         c.make();
+        const auto before = fs::symlink_status(out).type();
         std::string why;
         EXPECT_EQ(saveAs(c.saver, out, why), c.result);
+        c.check();
+        EXPECT_EQ(fs::symlink_status(out).type(),
+                  before == fs::file_type::not_found && c.result == 0 ? fs::file_type::regular : before);
         if (c.result == 0)
-            EXPECT_EQ(m_dir.read("out"), "new");
+            EXPECT_EQ(m_dir.read(c.written), "new");
         else
             EXPECT_EQ(why.rfind(dir.string(), 0), 0u) << why;  // the file or its folder
+        if (c.result != 0 && before == fs::file_type::regular)
+            EXPECT_EQ(m_dir.read("out"), "old");
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
-        c.check();
+        EXPECT_EQ(names(), c.names);
     }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
     if (skipped)
         GTEST_SKIP() << "saving as another user needs root";
 }
@@ -326,9 +268,7 @@ TEST_F(AtomicFileTest, KeptCopyNeverReplacesAName)
     EXPECT_EQ(copy->filename(), "show.txt.bak2");
     EXPECT_EQ(m_dir.read("show.txt.bak2"), "original");
     EXPECT_EQ(m_dir.read("show.txt.bak"), "someone's");
-    struct stat info {};
-    ::stat(copy->c_str(), &info);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(fs::status(*copy).permissions(), fs::perms(0600));
 }
 
 // A full disk, played by a file size limit: the write fails part way and the old file stays,
@@ -341,8 +281,7 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     for (const size_t size : {bytes.size(), size_t(10000)}) {
-        struct rlimit small = saved;
-        small.rlim_cur = 4096;
+        const struct rlimit small{4096, saved.rlim_max};
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
         SaveFailure why;
         const int32_t result = replaceFile(file, bytes.substr(0, size), &why);
@@ -350,7 +289,7 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
         EXPECT_EQ(result, -1) << size;
         EXPECT_EQ(why.text(), file.string() + ": " + std::strerror(EFBIG));
         EXPECT_EQ(m_dir.read("big.png"), "old picture");
-        EXPECT_TRUE(strays({"big.png"}).empty());
+        EXPECT_EQ(names(), std::vector<std::string>{"big.png"});
     }
     std::signal(SIGXFSZ, previous);
 
@@ -361,7 +300,7 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile)
         EXPECT_EQ(unfinished.write(bytes), 0);
     }
     EXPECT_EQ(m_dir.read("big.png"), "old picture");
-    EXPECT_TRUE(strays({"big.png"}).empty());
+    EXPECT_EQ(names(), std::vector<std::string>{"big.png"});
     AtomicFile closed;
     EXPECT_EQ(closed.write("x"), -1);
     EXPECT_EQ(closed.commit(), -1);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 using namespace vorn;
 
@@ -15,25 +16,19 @@ constexpr int32_t Min = INT32_MIN;
 
 TEST(Saturate, ConversionsStopAtTheEndsOfInt32)
 {
-    const struct {
-        double value;
-        int32_t expected;
-    } doubles[] = {
+    const std::pair<double, int32_t> doubles[] = {
         {0.0, 0}, {2.9, 2}, {-2.9, -2}, {2147483646.9, Max - 1}, {2147483647.0, Max},
         {1e300, Max}, {-2147483648.0, Min}, {-1e300, Min}, {INFINITY, Max}, {-INFINITY, Min},
         {NAN, 0},
     };
-    for (const auto &c : doubles)
-        EXPECT_EQ(truncToInt32(c.value), c.expected) << c.value;
-    const struct {
-        int64_t value;
-        int32_t expected;
-    } integers[] = {
+    for (const auto &[value, expected] : doubles)
+        EXPECT_EQ(truncToInt32(value), expected) << value;
+    const std::pair<int64_t, int32_t> integers[] = {
         {0, 0}, {Max, Max}, {int64_t(Max) + 1, Max}, {INT64_MAX, Max}, {Min, Min},
         {int64_t(Min) - 1, Min}, {INT64_MIN, Min},
     };
-    for (const auto &c : integers)
-        EXPECT_EQ(clampToInt32(c.value), c.expected) << c.value;
+    for (const auto &[value, expected] : integers)
+        EXPECT_EQ(clampToInt32(value), expected) << value;
 }
 
 // Inclusive corners: width is right - left + 1. Sizes past int32 saturate instead of wrapping

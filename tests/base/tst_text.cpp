@@ -6,10 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
-
-#include <unistd.h>
 
 using namespace vorn;
 
@@ -63,6 +60,8 @@ TEST(ScenarioPath, NamesBecomePaths)
         EXPECT_EQ(path ? std::optional(path->string()) : std::nullopt, c.resolved) << c.name;
         EXPECT_EQ(scenarioBaseName(c.name), c.base) << c.name;
     }
+    // A name that is part of a longer text ends where the view ends.
+    EXPECT_EQ(scenarioBaseName(std::string_view("dir\\a.jpg\\x", 9)), "a.jpg");
     EXPECT_TRUE(isAbsoluteScenarioName("C:\\x.jpg"));
     EXPECT_EQ(resolveScenarioName("a.jpg", ""), "a.jpg");
     EXPECT_EQ(pathToSjis("/d/表.txt"), std::string("/d/\x95\x5C.txt"));
@@ -83,21 +82,11 @@ TEST(StderrPrompter, PrintsEveryByteOnItsOwnLine)
         {std::string("a\0b", 3), true, "a\xEF\xBF\xBD" "b\n"},
     };
     for (const auto &c : cases) {
-        std::FILE *capture = std::tmpfile();
-        ASSERT_TRUE(capture);
-        std::fflush(stderr);
-        const int saved = ::dup(2);
-        ::dup2(::fileno(capture), 2);
+        testing::internal::CaptureStderr();
         StderrPrompter prompter(c.answer);
         prompter.showError(c.text);
         const bool answer = prompter.askYesNo(c.text);
-        std::fflush(stderr);
-        ::dup2(saved, 2);
-        ::close(saved);
-        std::string printed(64, '\0');
-        std::rewind(capture);
-        printed.resize(std::fread(printed.data(), 1, printed.size(), capture));
-        std::fclose(capture);
+        const std::string printed = testing::internal::GetCapturedStderr();
         EXPECT_EQ(answer, c.answer);
         EXPECT_EQ(printed, c.printed + c.printed);
     }

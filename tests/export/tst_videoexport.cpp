@@ -21,6 +21,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -48,6 +49,7 @@ struct ReadBack {
     AVRational frameRate{0, 1}, videoTimeBase{0, 1};
     int64_t videoDuration = 0;     // in videoTimeBase
     std::vector<ImagePtr> frames;  // every decoded picture, 24-bit
+    std::vector<int32_t> keys;     // the video packets that are key frames, counted from 0
     std::vector<float> audio;      // channel 0, decoded from the start
 };
 
@@ -96,8 +98,11 @@ ReadBack readBack(const std::filesystem::path &file)
             av_frame_unref(frame);
         }
     };
-    while (av_read_frame(input, packet) >= 0) {
+    for (int32_t video = 0; av_read_frame(input, packet) >= 0;) {
         AVCodecContext *decoder = decoders[size_t(packet->stream_index)];
+        if (decoder->codec_type == AVMEDIA_TYPE_VIDEO && (packet->flags & AV_PKT_FLAG_KEY))
+            out.keys.push_back(video);
+        video += decoder->codec_type == AVMEDIA_TYPE_VIDEO;
         avcodec_send_packet(decoder, packet);
         av_packet_unref(packet);
         drain(decoder);
@@ -130,11 +135,11 @@ double psnr(const ImageBuffer &a, const ImageBuffer &b)
 
 class VideoExportTest : public ::testing::Test {
 protected:
-    // A box turning a full circle over the scenario's frames (so every frame differs from its
+    // A box turning a full circle over `frames` frames (so every frame differs from its
     // neighbours), with the chirp as its song when `songRate` is not 0; MAIN can start with
-    // frames of a picture that cannot be decoded.
+    // `broken` frames of a picture that cannot be decoded.
     std::unique_ptr<Scenario> make(int frameRate, int scale, int songRate, int channels,
-                                   int32_t brokenFrames = 0)
+                                   int32_t broken = 0, int32_t frames = Frames)
     {
         std::string text = "SCREEN " + std::to_string(Width) + " " + std::to_string(Height) + "\nFRAMERATE " + std::to_string(frameRate) +
                            "\nSCALE " + std::to_string(scale) + "\n";
@@ -157,20 +162,18 @@ protected:
         EXPECT_TRUE(picture.save(QString::fromStdString((m_dir.path() / "picture.png").string())));
         text += "IMAGE \"picture\" { FILE \"picture.png\" }\n"
                 "ROTATE \"turn\" { INPUT \"picture\" ANGLE 0 360 FRAMES " +
-                std::to_string(Frames) + " }\n";
-        if (brokenFrames > 0) {
+                std::to_string(frames) + " }\n";
+        if (broken != 0) {
             // A picture that reads at the check and is spoilt before it is rendered.
             EXPECT_TRUE(picture.save(QString::fromStdString((m_dir.path() / "broken.jpg").string()), "JPG"));
-            text += "IMAGE \"broken\" { FILE \"broken.jpg\" }\nSTILL \"gone\" { INPUT \"broken\" "
-                    "FRAMES " + std::to_string(brokenFrames) + " }\n"
-                    "MAIN { INPUT \"gone\" INPUT \"turn\" }\n";
-        } else {
-            text += "MAIN { INPUT \"turn\" }\n";
+            text += "IMAGE \"broken\" { FILE \"broken.jpg\" }\nSTILL \"gone\" { INPUT \"broken\" FRAMES " +
+                    std::to_string(broken) + " }\n";
         }
+        text += broken > 0 ? "MAIN { INPUT \"gone\" INPUT \"turn\" }\n" : "MAIN { INPUT \"turn\" }\n";
         const auto file = m_dir.write("video.txt", text);
         auto scenario = loadLinkedScenario(file, m_prompter);
         EXPECT_TRUE(scenario) << m_prompter.lastError();
-        if (brokenFrames > 0)
+        if (broken != 0)
             m_dir.write("broken.jpg", "not a picture");
         return scenario;
     }
@@ -188,6 +191,8 @@ struct Case {
     VideoExportOptions options;
     AVRational rate;         // frames per second as written
     int audioRate;           // 0: no audio stream
+    int32_t frames = Frames;
+    std::vector<int32_t> keys = {};  // key frames when given: every two seconds, at most 600 apart
 };
 
 void PrintTo(const Case &c, std::ostream *os)
@@ -200,7 +205,7 @@ class VideoExportCases : public VideoExportTest, public ::testing::WithParamInte
 TEST_P(VideoExportCases, ReadsBackAsExported)
 {
     const Case &c = GetParam();
-    auto scenario = make(c.frameRate, c.scale, c.songRate, c.channels);
+    auto scenario = make(c.frameRate, c.scale, c.songRate, c.channels, 0, c.frames);
     ASSERT_TRUE(scenario);
     VideoExportOptions options = c.options;
     options.threads = 3;  // more than the cores: the order must still hold
@@ -210,7 +215,7 @@ TEST_P(VideoExportCases, ReadsBackAsExported)
     EXPECT_EQ(scenario->prompter, &m_prompter);
 
     const int32_t first = options.firstFrame;
-    const int32_t count = (options.lastFrame < 0 ? Frames - 1 : options.lastFrame) - first + 1;
+    const int32_t count = (options.lastFrame < 0 ? c.frames - 1 : options.lastFrame) - first + 1;
     const ReadBack file = readBack(out());
     const bool song = c.audioRate != 0;
     std::vector<AVCodecID> codecs{AV_CODEC_ID_H264};
@@ -225,6 +230,8 @@ TEST_P(VideoExportCases, ReadsBackAsExported)
     EXPECT_EQ(int64_t(file.videoDuration) * file.videoTimeBase.num * c.frameRate,
               int64_t(count) * c.scale * file.videoTimeBase.den);
     ASSERT_EQ(int32_t(file.frames.size()), count);
+    if (!c.keys.empty())
+        EXPECT_EQ(file.keys, c.keys);
     EXPECT_EQ(file.sampleRate, c.audioRate);
 
     if (!options.width) {
@@ -258,9 +265,10 @@ TEST_P(VideoExportCases, ReadsBackAsExported)
             }
         }
         EXPECT_EQ(bestLag, 0);
-        // As long as the video, give or take the last AAC frame.
-        const double videoSeconds = double(count) * c.scale / c.frameRate;
-        EXPECT_NEAR(double(file.audio.size()) / c.audioRate, videoSeconds, 1024.0 / c.audioRate);
+        // As long as the video, and less than an AAC frame longer: the song's last samples too.
+        const int64_t videoSamples = int64_t(count) * c.scale * c.audioRate / c.frameRate;
+        EXPECT_GE(int64_t(file.audio.size()), videoSamples);
+        EXPECT_LT(int64_t(file.audio.size()), videoSamples + 1024);
     }
 }
 
@@ -271,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"exact2997", 2997, 100, 22050, 1, {}, {2997, 100}, 22050},
         // A song at a rate AAC does not take is resampled to 48 kHz.
         Case{"pal_range", 25, 1, 37800, 2, {0, 0, 5, 16, 0}, {25, 1}, 48000},
-        Case{"silent_scaled", 60, 2, 0, 0, {48, 32, 0, -1, 0}, {30, 1}, 0}),
+        Case{"silent_scaled", 60, 2, 0, 0, {48, 32, 0, -1, 0}, {30, 1}, 0},
+        Case{"kilo", 1000, 1, 0, 0, {96, 64, 0, -1, 0}, {1000, 1}, 0, 602, {0, 600}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A cancel half way leaves no new file and an old one whole; so does a range that is refused.
@@ -296,12 +305,27 @@ TEST_F(VideoExportTest, CancelAndRefusalLeaveNothing)
     EXPECT_EQ(seen, Frames / 2);
     EXPECT_EQ(m_dir.read("out.mp4"), "an older video");
 
-    VideoExportOptions beyond;
-    beyond.lastFrame = Frames;
-    result = exportVideo(*scenario, out(), beyond);
-    EXPECT_EQ(result.status, VideoExportStatus::Failed);
-    EXPECT_EQ(result.messages, std::vector<std::string>{"フレーム 24 はシナリオの範囲 (0 - 23) の外にあります。"});
-    EXPECT_EQ(m_dir.read("out.mp4"), "an older video");
+    // Refused settings: the reason alone, and the old file kept.
+    const struct {
+        std::function<void(Scenario &, VideoExportOptions &)> set;
+        const char *message;
+    } refusals[] = {
+        {[](Scenario &, VideoExportOptions &o) { o.lastFrame = Frames; }, "フレーム 24 はシナリオの範囲 (0 - 23) の外にあります。"},
+        {[](Scenario &, VideoExportOptions &o) { o.firstFrame = 5; o.lastFrame = 4; }, "書き出す範囲が正しくありません (5 - 4)。"},
+        {[](Scenario &s, VideoExportOptions &) { s.scale = 0; }, "フレームレートが正しくありません (30 / 0)。"},
+        {[](Scenario &s, VideoExportOptions &) { s.frameRate = 0; }, "フレームレートが正しくありません (0 / 1)。"},
+        {[](Scenario &, VideoExportOptions &o) { o.width = 34; o.height = 33; },
+         "動画のサイズ 34x33 は使えません (幅と高さは 2 から 8192 までの偶数)。"},
+    };
+    for (const auto &r : refusals) {
+        auto refused = make(30, 1, 0, 0);
+        VideoExportOptions options;
+        r.set(*refused, options);
+        result = exportVideo(*refused, out(), options);
+        EXPECT_EQ(result.status, VideoExportStatus::Failed);
+        EXPECT_EQ(result.messages, std::vector<std::string>{r.message});
+        EXPECT_EQ(m_dir.read("out.mp4"), "an older video");
+    }
 }
 
 // Frames whose picture cannot be made (here the first six) are written black and reported

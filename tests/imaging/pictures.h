@@ -4,7 +4,12 @@
 
 #include "support/pixelprobe.h"
 
+#include <gtest/gtest.h>
+
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace vorn::test {
@@ -39,6 +44,53 @@ inline ImagePtr noisePicture(int32_t w, int32_t h, uint32_t seed)
             setPixel(*image, x, y,
                      {int(gen() & 255), int(gen() & 255), int(gen() & 255), int(gen() & 255)});
     return image;
+}
+
+// The rows of tests/imaging/data/<name>: tab-separated fields, '#' lines and blank lines skipped.
+inline std::vector<std::vector<std::string>> readTable(const std::string &name)
+{
+    std::ifstream in(std::string(VORN_SOURCE_DIR) + "/tests/imaging/data/" + name);
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> row;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');)
+            row.push_back(field);
+        rows.push_back(row);
+    }
+    EXPECT_FALSE(rows.empty()) << name;
+    return rows;
+}
+
+// The numbers of a field, space-separated; "12K" is 12 x 1024.
+inline std::vector<int64_t> numbers(const std::string &field)
+{
+    std::vector<int64_t> out;
+    std::istringstream words(field);
+    for (std::string word; words >> word;)
+        out.push_back(std::stoll(word) * (word.back() == 'K' ? 1024 : 1));
+    return out;
+}
+
+// A field of number groups separated by commas, e.g. points "x y, x y"; "-" holds none.
+inline std::vector<std::vector<int64_t>> groups(const std::string &field)
+{
+    std::vector<std::vector<int64_t>> out;
+    std::istringstream parts(field == "-" ? "" : field);
+    for (std::string part; std::getline(parts, part, ',');)
+        out.push_back(numbers(part));
+    return out;
+}
+
+// Pixels written "r g b a, r g b a" (alpha -1: no alpha plane).
+inline std::vector<Rgba> pixelsOf(const std::string &field)
+{
+    std::vector<Rgba> out;
+    for (const auto &v : groups(field))
+        out.push_back({int(v.at(0)), int(v.at(1)), int(v.at(2)), int(v.at(3))});
+    return out;
 }
 
 } // namespace vorn::test
