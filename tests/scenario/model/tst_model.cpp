@@ -89,8 +89,8 @@ TEST(BlockInputTest, BlankInputGivesTransparentScreenPictures)
     ASSERT_TRUE(first && second);
     EXPECT_NE(first, second);  // each caller gets its own picture
     ASSERT_TRUE(first->width == 4 && first->height == 3 && first->alpha);
-    for (int32_t i = 0; i < 12; ++i)
-        EXPECT_EQ(first->alphaRow(i / 4)[i % 4] + GetChannel(*first, i % 4, i / 4, 0), 0);
+    for (int32_t i = 0; i < 48; ++i)  // red, green, blue and alpha of each pixel: transparent black
+        EXPECT_EQ(i < 36 ? GetChannel(*first, i % 4, i / 4 % 3, i / 12) : first->alphaRow(i / 4 % 3)[i % 4], 0) << i;
     EXPECT_TRUE(input->blankImage);
     input->release(first, 0);
     EXPECT_TRUE(input->blankImage);  // kept while frames remain
