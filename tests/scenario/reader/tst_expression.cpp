@@ -69,8 +69,7 @@ TEST(Expression, ValuesGroupingWrapAroundAndFailures)
     for (const test::Row &row : test::readTable("tests/scenario/reader/data/expressions.tsv")) {
         int32_t value = 12345;
         EXPECT_EQ(AnalyzeExpressionMain(row.at(0), value), std::stoi(row.at(1))) << row[0];
-        if (row.size() > 2)
-            EXPECT_EQ(value, std::stoi(row[2])) << row[0];
+        EXPECT_TRUE(row.size() < 3 || value == std::stoi(row[2])) << row[0] << " gave " << value;
     }
 }
 
