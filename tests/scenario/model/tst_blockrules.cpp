@@ -1,26 +1,11 @@
 // Each kind's length, key frames and validation: the cases of data/lengths.txt read and linked as
 // a user's file is, and what a table cannot hold (changes after linking, long chains, photos).
 #include "modeltest.h"
-#include "base/scenariopath.h"
-#include "base/sjis.h"
-#include "scenario/reader/linker.h"
-#include "scenario/reader/reader.h"
-#include "support/tempdir.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
-namespace vorn {
+namespace vorn::test {
 namespace {
-
-using test::addBlock;
-using test::addInput;
-using test::addStill;
-using test::RecordingPrompter;
 
 // The frames in 0 .. count - 1 that a block reports as key frames, asked frame by frame; the
 // key frames the block collects in one walk must be the same, and so must those of any part of
@@ -59,15 +44,15 @@ void expectCollectedKeyFrames(Scenario &scenario)
 // The cases of data/lengths.txt (its header says what the lines mean).
 TEST(LengthAndKeyFrames, TableOfScenarios)
 {
-    const test::TempDir dir;
+    const TempDir dir;
     std::filesystem::copy(std::filesystem::path(VORN_SOURCE_DIR) / "tests/scenario/model/data/pictures",
                           dir.path() / "pictures");
-    const int cases = test::forEachCase("lengths.txt", [&dir](const std::string &text, const std::string &expected) {
+    const int cases = forEachCase("lengths.txt", [&dir](const std::string &text, const std::string &expected) {
         RecordingPrompter prompter;
         Scenario scenario;
         scenario.prompter = &prompter;
-        const auto file = dir.write("case.txt", utf8ToSjis(text).value());
-        ASSERT_EQ(load(scenario, pathToSjis(file).value()), 0) << prompter.lastError();
+        ASSERT_EQ(load(scenario, pathToSjis(dir.write("case.txt", utf8ToSjis(text).value())).value()), 0)
+            << prompter.lastError();
         const int32_t linked = link(scenario);
         std::istringstream lines(expected);
         for (std::string line; std::getline(lines, line);) {
@@ -106,17 +91,6 @@ TEST(LengthAndKeyFrames, TableOfScenarios)
     EXPECT_EQ(cases, 18);
 }
 
-TEST(LengthAndKeyFrames, LengthIsKeptUntilReset)
-{
-    Scenario scenario;
-    auto *still = addStill(scenario, "s", 10);
-    EXPECT_EQ(still->frameCount(), 10);
-    still->frames = 20;
-    EXPECT_EQ(still->frameCount(), 10);
-    still->frameCountCache = -1;
-    EXPECT_EQ(still->frameCount(), 20);
-}
-
 // Forty levels of MIX, each naming the level below twice at the same place: a walk of every path
 // would never end; the shared parts are collected once.
 TEST(LengthAndKeyFrames, SharedPartsAreCollectedOnce)
@@ -144,14 +118,11 @@ TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
     {
         Scenario scenario;
         scenario.prompter = &prompter;
-        const auto allKinds =
-            std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / "allkinds.txt";
-        ASSERT_EQ(load(scenario, pathToSjis(allKinds).value()), 0);
-        ASSERT_EQ(link(scenario), 0);
+        ASSERT_EQ(loadLinked(scenario, AllKinds), 0);
         expectCollectedKeyFrames(scenario);
     }
 
-    test::TempDir dir;
+    TempDir dir;
     std::mt19937 random(20261207);
     const auto pick = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
@@ -188,11 +159,10 @@ TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
             text += std::string(kind[0]) + " \"" + names.back() + "\" { " + body + " }\n";
         }
         text += "MAIN { INPUT \"b19\" INPUT \"b18\" INPUT \"b10\" }\n";
-        const auto file = dir.path() / ("random" + std::to_string(round) + ".txt");
-        std::ofstream(file, std::ios::binary) << text;
+        const auto file = dir.write("random" + std::to_string(round) + ".txt", text);
         Scenario scenario;
         scenario.prompter = &prompter;
-        if (load(scenario, pathToSjis(file).value()) != 0 || link(scenario) != 0)
+        if (loadLinked(scenario, file) != 0)
             continue;  // lengths the random numbers made invalid
         ++linked;
         SCOPED_TRACE(text);
@@ -201,64 +171,31 @@ TEST(LengthAndKeyFrames, CollectedMatchTheFrameByFrameAnswer)
     EXPECT_GT(linked, 20);
 }
 
-class ValidateTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        // validate reads the picture's header.
-        const auto photo = std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/exif-none.jpg";
-        std::filesystem::copy_file(photo, directory / "there.jpg");
+// A TEXT's shown string is its text, with the placeholders filled from its photo's tags; the
+// written text stays.
+TEST(ValidateTest, TextStringIsPreparedFromThePhoto)
+{
+    const std::filesystem::path data = VORN_TEST_DATA_DIR;
+    const struct {
+        const char *photo, *string, *shown;
+    } rows[] = {
+        {nullptr, "Hello\r\nWorld", "Hello\r\nWorld"},
+        {"exif-none.jpg", "Hello\r\nWorld", "Hello\r\nWorld"},
+        {"exif-tagged.jpg", "%MAKER% / %ISO%\r\n%FOCUS%", "VornCam / 400\r\n35 / 1"},
+    };
+    for (const auto &row : rows) {
+        RecordingPrompter prompter;
+        Scenario scenario;
+        auto *text = addBlock<TextBlock>(scenario, "t");
+        text->directory = data.string();
+        if (row.photo)
+            text->file = (data / row.photo).string();
+        text->string = row.string;
+        EXPECT_EQ(text->validate(&prompter), 0) << prompter.lastError();
+        EXPECT_EQ(text->displayString, row.shown);
+        EXPECT_EQ(text->string, row.string);
     }
-
-    test::TempDir m_temp;
-    const std::filesystem::path directory = m_temp.path();
-    RecordingPrompter prompter;
-    Scenario scenario;
-};
-
-// The picture's path is its folder and its name joined by a backslash; a drive letter cannot
-// exist here, and a BLOCK_FRAME has no file to open.
-TEST_F(ValidateTest, ImageFileMustOpen)
-{
-    auto *image = addBlock<ImageBlock>(scenario, "pic");
-    image->directory = directory.string();
-    image->file = "there.jpg";
-    EXPECT_EQ(image->validate(&prompter), 0);
-    EXPECT_EQ(image->path, directory.string() + "\\there.jpg");
-    image->file = "C:\\there.jpg";
-    EXPECT_EQ(image->validate(&prompter), -4);
-    image->file.reset();
-    image->directory.reset();
-    EXPECT_EQ(image->validate(&prompter), 0);
-    EXPECT_FALSE(image->path);
-}
-
-TEST_F(ValidateTest, TextStringIsPrepared)
-{
-    auto *text = addBlock<TextBlock>(scenario, "t");
-    text->directory = directory.string();
-    text->string = "Hello\r\nWorld";
-    EXPECT_EQ(text->validate(&prompter), 0);
-    EXPECT_EQ(text->displayString, "Hello\r\nWorld");
-    text->file = "there.jpg";  // no photo data: no placeholders to fill, text unchanged
-    EXPECT_EQ(text->validate(&prompter), 0);
-    EXPECT_EQ(text->displayString, "Hello\r\nWorld");
-    EXPECT_TRUE(prompter.errors.empty());
-}
-
-TEST_F(ValidateTest, TextPlaceholdersComeFromThePhoto)
-{
-    const std::filesystem::path photo = std::filesystem::path(VORN_TEST_DATA_DIR) / "exif-tagged.jpg";
-    if (!std::filesystem::exists(photo))
-        GTEST_SKIP() << "no tagged photo in the test data";
-    auto *text = addBlock<TextBlock>(scenario, "t");
-    text->directory = directory.string();
-    text->file = photo.string();
-    text->string = "%MAKER% / %ISO%\r\n%FOCUS%";
-    EXPECT_EQ(text->validate(&prompter), 0);
-    EXPECT_EQ(text->displayString, "VornCam / 400\r\n35 / 1");
-    EXPECT_EQ(text->string, "%MAKER% / %ISO%\r\n%FOCUS%");  // the written text stays
 }
 
 } // namespace
-} // namespace vorn
+} // namespace vorn::test
