@@ -9,6 +9,7 @@
 #include "scenario/reader/reader.h"
 #include "support/heavyscenario.h"
 #include "support/recordingprompter.h"
+#include "tablerows.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,21 +25,6 @@ using namespace vorn;
 namespace {
 
 constexpr int Edge = 2;
-
-// 900 frames at 29.97 frames per second of a red 64 x 48 picture; frames 900 to 909 hold a
-// text block too small to draw.
-const char ScenarioText[] =
-    "SCREEN\t64\t48\nFRAMERATE\t2997\nSCALE\t100\n"
-    "DRAW \"red\"\n{\n\tSIZE\t64 48\n\tCOLOR\t255 0 0 255\n"
-    "\tRECT\n\t{\n\t\tPOINT\t0 0\n\t\tPOINT\t63 47\n\t\tFILL\n\t}\n}\n"
-    "STILL \"still\"\n{\n\tINPUT\t\"red\"\t0 0 63 47\n\tFRAMES\t900\n}\n"
-    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
-
-const char BrokenText[] =
-    "SCREEN\t64\t48\nFRAMERATE\t30\nSCALE\t1\n"
-    "TEXT \"empty\"\n{\n\tSIZE\t0 0\n\tSTRING\t\"a\"\n}\n"
-    "STILL \"still\"\n{\n\tINPUT\t\"empty\"\t0 0 63 47\n\tFRAMES\t10\n}\n"
-    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
 
 // Records the thread each message arrives on.
 class ThreadPrompter final : public Prompter {
@@ -63,7 +49,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_scenario = read(ScenarioText, "red.txt", m_prompter);
+        m_scenario = read("red.txt", m_prompter);
         QVERIFY2(m_scenario, m_prompter.lastError().c_str());
         QCOMPARE(m_scenario->totalFrames, 900);
     }
@@ -159,7 +145,7 @@ private slots:
     void renderMessagesReachTheInterfaceThread()
     {
         ThreadPrompter prompter;
-        std::unique_ptr<Scenario> broken = read(BrokenText, "broken.txt", prompter);
+        std::unique_ptr<Scenario> broken = read("broken.txt", prompter);
         QVERIFY(broken);
         QVERIFY(prompter.errors.empty());
         CImageWnd window;
@@ -185,19 +171,13 @@ private slots:
     // Detaching while a render runs cancels it: nothing of it is shown or said, every picture goes
     // back, and the notification that arrives afterwards changes nothing. A heavy frame cancelled
     // part way leaves no half-made picture in the scenario's caches: rendered again, it is whole.
-    void detachCancelsTheRender_data()
-    {
-        QTest::addColumn<bool>("heavy");
-        QTest::newRow("light") << false;
-        QTest::newRow("heavy") << true;
-    }
+    void detachCancelsTheRender_data() { test::addTags({"light", "heavy"}); }
 
     void detachCancelsTheRender()
     {
-        QFETCH(bool, heavy);
+        const bool heavy = QTest::currentDataTag() == QByteArray("heavy");
         test::RecordingPrompter prompter;
-        std::unique_ptr<Scenario> scenario =
-            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        std::unique_ptr<Scenario> scenario = read(heavy ? "heavy.txt" : "red.txt", prompter);
         QVERIFY(scenario);
         CImageWnd window;
         window.resize(100 + 2 * Edge, 80 + 2 * Edge);
@@ -222,8 +202,7 @@ private slots:
         window.showFrame(7);
         QVERIFY(ready.wait(60000));
         QCOMPARE(window.shownFrame(), 7);
-        std::unique_ptr<Scenario> fresh =
-            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        std::unique_ptr<Scenario> fresh = read(heavy ? "heavy.txt" : "red.txt", prompter);
         QVERIFY(fresh);
         ImageBuffer *picture = fresh->render(7);
         QVERIFY(picture);
@@ -234,10 +213,13 @@ private slots:
     }
 
 private:
-    std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter)
+    // A scenario of data/, or the heavy one written out, read and linked.
+    std::unique_ptr<Scenario> read(const char *name, Prompter &prompter)
     {
-        const std::string path = m_dir.filePath(name).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
+        const bool heavy = name == std::string_view("heavy.txt");
+        const std::string path = heavy ? m_dir.filePath(name).toStdString() : std::string(VORN_APP_TEST_DATA "/") + name;
+        if (heavy)
+            std::ofstream(path, std::ios::binary) << test::heavyScenarioText();
         auto scenario = std::make_unique<Scenario>();
         scenario->prompter = &prompter;
         if (load(*scenario, path) != 0 || link(*scenario) != 0)

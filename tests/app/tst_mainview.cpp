@@ -15,6 +15,7 @@
 #include "support/beatsong.h"
 #include "support/heavyscenario.h"
 #include "support/wavfile.h"
+#include "tablerows.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -40,6 +41,7 @@
 #include <memory>
 
 using namespace vorn;
+using namespace vorn::test;
 
 namespace {
 
@@ -80,22 +82,6 @@ private:
     }
 };
 
-const char *const SongScenario =
-    "SCREEN\t64\t48\nFRAMERATE\t30\nSCALE\t1\nAUDIO\t\"song.wav\"\n"
-    "DRAW \"d\"\n{\n\tSIZE\t64 48\n\tCOLOR\t255 0 0 255\n"
-    "\tRECT\n\t{\n\t\tPOINT\t0 0\n\t\tPOINT\t10 10\n\t\tFILL\n\t}\n}\n"
-    "STILL \"s\"\n{\n\tINPUT\t\"d\"\n\tFRAMES\t60\n}\n"
-    "MAIN\n{\n\tINPUT\t\"s\"\n}\n"
-    "CHECKPOINT\n{\n\tCF\t15\t0\t255\t0\n}\n";
-
-// Rows named by their tags only: the test reads QTest::currentDataTag().
-void addTags(std::initializer_list<const char *> tags)
-{
-    QTest::addColumn<int>("tag");
-    for (const char *tag : tags)
-        QTest::newRow(tag) << 0;
-}
-
 } // namespace
 
 class TestMainView : public QObject {
@@ -127,23 +113,13 @@ private slots:
         QVERIFY(CMainView::waitForEngines(std::chrono::seconds(10)));
     }
 
-    void droppedNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error");
-        const QString unknown = QStringLiteral("入力されたファイルの種類が不明です。");
-        QTest::newRow("upper-case WAV") << "X.WAV" << unknown;
-        QTest::newRow("song") << "x.wav" << "";
-        QTest::newRow("missing scenario") << "none.txt" << "?";
-        // The scenario names its song in Shift-JIS: a name it cannot hold is said, not ignored.
-        QTest::newRow("song Shift-JIS cannot name")
-            << "café.wav" << "次のパスは Shift-JIS で表すことができません。\n";
-    }
+    void droppedNames_data() { addRows("window.tsv", QStringLiteral("drop")); }
 
     void droppedNames()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, error);
+        QFETCH(QStringList, row);
+        const QString name = row[1];
+        QString error = row[2] == QStringLiteral("-") ? QString() : row[2];
         for (const char *song : {"x.wav", "X.WAV", "café.wav"})
             writeSong(QString::fromUtf8(song));
         if (error.endsWith(QLatin1Char('\n')))
@@ -556,21 +532,7 @@ private slots:
         QCOMPARE(m_prompter.errors.size(), size_t(1));
     }
 
-    void saveAsksFirst_data()
-    {
-        QTest::addColumn<QByteArray>("head");        // the scenario's first line
-        QTest::addColumn<QString>("changed");        // a file another program changes after the read
-        QTest::addColumn<bool>("answer");
-        QTest::addColumn<QStringList>("questions");  // a piece of each question, in order
-        const QString changed = QStringLiteral("は他のプログラムによって変更されています");
-        const QString flatten = QStringLiteral("として残します");
-        QTest::newRow("as the writer writes it") << QByteArray("# Vorn Scenario file - x \n") << "" << true << QStringList{};
-        QTest::newRow("own comment, declined") << QByteArray("# mine\n") << "" << false << QStringList{flatten};
-        QTest::newRow("variable") << QByteArray("$(w) = 64\n") << "" << true << QStringList{flatten};
-        QTest::newRow("changed since, declined") << QByteArray() << "s.txt" << false << QStringList{changed};
-        QTest::newRow("INCLUDEd file changed") << QByteArray("INCLUDE \"inc.txt\"\n") << "inc.txt" << true
-                                               << QStringList{changed, flatten};
-    }
+    void saveAsksFirst_data() { addRows("window.tsv", QStringLiteral("save")); }
 
     // Ctrl+S over a file read earlier asks before it overwrites another program's changes or
     // writes out a hand-written scenario in full, and then keeps the original as s.txt.bak.
@@ -578,10 +540,11 @@ private slots:
     // asks nothing.
     void saveAsksFirst()
     {
-        QFETCH(QByteArray, head);
-        QFETCH(QString, changed);
-        QFETCH(bool, answer);
-        QFETCH(QStringList, questions);
+        QFETCH(QStringList, row);
+        const QByteArray head = row[1] == QStringLiteral("-") ? QByteArray() : row[1].toUtf8();
+        const QString changed = row[2] == QStringLiteral("-") ? QString() : row[2];
+        const bool answer = row[3] == QStringLiteral("yes");
+        const QStringList questions = row[4] == QStringLiteral("-") ? QStringList() : row[4].split(QStringLiteral("; "));
         writeText("inc.txt", "SCALE 1\n");
         writeText("s.txt", head + scenarioText(false));
         m_view->openFile(file("s.txt"));
@@ -883,8 +846,9 @@ private:
 
     static QByteArray scenarioText(bool withSong)
     {
-        QByteArray text(SongScenario);
-        return withSong ? text : text.replace("AUDIO\t\"song.wav\"\n", "");
+        QFile in(QStringLiteral(VORN_APP_TEST_DATA "/song.txt"));
+        const QByteArray text = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+        return withSong ? text : QByteArray(text).replace("AUDIO\t\"song.wav\"\n", "");
     }
     // Written, opened and loaded: a song, or the test scenario as s.txt.
 

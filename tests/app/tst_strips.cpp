@@ -5,6 +5,7 @@
 #include "app/progresswnd.h"
 #include "audio/audioclip.h"
 #include "support/wavfile.h"
+#include "tablerows.h"
 #include "timeline/markstrips.h"
 
 #include <QMouseEvent>
@@ -17,6 +18,7 @@
 #include <memory>
 
 using namespace vorn;
+using namespace vorn::test;
 
 namespace {
 
@@ -96,26 +98,15 @@ private slots:
         QVERIFY(m_stereo && m_mono);
     }
 
-    void waveformPixels_data()
-    {
-        QTest::addColumn<int>("channels");        // 0: no song
-        QTest::addColumn<QList<int>>("blue");     // centre-line columns
-        QTest::addColumn<QList<int>>("green");    // first and last column of each channel's row
-        // Channel 0 (+10 pixels) runs from centre + 10 down to centre + 1, the end pixel at the
-        // centre left out; channel 1 (-20 pixels) from its centre (under the centre line) to
-        // centre - 19.
-        QTest::newRow("no song") << 0 << QList<int>{25, 75} << QList<int>{};
-        QTest::newRow("mono") << 1 << QList<int>{50} << QList<int>{51, 60};
-        QTest::newRow("stereo") << 2 << QList<int>{25, 75} << QList<int>{26, 35, 56, 74};
-    }
+    void waveformPixels_data() { addRows("window.tsv", QStringLiteral("wave")); }
 
     // Whole rows inside and outside the band (0, 0, 204), which covers rows posToY(start) to
     // posToY(end) - 1 under the waveform, and only with a song.
     void waveformPixels()
     {
-        QFETCH(int, channels);
-        QFETCH(QList<int>, blue);
-        QFETCH(QList<int>, green);
+        QFETCH(QStringList, row);
+        const int channels = row[1].toInt();
+        const QList<int> blue = numbers(row[2]), green = numbers(row[3]);
         TimeLine timeLine;
         CProgressWnd wave(timeLine);
         place(wave);
@@ -310,26 +301,16 @@ private slots:
         expectPixels(mark, {{50, 30, Black}, {50, 10, yellow}});
     }
 
-    void hoverClickAndDelete_data()
-    {
-        QTest::addColumn<QList<int>>("rows");  // rows of the marks, in list order
-        QTest::addColumn<int>("mouseY");
-        QTest::addColumn<int>("picked");       // index of the hovered mark
-        // Which mark is nearest, and which of two at one position goes, the strips decide (proven
-        // there); these rows check that the widget's rows are measured as they are drawn.
-        QTest::newRow("5 and 8 pixels away") << QList<int>{92, 105} << 100 << 1;
-        QTest::newRow("8 and 5 pixels away") << QList<int>{105, 92} << 97 << 1;
-        QTest::newRow("off screen counts") << QList<int>{150, -20} << 0 << 1;
-    }
+    void hoverClickAndDelete_data() { addRows("window.tsv", QStringLiteral("hover")); }
 
     // The nearest mark is hovered and its time shown in pane 2; a click selects it and asks for
     // its picture; Delete removes the first mark at its position; leaving clears the pane. Without
     // a hovered mark neither click nor Delete does anything.
     void hoverClickAndDelete()
     {
-        QFETCH(QList<int>, rows);
-        QFETCH(int, mouseY);
-        QFETCH(int, picked);
+        QFETCH(QStringList, row);
+        const QList<int> rows = numbers(row[1]);
+        const int mouseY = row[2].toInt(), picked = row[3].toInt();
         TimeLine timeLine;
         MarkStrips strips;
         CMarkWnd mark(timeLine, strips.strip(1), 1);
