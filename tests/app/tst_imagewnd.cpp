@@ -54,23 +54,9 @@ private slots:
         QCOMPARE(m_scenario->totalFrames, 900);
     }
 
-    // Frames outside the scenario, or without one, are dropped: nothing renders or is said.
-    void framesOutsideAreDropped()
-    {
-        for (const auto &[withScenario, frame] : {std::pair(false, 0), std::pair(true, -1), std::pair(true, 900)}) {
-            CImageWnd window;
-            if (withScenario)
-                window.setScenario(m_scenario.get());
-            QSignalSpy status(&window, &CImageWnd::statusText);
-            window.showFrame(frame);
-            QVERIFY(!window.isBusy() && status.isEmpty());
-            QCOMPARE(window.wantedFrame(), -1);
-            window.detachScenario();
-        }
-    }
 
     // The second request arrives while the first renders and is dropped; asked again once the
-    // first has arrived, it renders.
+    // first has arrived, it renders. Frames outside the scenario, or without one, are dropped.
     void twoQuickRequestsRenderOnce()
     {
         CImageWnd window;
@@ -78,6 +64,10 @@ private slots:
         window.setScenario(m_scenario.get());
         QSignalSpy status(&window, &CImageWnd::statusText);
         QSignalSpy ready(&window, &CImageWnd::frameReady);
+        for (int outside : {-1, 900}) {  // dropped: nothing renders or is said
+            window.showFrame(outside);
+            QVERIFY(!window.isBusy() && status.isEmpty() && window.wantedFrame() == -1);
+        }
         window.showFrame(899);
         window.showFrame(5);
         QVERIFY(window.isBusy());
@@ -96,6 +86,9 @@ private slots:
         QCOMPARE(status.last().at(1).toString(), QStringLiteral("5"));
         window.detachScenario();
         QVERIFY(m_prompter.errors.empty());
+        CImageWnd empty;  // no scenario: dropped
+        empty.showFrame(0);
+        QVERIFY(!empty.isBusy() && empty.wantedFrame() == -1);
     }
 
     // Black without a picture. The fitted picture fills the client size (the 64 x 48 red picture

@@ -186,8 +186,7 @@ private slots:
         m_view->dropFiles({file("b.wav")});
         QCOMPARE(m_prompter.questions, std::vector<std::string>{"現在のシナリオを破棄しますか？"});
         // The first engine loaded, replied and ended (its device is gone with its thread).
-        const bool firstEnded =
-            waitWithoutEvents([&] { return m_devicesMade == 2 && !firstCard->stats().attached; });
+        const bool firstEnded = waitWithoutEvents([&] { return m_devicesMade == 2 && !firstCard->stats().attached; });
         if (!firstEnded)
             release.set_value();
         QVERIFY(firstEnded);
@@ -198,7 +197,6 @@ private slots:
         QVERIFY(stillLoading && loaded() && m_view->scenario() && m_prompter.errors.empty());
         QCOMPARE(QString::fromStdString(std::string(*m_view->scenario()->audio)), file("b.wav"));
         QCOMPARE(m_view->engine()->clip().bufferSize(), 4 * 65536);
-        QCOMPARE(m_view->timeLine().total(), m_view->engine()->clip().endPosition());
     }
 
     // The menus and the tool bar as data/commands.tsv lists them, with the commands enabled in
@@ -269,8 +267,7 @@ private slots:
         m_view->onTimerTick();
         QCOMPARE(marks(0).size(), size_t(1));
         QCOMPARE(QList<int>({marks(0)[0].time, marks(0)[0].position}), QList<int>({ms, frames}));
-        QCOMPARE(m_view->addRequest(0), 0);
-        QVERIFY(m_view->markStrip(0)->showsLit());
+        QVERIFY(m_view->addRequest(0) == 0 && m_view->markStrip(0)->showsLit());
         QVERIFY(marks(1).empty() && marks(2).empty());
     }
 
@@ -468,10 +465,9 @@ private slots:
     // frame's new time.
     void propertiesChangeReloadsOnNewEngine()
     {
-        QVERIFY(openScenario(true));
+        QVERIFY(openScenario());
         QCOMPARE(m_devicesMade, 1);
-        QCOMPARE(marks(1).size(), size_t(1));  // the scenario's checkpoint
-        QCOMPARE(marks(3).size(), size_t(2));  // key frames 0 and 59
+        QVERIFY(marks(1).size() == 1 && marks(3).size() == 2);  // the checkpoint; key frames 0 and 59
         play();
         QTest::keyClick(m_view, Qt::Key_Right);
         m_card->advance(50000);
@@ -494,10 +490,8 @@ private slots:
         m_view->action(ID_PROPERTIES)->trigger();
         QVERIFY(m_view->pendingAudio() && !m_view->scenario());
         QVERIFY(loaded());
-        QCOMPARE(m_devicesMade, 2);
-        QVERIFY(m_view->scenario() == scenario && scenario->frameRate == 60);
-        QVERIFY(marks(2).empty());
-        QCOMPARE(marks(1).size(), size_t(1));
+        QVERIFY(m_devicesMade == 2 && m_view->scenario() == scenario && scenario->frameRate == 60);
+        QVERIFY(marks(2).empty() && marks(1).size() == 1);
         QCOMPARE(marks(1)[0].time, 250);
     }
 
@@ -575,19 +569,6 @@ private slots:
         }
     }
 
-    // Without a song the time line's total is the frame count and a tenth of it, saturating for a
-    // scenario of nearly 2^31 frames; the key frames are on their strip (where, the strips
-    // decide), checkpoints return to the strips only with a song.
-    void scenarioWithoutSongCountsFrames()
-    {
-        writeText("s.txt", scenarioText(false).replace("FRAMES\t60", "FRAMES\t2000000000"));
-        m_view->openFile(file("s.txt"));
-        QVERIFY(loaded());
-        QVERIFY(m_view->scenario() && !m_view->pendingAudio() && !m_view->engine());
-        QCOMPARE(m_view->timeLine().total(), INT32_MAX);
-        QVERIFY(marks(3).size() == 2 && marks(1).empty());
-    }
-
     // A scenario file is read on a thread of its own while the window shows its busy state and
     // keeps handling events; the size question of a large file is asked on the interface thread.
     void scenarioIsReadOffTheInterfaceThread_data() { addTags({"small", "large, read", "large, declined"}); }
@@ -597,7 +578,7 @@ private slots:
         const QByteArray tag = QTest::currentDataTag();
         const int padding = tag.startsWith("large") ? 11 * 1024 * 1024 : 0;  // bytes of comment lines
         const bool answer = !tag.endsWith("declined");
-        QByteArray text = scenarioText(false);
+        QByteArray text = scenarioText(false).replace("FRAMES\t60", "FRAMES\t2000000000");
         while (text.size() < padding)
             text += QByteArray(63, '#') + "\n";
         writeText("s.txt", text);
@@ -612,8 +593,15 @@ private slots:
         QVERIFY(m_prompter.errors.empty());
         QCOMPARE(m_frame->pane(PaneMessage)->text(), QStringLiteral("レディ"));
         QVERIFY(m_view->action(ID_NEW)->isEnabled());
-        if (answer)
-            QCOMPARE(m_view->scenario()->prompter, static_cast<Prompter *>(&m_prompter));
+        if (!answer)
+            return;
+        QCOMPARE(m_view->scenario()->prompter, static_cast<Prompter *>(&m_prompter));
+        // Without a song the time line's total is the frame count and a tenth of it, saturating for
+        // a scenario of nearly 2^31 frames; the key frames are on their strip (where, the strips
+        // decide), checkpoints return to the strips only with a song.
+        QVERIFY(!m_view->pendingAudio() && !m_view->engine());
+        QCOMPARE(m_view->timeLine().total(), INT32_MAX);
+        QVERIFY(marks(3).size() == 2 && marks(1).empty());
     }
 
     // New, a dropped file or an editor apply while the preview renders a heavy frame: the render
@@ -718,7 +706,7 @@ private slots:
     // leaves the last picture.
     void previewFollowsPlayback()
     {
-        QVERIFY(openScenario(true));
+        QVERIFY(openScenario());
         QAction *follow = m_frame->action(ID_FOLLOW_PREVIEW);
         QVERIFY(follow->isCheckable() && !follow->isChecked());
         CImageWnd *preview = m_view->preview();
@@ -774,26 +762,23 @@ private slots:
         }
     }
 
-    // The real strip choice: three named strips; OK gives the chosen one, Cancel none.
+    // The real strip choice: three strips in a named list; OK gives the chosen one, Cancel none.
     void beatStripDialog()
     {
         for (const bool ok : {true, false}) {
-            QStringList items;
+            QString seen;
             QTimer::singleShot(0, this, [&] {
                 QWidget *dialog = QApplication::activeModalWidget();
                 auto *combo = dialog ? dialog->findChild<QComboBox *>() : nullptr;
                 auto *buttons = dialog ? dialog->findChild<QDialogButtonBox *>() : nullptr;
                 if (!combo || !buttons)
                     return;
-                items << combo->accessibleName();
-                for (int i = 0; i < combo->count(); ++i)
-                    items << combo->itemText(i);
+                seen = QString::number(combo->count()) + u' ' + combo->accessibleName();
                 combo->setCurrentIndex(2);
                 buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
             });
             QCOMPARE(chooseBeatStripDialog(m_frame.get()), ok ? std::optional<int>(2) : std::nullopt);
-            QCOMPARE(items.mid(1), (QStringList{"マーク 1", "マーク 2", "マーク 3"}));
-            QVERIFY(!items[0].isEmpty());
+            QVERIFY2(seen.startsWith("3 ") && seen.size() > 2, qPrintable(seen));
         }
     }
 
@@ -815,8 +800,7 @@ private slots:
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("VORN_QUIT_WHEN_READY", "1");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
+        program.setProcessEnvironment(env);  // and the test's own platform, off screen under CTest
         program.start(VORN_PROGRAM, {file("a.wav")});
         if (!program.waitForFinished(20000))
             program.kill();
@@ -831,27 +815,22 @@ private:
 
     void writeSong(const QString &name, int blocks = 8)
     {
-        test::WavLayout wav;
-        test::writeFile(file(name).toStdString(),
-                        test::wavBytes(wav, test::indexData(size_t(blocks) * 65536, 16)));
+        test::writeFile(file(name).toStdString(), test::wavBytes({}, test::indexData(size_t(blocks) * 65536, 16)));
     }
 
     void writeText(const QString &name, const QByteArray &bytes)
     {
-        QFile out(file(name));
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(bytes);
+        test::writeFile(file(name).toStdString(), std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
-    // The test scenario, with its song.wav or without a song.
 
+    // The test scenario, with its song.wav or without a song.
     static QByteArray scenarioText(bool withSong)
     {
         QFile in(QStringLiteral(VORN_APP_TEST_DATA "/song.txt"));
         const QByteArray text = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
         return withSong ? text : QByteArray(text).replace("AUDIO\t\"song.wav\"\n", "");
     }
-    // Written, opened and loaded: a song, or the test scenario as s.txt.
-
+    // Written, opened and loaded: a song, or the test scenario with its song as s.txt.
     bool openSong(const QString &name = QStringLiteral("a.wav"))
     {
         writeSong(name);
@@ -878,11 +857,10 @@ private:
         return loaded() && reachesState(CAudioPlay::Ready);
     }
 
-    bool openScenario(bool withSong)
+    bool openScenario()
     {
-        if (withSong)
-            writeSong("song.wav");
-        writeText("s.txt", scenarioText(withSong));
+        writeSong("song.wav");
+        writeText("s.txt", scenarioText(true));
         m_view->openFile(file("s.txt"));
         return loaded() && m_view->scenario();
     }
@@ -907,11 +885,9 @@ private:
         m_frame->show();
     }
     // Waits for the engine thread's replies (not for sound: the card's clock stands still).
-
     bool loaded()
     {
-        return QTest::qWaitFor(
-            [this] { return !m_view->readingScenario() && !m_view->pendingAudio(); }, 10000);
+        return QTest::qWaitFor([this] { return !m_view->readingScenario() && !m_view->pendingAudio(); }, 10000);
     }
 
     bool reachesState(CAudioPlay::State state)
@@ -921,6 +897,7 @@ private:
         QCoreApplication::processEvents();  // the engine's replies refresh the commands
         return reached;
     }
+
     void play()
     {
         m_view->action(ID_PLAY)->trigger();
@@ -931,8 +908,6 @@ private:
         // fill them: the card's clock may only move once they are queued.
         QVERIFY(m_card->waitUntil([](const SimulatedSoundCard::Stats &s) { return s.queued >= 2 || !s.open; }));
     }
-    // Moves the card's clock in steps shorter than a block, letting the engine refill.
-
     void stop()
     {
         m_view->action(ID_STOP)->trigger();
@@ -946,6 +921,7 @@ private:
         return m_view->engine()->position(ms, frames) == 0 ? std::pair(ms, frames) : std::pair(-1, -1);
     }
 
+    // Moves the card's clock in steps shorter than a block, letting the engine refill.
     void advanceTo(int64_t &nowUs, int64_t us)
     {
         while (nowUs < us) {
