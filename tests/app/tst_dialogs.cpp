@@ -120,8 +120,7 @@ private slots:
 
         // Without a scenario nothing is refused and nothing changes.
         dialog.initialise(nullptr);
-        QCOMPARE(dialog.apply(nullptr), Result::Unchanged);
-        QVERIFY(!dialog.changed());
+        QVERIFY(dialog.apply(nullptr) == Result::Unchanged && !dialog.changed());
     }
 
     void propertiesControls()
@@ -130,8 +129,7 @@ private slots:
         checkAccessibleNames(dialog);
 
         // Typing keeps only digits.
-        QLineEdit *width = named<QLineEdit>(dialog, QStringLiteral("幅"));
-        QVERIFY(width == dialog.edit(CScenarioPropDlg::Width));
+        QLineEdit *width = dialog.edit(CScenarioPropDlg::Width);
         QTest::keyClicks(width, QStringLiteral("1a-2 "));
         QKeyEvent wideDigit(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("３"));
         QApplication::sendEvent(width, &wideDigit);

@@ -121,8 +121,7 @@ private slots:
         window.resize(200 + 2 * Edge, 100 + 2 * Edge);
         QVERIFY(!window.isBusy());
         QCoreApplication::processEvents();
-        QCOMPARE(ready.count(), 1);
-        QCOMPARE(status.count(), 0);
+        QVERIFY(ready.count() == 1 && status.isEmpty());
         QCOMPARE(window.viewImage().size(), QSize(200, 100));
         const QImage image = window.grab().toImage();
         // The resampler may round the enlarged red a step down.
@@ -139,8 +138,7 @@ private slots:
     {
         ThreadPrompter prompter;
         std::unique_ptr<Scenario> broken = read("broken.txt", prompter);
-        QVERIFY(broken);
-        QVERIFY(prompter.errors.empty());
+        QVERIFY(broken && prompter.errors.empty());
         CImageWnd window;
         window.resize(100 + 2 * Edge, 80 + 2 * Edge);
         window.setScenario(broken.get());
@@ -181,8 +179,7 @@ private slots:
             QTest::qWait(30);  // into the polygon's rows
         window.detachScenario();
         QVERIFY(!window.isBusy() && !window.scenario() && window.viewImage().isNull() && prompter.errors.empty());
-        QCOMPARE(ready.count(), 1);
-        QVERIFY(!ready.at(0).at(1).toBool());
+        QVERIFY(ready.count() == 1 && !ready.at(0).at(1).toBool());
         QVERIFY(window.shownFrame() == -1 && window.failedFrame() == -1);
         QCOMPARE(scenario->prompter, static_cast<Prompter *>(&prompter));
         QCoreApplication::processEvents();

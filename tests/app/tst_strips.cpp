@@ -208,12 +208,10 @@ private slots:
         place(mark);
         wave.setTotal(Total);
         QScrollBar *bar = wave.scrollBar();
-        QVERIFY(!bar->isVisibleTo(&wave));
-        QCOMPARE(wave.clientWidth(), ClientWidth);
+        QVERIFY(!bar->isVisibleTo(&wave) && wave.clientWidth() == ClientWidth);
         mark.tick(true, 1000, 44100);
         wave.wheel(-120);
-        QCOMPARE(timeLine.top(), 0);
-        QVERIFY(mark.showsLit());
+        QVERIFY(timeLine.top() == 0 && mark.showsLit());
 
         wave.zoomIn();
         QVERIFY(bar->isVisibleTo(&wave));
@@ -225,18 +223,16 @@ private slots:
 
         wave.wheel(-120);
         QCOMPARE(timeLine.top(), 22050 + 44100 / 50);
-        QCOMPARE(bar->value(), timeLine.top());
-        QVERIFY(!mark.showsLit());
+        QVERIFY(bar->value() == timeLine.top() && !mark.showsLit());
         wave.wheel(120);
         QCOMPARE(timeLine.top(), 22050);
 
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        QCOMPARE(timeLine.top(), Total - 44100 - 1);  // one short of the end, as the bar keeps it
-        QCOMPARE(bar->value(), Total - 44100 - 1);
+        // One short of the end, as the bar keeps it.
+        QCOMPARE(QList<int>({timeLine.top(), bar->value()}), QList<int>(2, Total - 44100 - 1));
 
         wave.zoomOut();
-        QVERIFY(!bar->isVisibleTo(&wave));
-        QCOMPARE(wave.clientWidth(), ClientWidth);
+        QVERIFY(!bar->isVisibleTo(&wave) && wave.clientWidth() == ClientWidth);
     }
 
     // Mark lines in the strip's colour across the width, the selected mark in white, the band
@@ -319,8 +315,7 @@ private slots:
 
         send(mark, QEvent::MouseMove, mouseY);
         send(mark, QEvent::Leave);
-        QCOMPARE(strips.strip(1).hoverPos(), -1);
-        QCOMPARE(status.last().at(1).toString(), QString());
+        QVERIFY(strips.strip(1).hoverPos() == -1 && status.last().at(1).toString().isEmpty());
     }
 
     void accessibleNames()
