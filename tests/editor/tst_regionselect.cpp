@@ -181,7 +181,7 @@ private slots:
         QTest::mousePress(v, Qt::LeftButton, {}, {20, 10});
         QTest::mouseMove(v, {61, 31});
         checkProbes(v, {{{20, 10}, Inverted}, {{40, 10}, Inverted}, {{60, 30}, Inverted},
-                        {{61, 31}, Fill}, {{40, 20}, Fill}});
+                        {{61, 31}, Fill}, {{40, 20}, Fill}, {{40, 11}, Fill}, {{21, 20}, Fill}});
         QTest::mouseMove(v, {30, 20});
         checkProbes(v, {{{29, 19}, Inverted}, {{60, 30}, Fill}, {{40, 10}, Fill}});
         QTest::mouseRelease(v, Qt::RightButton, {}, {30, 20});  // another button ends nothing
@@ -278,7 +278,8 @@ private slots:
         CRegionSelect *p = dialog.picker();
         QCOMPARE(p->geometry(), row.rectangle());
         QCOMPARE(dialog.zoomOutButton()->geometry(), row.rectangle());
-        QCOMPARE(dialog.edit(CRegionSelectDlg::Bottom)->geometry(), row.rectangle());
+        QCOMPARE((QList<QRect>{dialog.edit(CRegionSelectDlg::Left)->geometry(), dialog.edit(CRegionSelectDlg::Bottom)->geometry()}),
+                 (QList<QRect>{row.rectangle(), row.rectangle()}));
         // Fitted to the client area it is shown with, not to the size it had before.
         QVERIFY(p->scaledSize().width() == p->clientSize().width()
                 || p->scaledSize().height() == p->clientSize().height());
