@@ -9,6 +9,7 @@
 #include "scenario/reader/reader.h"
 #include "support/heavyscenario.h"
 #include "support/recordingprompter.h"
+#include "tablerows.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,21 +25,6 @@ using namespace vorn;
 namespace {
 
 constexpr int Edge = 2;
-
-// 900 frames at 29.97 frames per second of a red 64 x 48 picture; frames 900 to 909 hold a
-// text block too small to draw.
-const char ScenarioText[] =
-    "SCREEN\t64\t48\nFRAMERATE\t2997\nSCALE\t100\n"
-    "DRAW \"red\"\n{\n\tSIZE\t64 48\n\tCOLOR\t255 0 0 255\n"
-    "\tRECT\n\t{\n\t\tPOINT\t0 0\n\t\tPOINT\t63 47\n\t\tFILL\n\t}\n}\n"
-    "STILL \"still\"\n{\n\tINPUT\t\"red\"\t0 0 63 47\n\tFRAMES\t900\n}\n"
-    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
-
-const char BrokenText[] =
-    "SCREEN\t64\t48\nFRAMERATE\t30\nSCALE\t1\n"
-    "TEXT \"empty\"\n{\n\tSIZE\t0 0\n\tSTRING\t\"a\"\n}\n"
-    "STILL \"still\"\n{\n\tINPUT\t\"empty\"\t0 0 63 47\n\tFRAMES\t10\n}\n"
-    "MAIN\n{\n\tINPUT\t\"still\"\n}\n";
 
 // Records the thread each message arrives on.
 class ThreadPrompter final : public Prompter {
@@ -63,37 +49,14 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_scenario = read(ScenarioText, "red.txt", m_prompter);
+        m_scenario = read("red.txt", m_prompter);
         QVERIFY2(m_scenario, m_prompter.lastError().c_str());
         QCOMPARE(m_scenario->totalFrames, 900);
     }
 
-    void framesOutsideAreDropped_data()
-    {
-        QTest::addColumn<bool>("withScenario");
-        QTest::addColumn<int>("frame");
-        QTest::newRow("no scenario") << false << 0;
-        QTest::newRow("negative") << true << -1;
-        QTest::newRow("total frames") << true << 900;
-    }
-
-    void framesOutsideAreDropped()
-    {
-        QFETCH(bool, withScenario);
-        QFETCH(int, frame);
-        CImageWnd window;
-        if (withScenario)
-            window.setScenario(m_scenario.get());
-        QSignalSpy status(&window, &CImageWnd::statusText);
-        window.showFrame(frame);
-        QVERIFY(!window.isBusy());
-        QCOMPARE(status.count(), 0);
-        QCOMPARE(window.wantedFrame(), -1);
-        window.detachScenario();
-    }
 
     // The second request arrives while the first renders and is dropped; asked again once the
-    // first has arrived, it renders.
+    // first has arrived, it renders. Frames outside the scenario, or without one, are dropped.
     void twoQuickRequestsRenderOnce()
     {
         CImageWnd window;
@@ -101,6 +64,10 @@ private slots:
         window.setScenario(m_scenario.get());
         QSignalSpy status(&window, &CImageWnd::statusText);
         QSignalSpy ready(&window, &CImageWnd::frameReady);
+        for (int outside : {-1, 900}) {  // dropped: nothing renders or is said
+            window.showFrame(outside);
+            QVERIFY(!window.isBusy() && status.isEmpty() && window.wantedFrame() == -1);
+        }
         window.showFrame(899);
         window.showFrame(5);
         QVERIFY(window.isBusy());
@@ -109,21 +76,19 @@ private slots:
         QVERIFY(!window.isBusy());
         QCoreApplication::processEvents();
         QCOMPARE(ready.count(), 1);
-        QCOMPARE(ready.at(0).at(0).toInt(), 899);
-        QVERIFY(ready.at(0).at(1).toBool());
-        QCOMPARE(status.count(), 2);
-        QCOMPARE(status.at(0).at(0).toInt(), 3);
-        QCOMPARE(status.at(0).at(1).toString(), QStringLiteral("レンダリング中"));
-        QCOMPARE(status.at(1).at(1).toString(), QStringLiteral("899"));
-        QCOMPARE(window.shownFrame(), 899);
-
+        QVERIFY(ready.at(0).at(0).toInt() == 899 && ready.at(0).at(1).toBool() && window.shownFrame() == 899);
+        QCOMPARE(status.count(), 2);  // in pane 3
+        QCOMPARE((QStringList{status.at(0).at(0).toString(), status.at(0).at(1).toString(), status.at(1).at(1).toString()}),
+                 (QStringList{"3", "レンダリング中", "899"}));
         window.showFrame(5);
         QVERIFY(ready.wait(10000));
-        QCOMPARE(ready.count(), 2);
-        QCOMPARE(ready.at(1).at(0).toInt(), 5);
+        QVERIFY(ready.count() == 2 && ready.at(1).at(0).toInt() == 5);
         QCOMPARE(status.last().at(1).toString(), QStringLiteral("5"));
         window.detachScenario();
         QVERIFY(m_prompter.errors.empty());
+        CImageWnd empty;  // no scenario: dropped
+        empty.showFrame(0);
+        QVERIFY(!empty.isBusy() && empty.wantedFrame() == -1);
     }
 
     // Black without a picture. The fitted picture fills the client size (the 64 x 48 red picture
@@ -156,8 +121,7 @@ private slots:
         window.resize(200 + 2 * Edge, 100 + 2 * Edge);
         QVERIFY(!window.isBusy());
         QCoreApplication::processEvents();
-        QCOMPARE(ready.count(), 1);
-        QCOMPARE(status.count(), 0);
+        QVERIFY(ready.count() == 1 && status.isEmpty());
         QCOMPARE(window.viewImage().size(), QSize(200, 100));
         const QImage image = window.grab().toImage();
         // The resampler may round the enlarged red a step down.
@@ -173,9 +137,8 @@ private slots:
     void renderMessagesReachTheInterfaceThread()
     {
         ThreadPrompter prompter;
-        std::unique_ptr<Scenario> broken = read(BrokenText, "broken.txt", prompter);
-        QVERIFY(broken);
-        QVERIFY(prompter.errors.empty());
+        std::unique_ptr<Scenario> broken = read("broken.txt", prompter);
+        QVERIFY(broken && prompter.errors.empty());
         CImageWnd window;
         window.resize(100 + 2 * Edge, 80 + 2 * Edge);
         window.setScenario(broken.get());
@@ -183,8 +146,7 @@ private slots:
         QSignalSpy ready(&window, &CImageWnd::frameReady);
         window.showFrame(2);
         QVERIFY(ready.wait(10000));
-        QVERIFY(!prompter.errors.empty());
-        QCOMPARE(prompter.errors.front(), std::string("ビットマップの作成に失敗しました。"));
+        QVERIFY(!prompter.errors.empty() && prompter.errors.front() == "ビットマップの作成に失敗しました。");
         // Compared as pointers only: the render thread's own QThread is gone by now.
         for (QThread *thread : prompter.threads)
             QVERIFY(thread == QThread::currentThread());
@@ -200,19 +162,13 @@ private slots:
     // Detaching while a render runs cancels it: nothing of it is shown or said, every picture goes
     // back, and the notification that arrives afterwards changes nothing. A heavy frame cancelled
     // part way leaves no half-made picture in the scenario's caches: rendered again, it is whole.
-    void detachCancelsTheRender_data()
-    {
-        QTest::addColumn<bool>("heavy");
-        QTest::newRow("light") << false;
-        QTest::newRow("heavy") << true;
-    }
+    void detachCancelsTheRender_data() { test::addTags({"light", "heavy"}); }
 
     void detachCancelsTheRender()
     {
-        QFETCH(bool, heavy);
+        const bool heavy = QTest::currentDataTag() == QByteArray("heavy");
         test::RecordingPrompter prompter;
-        std::unique_ptr<Scenario> scenario =
-            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        std::unique_ptr<Scenario> scenario = read(heavy ? "heavy.txt" : "red.txt", prompter);
         QVERIFY(scenario);
         CImageWnd window;
         window.resize(100 + 2 * Edge, 80 + 2 * Edge);
@@ -222,14 +178,9 @@ private slots:
         if (heavy)
             QTest::qWait(30);  // into the polygon's rows
         window.detachScenario();
-        QVERIFY(!window.isBusy());
-        QCOMPARE(window.scenario(), nullptr);
-        QCOMPARE(ready.count(), 1);
-        QVERIFY(!ready.at(0).at(1).toBool());
-        QCOMPARE(window.shownFrame(), -1);
-        QCOMPARE(window.failedFrame(), -1);
-        QVERIFY(window.viewImage().isNull());
-        QVERIFY(prompter.errors.empty());
+        QVERIFY(!window.isBusy() && !window.scenario() && window.viewImage().isNull() && prompter.errors.empty());
+        QVERIFY(ready.count() == 1 && !ready.at(0).at(1).toBool());
+        QVERIFY(window.shownFrame() == -1 && window.failedFrame() == -1);
         QCOMPARE(scenario->prompter, static_cast<Prompter *>(&prompter));
         QCoreApplication::processEvents();
         QCOMPARE(ready.count(), 1);
@@ -241,8 +192,7 @@ private slots:
         window.showFrame(7);
         QVERIFY(ready.wait(60000));
         QCOMPARE(window.shownFrame(), 7);
-        std::unique_ptr<Scenario> fresh =
-            heavy ? read(test::heavyScenarioText().c_str(), "heavy.txt", prompter) : read(ScenarioText, "red.txt", prompter);
+        std::unique_ptr<Scenario> fresh = read(heavy ? "heavy.txt" : "red.txt", prompter);
         QVERIFY(fresh);
         ImageBuffer *picture = fresh->render(7);
         QVERIFY(picture);
@@ -253,10 +203,13 @@ private slots:
     }
 
 private:
-    std::unique_ptr<Scenario> read(const char *text, const char *name, Prompter &prompter)
+    // A scenario of data/, or the heavy one written out, read and linked.
+    std::unique_ptr<Scenario> read(const char *name, Prompter &prompter)
     {
-        const std::string path = m_dir.path().toStdString() + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
+        const bool heavy = name == std::string_view("heavy.txt");
+        const std::string path = heavy ? m_dir.filePath(name).toStdString() : std::string(VORN_APP_TEST_DATA "/") + name;
+        if (heavy)
+            std::ofstream(path, std::ios::binary) << test::heavyScenarioText();
         auto scenario = std::make_unique<Scenario>();
         scenario->prompter = &prompter;
         if (load(*scenario, path) != 0 || link(*scenario) != 0)

@@ -37,25 +37,25 @@ inline std::unique_ptr<Scenario> scenarioFromText(const QTemporaryDir &dir, cons
     return readScenario(path, prompter);
 }
 
-inline std::filesystem::path testData(const char *name)
+// The child of `page` of type W that a screen reader calls `name`.
+template <typename W>
+W *named(const QWidget &page, const QString &name)
 {
-    return std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / name;
+    for (W *w : page.findChildren<W *>())
+        if (w->accessibleName() == name)
+            return w;
+    return nullptr;
 }
 
-class TextSink final : public LineSink {
-public:
-    int32_t line(std::string_view bytes) override
-    {
-        text.append(bytes).append("\n");
-        return 0;
-    }
-    std::string text;
-};
+inline std::filesystem::path testData(const char *name) { return std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / name; }
 
 // Everything a save writes, with a fixed header, as text.
 inline std::string writtenText(const Scenario &scenario)
 {
-    TextSink sink;
+    struct : LineSink {
+        int32_t line(std::string_view bytes) override { text.append(bytes).append("\n"); return 0; }
+        std::string text;
+    } sink;
     writeScenarioLines(scenario, "test.txt", "2000/01/01(Sat) 00:00:00", sink);
     return sink.text;
 }

@@ -2,6 +2,7 @@
 // dialog's edits and layout, and pictures or windows of no size.
 #include "editor/regionselect.h"
 #include "editor/regionselectdlg.h"
+#include "tablerows.h"
 
 #include <QAccessible>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <memory>
 
 using namespace vorn;
+using namespace vorn::test;
 
 using Probes = QList<QPair<QPoint, QRgb>>;  // client pixel and the colour expected there
 using Corners = QList<int>;                 // left, top, right, bottom
@@ -25,14 +27,7 @@ constexpr int32_t Max = std::numeric_limits<int32_t>::max();
 constexpr int32_t Min = std::numeric_limits<int32_t>::min();
 constexpr QRgb Fill = 0xff102030;      // the test pictures' colour
 constexpr QRgb Inverted = 0xffefdfcf;  // Fill under the exclusive-or rubber band
-constexpr QRgb Grey = 0xff333333, Blue = 0xff0000ff, Red = 0xffff0000, Join = 0xff555555;
-
-// The current row's value in a column, for use inside an expression.
-template <typename T>
-T data(const char *column)
-{
-    return *static_cast<T *>(QTest::qData(column, qMetaTypeId<T>()));
-}
+constexpr QRgb Red = 0xffff0000;
 
 Corners corners(const Rect &r) { return {r.left, r.top, r.right, r.bottom}; }
 Rect rect(const Corners &c) { return {c[0], c[1], c[2], c[3]}; }
@@ -74,10 +69,10 @@ void checkProbes(QWidget *w, const Probes &probes)
                                 .arg(image.pixel(at), 8, 16).arg(colour, 8, 16)));
 }
 
-// One row of data/regionselect.tsv, read cell by cell.
+// The current row of data/regionselect.tsv, read cell by cell after its kind and name.
 class Cells {
 public:
-    explicit Cells(QStringList cells) : m_cells(std::move(cells)) {}
+    Cells() : m_cells(*static_cast<QStringList *>(QTest::qData("row", qMetaTypeId<QStringList>()))) {}
     QString text() { return m_cells.value(m_at++); }
     QList<int> ints()
     {
@@ -88,34 +83,26 @@ public:
     }
     int integer() { return ints().value(0); }
     double real() { return text().toDouble(); }
-    QPoint point()
+    QPoint point() { return pointOf(ints()); }
+    QSize size() { const QPoint p = point(); return {p.x(), p.y()}; }
+    QRect rectangle() { const QList<int> v = ints(); return QRect(v.value(0), v.value(1), v.value(2), v.value(3)); }
+    // "x y colour, ...": client pixels and their colours by name.
+    Probes probes()
     {
-        const QList<int> v = ints();
-        return {v.value(0), v.value(1)};
-    }
-    QSize size()
-    {
-        const QPoint p = point();
-        return {p.x(), p.y()};
+        const QMap<QString, QRgb> colours{{"fill", Fill}, {"grey", 0xff333333}, {"blue", 0xff0000ff},
+                                          {"red", Red}, {"join", 0xff555555}};
+        Probes probes;
+        for (const QString &probe : text().split(QStringLiteral(", ")))
+            probes << qMakePair(pointOf({probe.section(u' ', 0, 0).toInt(), probe.section(u' ', 1, 1).toInt()}),
+                                colours.value(probe.section(u' ', 2)));
+        return probes;
     }
 
 private:
+    static QPoint pointOf(const QList<int> &v) { return {v.value(0), v.value(1)}; }
     QStringList m_cells;
-    int m_at = 0;
+    int m_at = 2;
 };
-
-// The rows of one kind of data/regionselect.tsv, named by their first cell.
-void addRows(const QString &kind)
-{
-    QTest::addColumn<QStringList>("cells");
-    QFile table(QStringLiteral(VORN_EDITOR_TEST_DATA "/regionselect.tsv"));
-    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-    for (const QString &line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts))
-        if (line.startsWith(kind + u'\t')) {
-            const QStringList cells = line.split(u'\t');
-            QTest::newRow(qPrintable(cells[1])) << cells.mid(2);
-        }
-}
 
 } // namespace
 
@@ -124,11 +111,10 @@ class TestRegionSelect : public QObject
     Q_OBJECT
 
 private slots:
-    void view_data() { addRows(QStringLiteral("view")); }
+    void view_data() { addRows("regionselect.tsv", {QStringLiteral("view")}); }
     void view()
     {
-        QFETCH(QStringList, cells);
-        Cells row(cells);
+        Cells row;
         auto image = picture(row.size());
         const QSize client = row.size();
         const int zoomSteps = row.integer();
@@ -147,11 +133,10 @@ private slots:
     }
 
     // Zoom steps until one is refused.
-    void zoomLimits_data() { addRows(QStringLiteral("zoom")); }
+    void zoomLimits_data() { addRows("regionselect.tsv", {QStringLiteral("zoom")}); }
     void zoomLimits()
     {
-        QFETCH(QStringList, cells);
-        Cells row(cells);
+        Cells row;
         const QSize pictureSize = row.size();
         const bool in = row.integer() != 0;
         const int steps = row.integer();
@@ -167,11 +152,10 @@ private slots:
     }
 
     // Drags, clamped to the picture or not.
-    void drag_data() { addRows(QStringLiteral("drag")); }
+    void drag_data() { addRows("regionselect.tsv", {QStringLiteral("drag")}); }
     void drag()
     {
-        QFETCH(QStringList, cells);
-        Cells row(cells);
+        Cells row;
         auto image = picture({100, 50});
         const bool hasPicture = row.integer() != 0;
         auto p = shownPicker({200, 100}, hasPicture ? image.get() : nullptr, row.integer());
@@ -197,7 +181,7 @@ private slots:
         QTest::mousePress(v, Qt::LeftButton, {}, {20, 10});
         QTest::mouseMove(v, {61, 31});
         checkProbes(v, {{{20, 10}, Inverted}, {{40, 10}, Inverted}, {{60, 30}, Inverted},
-                        {{61, 31}, Fill}, {{40, 20}, Fill}});
+                        {{61, 31}, Fill}, {{40, 20}, Fill}, {{40, 11}, Fill}, {{21, 20}, Fill}});
         QTest::mouseMove(v, {30, 20});
         checkProbes(v, {{{29, 19}, Inverted}, {{60, 30}, Fill}, {{40, 10}, Fill}});
         QTest::mouseRelease(v, Qt::RightButton, {}, {30, 20});  // another button ends nothing
@@ -207,38 +191,23 @@ private slots:
     }
 
     // A 100 x 100 picture at zoom 1 in a 200 x 100 client, starting at client x 50.
-    void drawing_data()
-    {
-        QTest::addColumn<Corners>("reference");
-        QTest::addColumn<Corners>("selection");
-        QTest::addColumn<Probes>("probes");
-        const Corners reference{10, 10, 20, 20}, selection{40, 30, 60, 40};
-        QTest::newRow("both, joined") << reference << selection
-            << Probes{{{10, 10}, Grey}, {{55, 10}, Fill}, {{60, 15}, Blue}, {{70, 20}, Blue},
-                      {{100, 30}, Red}, {{110, 40}, Red}, {{75, 20}, Join}, {{61, 11}, Fill}};
-        QTest::newRow("no reference, no lines") << Corners{0, 0, 0, 0} << selection
-            << Probes{{{60, 15}, Fill}, {{75, 20}, Fill}, {{100, 30}, Red}};
-        QTest::newRow("selection of no width") << reference << Corners{40, 30, 40, 40}
-            << Probes{{{90, 35}, Fill}, {{75, 20}, Fill}, {{60, 15}, Blue}};
-        QTest::newRow("far corners do not wrap") << reference << Corners{40, 30, Max, Max}
-            << Probes{{{90, 35}, Red}, {{150, 30}, Red}, {{150, 50}, Grey}, {{120, 50}, Fill}};
-    }
+    void drawing_data() { addRows("regionselect.tsv", {QStringLiteral("drawing")}); }
     void drawing()
     {
+        Cells row;
         auto image = picture({100, 100});
         auto p = shownPicker({200, 100}, image.get());
         QVERIFY(p);
-        p->setReference(rect(data<Corners>("reference")));
-        p->setSelection(rect(data<Corners>("selection")));
-        checkProbes(p->viewport(), data<Probes>("probes"));
+        p->setReference(rect(row.ints()));
+        p->setSelection(rect(row.ints()));
+        checkProbes(p->viewport(), row.probes());
     }
 
     // Typing moves the red rectangle as typed; the dialog orders the corners when read back.
-    void typing_data() { addRows(QStringLiteral("typing")); }
+    void typing_data() { addRows("regionselect.tsv", {QStringLiteral("typing")}); }
     void typing()
     {
-        QFETCH(QStringList, cells);
-        Cells row(cells);
+        Cells row;
         const int edge = row.integer();
         const QString text = row.text();
         const Corners shown = row.ints(), read = row.ints();
@@ -268,25 +237,19 @@ private slots:
 
     // Nothing divides by a zero zoom or a zero size, and a picture that cannot be shown is
     // reported once while the view stays usable.
-    void safety_data()
-    {
-        QTest::addColumn<int>("kind");  // 0 none, 1 of zero size, 2 24-bit, 3 8-bit
-        QTest::addColumn<QSize>("client");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("no picture") << 0 << QSize(200, 100) << 0;
-        QTest::newRow("picture of zero size") << 1 << QSize(200, 100) << 0;
-        QTest::newRow("client of zero size") << 2 << QSize(0, 0) << 0;
-        QTest::newRow("picture that cannot be shown") << 3 << QSize(200, 100) << 1;
-    }
+    void safety_data() { addRows("regionselect.tsv", {QStringLiteral("safety")}); }
     void safety()
     {
-        QFETCH(int, kind);
+        Cells row;
+        const int kind = row.integer();  // 0 none, 1 of zero size, 2 24-bit, 3 8-bit
+        const QSize client = row.size();
+        const int expectedErrors = row.integer();
         ImageBuffer empty;
         ImagePtr image = kind == 2 ? picture({100, 50}) : CreateImageBuffer(100, 50, 8);
         QWidget window;
         window.resize(300, 200);
         auto *p = new CRegionSelect(&window);
-        p->resize(data<QSize>("client"));
+        p->resize(client);
         QStringList errors;
         p->setErrorHandler([&](const QString &text) { errors << text; });
         window.show();
@@ -298,34 +261,25 @@ private slots:
         QVERIFY(std::isfinite(p->zoom()) && p->zoom() > 0.0);
         ::drag(*p, {5, 5}, {150, 90});
         p->viewport()->grab();
-        QTRY_COMPARE(errors.size(), data<int>("errors"));
+        QTRY_COMPARE(errors.size(), expectedErrors);
         QVERIFY(errors.isEmpty() || errors[0] == QStringLiteral("CreateDIBitmap failed."));
     }
 
-    void dialog_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QRect>("picker");
-        QTest::addColumn<QRect>("zoomOut");
-        QTest::addColumn<QRect>("bottom");
-        QTest::newRow("640 x 480") << QSize(640, 480) << QRect(10, 10, 530, 460)
-                                   << QRect(550, 115, 80, 25) << QRect(550, 240, 80, 20);
-        QTest::newRow("900 x 300") << QSize(900, 300) << QRect(10, 10, 790, 280)
-                                   << QRect(810, 115, 80, 25) << QRect(810, 240, 80, 20);
-    }
+    void dialog_data() { addRows("regionselect.tsv", {QStringLiteral("dialog")}); }
     void dialog()
     {
+        Cells row;
         CRegionSelectDlg dialog;
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("領域の選択"));
         auto image = picture({640, 480});
         dialog.setPicture(image.get(), 1);
-        dialog.resize(data<QSize>("size"));
+        dialog.resize(row.size());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         CRegionSelect *p = dialog.picker();
-        QTEST(p->geometry(), "picker");
-        QTEST(dialog.zoomOutButton()->geometry(), "zoomOut");
-        QTEST(dialog.edit(CRegionSelectDlg::Bottom)->geometry(), "bottom");
+        QCOMPARE(p->geometry(), row.rectangle());
+        QCOMPARE(dialog.zoomOutButton()->geometry(), row.rectangle());
+        QCOMPARE((QList<QRect>{dialog.edit(CRegionSelectDlg::Left)->geometry(), dialog.edit(CRegionSelectDlg::Bottom)->geometry()}),
+                 (QList<QRect>{row.rectangle(), row.rectangle()}));
         // Fitted to the client area it is shown with, not to the size it had before.
         QVERIFY(p->scaledSize().width() == p->clientSize().width()
                 || p->scaledSize().height() == p->clientSize().height());
@@ -342,15 +296,13 @@ private slots:
         QCOMPARE(p->offset(), QPoint(0, v->value()));
 
         // What a screen reader announces.
-        const QStringList names{"OK", "キャンセル", "拡大", "縮小", "左", "上", "右", "下", "領域"};
-        QList<QWidget *> controls{dialog.okButton(), dialog.cancelButton(),
-                                  dialog.zoomInButton(), dialog.zoomOutButton()};
+        QList<QWidget *> controls{dialog.okButton(), dialog.cancelButton(), dialog.zoomInButton(), dialog.zoomOutButton()};
         for (int e = 0; e < CRegionSelectDlg::EdgeCount; ++e)
             controls << dialog.edit(CRegionSelectDlg::Edge(e));
-        controls << p->viewport();
-        for (int i = 0; i < controls.size(); ++i)
-            QCOMPARE(QAccessible::queryAccessibleInterface(controls[i])->text(QAccessible::Name),
-                     names[i]);
+        QStringList spoken;
+        for (QWidget *w : controls << p->viewport())
+            spoken << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        QCOMPARE(spoken, QStringList({"OK", "キャンセル", "拡大", "縮小", "左", "上", "右", "下", "領域"}));
 
         QTimer::singleShot(0, dialog.cancelButton(), &QPushButton::click);
         QCOMPARE(dialog.run(), CRegionSelectDlg::IdCancel);

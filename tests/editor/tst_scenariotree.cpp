@@ -5,6 +5,7 @@
 #include "editor/sceneprop.h"
 #include "editor/scenevirtual.h"
 #include "editortest.h"
+#include "tablerows.h"
 
 #include "scenario/model/block.h"
 
@@ -14,8 +15,6 @@
 
 using namespace vorn;
 using namespace vorn::test;
-
-Q_DECLARE_METATYPE(std::vector<int>)
 
 namespace {
 
@@ -60,28 +59,14 @@ class TestScenarioTree : public QObject {
 private slots:
     void initTestCase() { initEditorIcons(); }
 
-    void selection_data()
-    {
-        QTest::addColumn<std::vector<int>>("path");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("index");
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("last");
-        QTest::newRow("MAIN looks up the blank name, whole length") << std::vector<int>{} << "MAIN" << qint64(0) << 0 << 12;
-        QTest::newRow("first input") << std::vector<int>{0} << "b" << qint64(1) << 0 << 2;
-        QTest::newRow("series after it") << std::vector<int>{1} << "s" << qint64(3) << 3 << 12;
-        QTest::newRow("first of two inputs naming a") << std::vector<int>{1, 0} << "a" << qint64(4) << 3 << 7;
-        QTest::newRow("second of two inputs naming a") << std::vector<int>{1, 1} << "a" << qint64(6) << 8 << 12;
-        QTest::newRow("source below the second a") << std::vector<int>{1, 1, 0} << "d" << qint64(7) << 8 << 7;
-    }
-
+    void selection_data() { addRows("tree.tsv", {QStringLiteral("item")}); }
     void selection()
     {
-        QFETCH(std::vector<int>, path);
-        QFETCH(QString, text);
-        QFETCH(qint64, index);
-        QFETCH(int, first);
-        QFETCH(int, last);
+        QFETCH(QStringList, row);
+        std::vector<int> path;
+        for (const QString &position : row[2].split(u' ', Qt::SkipEmptyParts))
+            if (position != QStringLiteral("-"))
+                path.push_back(position.toInt());
         QTemporaryDir dir;
         RecordingPrompter prompter;
         const auto scenario = scenarioFromText(dir, TwiceText, prompter);
@@ -93,23 +78,17 @@ private slots:
 
         QTreeWidgetItem *item = expandTo(panel, path);
         QVERIFY(item);
-        QCOMPARE(item->text(0), text);
-        QCOMPARE(CScenarioDialog::indexOf(item), index);
         panel.tree()->setCurrentItem(item);
-        QCOMPARE(panel.selectedIndex(), index);
-        QCOMPARE(ranges.count(), 1);
-        QCOMPARE(ranges.at(0).at(0).toInt(), first);
-        QCOMPARE(ranges.at(0).at(1).toInt(), last);
+        const qint64 index = CScenarioDialog::indexOf(item);
         const auto entry = panel.rangeEntry(index);
-        QVERIFY(entry);
-        QCOMPARE(entry->first, first);
-        QCOMPARE(entry->last, last);
-        QCOMPARE(blocks.count(), 1);
-        const std::string name = text == "MAIN" ? " " : text.toStdString();
-        QCOMPARE(blocks.at(0).at(0).value<Block *>(), scenario->findBlock(name));
-        QVERIFY(blocks.at(0).at(0).value<Block *>());
-        if (path.empty())
-            QCOMPARE(last, scenario->totalFrames - 1);
+        QVERIFY(entry && ranges.count() == 1 && blocks.count() == 1);
+        const auto numbers = [](auto... n) { return QStringList{QString::number(n)...}.join(u' '); };
+        // The item's own numbers, then the range the selection posts.
+        QCOMPARE(QStringList({item->text(0), numbers(index, entry->first, entry->last),
+                              numbers(panel.selectedIndex(), ranges.at(0).at(0).toInt(), ranges.at(0).at(1).toInt())}),
+                 QStringList({row[3], row[4], row[4]}));
+        const std::string name = row[3] == "MAIN" ? " " : row[3].toStdString();
+        QVERIFY(scenario->findBlock(name) && blocks.at(0).at(0).value<Block *>() == scenario->findBlock(name));
     }
 
     void doublingScenarioIsLazy()
@@ -165,9 +144,7 @@ private slots:
         QSignalSpy ranges(&panel, &CScenarioDialog::rangeSelected);
 
         host.showBlock(scenario->findBlock("b"));
-        for (QLineEdit *edit : host.currentPage()->findChildren<QLineEdit *>())
-            if (edit->accessibleName() == "フレーム数")
-                edit->setText("10");
+        named<QLineEdit>(*host.currentPage(), QStringLiteral("フレーム数"))->setText("10");
         QCOMPARE(host.applyCurrentPage(), 0);
         QCOMPARE(ranges.count(), 1);
         QCOMPARE(ranges.at(0).at(0).toInt(), 15);
