@@ -139,15 +139,21 @@ TEST_F(CliTest, RenderWritesRgbaPngOrKeepsTheOldOne)
     EXPECT_TRUE(image.hasAlphaChannel());
 
     m_dir.write("keep.png", "an older picture");
+    // The demo through links, so that nothing a fault writes beside it lands in the source tree.
+    const fs::path work = m_dir.path() / "demo";
+    fs::create_directory(work);
+    for (const fs::directory_entry &file : fs::directory_iterator(demo()))
+        fs::create_symlink(file.path(), work / file.path().filename());
     QProcess shell;
-    shell.setWorkingDirectory(QString::fromStdString(demo().string()));
+    shell.setWorkingDirectory(QString::fromStdString(work.string()));
     shell.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"",
                             VORN_SCENARIO_BIN, "render", "demo.txt", "150", arg("keep.png")});
     ASSERT_TRUE(shell.waitForFinished(120000));
     EXPECT_EQ(shell.exitCode(), 1);
     EXPECT_EQ(shell.readAllStandardError().toStdString(), "画像ファイルの保存に失敗しました。\n");
     EXPECT_EQ(m_dir.read("keep.png"), "an older picture");
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 5);  // no strays
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 6);  // no strays
+    EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), std::distance(fs::directory_iterator(demo()), {}));
 }
 
 } // namespace
