@@ -1,7 +1,7 @@
 // Rows of the tables in data/ as Qt Test data.
 #pragma once
 
-#include "support/qtrows.h"
+#include "support/qthelpers.h"
 
 namespace vorn::test {
 

@@ -40,14 +40,6 @@ QList<int> valuesOf(const Scenario &s)
             s.previewScale, s.boardBreak, s.startFrame};
 }
 
-template <typename W>
-W *named(const QWidget &dialog, const QString &name)
-{
-    for (W *w : dialog.findChildren<W *>())
-        if (w->accessibleName() == name)
-            return w;
-    return nullptr;
-}
 
 // Every control of a dialog can be found by a screen reader: the name it reports through the
 // accessibility interface is set and carries no mnemonic mark.

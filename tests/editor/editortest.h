@@ -7,6 +7,7 @@
 #include "scenario/model/scenariowriter.h"
 #include "scenario/reader/linker.h"
 #include "scenario/reader/reader.h"
+#include "support/qthelpers.h"
 #include "support/recordingprompter.h"
 
 #include <QTemporaryDir>
@@ -37,15 +38,6 @@ inline std::unique_ptr<Scenario> scenarioFromText(const QTemporaryDir &dir, cons
     return readScenario(path, prompter);
 }
 
-// The child of `page` of type W that a screen reader calls `name`.
-template <typename W>
-W *named(const QWidget &page, const QString &name)
-{
-    for (W *w : page.findChildren<W *>())
-        if (w->accessibleName() == name)
-            return w;
-    return nullptr;
-}
 
 inline std::filesystem::path testData(const char *name) { return std::filesystem::path(VORN_TEST_DATA_DIR) / "scenario" / name; }
 

@@ -1,7 +1,7 @@
 // Rows of a tab-separated table in data/ as Qt Test data.
 #pragma once
 
-#include "support/qtrows.h"
+#include "support/qthelpers.h"
 
 namespace vorn::test {
 

@@ -1,4 +1,5 @@
-// Rows of a tab-separated table in a test's data/ folder as Qt Test data.
+// Qt Test helpers of the window and editor tests: rows of a table in a test's data/ folder, and
+// widgets found as a screen reader finds them.
 #pragma once
 
 #include <QtTest>
@@ -24,6 +25,16 @@ inline void addTableRows(const QString &path, const QStringList &kinds, int name
             row.removeFirst();
         QTest::newRow(qPrintable(name)) << row;
     }
+}
+
+// The child of `parent` of type W that a screen reader calls `name`.
+template <typename W>
+W *named(const QWidget &parent, const QString &name)
+{
+    for (W *w : parent.findChildren<W *>())
+        if (w->accessibleName() == name)
+            return w;
+    return nullptr;
 }
 
 } // namespace vorn::test
