@@ -1,7 +1,7 @@
 // Tests of AudioClip: what loads and what is refused, the sample buffer, time conversions,
 // the time line's end and the row envelope.
 #include "audio/audioclip.h"
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 #include "support/tempdir.h"
 #include "support/wavfile.h"
 

@@ -3,7 +3,7 @@
 #include "audio/audioclip.h"
 #include "audio/beattracker.h"
 #include "base/cancel.h"
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 #include "support/beatsong.h"
 #include "support/tempdir.h"
 #include "support/wavclip.h"

@@ -1,6 +1,6 @@
 // vorn-scenario's command-line contract: the command table in data/commands.tsv, and what a
 // table cannot hold (the environment, FIFOs and links, a full disk, a file over the size limit).
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 #include "support/clirun.h"
 
 #include <QImage>

@@ -2,6 +2,7 @@
 // at a time.
 #pragma once
 
+#include "support/datatable.h"
 #include "support/pixelprobe.h"
 
 #include <gtest/gtest.h>
@@ -44,24 +45,6 @@ inline ImagePtr noisePicture(int32_t w, int32_t h, uint32_t seed)
             setPixel(*image, x, y,
                      {int(gen() & 255), int(gen() & 255), int(gen() & 255), int(gen() & 255)});
     return image;
-}
-
-// The rows of tests/imaging/data/<name>: tab-separated fields, '#' lines and blank lines skipped.
-inline std::vector<std::vector<std::string>> readTable(const std::string &name)
-{
-    std::ifstream in(std::string(VORN_SOURCE_DIR) + "/tests/imaging/data/" + name);
-    std::vector<std::vector<std::string>> rows;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> row;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');)
-            row.push_back(field);
-        rows.push_back(row);
-    }
-    EXPECT_FALSE(rows.empty()) << name;
-    return rows;
 }
 
 // The numbers of a field, space-separated; "12K" is 12 x 1024.

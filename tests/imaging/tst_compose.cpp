@@ -130,7 +130,7 @@ TEST(DrawImage, ModeArithmeticAndAlphaPlane)
 {
     const std::map<std::string, int32_t> modes{{"alpha", BLEND_ALPHA}, {"add", BLEND_ADD}, {"or", BLEND_OR},
                                                {"copy", BLEND_COPY}, {"lighten", BLEND_LIGHTEN}};
-    for (const auto &row : readTable("blend.tsv")) {
+    for (const auto &row : readTable("tests/imaging/data/blend.tsv")) {
         ImagePtr dst = rowOf(pixelsOf(row.at(2)));
         DrawImage(*dst, rowOf(pixelsOf(row.at(3))).get(), 0, 0, modes.at(row.at(1)));
         EXPECT_EQ(rowPixels(*dst), pixelsOf(row.at(4))) << row[0];
@@ -175,7 +175,7 @@ TEST(ShakeImage, FourPhaseCycle)
     for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < 20; ++x)
             setPixel(*pic, x, y, {10 * x + 5, 3, 250, 255});
-    for (const auto &row : readTable("shake.tsv")) {
+    for (const auto &row : readTable("tests/imaging/data/shake.tsv")) {
         const ImagePtr shaken = ShakeImage(pic.get(), int32_t(numbers(row.at(0)).at(0)));
         ASSERT_TRUE(shaken) << row[0];
         const auto at = numbers(row.at(1));
@@ -229,7 +229,7 @@ TEST(Filters, PerPixelFiltersGiveExactValues)
         {"keep blue", [](const ImageBuffer *i) { return KeepChannel(i, 2); }}};
     for (const auto &[name, filter] : filters)
         EXPECT_FALSE(filter(nullptr)) << name;
-    for (const auto &row : readTable("filters.tsv")) {
+    for (const auto &row : readTable("tests/imaging/data/filters.tsv")) {
         const ImagePtr in = rowOf(pixelsOf(row.at(1)));
         const ImagePtr out = filters.at(row[0])(in.get());
         ASSERT_TRUE(out) << row[0];
@@ -427,7 +427,7 @@ TEST(ResampleImage, MatchesThePlainWalk)
                                             int32_t(s[0]), int32_t(s[1]), int32_t(s[2]), int32_t(s[3]));
         return fast && samePixels(*fast, *referenceResample(p, d[0], d[1], d[2], d[3], s[0], s[1], s[2], s[3]));
     };
-    for (const auto &row : readTable("resample.tsv"))
+    for (const auto &row : readTable("tests/imaging/data/resample.tsv"))
         EXPECT_TRUE(agrees(*pictures.at(row.at(1)), numbers(row.at(2)), numbers(row.at(3)))) << row[0];
     constexpr int64_t K = 1024, W = 37 * K, H = 29 * K;
     std::mt19937 gen(4);

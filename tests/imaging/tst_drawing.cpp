@@ -103,7 +103,7 @@ std::unique_ptr<ShapeEllipse> ellipse(int32_t l, int32_t t, int32_t r, int32_t b
 
 TEST(ShapeGeometry, EachShapeLightsItsPixels)
 {
-    for (const auto &row : readTable("shapes.tsv")) {
+    for (const auto &row : readTable("tests/imaging/data/shapes.tsv")) {
         std::unique_ptr<ShapeLine> shape =
             row.at(1) == "line" ? line({}) : std::unique_ptr<ShapeLine>(polygon({}, row[1] == "filled"));
         shape->width = int32_t(numbers(row.at(2)).at(0));
@@ -238,7 +238,7 @@ TEST(DrawTextImage, BlockPlacementAndSize)
     const std::map<std::string, int32_t> valigns{
         {"top", TEXT_VALIGN_TOP}, {"bottom", TEXT_VALIGN_BOTTOM}, {"center", TEXT_VALIGN_CENTER}};
     int32_t firstX = -1;
-    for (const auto &row : readTable("textblock.tsv")) {
+    for (const auto &row : readTable("tests/imaging/data/textblock.tsv")) {
         const auto size = numbers(row.at(1)), font = numbers(row.at(2)), at = numbers(row.at(5));
         const ImagePtr image = drawText(row[0], int32_t(size[0]), int32_t(size[1]), "ＭＳ ゴシック", int32_t(font[0]),
                                         int32_t(font[1]), TEXT_ALIGN_CENTER, valigns.at(row.at(3)), int32_t(numbers(row.at(4))[0]));
@@ -763,7 +763,7 @@ std::string jpegWithAsciiTags(const std::vector<std::pair<uint16_t, std::string>
 
 TEST(PhotoProperty, FormatsByTypeAndGivesNoneForTheRest)
 {
-    for (const auto &row : test::readTable("exif.tsv")) {
+    for (const auto &row : test::readTable("tests/imaging/data/exif.tsv")) {
         const auto text = row.at(1) == "-" ? std::nullopt : std::optional(row[1]);
         EXPECT_EQ(GetPhotoProperty(Tagged, uint16_t(std::stoi(row[0], nullptr, 16))), text) << row[0];
     }

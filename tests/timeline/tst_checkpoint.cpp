@@ -1,7 +1,7 @@
 // Checkpoint completion and the millisecond <-> video-frame rounding.
 #include "timeline/checkpoint.h"
 
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 
 #include <gtest/gtest.h>
 

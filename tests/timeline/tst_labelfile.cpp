@@ -3,7 +3,7 @@
 
 #include "timeline/markstrips.h"
 
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 #include "support/tempdir.h"
 #include "support/wavclip.h"
 

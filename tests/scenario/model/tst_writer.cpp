@@ -2,7 +2,7 @@
 // back, safe saving; read, write, read again: the saved file reads back into the same scenario,
 // and each kind's lines are written as they were read.
 #include "modeltest.h"
-#include "scenario/reader/datatable.h"
+#include "support/datatable.h"
 
 #include "scenario/model/linewriter.h"
 #include "scenario/reader/sourcetext.h"

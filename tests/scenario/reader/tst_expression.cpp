@@ -1,5 +1,5 @@
 // SourceText byte operations and the expression evaluator's grouping and wrap-around.
-#include "datatable.h"
+#include "support/datatable.h"
 #include "scenario/reader/expression.h"
 #include "scenario/reader/sourcetext.h"
 

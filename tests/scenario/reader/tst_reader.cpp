@@ -1,5 +1,5 @@
 // The text reader: global statements, values, INCLUDE, macros, messages with file and line.
-#include "datatable.h"
+#include "support/datatable.h"
 #include "readertest.h"
 
 #include "scenario/reader/loadscenario.h"
