@@ -426,11 +426,6 @@ bool save(const QImage &image, const fs::path &file, const char *format = nullpt
     return image.save(QString::fromUtf8(file.c_str()), format, 85);
 }
 
-void writeBytes(const fs::path &p, const std::string &bytes)
-{
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
 } // namespace
 
 // Every row is the decoder's own output byte for byte, its padding 0, the top row last in
@@ -506,9 +501,9 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
     // A FIFO with no writer would block a reader forever.
     ASSERT_EQ(::mkfifo(path("fifo.png").c_str(), 0600), 0);
     EXPECT_FALSE(LoadImageFile(path("fifo.png")));
-    writeBytes(path("text.jpg"), "This is not a picture.\n");
+    dir.write("text.jpg", "This is not a picture.\n");
     EXPECT_FALSE(LoadImageFile(path("text.jpg")));
-    writeBytes(path("empty.png"), "");
+    dir.write("empty.png", "");
     EXPECT_FALSE(LoadImageFile(path("empty.png")));
 
     // A BMP header declaring 40000 x 40000 pixels at 24 bits (4.8 GB) and no pixel data is
@@ -516,12 +511,12 @@ TEST(LoadImageFile, RefusesWhatItCannotDecode)
     std::string bmp = "BM";
     for (const uint32_t v : {54u + 64, 0u, 54u, 40u, 40000u, 40000u, 24u << 16 | 1})
         bmp.append(reinterpret_cast<const char *>(&v), 4);
-    writeBytes(path("huge.bmp"), bmp + std::string(24, '\0') + std::string(64, '\x7f'));
+    dir.write("huge.bmp", bmp + std::string(24, '\0') + std::string(64, '\x7f'));
     EXPECT_FALSE(LoadImageFile(path("huge.bmp")));
 
     // Whether these bytes load, and whether their header reads.
-    const auto loads = [&](const std::string &bytes) { writeBytes(path("f"), bytes); return bool(LoadImageFile(path("f"))); };
-    const auto readable = [&](const std::string &bytes) { writeBytes(path("f"), bytes); return ReadImageFileHeader(path("f")).readable; };
+    const auto loads = [&](const std::string &bytes) { dir.write("f", bytes); return bool(LoadImageFile(path("f"))); };
+    const auto readable = [&](const std::string &bytes) { dir.write("f", bytes); return ReadImageFileHeader(path("f")).readable; };
     for (const char *format : {"PNG", "JPEG"}) {
         ASSERT_TRUE(save(patterned(40, 30), path("whole"), format));
         std::ifstream in(path("whole"), std::ios::binary);
